@@ -1,0 +1,57 @@
+# `make run` and `make test` do all the set-up on a fresh Debian 12 machine.
+BUILD_DIR ?= build/release
+ASAN_DIR  ?= build/asan
+JOBS      ?= $(shell nproc)
+CMAKE_FLAGS ?=
+ifeq ($(CI),true)
+  CMAKE_FLAGS += -DTAVO_WERROR=ON
+endif
+# ccache speeds up rebuilds where it is installed; nothing needs it.
+ifneq ($(shell command -v ccache 2>/dev/null),)
+  CMAKE_FLAGS += -DCMAKE_CXX_COMPILER_LAUNCHER=ccache
+  export CCACHE_BASEDIR := $(CURDIR)
+endif
+
+.PHONY: all deps build run test asan test-asan bench install clean format
+
+all: build
+
+deps:
+	@scripts/install-deps.sh
+
+$(BUILD_DIR)/build.ninja:
+	cmake -S . -B $(BUILD_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Release $(CMAKE_FLAGS)
+
+build: deps $(BUILD_DIR)/build.ninja
+	cmake --build $(BUILD_DIR) -j $(JOBS)
+
+run: build
+	$(BUILD_DIR)/app/tavo
+
+test: build
+	cd $(BUILD_DIR) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS) --timeout 300
+
+$(ASAN_DIR)/build.ninja:
+	cmake -S . -B $(ASAN_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTAVO_SANITIZE=ON \
+	  -DTAVO_BUILD_BENCH=OFF $(CMAKE_FLAGS)
+
+asan: deps $(ASAN_DIR)/build.ninja
+	cmake --build $(ASAN_DIR) -j $(JOBS)
+
+# The tests again under AddressSanitizer and UndefinedBehaviorSanitizer.
+test-asan: asan
+	cd $(ASAN_DIR) && QT_QPA_PLATFORM=offscreen ASAN_OPTIONS=detect_leaks=1 \
+	  UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+	  ctest --output-on-failure -j $(JOBS) --timeout 600
+
+bench: build
+	@for b in $(BUILD_DIR)/bench/bench_*; do echo "== $$b"; $$b || exit 1; done
+
+install: build
+	cmake --install $(BUILD_DIR)
+
+format:
+	clang-format -i $$(git ls-files '*.cpp' '*.h')
+
+clean:
+	rm -rf build

@@ -1,0 +1,39 @@
+#include "app/dialogs.h"
+
+#include <QDesktopServices>
+#include <QFileDialog>
+#include <QMessageBox>
+
+std::optional<QString> QtDialogs::chooseFolder(QWidget* owner, const QString& title) {
+    const QString dir = QFileDialog::getExistingDirectory(owner, title, QString(),
+                                                          QFileDialog::ShowDirsOnly);
+    if (dir.isEmpty()) return std::nullopt;
+    return dir;
+}
+
+Dialogs::Answer QtDialogs::message(QWidget* owner, const QString& text, const QString& caption,
+                                   Buttons buttons, Icon icon) {
+    QMessageBox box(owner);
+    box.setWindowTitle(caption);
+    box.setText(text);
+    switch (icon) {
+        case Icon::None: box.setIcon(QMessageBox::NoIcon); break;
+        case Icon::Information: box.setIcon(QMessageBox::Information); break;
+        case Icon::Warning: box.setIcon(QMessageBox::Warning); break;
+        case Icon::Critical: box.setIcon(QMessageBox::Critical); break;
+    }
+    if (buttons == Buttons::YesNo) {
+        box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
+        box.setDefaultButton(QMessageBox::Yes);
+        return box.exec() == QMessageBox::Yes ? Answer::Yes : Answer::No;
+    }
+    box.setStandardButtons(QMessageBox::Ok);
+    box.exec();
+    return Answer::Ok;
+}
+
+bool QtDialogs::openDocument(const QString& path) {
+    return QDesktopServices::openUrl(QUrl::fromLocalFile(path));
+}
+
+bool QtDialogs::openUrl(const QUrl& url) { return QDesktopServices::openUrl(url); }

@@ -1,0 +1,32 @@
+#pragma once
+
+#include <string>
+
+#include "collectors/management.h"
+#include "grid/grid.h"
+
+namespace tavo {
+
+// What a collector needs from the window. `Main` implements it; tests
+// implement it over a bare grid.
+class ReportContext {
+public:
+    virtual ~ReportContext() = default;
+    // The target computer: the text of txtComputer.
+    virtual std::string computer() const = 0;
+    // The results grid.
+    virtual grid::Grid& results() = 0;
+    // Show or hide the interval field txtFreq with its label lblFreq.
+    virtual void setIntervalVisible(bool visible) = 0;
+    // Put the mouse pointer back to the default.
+    virtual void resetPointer() = 0;
+    // The end-of-pass call of a one-pass report: the RUN/STOP action, which
+    // stops the cycle while it runs and changes nothing once it has stopped.
+    virtual void endOfPass() = 0;
+    // Let waiting window events run (a click on STOP among them).
+    virtual void processEvents() = 0;
+    // The connection factory of the management query interface.
+    virtual wmi::ConnectionFactory& management() = 0;
+};
+
+}  // namespace tavo

@@ -1,0 +1,47 @@
+#pragma once
+
+#include <chrono>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace tavo::linuxwmi {
+
+// What is not a plain file sits behind these small interfaces, so tests can
+// replace them. Each is declared in its own header beside the classes that use it.
+class FsProbe;         // statvfs with a deadline (fs_probe.h)
+class NetProbe;        // interfaces and addresses (net_probe.h)
+class PrintSystem;     // CUPS destinations and jobs (print_system.h)
+class ServiceManager;  // systemd's live unit state over D-Bus (service_manager.h)
+
+// Everything a class provider reads: files under `root` ("/" normally, a
+// fixture tree in tests) and the probes above. A probe left null means the
+// source is absent; its classes then answer with what the files give.
+struct SystemContext {
+    std::filesystem::path root = "/";
+    // Every source that can block answers within this or its values stay null.
+    std::chrono::milliseconds deadline{2000};
+    std::shared_ptr<FsProbe> fs;
+    std::shared_ptr<NetProbe> net;
+    std::shared_ptr<PrintSystem> printing;
+    std::shared_ptr<ServiceManager> services;
+
+    // `absolute` ("/proc/meminfo") under root.
+    std::filesystem::path path(std::string_view absolute) const;
+    // Whole file, or nothing when it cannot be read. Reads at most `limit` bytes.
+    std::optional<std::string> readFile(std::string_view absolute,
+                                        std::size_t limit = 16 * 1024 * 1024) const;
+    // First line without its line break, or nothing.
+    std::optional<std::string> readLine(std::string_view absolute) const;
+
+    // This computer's name as the service reports it (CSName, SystemName):
+    // the host name in upper case, like a Windows computer name.
+    std::string computerName() const;
+
+    // The context for this machine, with the real probes.
+    static SystemContext forThisMachine();
+};
+
+}  // namespace tavo::linuxwmi
