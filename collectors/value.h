@@ -15,9 +15,10 @@ struct Null {
 // an array of these. 64-bit integers and datetimes arrive as text, exactly as
 // a script sees them.
 class Value {
-public:
+  public:
     using Array = std::vector<Value>;
-    using Storage = std::variant<std::monostate, Null, std::string, std::int64_t, double, bool, Array>;
+    using Storage =
+        std::variant<std::monostate, Null, std::string, std::int64_t, double, bool, Array>;
 
     Value() = default;
     static Value null() { return Value(Storage{Null{}}); }
@@ -50,7 +51,7 @@ public:
 
     friend bool operator==(const Value&, const Value&) = default;
 
-private:
+  private:
     explicit Value(Storage s) : v_(std::move(s)) {}
     Storage v_;
 };
@@ -60,8 +61,8 @@ private:
 // using `decimalSeparator`, booleans "True"/"False", empty as "". Null and
 // arrays cannot be converted: throws tavo::Error (errc::kTypeMismatch).
 std::string toText(const Value& v, char decimalSeparator);
-// Same, with the decimal separator of the current C++ global locale
-// (the app sets it from the system locale at start-up).
+// Same, with the separator of setDecimalSeparator: '.' until the app sets
+// it from the system locale at start-up.
 std::string toText(const Value& v);
 void setDecimalSeparator(char separator);
 char decimalSeparator();
