@@ -10,7 +10,7 @@ namespace tavo {
 // description a person can act on. Management failures use the service's own
 // HRESULT-style codes, grid failures the list view's error numbers.
 class Error : public std::runtime_error {
-public:
+  public:
     Error(std::uint32_t number, std::string description)
         : std::runtime_error(description), number_(number), description_(std::move(description)) {}
 
@@ -20,7 +20,7 @@ public:
     // "0x80041010" for codes with the high bit set, decimal otherwise.
     std::string numberText() const;
 
-private:
+  private:
     std::uint32_t number_;
     std::string description_;
 };

@@ -26,10 +26,10 @@ struct ColumnHeader {
 // the matching endUpdate() the grid tells nothing and sends one gridReset()
 // at the end if anything changed, so a pass costs the view a bounded amount.
 class GridObserver {
-public:
+  public:
     virtual ~GridObserver() = default;
-    virtual void gridReset() = 0;                  // anything may have changed
-    virtual void columnsChanged() = 0;             // columns cleared or added
+    virtual void gridReset() = 0;       // anything may have changed
+    virtual void columnsChanged() = 0;  // columns cleared or added
     virtual void rowsCleared() = 0;
     virtual void rowAppended(std::size_t row) = 0;  // insertion index from 0
     virtual void rowChanged(std::size_t row) = 0;   // text, icon, cells or tool tip
@@ -39,7 +39,7 @@ public:
 class Grid;
 
 class ListItem {
-public:
+  public:
     const std::string& Text() const { return text_; }
     void setText(std::string text);
     int SmallIcon() const { return icon_; }  // 0 none, 1 green, 2 yellow, 3 red
@@ -49,14 +49,15 @@ public:
     void setToolTipText(std::string text);
 
     // Cell n (n >= 1) is shown in column n + 1. A cell never written reads "".
-    // Reading or writing beyond the last column fails with errc::kIndexOutOfBounds.
+    // Reading or writing beyond the last column fails with errc::kIndexOutOfBounds
+    // and changes nothing.
     const std::string& SubItems(int n) const;
     void setSubItems(int n, std::string text);
 
     // The cell under column c counted from 0 (0 = Text), "" where never written.
     const std::string& cell(int column) const;
 
-private:
+  private:
     friend class Grid;
     Grid* grid_ = nullptr;
     std::size_t row_ = 0;
@@ -68,7 +69,7 @@ private:
 };
 
 class Grid {
-public:
+  public:
     Grid() = default;
     Grid(const Grid&) = delete;
     Grid& operator=(const Grid&) = delete;
@@ -89,28 +90,38 @@ public:
     const ListItem& item(int i) const;
 
     // --- Sorting (the list view's own text sort) ---
+    // Text is compared byte by byte with ASCII letters folded to lower case,
+    // whatever the process locale; rows with equal text keep insertion order.
     int SortKey() const { return sortKey_; }
     void setSortKey(int key);
     int SortOrder() const { return sortOrder_; }  // 0 ascending, 1 descending
     void setSortOrder(int order);
     bool Sorted() const { return sorted_; }
     void setSorted(bool sorted);
+    // All three at once, so a view is told (and the rows sorted) only once.
+    void setSort(int key, int order, bool sorted);
 
     // The i-th row as shown (1-based): the sorted order when Sorted, else insertion order.
     const ListItem& shownItem(int i) const;
     // Insertion index (from 0) of the row shown at position `shown` (from 0).
     std::size_t shownToRow(std::size_t shown) const;
+    // Shown position (from 0) of the row with insertion index `row` (from 0).
+    std::size_t rowToShown(std::size_t row) const;
+    // The whole shown order: element k is the insertion index of the k-th shown row.
+    const std::vector<std::size_t>& shownOrder() const;
 
     // --- Change notification ---
     void setObserver(GridObserver* observer) { observer_ = observer; }
     void beginUpdate();
     void endUpdate();
 
-private:
+  private:
     friend class ListItem;
     void changed(std::size_t row, bool affectsOrder);
     void notify(void (GridObserver::*what)());
     void ensureOrder() const;
+    bool rowBefore(std::size_t a, std::size_t b) const;  // strict shown order of two rows
+    void placeRow(std::size_t row);                      // keeps a valid sorted order valid
 
     std::vector<ColumnHeader> columns_;
     std::vector<std::unique_ptr<ListItem>> rows_;  // stable addresses for callers
@@ -118,7 +129,10 @@ private:
     int sortKey_ = 0;
     int sortOrder_ = 0;
     bool sorted_ = false;
+    // order_[shown] = row and pos_[row] = shown, rebuilt lazily when dirty and
+    // kept up to date row by row outside update batches.
     mutable std::vector<std::size_t> order_;
+    mutable std::vector<std::size_t> pos_;
     mutable bool orderDirty_ = true;
     GridObserver* observer_ = nullptr;
     int updateDepth_ = 0;

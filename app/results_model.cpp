@@ -1,0 +1,198 @@
+#include "app/results_model.h"
+
+#include <QHeaderView>
+#include <QPainter>
+#include <QPixmap>
+#include <QRadialGradient>
+#include <QTreeView>
+
+using tavo::grid::Grid;
+using tavo::grid::ListItem;
+
+namespace {
+
+constexpr int kTwipsPerPixel = 15;
+
+QPixmap drawLamp(int level, int size) {
+    static const QColor kFill[3] = {QColor(0x22, 0xB1, 0x4C), QColor(0xFF, 0xD2, 0x00),
+                                    QColor(0xE0, 0x20, 0x20)};
+    const QColor base = kFill[level - 1];
+    QPixmap pm(size, size);
+    pm.fill(Qt::transparent);
+    QPainter p(&pm);
+    p.setRenderHint(QPainter::Antialiasing);
+    const qreal rim = size / 16.0;
+    const QRectF r(rim, rim, size - 2 * rim, size - 2 * rim);
+    // A lit glass lamp: bright spot upper left, the colour towards the rim.
+    QRadialGradient g(r.left() + r.width() * 0.35, r.top() + r.height() * 0.35, r.width() * 0.65);
+    g.setColorAt(0.0, base.lighter(170));
+    g.setColorAt(0.6, base);
+    g.setColorAt(1.0, base.darker(130));
+    p.setBrush(g);
+    p.setPen(QPen(QColor(0x1F, 0x4E, 0xB4), rim * 1.2));
+    p.drawEllipse(r.adjusted(rim * 0.2, rim * 0.2, -rim * 0.2, -rim * 0.2));
+    p.end();
+    return pm;
+}
+
+}  // namespace
+
+QIcon ResultsModel::lampIcon(int level) {
+    if (level < 1 || level > 3) return QIcon();
+    QIcon icon;
+    for (int size : {16, 32}) {
+        const QPixmap pm = drawLamp(level, size);
+        icon.addPixmap(pm, QIcon::Normal);
+        icon.addPixmap(pm, QIcon::Selected);
+    }
+    return icon;
+}
+
+ResultsModel::ResultsModel(Grid& grid, QObject* parent) : QAbstractTableModel(parent), grid_(grid) {
+    for (int level = 1; level <= 3; ++level) lamps_[level - 1] = lampIcon(level);
+    for (int i = 1; i <= grid_.columnsCount(); ++i) {
+        columns_.push_back({QString::fromStdString(grid_.column(i).Text), grid_.column(i).Width});
+    }
+    shown_ = grid_.shownOrder();
+    grid_.setObserver(this);
+}
+
+ResultsModel::~ResultsModel() {
+    grid_.setObserver(nullptr);
+}
+
+int ResultsModel::rowCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : static_cast<int>(shown_.size());
+}
+
+int ResultsModel::columnCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : static_cast<int>(columns_.size());
+}
+
+const ListItem* ResultsModel::rowAt(int modelRow) const {
+    if (modelRow < 0 || static_cast<std::size_t>(modelRow) >= shown_.size()) return nullptr;
+    const std::size_t row = shown_[static_cast<std::size_t>(modelRow)];
+    // Inside an update batch the grid may already hold fewer rows than we
+    // last showed; a paint in that moment must not read past them.
+    if (row >= static_cast<std::size_t>(grid_.itemsCount())) return nullptr;
+    return &grid_.item(static_cast<int>(row) + 1);
+}
+
+std::size_t ResultsModel::gridRow(int modelRow) const {
+    return shown_.at(static_cast<std::size_t>(modelRow));
+}
+
+QVariant ResultsModel::data(const QModelIndex& index, int role) const {
+    if (!index.isValid() || index.column() >= static_cast<int>(columns_.size())) return {};
+    const ListItem* item = rowAt(index.row());
+    if (!item) return {};
+    switch (role) {
+        case Qt::DisplayRole:
+            return QString::fromStdString(item->cell(index.column()));
+        case Qt::DecorationRole: {
+            const int icon = item->SmallIcon();
+            if (index.column() == 0 && icon >= 1 && icon <= 3) return lamps_[icon - 1];
+            return {};
+        }
+        case Qt::ToolTipRole:
+            if (item->ToolTipText().empty()) return {};
+            return QString::fromStdString(item->ToolTipText());
+        default:
+            return {};
+    }
+}
+
+QVariant ResultsModel::headerData(int section, Qt::Orientation orientation, int role) const {
+    if (orientation != Qt::Horizontal || section < 0 ||
+        section >= static_cast<int>(columns_.size())) {
+        return QAbstractTableModel::headerData(section, orientation, role);
+    }
+    if (role == Qt::DisplayRole) return columns_[static_cast<std::size_t>(section)].caption;
+    return {};
+}
+
+int ResultsModel::columnWidthPixels(int section) const {
+    if (section < 0 || section >= static_cast<int>(columns_.size())) return 0;
+    const int twips = columns_[static_cast<std::size_t>(section)].widthTwips;
+    return (twips + kTwipsPerPixel / 2) / kTwipsPerPixel;
+}
+
+void ResultsModel::resetFromGrid() {
+    std::vector<Column> columns;
+    columns.reserve(static_cast<std::size_t>(grid_.columnsCount()));
+    for (int i = 1; i <= grid_.columnsCount(); ++i) {
+        columns.push_back({QString::fromStdString(grid_.column(i).Text), grid_.column(i).Width});
+    }
+    const bool relaid = columns != columns_;
+    beginResetModel();
+    columns_ = std::move(columns);
+    shown_ = grid_.shownOrder();
+    endResetModel();
+    if (relaid) emit columnsLaidOut();
+}
+
+void ResultsModel::gridReset() {
+    resetFromGrid();
+}
+void ResultsModel::columnsChanged() {
+    resetFromGrid();
+}
+void ResultsModel::rowsCleared() {
+    resetFromGrid();
+}
+
+void ResultsModel::rowAppended(std::size_t row) {
+    if (shown_.size() + 1 != static_cast<std::size_t>(grid_.itemsCount())) {
+        resetFromGrid();  // we missed something; start over rather than guess
+        return;
+    }
+    const int at = static_cast<int>(grid_.rowToShown(row));
+    beginInsertRows(QModelIndex(), at, at);
+    shown_.insert(shown_.begin() + at, row);
+    endInsertRows();
+}
+
+void ResultsModel::rowChanged(std::size_t row) {
+    if (row >= static_cast<std::size_t>(grid_.itemsCount()) || columns_.empty()) return;
+    const int at = static_cast<int>(grid_.rowToShown(row));
+    if (at >= rowCount()) return;
+    emit dataChanged(index(at, 0), index(at, columnCount() - 1));
+}
+
+void ResultsModel::orderChanged() {
+    if (shown_.size() != static_cast<std::size_t>(grid_.itemsCount())) {
+        resetFromGrid();
+        return;
+    }
+    emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
+    const QModelIndexList from = persistentIndexList();
+    QModelIndexList to;
+    to.reserve(from.size());
+    for (const QModelIndex& idx : from) {
+        const std::size_t row = shown_[static_cast<std::size_t>(idx.row())];
+        to.append(index(static_cast<int>(grid_.rowToShown(row)), idx.column()));
+    }
+    shown_ = grid_.shownOrder();
+    changePersistentIndexList(from, to);
+    emit layoutChanged({}, QAbstractItemModel::VerticalSortHint);
+}
+
+void bindResultsView(QTreeView& view, ResultsModel& model) {
+    view.setModel(&model);
+    view.setRootIsDecorated(false);
+    view.setItemsExpandable(false);
+    view.setUniformRowHeights(true);
+    view.setAllColumnsShowFocus(true);
+    view.setSelectionBehavior(QAbstractItemView::SelectRows);
+    view.setSortingEnabled(false);
+    view.setIconSize(QSize(16, 16));
+    view.header()->setSectionsClickable(true);
+    view.header()->setStretchLastSection(false);
+    QTreeView* v = &view;
+    ResultsModel* m = &model;
+    const auto applyWidths = [v, m] {
+        for (int c = 0; c < m->columnCount(); ++c) v->setColumnWidth(c, m->columnWidthPixels(c));
+    };
+    applyWidths();
+    QObject::connect(&model, &ResultsModel::columnsLaidOut, &view, applyWidths);
+}

@@ -1,0 +1,71 @@
+#pragma once
+
+#include <QAbstractTableModel>
+#include <QIcon>
+#include <QString>
+#include <array>
+#include <cstddef>
+#include <vector>
+
+#include "grid/grid.h"
+
+class QTreeView;
+
+// The Qt face of the results grid: rows in the grid's shown order, the row's
+// lamp as the decoration of the first column, its tool tip, the column
+// captions. The model keeps its own copy of the shown order, so what it
+// reports stays consistent while it tells the view about a change; the grid's
+// rows never move, so that copy only holds row numbers.
+class ResultsModel : public QAbstractTableModel, public tavo::grid::GridObserver {
+    Q_OBJECT
+  public:
+    explicit ResultsModel(tavo::grid::Grid& grid, QObject* parent = nullptr);
+    ~ResultsModel() override;
+
+    int rowCount(const QModelIndex& parent = QModelIndex()) const override;
+    int columnCount(const QModelIndex& parent = QModelIndex()) const override;
+    QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
+    QVariant headerData(int section, Qt::Orientation orientation,
+                        int role = Qt::DisplayRole) const override;
+
+    // The design width of a column (twips) in device-independent pixels.
+    int columnWidthPixels(int section) const;
+    // Insertion index in the grid of the row the model shows at `modelRow`.
+    std::size_t gridRow(int modelRow) const;
+
+    // The status lamp of a level (1 green, 2 yellow, 3 red): 16 px with a
+    // 32 px variant, the same pixmap for selected rows so the selection does
+    // not tint it. Any other level gives a null icon.
+    static QIcon lampIcon(int level);
+
+  signals:
+    // The columns were replaced; a view applies the design widths again.
+    void columnsLaidOut();
+
+  private:
+    void gridReset() override;
+    void columnsChanged() override;
+    void rowsCleared() override;
+    void rowAppended(std::size_t row) override;
+    void rowChanged(std::size_t row) override;
+    void orderChanged() override;
+
+    void resetFromGrid();
+    const tavo::grid::ListItem* rowAt(int modelRow) const;
+
+    struct Column {
+        QString caption;
+        int widthTwips = 0;
+        bool operator==(const Column&) const = default;
+    };
+
+    tavo::grid::Grid& grid_;
+    std::vector<std::size_t> shown_;  // model row -> grid insertion index
+    std::vector<Column> columns_;
+    std::array<QIcon, 3> lamps_;
+};
+
+// Sets a tree view up as the results grid: flat report look, uniform rows,
+// whole-row selection, the design column widths (again after each column
+// layout), and no sorting of its own (the header click goes to the grid).
+void bindResultsView(QTreeView& view, ResultsModel& model);
