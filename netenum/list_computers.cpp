@@ -1,10 +1,79 @@
 #include "netenum/list_computers.h"
 
-// Placeholder until the enumerator lands: no computers, and the pass ends.
+#include <exception>
+#include <string>
+
+#include "grid/error.h"
+#include "netenum/network_enum.h"
+
 namespace tavo {
 
-void ListComputers(ReportContext& ctx, netenum::WNetApi&, std::int16_t& onepass) {
-    if (onepass) ctx.endOfPass();
+namespace {
+
+constexpr std::int16_t kTrue = -1;
+
+// Every "\\" taken out, so each server name loses its leading backslashes.
+std::string withoutDoubleBackslashes(const std::string& list) {
+    std::string out;
+    out.reserve(list.size());
+    for (std::size_t i = 0; i < list.size();) {
+        if (list.compare(i, 2, "\\\\") == 0) {
+            i += 2;
+        } else {
+            out.push_back(list[i++]);
+        }
+    }
+    return out;
+}
+
+void fillGrid(ReportContext& ctx, netenum::WNetApi& api) {
+    grid::Grid& results = ctx.results();
+    results.itemsClear();
+
+    std::string names;
+    {
+        CNetworkEnum walker(api);
+        walker.SetResourceType(0);
+        walker.Reset();
+        ctx.processEvents();
+        names = withoutDoubleBackslashes(walker.GetServerList());
+    }
+    ctx.processEvents();
+
+    results.columnsAdd("", 300);
+    results.columnsAdd("Computer", 2000);
+    // One green row per name; text after the last comma is not a name.
+    std::size_t start = 0;
+    for (std::size_t comma = names.find(','); comma != std::string::npos;
+         comma = names.find(',', start)) {
+        results.itemsAdd("", "", 1);
+        results.item(results.itemsCount()).setSubItems(1, names.substr(start, comma - start));
+        start = comma + 1;
+    }
+}
+
+}  // namespace
+
+void ListComputers(ReportContext& ctx, netenum::WNetApi& api, std::int16_t& onepass) {
+    ctx.setIntervalVisible(onepass == 0);
+    try {
+        fillGrid(ctx, api);
+    } catch (...) {
+        // The error goes to the cycle's error report, but the one-pass cycle
+        // still ends here rather than rerunning a failing walk every interval.
+        ctx.resetPointer();
+        if (onepass == kTrue) ctx.endOfPass();
+        try {
+            throw;
+        } catch (const Error&) {
+            throw;
+        } catch (const std::exception& e) {
+            throw Error(errc::kFailed,
+                        std::string("Listing the network computers failed: ") + e.what());
+        }
+    }
+    ctx.resetPointer();
+    if (onepass == kTrue) ctx.endOfPass();
 }
 
 }  // namespace tavo

@@ -33,6 +33,8 @@ inline constexpr DWORD ERROR_NO_MORE_ITEMS = 259;
 inline constexpr DWORD ERROR_NO_NETWORK = 1222;
 inline constexpr DWORD ERROR_INVALID_HANDLE = 6;
 inline constexpr DWORD ERROR_BAD_NETPATH = 53;
+inline constexpr DWORD ERROR_NOT_SUPPORTED = 50;
+inline constexpr DWORD ERROR_NOT_CONTAINER = 1207;
 
 inline constexpr DWORD RESOURCE_CONNECTED = 0x00000001;
 inline constexpr DWORD RESOURCE_GLOBALNET = 0x00000002;
@@ -65,13 +67,14 @@ namespace tavo::netenum {
 // The three enumeration calls and the two local names, as one interface so
 // the enumerator runs unchanged over mpr, the Linux back ends and test doubles.
 class WNetApi {
-public:
+  public:
     virtual ~WNetApi() = default;
     virtual DWORD openEnum(DWORD scope, DWORD type, DWORD usage, NETRESOURCEA* resource,
                            HANDLE* handle) = 0;
     virtual DWORD enumResource(HANDLE handle, DWORD* count, void* buffer, DWORD* bufferSize) = 0;
     virtual DWORD closeEnum(HANDLE handle) = 0;
-    // The local user's login name and this computer's name; empty when unknown.
+    // The local user's login name and this computer's name (UTF-8); empty
+    // when unknown.
     virtual std::string userName() = 0;
     virtual std::string computerName() = 0;
 };

@@ -1,0 +1,112 @@
+#include "netenum/list_computers.h"
+
+#include <gtest/gtest.h>
+
+#include <stdexcept>
+
+#include "grid/error.h"
+#include "local_report_context.h"
+#include "scripted_network.h"
+
+namespace tavo {
+namespace {
+
+using test::container;
+using test::LocalReportContext;
+using test::ScriptedNetwork;
+using test::server;
+
+ScriptedNetwork threeServers() {
+    ScriptedNetwork net;
+    net.containers[""].children = {container(RESOURCEDISPLAYTYPE_NETWORK, "Net")};
+    net.containers["Net"].children = {container(RESOURCEDISPLAYTYPE_DOMAIN, "WG")};
+    net.containers["WG"].children = {server("CHARLIE", 0), server("ALPHA", 0), server("", 0),
+                                     server("BRAVO", 0)};
+    return net;
+}
+
+TEST(ListComputers, OneGreenRowPerServerInTheOrderFound) {
+    ScriptedNetwork net = threeServers();
+    LocalReportContext ctx;
+    ctx.grid.itemsAdd("", "row of the last report");
+    std::int16_t onepass = -1;
+    ListComputers(ctx, net, onepass);
+
+    ASSERT_EQ(ctx.grid.columnsCount(), 2);
+    EXPECT_EQ(ctx.grid.column(1).Text, "");
+    EXPECT_EQ(ctx.grid.column(1).Width, 300);
+    EXPECT_EQ(ctx.grid.column(2).Text, "Computer");
+    EXPECT_EQ(ctx.grid.column(2).Width, 2000);
+    // An empty server name still makes its (empty) row.
+    const std::vector<std::string> names = {"CHARLIE", "ALPHA", "", "BRAVO"};
+    ASSERT_EQ(ctx.grid.itemsCount(), 4);
+    for (int i = 1; i <= 4; ++i) {
+        EXPECT_EQ(ctx.grid.item(i).Text(), "");
+        EXPECT_EQ(ctx.grid.item(i).SmallIcon(), 1);
+        EXPECT_EQ(ctx.grid.item(i).Key(), "");
+        EXPECT_EQ(ctx.grid.item(i).SubItems(1), names[i - 1]);
+    }
+    EXPECT_EQ(ctx.calls, (std::vector<std::string>{"hideInterval", "processEvents", "processEvents",
+                                                   "resetPointer", "endOfPass"}));
+}
+
+TEST(ListComputers, FlagDecidesIntervalFieldAndEndOfPass) {
+    ScriptedNetwork net = threeServers();
+    LocalReportContext periodic;
+    std::int16_t zero = 0;
+    ListComputers(periodic, net, zero);
+    EXPECT_EQ(periodic.calls.front(), "showInterval");
+    EXPECT_EQ(periodic.calls.back(), "resetPointer");
+
+    // Any nonzero flag hides the field; only -1 ends the pass.
+    LocalReportContext other;
+    std::int16_t one = 1;
+    ListComputers(other, net, one);
+    EXPECT_EQ(other.calls.front(), "hideInterval");
+    EXPECT_EQ(other.calls.back(), "resetPointer");
+}
+
+TEST(ListComputers, NoNetworkGivesColumnsAndNoRows) {
+    ScriptedNetwork none;
+    none.containers[""].openResult = ERROR_NO_NETWORK;
+    LocalReportContext ctx;
+    std::int16_t onepass = -1;
+    ListComputers(ctx, none, onepass);
+    EXPECT_EQ(ctx.grid.columnsCount(), 2);
+    EXPECT_EQ(ctx.grid.itemsCount(), 0);
+    EXPECT_EQ(ctx.calls.back(), "endOfPass");
+}
+
+TEST(ListComputers, FailuresReachTheCycleAsErrorsAndStillEndThePass) {
+    // The enumeration layer throwing something that is not the core's error.
+    struct Throwing : ScriptedNetwork {
+        DWORD openEnum(DWORD, DWORD, DWORD, NETRESOURCEA*, HANDLE*) override {
+            throw std::runtime_error("provider crashed");
+        }
+    } net;
+    LocalReportContext ctx;
+    std::int16_t onepass = -1;
+    try {
+        ListComputers(ctx, net, onepass);
+        FAIL() << "no error reported";
+    } catch (const Error& e) {
+        EXPECT_NE(e.description().find("provider crashed"), std::string::npos);
+    }
+    EXPECT_EQ(ctx.calls.back(), "endOfPass");
+
+    // The core's own errors pass unchanged, number and all.
+    ScriptedNetwork fine = threeServers();
+    LocalReportContext busy;
+    busy.onProcessEvents = [] { throw Error(errc::kIndexOutOfBounds, "Index out of bounds"); };
+    std::int16_t flag = -1;
+    try {
+        ListComputers(busy, fine, flag);
+        FAIL() << "no error reported";
+    } catch (const Error& e) {
+        EXPECT_EQ(e.number(), errc::kIndexOutOfBounds);
+    }
+    EXPECT_EQ(busy.calls.back(), "endOfPass");
+}
+
+}  // namespace
+}  // namespace tavo
