@@ -5,7 +5,8 @@
 
 namespace tavo::linuxwmi {
 
-Instance::Instance(const ClassDef& cls) : cls_(&cls), values_(cls.properties.size(), wmi::Value::null()) {}
+Instance::Instance(const ClassDef& cls)
+    : cls_(&cls), values_(cls.properties.size(), wmi::Value::null()) {}
 
 static const ClassDef& requireClass(std::string_view name) {
     const ClassDef* c = findClass(name);
@@ -48,10 +49,13 @@ std::string dmtfDateTimeUtcOffset(std::time_t seconds, long microseconds, int of
     const std::time_t local = seconds + static_cast<std::time_t>(offsetMinutes) * 60;
     std::tm tm{};
     gmtime_r(&local, &tm);
-    char buf[32];
+    // Room for any int the compiler can imagine; real dates take 25 characters.
+    char buf[128];
+    microseconds = microseconds < 0 ? 0 : microseconds % 1000000;
     std::snprintf(buf, sizeof buf, "%04d%02d%02d%02d%02d%02d.%06ld%c%03d", tm.tm_year + 1900,
                   tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec, microseconds,
-                  offsetMinutes < 0 ? '-' : '+', offsetMinutes < 0 ? -offsetMinutes : offsetMinutes);
+                  offsetMinutes < 0 ? '-' : '+',
+                  offsetMinutes < 0 ? -offsetMinutes : offsetMinutes);
     return buf;
 }
 

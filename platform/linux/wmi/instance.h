@@ -14,7 +14,7 @@ namespace tavo::linuxwmi {
 // One object of a class: every property of the class, null until a source
 // gives it a true value.
 class Instance {
-public:
+  public:
     explicit Instance(const ClassDef& cls);
     // By class name; throws std::logic_error for a class the schema lacks.
     explicit Instance(std::string_view className);
@@ -33,7 +33,7 @@ public:
     const wmi::Value* find(std::string_view name) const;
     const wmi::Value& at(std::size_t index) const { return values_[index]; }
 
-private:
+  private:
     const ClassDef* cls_;
     std::vector<wmi::Value> values_;
 };

@@ -3,12 +3,17 @@
 #include <memory>
 
 #include "collectors/management.h"
+#include "platform/linux/wmi/registry.h"
 #include "platform/linux/wmi/system_context.h"
 
 namespace tavo::linuxwmi {
 
 // The built-in management provider: answers WQL about this computer (or the
 // fixture tree in `context`) through the management query interface.
+// Objects also answer the system property "__CLASS" with their own class.
 std::shared_ptr<wmi::Backend> makeProvider(SystemContext context = SystemContext::forThisMachine());
+// The same over another set of classes (tests of the engine itself).
+std::shared_ptr<wmi::Backend> makeProvider(SystemContext context,
+                                           std::shared_ptr<const Registry> registry);
 
 }  // namespace tavo::linuxwmi

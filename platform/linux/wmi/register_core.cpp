@@ -1,8 +1,10 @@
+#include "platform/linux/wmi/core_classes.h"
 #include "platform/linux/wmi/registry.h"
 
 namespace tavo::linuxwmi {
 
-// Win32_LogicalDisk, Win32_NetworkAdapterConfiguration, Win32_Process, Win32_Environment
-void registerCoreClasses(Registry& r) { (void)r; }
+void registerCoreClasses(Registry& r) {
+    r.add("Win32_LogicalDisk", produceLogicalDisks);
+}
 
 }  // namespace tavo::linuxwmi

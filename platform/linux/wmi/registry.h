@@ -14,7 +14,7 @@ namespace tavo::linuxwmi {
 using Producer = std::function<std::vector<Instance>(const SystemContext&)>;
 
 class Registry {
-public:
+  public:
     void add(std::string_view className, Producer producer);
     // The producer of a class by case-insensitive name, or nullptr.
     const Producer* find(std::string_view className) const;
@@ -22,7 +22,7 @@ public:
     // Every class this provider answers, registered by the groups below.
     static const Registry& instance();
 
-private:
+  private:
     std::vector<std::pair<std::string_view, Producer>> producers_;
 };
 

@@ -20,10 +20,10 @@ int compareIgnoreCase(std::string_view a, std::string_view b) {
 
 CimType parseType(std::string_view t) {
     static const std::pair<std::string_view, CimType> kTypes[] = {
-        {"string", CimType::String},   {"boolean", CimType::Boolean}, {"uint8", CimType::UInt8},
-        {"uint16", CimType::UInt16},   {"uint32", CimType::UInt32},   {"uint64", CimType::UInt64},
-        {"sint8", CimType::SInt8},     {"sint16", CimType::SInt16},   {"sint32", CimType::SInt32},
-        {"sint64", CimType::SInt64},   {"real32", CimType::Real32},   {"real64", CimType::Real64},
+        {"string", CimType::String},    {"boolean", CimType::Boolean}, {"uint8", CimType::UInt8},
+        {"uint16", CimType::UInt16},    {"uint32", CimType::UInt32},   {"uint64", CimType::UInt64},
+        {"sint8", CimType::SInt8},      {"sint16", CimType::SInt16},   {"sint32", CimType::SInt32},
+        {"sint64", CimType::SInt64},    {"real32", CimType::Real32},   {"real64", CimType::Real64},
         {"datetime", CimType::DateTime}};
     for (const auto& [name, type] : kTypes) {
         if (name == t) return type;
@@ -62,10 +62,9 @@ bool equalsIgnoreCase(std::string_view a, std::string_view b) {
 
 int ClassDef::indexOf(std::string_view property) const {
     // Sorted case-insensitively, so a binary search finds it.
-    auto it = std::lower_bound(properties.begin(), properties.end(), property,
-                               [](const PropertyDef& p, std::string_view n) {
-                                   return compareIgnoreCase(p.name, n) < 0;
-                               });
+    auto it = std::lower_bound(
+        properties.begin(), properties.end(), property,
+        [](const PropertyDef& p, std::string_view n) { return compareIgnoreCase(p.name, n) < 0; });
     if (it == properties.end() || compareIgnoreCase(it->name, property) != 0) return -1;
     return static_cast<int>(it - properties.begin());
 }
@@ -77,6 +76,8 @@ const ClassDef* findClass(std::string_view name) {
     return nullptr;
 }
 
-std::span<const ClassDef> allClasses() { return table(); }
+std::span<const ClassDef> allClasses() {
+    return table();
+}
 
 }  // namespace tavo::linuxwmi

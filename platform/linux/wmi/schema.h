@@ -9,8 +9,19 @@
 namespace tavo::linuxwmi {
 
 enum class CimType {
-    String, Boolean, UInt8, UInt16, UInt32, UInt64,
-    SInt8, SInt16, SInt32, SInt64, Real32, Real64, DateTime
+    String,
+    Boolean,
+    UInt8,
+    UInt16,
+    UInt32,
+    UInt64,
+    SInt8,
+    SInt16,
+    SInt32,
+    SInt64,
+    Real32,
+    Real64,
+    DateTime
 };
 
 struct PropertyDef {

@@ -1,5 +1,7 @@
 #include "platform/linux/wmi/system_context.h"
 
+#include "platform/linux/wmi/fs_probe.h"
+
 #include <unistd.h>
 
 #include <algorithm>
@@ -52,6 +54,7 @@ std::string SystemContext::computerName() const {
 SystemContext SystemContext::forThisMachine() {
     SystemContext ctx;
     // The real probes are attached here as their classes arrive.
+    ctx.fs = makeStatvfsProbe();
     return ctx;
 }
 

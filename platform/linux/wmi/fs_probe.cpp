@@ -1,0 +1,61 @@
+#include "platform/linux/wmi/fs_probe.h"
+
+#include <sys/statvfs.h>
+
+#include "platform/linux/wmi/deadline.h"
+
+namespace tavo::linuxwmi {
+
+namespace {
+class StatvfsProbe : public FsProbe {
+  public:
+    std::optional<FsStats> stat(const std::string& mountPoint) override {
+        struct statvfs s {};
+        if (::statvfs(mountPoint.c_str(), &s) != 0) return std::nullopt;
+        FsStats out;
+        out.fragmentSize = s.f_frsize ? s.f_frsize : s.f_bsize;
+        out.blocks = s.f_blocks;
+        out.blocksAvailable = s.f_bavail;
+        out.maxNameLength = s.f_namemax;
+        return out;
+    }
+};
+}  // namespace
+
+std::shared_ptr<FsProbe> makeStatvfsProbe() {
+    return std::make_shared<StatvfsProbe>();
+}
+
+std::vector<std::optional<FsStats>> statAll(const std::shared_ptr<FsProbe>& probe,
+                                            const std::vector<std::string>& mountPoints,
+                                            std::chrono::milliseconds deadline) {
+    std::vector<std::optional<FsStats>> out(mountPoints.size());
+    if (!probe) return out;
+    const auto until = std::chrono::steady_clock::now() + deadline;
+    std::vector<std::optional<Pending<std::optional<FsStats>>>> pending(mountPoints.size());
+    for (std::size_t i = 0; i < mountPoints.size(); ++i) {
+        {
+            std::lock_guard lock(probe->pendingMutex_);
+            // Still stuck from an earlier pass: another thread would only
+            // hang beside it.
+            if (!probe->pending_.insert(mountPoints[i]).second) continue;
+        }
+        pending[i] = startOnWorker([probe, mp = mountPoints[i]] {
+            std::optional<FsStats> s;
+            try {
+                s = probe->stat(mp);
+            } catch (...) {
+            }
+            std::lock_guard lock(probe->pendingMutex_);
+            probe->pending_.erase(mp);
+            return s;
+        });
+    }
+    for (std::size_t i = 0; i < mountPoints.size(); ++i) {
+        if (!pending[i]) continue;
+        if (auto r = pending[i]->waitUntil(until)) out[i] = std::move(*r);
+    }
+    return out;
+}
+
+}  // namespace tavo::linuxwmi

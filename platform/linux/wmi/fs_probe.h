@@ -1,0 +1,50 @@
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace tavo::linuxwmi {
+
+// What statvfs says of one mounted filesystem.
+struct FsStats {
+    std::uint64_t fragmentSize = 0;     // f_frsize: the unit of the counts below
+    std::uint64_t blocks = 0;           // f_blocks
+    std::uint64_t blocksAvailable = 0;  // f_bavail: free to an ordinary user, as df shows
+    std::uint64_t maxNameLength = 0;    // f_namemax
+};
+
+// statvfs behind an interface, so tests can stand in a hung or a known
+// filesystem. stat() may block for as long as the filesystem does: callers
+// go through statAll(), never call it on the pass's own thread.
+class FsProbe {
+  public:
+    virtual ~FsProbe() = default;
+    virtual std::optional<FsStats> stat(const std::string& mountPoint) = 0;
+
+  private:
+    friend std::vector<std::optional<FsStats>> statAll(const std::shared_ptr<FsProbe>&,
+                                                       const std::vector<std::string>&,
+                                                       std::chrono::milliseconds);
+    // Mount points whose probe from an earlier pass has not returned yet.
+    std::mutex pendingMutex_;
+    std::set<std::string> pending_;
+};
+
+// The real one: statvfs(2).
+std::shared_ptr<FsProbe> makeStatvfsProbe();
+
+// Probes every mount point at once on worker threads and waits no longer
+// than `deadline` for all of them together. A mount that misses it, or whose
+// earlier probe still hangs (it is not probed again until that returns),
+// gets nothing. Without a probe every entry is nothing.
+std::vector<std::optional<FsStats>> statAll(const std::shared_ptr<FsProbe>& probe,
+                                            const std::vector<std::string>& mountPoints,
+                                            std::chrono::milliseconds deadline);
+
+}  // namespace tavo::linuxwmi
