@@ -35,6 +35,7 @@ inline constexpr DWORD ERROR_INVALID_HANDLE = 6;
 inline constexpr DWORD ERROR_BAD_NETPATH = 53;
 inline constexpr DWORD ERROR_NOT_SUPPORTED = 50;
 inline constexpr DWORD ERROR_NOT_CONTAINER = 1207;
+inline constexpr DWORD ERROR_INVALID_PARAMETER = 87;
 
 inline constexpr DWORD RESOURCE_CONNECTED = 0x00000001;
 inline constexpr DWORD RESOURCE_GLOBALNET = 0x00000002;

@@ -1,29 +1,28 @@
 #include "platform/linux/wnet/linux_wnet.h"
 
-#include <unistd.h>
+#include <vector>
 
-#include <cstdlib>
+#include "platform/linux/wnet/resource_tree.h"
+#ifdef TAVO_HAVE_AVAHI
+#include "platform/linux/wnet/dnssd_provider.h"
+#endif
+#ifdef TAVO_HAVE_SMBCLIENT
+#include "platform/linux/wnet/smb_provider.h"
+#endif
 
-// Placeholder until the back ends land: a network with no providers.
 namespace tavo::linuxwnet {
 
-namespace {
-class NoNetwork : public netenum::WNetApi {
-public:
-    DWORD openEnum(DWORD, DWORD, DWORD, NETRESOURCEA*, HANDLE*) override { return ERROR_NO_NETWORK; }
-    DWORD enumResource(HANDLE, DWORD*, void*, DWORD*) override { return ERROR_INVALID_HANDLE; }
-    DWORD closeEnum(HANDLE) override { return NO_ERROR; }
-    std::string userName() override {
-        const char* u = std::getenv("USER");
-        return u ? u : "";
-    }
-    std::string computerName() override {
-        char buf[256] = {};
-        return gethostname(buf, sizeof buf - 1) == 0 ? buf : "";
-    }
-};
-}  // namespace
-
-std::shared_ptr<netenum::WNetApi> makeWNetApi() { return std::make_shared<NoNetwork>(); }
+std::shared_ptr<netenum::WNetApi> makeWNetApi() {
+    // Back ends built in; each one decides at every top-level open whether
+    // it can answer, so one whose daemon is missing is simply not listed.
+    std::vector<std::shared_ptr<Provider>> providers;
+#ifdef TAVO_HAVE_AVAHI
+    providers.push_back(std::make_shared<DnsSdProvider>());
+#endif
+#ifdef TAVO_HAVE_SMBCLIENT
+    providers.push_back(std::make_shared<SmbProvider>());
+#endif
+    return std::make_shared<ResourceTree>(std::move(providers));
+}
 
 }  // namespace tavo::linuxwnet
