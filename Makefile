@@ -12,7 +12,7 @@ ifneq ($(shell command -v ccache 2>/dev/null),)
   export CCACHE_BASEDIR := $(CURDIR)
 endif
 
-.PHONY: all deps build run test asan test-asan bench install clean format
+.PHONY: all deps build run test asan test-asan test-windows bench install clean format
 
 all: build
 
@@ -43,6 +43,11 @@ test-asan: asan
 	cd $(ASAN_DIR) && QT_QPA_PLATFORM=offscreen ASAN_OPTIONS=detect_leaks=1 \
 	  UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 	  ctest --output-on-failure -j $(JOBS) --timeout 600
+
+# The core, the Windows back ends and their tests, cross-built with MinGW-w64
+# and run under Wine (installs about 1.4 GB on first use).
+test-windows:
+	JOBS=$(JOBS) scripts/test-windows.sh
 
 bench: build
 	@for b in $(BUILD_DIR)/bench/bench_*; do echo "== $$b"; $$b || exit 1; done

@@ -1,5 +1,9 @@
 #include <gtest/gtest.h>
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <unistd.h>
+#endif
 
 #include <memory>
 #include <string>
@@ -15,7 +19,12 @@ using testing::FakeBackend;
 
 std::string hostName() {
     char buf[256] = {};
+#ifdef _WIN32
+    DWORD size = sizeof buf;
+    GetComputerNameExA(ComputerNameDnsHostname, buf, &size);
+#else
     gethostname(buf, sizeof buf - 1);
+#endif
     return buf;
 }
 

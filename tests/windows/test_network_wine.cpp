@@ -2,6 +2,7 @@
 // script registers in the prefix (Wine ships no provider of its own).
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -88,4 +89,39 @@ TEST(MprUnderWine, LocalNamesComeFromTheSystem) {
     auto api = tavo::winwnet::makeMprWNetApi();
     EXPECT_FALSE(api->computerName().empty());
     EXPECT_FALSE(api->userName().empty());
+}
+
+#include "netenum/list_computers.h"
+#include "netenum/network_enum.h"
+#include "support/fake_report_context.h"
+
+TEST(MprUnderWine, TheEnumeratorSortsTheWalkIntoItsLists) {
+    auto api = tavo::winwnet::makeMprWNetApi();
+    tavo::CNetworkEnum e(*api);
+    e.SetResourceType(RESOURCETYPE_ANY);
+    e.Reset();
+    const std::string servers = e.GetServerList();
+    EXPECT_NE(servers.find("\\\\TAVOSRV1"), std::string::npos) << servers;
+    EXPECT_NE(servers.find("\\\\TAVOSRV2"), std::string::npos) << servers;
+    const std::string shares = e.GetShareList();
+    EXPECT_NE(shares.find("\\\\TAVOSRV1\\public"), std::string::npos) << shares;
+    EXPECT_NE(shares.find("\\\\TAVOSRV2\\print$"), std::string::npos) << shares;
+    EXPECT_EQ(servers.find("public"), std::string::npos) << "a share landed in the server list";
+    EXPECT_FALSE(e.GetLocalMachineName().empty());
+}
+
+TEST(MprUnderWine, TheNetworkComputersReportListsEachServerByName) {
+    auto api = tavo::winwnet::makeMprWNetApi();
+    tavo::testing::FakeReportContext ctx;
+    std::int16_t onepass = -1;
+    tavo::ListComputers(ctx, *api, onepass);
+    std::vector<std::string> rows;
+    for (int i = 1; i <= ctx.grid.itemsCount(); ++i) {
+        const auto& item = ctx.grid.item(i);
+        rows.push_back(item.Text() + "|" + (item.SubItems(1)));
+        EXPECT_EQ(item.SmallIcon(), 1);
+    }
+    EXPECT_NE(std::find(rows.begin(), rows.end(), "|TAVOSRV1"), rows.end());
+    EXPECT_NE(std::find(rows.begin(), rows.end(), "|TAVOSRV2"), rows.end());
+    EXPECT_EQ(ctx.endOfPassCalls, 1);
 }
