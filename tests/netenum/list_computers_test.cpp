@@ -5,14 +5,14 @@
 #include <stdexcept>
 
 #include "grid/error.h"
-#include "local_report_context.h"
 #include "scripted_network.h"
+#include "support/fake_report_context.h"
 
 namespace tavo {
 namespace {
 
 using test::container;
-using test::LocalReportContext;
+
 using test::ScriptedNetwork;
 using test::server;
 
@@ -27,7 +27,7 @@ ScriptedNetwork threeServers() {
 
 TEST(ListComputers, OneGreenRowPerServerInTheOrderFound) {
     ScriptedNetwork net = threeServers();
-    LocalReportContext ctx;
+    testing::FakeReportContext ctx;
     ctx.grid.itemsAdd("", "row of the last report");
     std::int16_t onepass = -1;
     ListComputers(ctx, net, onepass);
@@ -46,30 +46,30 @@ TEST(ListComputers, OneGreenRowPerServerInTheOrderFound) {
         EXPECT_EQ(ctx.grid.item(i).Key(), "");
         EXPECT_EQ(ctx.grid.item(i).SubItems(1), names[i - 1]);
     }
-    EXPECT_EQ(ctx.calls, (std::vector<std::string>{"hideInterval", "processEvents", "processEvents",
-                                                   "resetPointer", "endOfPass"}));
+    EXPECT_EQ(ctx.calls, (std::vector<std::string>{"setIntervalVisible(false)", "processEvents",
+                                                   "processEvents", "resetPointer", "endOfPass"}));
 }
 
 TEST(ListComputers, FlagDecidesIntervalFieldAndEndOfPass) {
     ScriptedNetwork net = threeServers();
-    LocalReportContext periodic;
+    testing::FakeReportContext periodic;
     std::int16_t zero = 0;
     ListComputers(periodic, net, zero);
-    EXPECT_EQ(periodic.calls.front(), "showInterval");
+    EXPECT_EQ(periodic.calls.front(), "setIntervalVisible(true)");
     EXPECT_EQ(periodic.calls.back(), "resetPointer");
 
     // Any nonzero flag hides the field; only -1 ends the pass.
-    LocalReportContext other;
+    testing::FakeReportContext other;
     std::int16_t one = 1;
     ListComputers(other, net, one);
-    EXPECT_EQ(other.calls.front(), "hideInterval");
+    EXPECT_EQ(other.calls.front(), "setIntervalVisible(false)");
     EXPECT_EQ(other.calls.back(), "resetPointer");
 }
 
 TEST(ListComputers, NoNetworkGivesColumnsAndNoRows) {
     ScriptedNetwork none;
     none.containers[""].openResult = ERROR_NO_NETWORK;
-    LocalReportContext ctx;
+    testing::FakeReportContext ctx;
     std::int16_t onepass = -1;
     ListComputers(ctx, none, onepass);
     EXPECT_EQ(ctx.grid.columnsCount(), 2);
@@ -84,7 +84,7 @@ TEST(ListComputers, FailuresReachTheCycleAsErrorsAndStillEndThePass) {
             throw std::runtime_error("provider crashed");
         }
     } net;
-    LocalReportContext ctx;
+    testing::FakeReportContext ctx;
     std::int16_t onepass = -1;
     try {
         ListComputers(ctx, net, onepass);
@@ -96,7 +96,7 @@ TEST(ListComputers, FailuresReachTheCycleAsErrorsAndStillEndThePass) {
 
     // The core's own errors pass unchanged, number and all.
     ScriptedNetwork fine = threeServers();
-    LocalReportContext busy;
+    testing::FakeReportContext busy;
     busy.onProcessEvents = [] { throw Error(errc::kIndexOutOfBounds, "Index out of bounds"); };
     std::int16_t flag = -1;
     try {

@@ -22,10 +22,10 @@
 #include <vector>
 
 #include "netenum/list_computers.h"
-#include "netenum/local_report_context.h"
 #include "platform/linux/wnet/dnssd_provider.h"
 #include "platform/linux/wnet/linux_wnet.h"
 #include "platform/linux/wnet/resource_tree.h"
+#include "support/fake_report_context.h"
 
 #ifdef TAVO_HAVE_AVAHI
 namespace tavo {
@@ -194,7 +194,7 @@ TEST(DnsSdPeer, NetworkComputersListsHostsAnnouncedOnLoopback) {
     }
 
     auto api = linuxwnet::makeWNetApi();
-    test::LocalReportContext ctx;
+    testing::FakeReportContext ctx;
     std::int16_t onepass = -1;
     ListComputers(ctx, *api, onepass);
 
