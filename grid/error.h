@@ -41,6 +41,11 @@ inline constexpr std::uint32_t kTypeMismatch = 13;
 // Grid failures, numbered as the list view control numbers them.
 inline constexpr std::uint32_t kIndexOutOfBounds = 35600;
 inline constexpr std::uint32_t kKeyNotUnique = 35602;
+// File failures of an export, numbered as the file statements number them.
+inline constexpr std::uint32_t kDiskFull = 61;
+inline constexpr std::uint32_t kPermissionDenied = 70;
+inline constexpr std::uint32_t kFileAccess = 75;
+inline constexpr std::uint32_t kPathNotFound = 76;
 }  // namespace errc
 
 }  // namespace tavo

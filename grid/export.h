@@ -1,0 +1,48 @@
+#pragma once
+
+#include <ctime>
+#include <filesystem>
+#include <string>
+#include <string_view>
+
+#include "grid/grid.h"
+
+// The text of the two exports and the name of their files. Both texts are
+// built from the grid in its shown order, in UTF-8 without a byte-order mark.
+namespace tavo::grid {
+
+// One line per row and one for the captions; every field is followed by ","
+// and every line ends in CR LF. Fields holding a comma, a double quote, CR or
+// LF are quoted (inner quotes doubled) so a spreadsheet reads the same grid
+// back; all other fields are written exactly as shown.
+std::string csvText(const Grid& grid);
+
+// One line of HTML: a bordered table whose first cell in each row is
+// coloured by the row's lamp. Captions, cells, computer and category are
+// escaped, so cell text never becomes markup.
+std::string htmlText(const Grid& grid, std::string_view computer, std::string_view category);
+
+// Text for HTML content and attribute values: & < > " ' and line breaks as
+// character references.
+std::string htmlEscape(std::string_view text);
+
+// The local time as fourteen digits, yyyyMMddHHmmss: padded, so two moments
+// never give the same digits.
+std::string exportTimeDigits(const std::tm& localTime);
+
+// `text` with every character a file name may not hold replaced by "_"
+// (/ and NUL here; also \ : * ? " < > | and control characters on Windows),
+// so a computer or category text cannot lead outside the chosen folder.
+std::string fileNameSafe(std::string_view text);
+
+// folder / (computer + "-" + category + "_" + digits + extension), with
+// computer and category made safe. `extension` includes its dot (".csv").
+std::filesystem::path exportFileName(const std::filesystem::path& folder, std::string_view computer,
+                                     std::string_view category, const std::tm& localTime,
+                                     std::string_view extension);
+
+// A path from UTF-8 text, and back, the same on every platform.
+std::filesystem::path pathFromUtf8(std::string_view text);
+std::string pathToUtf8(const std::filesystem::path& path);
+
+}  // namespace tavo::grid
