@@ -1,6 +1,7 @@
 #include "platform/linux/wmi/system_context.h"
 
 #include "platform/linux/wmi/fs_probe.h"
+#include "platform/linux/wmi/print_system.h"
 
 #include <unistd.h>
 
@@ -55,6 +56,7 @@ SystemContext SystemContext::forThisMachine() {
     SystemContext ctx;
     // The real probes are attached here as their classes arrive.
     ctx.fs = makeStatvfsProbe();
+    ctx.printing = makeCupsPrintSystem();
     return ctx;
 }
 

@@ -1,0 +1,37 @@
+#include "platform/linux/wmi/system_classes.h"
+#include "platform/linux/wmi/system_sources.h"
+
+namespace tavo::linuxwmi {
+
+// The main board from the SMBIOS data the kernel exports; a machine without
+// those entries has no board object.
+std::vector<Instance> baseBoardInstances(const SystemContext& ctx) {
+    const auto vendor = readAttribute(ctx, "/sys/class/dmi/id/board_vendor");
+    const auto product = readAttribute(ctx, "/sys/class/dmi/id/board_name");
+    const auto version = readAttribute(ctx, "/sys/class/dmi/id/board_version");
+    if (!vendor && !product && !version) return {};
+
+    Instance board("Win32_BaseBoard");
+    // Windows identifies its one board object by these fixed texts.
+    board.set("Name", "Base Board");
+    board.set("Caption", "Base Board");
+    board.set("Description", "Base Board");
+    board.set("Tag", "Base Board");
+    board.set("CreationClassName", "Win32_BaseBoard");
+    if (vendor) board.set("Manufacturer", *vendor);
+    if (product) board.set("Product", *product);
+    if (version) board.set("Version", *version);
+    // Readable by root only; null for everyone else.
+    if (auto serial = readAttribute(ctx, "/sys/class/dmi/id/board_serial")) {
+        board.set("SerialNumber", *serial);
+    }
+    board.set("HostingBoard", true);
+    board.set("PoweredOn", true);
+    board.set("Status", "OK");
+
+    std::vector<Instance> out;
+    out.push_back(std::move(board));
+    return out;
+}
+
+}  // namespace tavo::linuxwmi

@@ -1,0 +1,74 @@
+#include "platform/linux/wmi/system_classes.h"
+#include "platform/linux/wmi/system_sources.h"
+
+namespace tavo::linuxwmi {
+
+namespace {
+
+// "major.minor" as the kernel writes firmware releases (bios_release,
+// ec_firmware_release).
+bool setRelease(Instance& inst, const std::optional<std::string>& text, const char* major,
+                const char* minor) {
+    if (!text) return false;
+    const auto dot = text->find('.');
+    if (dot == std::string::npos) return false;
+    try {
+        std::size_t used = 0;
+        const int hi = std::stoi(text->substr(0, dot), &used);
+        if (used != dot) return false;
+        const int lo = std::stoi(text->substr(dot + 1), &used);
+        if (used != text->size() - dot - 1 || hi < 0 || hi > 255 || lo < 0 || lo > 255) {
+            return false;
+        }
+        inst.setInt(major, hi);
+        inst.setInt(minor, lo);
+        return true;
+    } catch (const std::exception&) {
+        return false;
+    }
+}
+
+}  // namespace
+
+// The firmware as the kernel exports its SMBIOS tables under
+// /sys/class/dmi/id. Machines without SMBIOS (most ARM boards, some
+// containers) have no BIOS object rather than an empty one.
+std::vector<Instance> biosInstances(const SystemContext& ctx) {
+    const auto vendor = readAttribute(ctx, "/sys/class/dmi/id/bios_vendor");
+    const auto version = readAttribute(ctx, "/sys/class/dmi/id/bios_version");
+    const auto date = readAttribute(ctx, "/sys/class/dmi/id/bios_date");
+    if (!vendor && !version && !date) return {};
+
+    Instance bios("Win32_BIOS");
+    if (vendor) bios.set("Manufacturer", *vendor);
+    if (version) {
+        // Windows names the BIOS by its version text too.
+        bios.set("Name", *version);
+        bios.set("Caption", *version);
+        bios.set("Description", *version);
+        bios.set("SoftwareElementID", *version);
+        bios.set("SMBIOSBIOSVersion", *version);
+        bios.set("Version", *version);
+        bios.set("BIOSVersion", wmi::Value::Array{wmi::Value(*version)});
+    }
+    if (date) {
+        if (auto dmtf = dmtfFromFirmwareDate(*date)) bios.set("ReleaseDate", *dmtf);
+    }
+    // The system's serial number; only root may read it.
+    if (auto serial = readAttribute(ctx, "/sys/class/dmi/id/product_serial")) {
+        bios.set("SerialNumber", *serial);
+    }
+    setRelease(bios, readAttribute(ctx, "/sys/class/dmi/id/bios_release"), "SystemBiosMajorVersion",
+               "SystemBiosMinorVersion");
+    setRelease(bios, readAttribute(ctx, "/sys/class/dmi/id/ec_firmware_release"),
+               "EmbeddedControllerMajorVersion", "EmbeddedControllerMinorVersion");
+    bios.set("SMBIOSPresent", true);
+    bios.set("PrimaryBIOS", true);
+    bios.set("Status", "OK");
+
+    std::vector<Instance> out;
+    out.push_back(std::move(bios));
+    return out;
+}
+
+}  // namespace tavo::linuxwmi

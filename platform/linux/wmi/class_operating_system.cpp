@@ -1,0 +1,228 @@
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cctype>
+#include <ctime>
+#include <filesystem>
+
+#include "platform/linux/wmi/system_classes.h"
+#include "platform/linux/wmi/system_sources.h"
+
+namespace tavo::linuxwmi {
+
+namespace {
+
+constexpr int kOsTypeLinux = 36;
+
+std::map<std::string, std::string> osRelease(const SystemContext& ctx) {
+    // /etc/os-release is usually a link to this one; either may be missing.
+    for (const char* path : {"/etc/os-release", "/usr/lib/os-release"}) {
+        if (auto text = ctx.readFile(path, 64 * 1024)) return parseShellAssignments(*text);
+    }
+    return {};
+}
+
+std::optional<std::string> osCaption(const SystemContext& ctx) {
+    const auto rel = osRelease(ctx);
+    if (auto it = rel.find("PRETTY_NAME"); it != rel.end() && !it->second.empty())
+        return it->second;
+    auto name = rel.find("NAME");
+    if (name != rel.end() && !name->second.empty()) {
+        if (auto v = rel.find("VERSION"); v != rel.end() && !v->second.empty()) {
+            return name->second + " " + v->second;
+        }
+        return name->second;
+    }
+    return readAttribute(ctx, "/proc/sys/kernel/ostype");
+}
+
+int processCount(const SystemContext& ctx) {
+    int n = 0;
+    std::error_code ec;
+    for (std::filesystem::directory_iterator it(ctx.path("/proc"), ec), end; !ec && it != end;
+         it.increment(ec)) {
+        const std::string name = it->path().filename().string();
+        if (!name.empty() && std::all_of(name.begin(), name.end(),
+                                         [](unsigned char c) { return std::isdigit(c); })) {
+            ++n;
+        }
+    }
+    return n;
+}
+
+std::optional<std::string> utmpData(const SystemContext& ctx) {
+    for (const char* path : {"/run/utmp", "/var/run/utmp"}) {
+        if (auto data = ctx.readFile(path)) return data;
+    }
+    return std::nullopt;
+}
+
+// The language part of the system locale ("en_US" of "en_US.UTF-8"), and
+// its character set.
+std::pair<std::optional<std::string>, std::optional<std::string>> systemLocale(
+    const SystemContext& ctx) {
+    for (const char* path : {"/etc/locale.conf", "/etc/default/locale"}) {
+        auto text = ctx.readFile(path, 64 * 1024);
+        if (!text) continue;
+        const auto vars = parseShellAssignments(*text);
+        auto it = vars.find("LANG");
+        if (it == vars.end() || it->second.empty()) continue;
+        std::string lang = it->second;
+        if (auto at = lang.find('@'); at != std::string::npos) lang.resize(at);
+        std::optional<std::string> codeset;
+        if (auto dot = lang.find('.'); dot != std::string::npos) {
+            codeset = lang.substr(dot + 1);
+            lang.resize(dot);
+        }
+        return {lang, codeset};
+    }
+    return {};
+}
+
+// The device mounted at "/" (the last such mount wins: it is the one on top).
+std::optional<std::string> rootDevice(const SystemContext& ctx) {
+    auto text = ctx.readFile("/proc/self/mountinfo");
+    if (!text) return std::nullopt;
+    std::optional<std::string> device;
+    std::string_view rest = *text;
+    while (!rest.empty()) {
+        const auto nl = rest.find('\n');
+        const std::string_view line = rest.substr(0, nl);
+        rest.remove_prefix(nl == std::string_view::npos ? rest.size() : nl + 1);
+        // id parent major:minor root mountpoint ... - fstype source options
+        std::vector<std::string_view> f;
+        std::size_t i = 0;
+        while (i < line.size() && f.size() < 5) {
+            const auto sp = line.find(' ', i);
+            f.push_back(line.substr(i, sp - i));
+            if (sp == std::string_view::npos) break;
+            i = sp + 1;
+        }
+        if (f.size() < 5 || f[4] != "/") continue;
+        const auto sep = line.find(" - ");
+        if (sep == std::string_view::npos) continue;
+        std::string_view tail = line.substr(sep + 3);
+        const auto sp1 = tail.find(' ');
+        if (sp1 == std::string_view::npos) continue;
+        tail.remove_prefix(sp1 + 1);
+        device = std::string(tail.substr(0, tail.find(' ')));
+    }
+    return device;
+}
+
+// When the root filesystem was made: the best record of the installation a
+// Linux system keeps. Filesystems that do not record it give nothing.
+std::optional<std::string> installDate(const SystemContext& ctx) {
+    struct statx sx {};
+    if (statx(AT_FDCWD, ctx.root.c_str(), 0, STATX_BTIME, &sx) != 0) return std::nullopt;
+    if (!(sx.stx_mask & STATX_BTIME) || sx.stx_btime.tv_sec <= 0) return std::nullopt;
+    return dmtfDateTime(static_cast<std::time_t>(sx.stx_btime.tv_sec),
+                        static_cast<long>(sx.stx_btime.tv_nsec / 1000));
+}
+
+bool hasCpuFlag(const std::vector<CpuInfoBlock>& cpus, std::string_view flag) {
+    if (cpus.empty()) return false;
+    auto it = cpus.front().find("flags");
+    if (it == cpus.front().end()) return false;
+    const std::string padded = " " + it->second + " ";
+    return padded.find(" " + std::string(flag) + " ") != std::string::npos;
+}
+
+}  // namespace
+
+std::vector<Instance> operatingSystemInstances(const SystemContext& ctx) {
+    Instance os("Win32_OperatingSystem");
+    const std::string computer = ctx.computerName();
+
+    const auto caption = osCaption(ctx);
+    if (caption) {
+        os.set("Caption", *caption);
+        os.set("Name", *caption);
+    }
+    // The kernel is what moves with every update; the distribution's own
+    // version is already part of the caption.
+    if (auto release = readAttribute(ctx, "/proc/sys/kernel/osrelease"))
+        os.set("Version", *release);
+    if (auto build = readAttribute(ctx, "/proc/sys/kernel/version")) os.set("BuildNumber", *build);
+    if (auto vendor = osRelease(ctx); vendor.contains("VENDOR_NAME")) {
+        os.set("Manufacturer", vendor["VENDOR_NAME"]);
+    }
+    os.setInt("OSType", kOsTypeLinux);
+    os.set("CreationClassName", "Win32_OperatingSystem");
+    os.set("CSCreationClassName", "Win32_ComputerSystem");
+    os.set("CSName", computer);
+    os.set("Status", "OK");
+    os.set("Primary", true);
+    os.set("SystemDrive", "/");
+    if (auto dev = rootDevice(ctx)) os.set("SystemDevice", *dev);
+
+    if (auto machine = machineArchitecture(ctx)) {
+        os.set("OSArchitecture", is64BitMachine(*machine) ? "64-bit" : "32-bit");
+    }
+    const auto cpus = parseCpuInfo(ctx.readFile("/proc/cpuinfo").value_or(""));
+    if (!cpus.empty() && cpus.front().contains("flags")) {
+        os.set("DataExecutionPrevention_Available", hasCpuFlag(cpus, "nx"));
+    }
+
+    if (auto stat = ctx.readFile("/proc/stat")) {
+        if (auto boot = parseBootTime(*stat)) {
+            os.set("LastBootUpTime", dmtfDateTime(static_cast<std::time_t>(*boot)));
+        }
+    }
+    os.set("LocalDateTime", dmtfDateTime(std::time(nullptr)));
+    os.setInt("CurrentTimeZone", utcOffsetMinutes());
+    if (auto date = installDate(ctx)) os.set("InstallDate", *date);
+
+    if (auto [locale, codeset] = systemLocale(ctx); locale) {
+        os.set("Locale", *locale);
+        if (codeset) os.set("CodeSet", *codeset);
+    }
+    if (auto info = ctx.readFile("/etc/machine-info", 64 * 1024)) {
+        const auto vars = parseShellAssignments(*info);
+        if (auto it = vars.find("PRETTY_HOSTNAME"); it != vars.end() && !it->second.empty()) {
+            os.set("Description", it->second);
+        }
+    }
+    if (auto id = readAttribute(ctx, "/etc/machine-id")) os.set("SerialNumber", *id);
+
+    // Memory figures in kB, as Windows gives them.
+    if (auto text = ctx.readFile("/proc/meminfo")) {
+        const auto mem = parseMemInfo(*text);
+        const auto get = [&](const char* k) -> std::optional<std::uint64_t> {
+            auto it = mem.find(k);
+            return it == mem.end() ? std::nullopt : std::optional(it->second);
+        };
+        const auto total = get("MemTotal");
+        // "Available" counts the cache the kernel gives back on demand, as
+        // Windows counts its standby list; old kernels only know MemFree.
+        const auto free = get("MemAvailable") ? get("MemAvailable") : get("MemFree");
+        const auto swapTotal = get("SwapTotal");
+        const auto swapFree = get("SwapFree");
+        if (total) os.setUInt64("TotalVisibleMemorySize", *total);
+        if (free) os.setUInt64("FreePhysicalMemory", *free);
+        if (swapTotal) {
+            os.setUInt64("SizeStoredInPagingFiles", *swapTotal);
+            os.setUInt64("TotalSwapSpaceSize", *swapTotal);
+        }
+        if (swapFree) os.setUInt64("FreeSpaceInPagingFiles", *swapFree);
+        if (total && swapTotal) os.setUInt64("TotalVirtualMemorySize", *total + *swapTotal);
+        if (free && swapFree) os.setUInt64("FreeVirtualMemory", *free + *swapFree);
+    }
+
+    os.setInt("NumberOfProcesses", processCount(ctx));
+    if (auto utmp = utmpData(ctx)) os.setInt("NumberOfUsers", countUtmpSessions(*utmp));
+    if (auto pidMax = readAttribute(ctx, "/proc/sys/kernel/pid_max")) {
+        try {
+            os.setInt("MaxNumberOfProcesses", std::stoll(*pidMax));
+        } catch (const std::exception&) {
+            // Not a number: leave it null rather than guess.
+        }
+    }
+
+    std::vector<Instance> out;
+    out.push_back(std::move(os));
+    return out;
+}
+
+}  // namespace tavo::linuxwmi
