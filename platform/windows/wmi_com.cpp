@@ -167,7 +167,9 @@ public:
 
         // No user, password or authority: the caller's own credentials.
         const BStr path(namespacePath(computer));
-        hr = locator->ConnectServer(path, nullptr, nullptr, nullptr, 0, nullptr, nullptr,
+        // USE_MAX_WAIT bounds the connect to two minutes for a computer that never answers.
+        hr = locator->ConnectServer(path, nullptr, nullptr, nullptr,
+                                    WBEM_FLAG_CONNECT_USE_MAX_WAIT, nullptr, nullptr,
                                     services_.put());
         if (FAILED(hr)) throwHResult(hr, "Cannot connect to " + computer);
 
