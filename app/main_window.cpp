@@ -1,7 +1,721 @@
 #include "app/main_window.h"
 
-Main::Main(QWidget* parent) : QWidget(parent) {
-    setObjectName("Main");
-    setWindowTitle("Tavo");
-    resize(607, 234);
+#include <QAbstractItemModel>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QGuiApplication>
+#include <QHeaderView>
+#include <QIcon>
+#include <QLabel>
+#include <QLineEdit>
+#include <QLocale>
+#include <QMenu>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QPushButton>
+#include <QTime>
+#include <QTimer>
+#include <QTreeView>
+#include <QWindow>
+#include <cmath>
+#include <optional>
+
+#include "app/combo_resize.h"
+#include "app/product.h"
+#include "collectors/collectors.h"
+#include "netenum/list_computers.h"
+#include "target/target_computer.h"
+
+#if __has_include("app/results_model.h")
+#include "app/results_model.h"
+#define TAVO_HAVE_RESULTS_MODEL 1
+#endif
+#if __has_include("app/export_actions.h")
+#include "app/export_actions.h"
+#define TAVO_HAVE_EXPORT_ACTIONS 1
+#endif
+#if __has_include("grid/sorting.h")
+#include "grid/sorting.h"
+#define TAVO_HAVE_SORTING 1
+#endif
+
+namespace {
+
+constexpr double kTwipsPerPixel = 15.0;
+// Frame layout: strip right of the pictures and the grid, gap between the
+// pictures, gap between the grid and the website label.
+constexpr double kRightMargin = 255;
+constexpr double kPictureGap = 10;
+constexpr double kWebsiteGap = 100;
+// Anything that is not a management failure (a bad allocation, a library
+// exception) is reported under the system's generic failure code.
+constexpr std::uint32_t kUnexpectedFailure = 0x80004005;
+
+int px(double twips) { return static_cast<int>(std::lround(twips / kTwipsPerPixel)); }
+double twips(int pixels) { return pixels * kTwipsPerPixel; }
+
+void place(QWidget* w, double left, double top, double width, double height) {
+    w->setGeometry(px(left), px(top), px(width), px(height));
+}
+
+// Colours in every state of the widget, as the design's controls keep them.
+void paint(QWidget* w, std::optional<QColor> back, std::optional<QColor> fore = std::nullopt) {
+    QPalette p = w->palette();
+    if (back) {
+        for (auto role : {QPalette::Window, QPalette::Base, QPalette::Button})
+            p.setColor(role, *back);
+        w->setAutoFillBackground(true);
+    }
+    if (fore) {
+        for (auto role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText})
+            p.setColor(role, *fore);
+    }
+    w->setPalette(p);
+}
+
+void setButtonColour(QPushButton* b, const QColor& back) {
+    QPalette p = b->palette();
+    p.setColor(QPalette::Button, back);
+    b->setPalette(p);
+}
+
+// The design's fonts, with the desktop's sans serif where they are missing
+// (as they are on nearly every Linux system).
+QFont designFont(const QString& family, bool bold) {
+    QFont f;
+    f.setFamilies({family, QStringLiteral("DejaVu Sans"), QStringLiteral("Sans Serif")});
+    f.setStyleHint(QFont::SansSerif);
+    f.setPointSizeF(8.25);
+    f.setWeight(bold ? QFont::Bold : QFont::Normal);
+    return f;
+}
+
+// The two title-bar pictures: a white glyph on the caption's dark grey.
+QPixmap framePicture(bool close) {
+    const qreal dpr = qApp ? qApp->devicePixelRatio() : 1.0;
+    QPixmap pm(QSize(16, 16) * dpr);
+    pm.setDevicePixelRatio(dpr);
+    pm.fill(QColor(0x40, 0x40, 0x40));
+    QPainter p(&pm);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setPen(QPen(Qt::white, 1.6));
+    if (close) {
+        p.drawLine(QPointF(4, 4), QPointF(12, 12));
+        p.drawLine(QPointF(12, 4), QPointF(4, 12));
+    } else {
+        p.drawRect(QRectF(3.5, 3.5, 9, 9));
+        p.drawLine(QPointF(3.5, 5), QPointF(12.5, 5));
+    }
+    return pm;
+}
+
+QString timeOfDay() {
+    // The locale's long time format, without the time zone it may append.
+    QString format = QLocale::system().timeFormat(QLocale::LongFormat);
+    format.remove(QLatin1Char('t'));
+    format = format.trimmed();
+    if (format.isEmpty()) format = QStringLiteral("HH:mm:ss");
+    return QLocale::system().toString(QTime::currentTime(), format);
+}
+
+struct ColumnSpec {
+    const char* caption;
+    int width;  // twips; 0 for the grid's default
+};
+
+constexpr ColumnSpec kDriveColumns[] = {
+    {"Drive", 750},       {"Description", 3000}, {"% Used", 1000},
+    {"Free Space", 1200}, {"Total Size", 1200},  {"Drive Type", 2000},
+    {"File System", 1000}, {"Volume Name", 1500}, {"Dirty Volume", 1200}};
+
+constexpr ColumnSpec kAdapterColumns[] = {
+    {"Mac", 1700},  {"Description", 4000}, {"IP", 1350},   {"Gateway", 1350},
+    {"DNS", 1350},  {"DHCP", 750},         {"Domain", 1350}, {"Adapter Type", 1440},
+    {"MTU", 750},   {"IP 2", 1350},        {"IP 3", 1350}, {"DNS 2", 1350},
+    {"DNS 3", 1350}};
+
+constexpr ColumnSpec kPrinterColumns[] = {
+    {"DeviceID", 3000},   {"Description", 1500},   {"Location", 1500},
+    {"DriverName", 3000}, {"PortName", 2000},      {"PrintProcessor", 2000},
+    {"SpoolEnabled", 750}, {"Queued", 0},          {"Status", 0},
+    {"PrinterStatus", 0}, {"StatusInfo", 0},       {"Published", 0},
+    {"Shared", 0},        {"ShareName", 0},        {"Direct", 0},
+    {"WorkOffline", 0},   {"HorizontalResolution", 0}, {"VerticalResolution", 0}};
+
+template <std::size_t N>
+void addColumns(tavo::grid::Grid& grid, const ColumnSpec (&columns)[N]) {
+    for (const auto& c : columns) {
+        if (c.width > 0)
+            grid.columnsAdd(c.caption, c.width);
+        else
+            grid.columnsAdd(c.caption);
+    }
+}
+
+}  // namespace
+
+Main::Main(MainServices services, QWidget* parent)
+    : QWidget(parent, Qt::Window | Qt::FramelessWindowHint), services_(std::move(services)) {
+    if (!services_.dialogs) services_.dialogs = std::make_shared<QtDialogs>();
+    buildControls();
+    startUp();
+}
+
+Main::~Main() {
+    // The model watches the grid; let it go before the grid does.
+    if (model_) {
+        Results->setModel(nullptr);
+        delete model_;
+        model_ = nullptr;
+    }
+    grid_.setObserver(nullptr);
+    resetPointer();
+}
+
+void Main::buildControls() {
+    setObjectName(QStringLiteral("Main"));
+    setWindowTitle(productName());
+    setFont(designFont(QStringLiteral("MS Sans Serif"), false));
+    paint(this, QColor(0xC0, 0xC0, 0xC0));
+    resize(px(9105), px(3510));
+    // Small enough to shrink, never so small that the grid's height or the
+    // pictures' places go below zero.
+    setMinimumSize(static_cast<int>(std::ceil((2 * kRightMargin + kPictureGap + 240) / 15.0)),
+                   static_cast<int>(std::ceil((570 + 255 + 285 + kWebsiteGap) / 15.0)));
+
+    QIcon icon;
+    for (int size : {16, 24, 32}) icon.addFile(QStringLiteral(":/icons/tavo-%1.png").arg(size));
+    setWindowIcon(icon);
+
+    lblCaption = new QLabel(this);
+    lblCaption->setObjectName(QStringLiteral("lblCaption"));
+    place(lblCaption, 0, 0, 3200, 255);
+    paint(lblCaption, QColor(0x40, 0x40, 0x40), QColor(0xFF, 0xFF, 0xFF));
+    lblCaption->setFont(designFont(QStringLiteral("Tahoma"), false));
+    lblCaption->installEventFilter(this);
+
+    Maximise = new QLabel(this);
+    Maximise->setObjectName(QStringLiteral("Maximise"));
+    place(Maximise, 2650, 20, 240, 240);
+    paint(Maximise, QColor(0x40, 0x40, 0x40));
+    Maximise->setPixmap(framePicture(false));
+    Maximise->setToolTip(QStringLiteral("Maximise"));
+    Maximise->installEventFilter(this);
+
+    Close = new QLabel(this);
+    Close->setObjectName(QStringLiteral("Close"));
+    place(Close, 2950, 20, 255, 230);
+    paint(Close, QColor(0x40, 0x40, 0x40));
+    Close->setPixmap(framePicture(true));
+    Close->setToolTip(QStringLiteral("Exit"));
+    Close->installEventFilter(this);
+
+    cmbFunction = new DropDownCombo(this);
+    cmbFunction->setObjectName(QStringLiteral("cmbFunction"));
+    place(cmbFunction, 0, 240, 1815, 315);
+    // Editable as the design's box is; typing adds no entries, and a text
+    // outside the list simply collects nothing.
+    cmbFunction->setEditable(true);
+    cmbFunction->setInsertPolicy(QComboBox::NoInsert);
+    for (std::string_view category : tavo::reportCategories())
+        cmbFunction->addItem(QString::fromUtf8(category.data(), qsizetype(category.size())));
+    cmbFunction->setMaxVisibleItems(int(tavo::reportCategories().size()));
+    cmbFunction->setCurrentText(QStringLiteral("Network Adapters"));
+    paint(cmbFunction, QColor(0xFF, 0xFF, 0xFF));
+    cmbFunction->setToolTip(QStringLiteral("Select the type of information you want"));
+
+    txtComputer = new QLineEdit(QStringLiteral("Computer"), this);
+    txtComputer->setObjectName(QStringLiteral("txtComputer"));
+    place(txtComputer, 1800, 280, 1355, 285);
+    paint(txtComputer, QColor(0xFF, 0xFF, 0x80));
+    txtComputer->setToolTip(QStringLiteral("Change the computer you are searching"));
+    txtComputer->installEventFilter(this);
+
+    cmdSwitch = new QPushButton(QStringLiteral("RUN"), this);
+    cmdSwitch->setObjectName(QStringLiteral("cmdSwitch"));
+    place(cmdSwitch, 3165, 240, 735, 325);
+    setButtonColour(cmdSwitch, QColor(0xC0, 0xFF, 0xC0));
+    cmdSwitch->setToolTip(QStringLiteral("Collect the data"));
+    connect(cmdSwitch, &QPushButton::clicked, this, [this] { cmdSwitch_Click(); });
+
+    cmdExport = new QPushButton(QStringLiteral("Csv"), this);
+    cmdExport->setObjectName(QStringLiteral("cmdExport"));
+    place(cmdExport, 3885, 240, 735, 325);
+    setButtonColour(cmdExport, QColor(0xC0, 0xC0, 0xFF));
+    cmdExport->setToolTip(QStringLiteral("Export the results"));
+    cmdExport->setEnabled(false);
+    connect(cmdExport, &QPushButton::clicked, this, [this] { cmdExport_Click(); });
+
+    cmdExportHTM = new QPushButton(QStringLiteral("Html"), this);
+    cmdExportHTM->setObjectName(QStringLiteral("cmdExportHTM"));
+    place(cmdExportHTM, 4600, 240, 735, 325);
+    setButtonColour(cmdExportHTM, QColor(0xC0, 0xC0, 0xFF));
+    cmdExportHTM->setToolTip(QStringLiteral("Export the results"));
+    cmdExportHTM->setEnabled(false);
+    connect(cmdExportHTM, &QPushButton::clicked, this, [this] { cmdExportHTM_Click(); });
+
+    txtFreq = new QLineEdit(QStringLiteral("30"), this);
+    txtFreq->setObjectName(QStringLiteral("txtFreq"));
+    place(txtFreq, 5445, 320, 245, 210);
+    paint(txtFreq, QColor(0xC0, 0xC0, 0xC0), QColor(0, 0, 0));
+    txtFreq->setFont(designFont(QStringLiteral("MS Sans Serif"), true));
+    txtFreq->setFrame(false);
+    txtFreq->setTextMargins(0, 0, 0, 0);
+
+    lblFreq = new QLabel(QStringLiteral("sec"), this);
+    lblFreq->setObjectName(QStringLiteral("lblFreq"));
+    place(lblFreq, 5715, 300, 495, 255);
+    paint(lblFreq, QColor(0x40, 0x40, 0x40), QColor(0, 0, 0));
+
+    lblTime = new QLabel(this);
+    lblTime->setObjectName(QStringLiteral("lblTime"));
+    place(lblTime, 6120, 300, 2535, 255);
+    paint(lblTime, std::nullopt, QColor(0xFF, 0, 0));
+    lblTime->setFont(designFont(QStringLiteral("MS Sans Serif"), true));
+
+    Results = new QTreeView(this);
+    Results->setObjectName(QStringLiteral("Results"));
+    place(Results, 0, 570, 8895, 1815);
+    Results->setRootIsDecorated(false);
+    Results->setUniformRowHeights(true);
+    Results->setAllColumnsShowFocus(true);
+    Results->setItemsExpandable(false);
+    Results->header()->setSectionsClickable(true);
+    Results->header()->setSortIndicatorShown(false);
+    Results->header()->setStretchLastSection(false);
+    Results->header()->setDefaultSectionSize(px(tavo::grid::kDefaultColumnWidth));
+    connect(Results->header(), &QHeaderView::sectionClicked, this,
+            [this](int section) { Results_ColumnClick(section); });
+#ifdef TAVO_HAVE_RESULTS_MODEL
+    auto* model = new ResultsModel(grid_, this);
+    model_ = model;
+    Results->setModel(model);
+    connect(model, &QAbstractItemModel::modelReset, this, [this] { applyColumnWidths(); });
+    connect(model, &QAbstractItemModel::columnsInserted, this, [this] { applyColumnWidths(); });
+#endif
+
+    website = new QLabel(productWebsiteHost(), this);
+    website->setObjectName(QStringLiteral("website"));
+    place(website, 0, 2500, 3015, 255);
+    paint(website, std::nullopt, QColor(0, 0, 0xFF));
+    website->setCursor(Qt::PointingHandCursor);
+    website->installEventFilter(this);
+
+    tmrPing = new QTimer(this);
+    tmrPing->setObjectName(QStringLiteral("tmrPing"));
+    tmrPing->setInterval(1000);
+    connect(tmrPing, &QTimer::timeout, this, [this] { tmrPing_Timer(); });
+
+    mnuComputer = new QMenu(this);
+    mnuComputer->setObjectName(QStringLiteral("mnuComputer"));
+    QAction* thisComputer = mnuComputer->addAction(QStringLiteral("This Computer"));
+    thisComputer->setObjectName(QStringLiteral("mnuComputerName"));
+    connect(thisComputer, &QAction::triggered, this, [this] { mnuComputerName_Click(); });
+    QAction* dns = mnuComputer->addAction(QStringLiteral("Primary DNS Server"));
+    dns->setObjectName(QStringLiteral("mnuPrimaryDNS"));
+    connect(dns, &QAction::triggered, this, [this] { mnuPrimaryDNS_Click(); });
+    QAction* custom = mnuComputer->addAction(QStringLiteral("Custom"));
+    custom->setObjectName(QStringLiteral("mnuCustomComputer"));
+    connect(custom, &QAction::triggered, this, [this] { mnuCustomComputer_Click(); });
+
+    // Keyboard order of the controls that take focus, by their tab index.
+    QWidget* order[] = {txtFreq, cmdSwitch, Results, txtComputer, cmbFunction, cmdExport,
+                        cmdExportHTM};
+    for (std::size_t i = 1; i < std::size(order); ++i) setTabOrder(order[i - 1], order[i]);
+}
+
+void Main::startUp() {
+    tmrPing->stop();
+    lblCaption->setText(QLatin1Char(' ') + productName() + QStringLiteral(" from ") +
+                        productWebsiteHost());
+    txtComputer->setText(QString::fromStdString(tavo::target::localComputerName()));
+    ComboResize(*this, *cmbFunction);
+}
+
+// ---------------------------------------------------------------------------
+// Collection cycle
+
+bool Main::isRunning() const { return cmdSwitch->text() != QLatin1String("RUN"); }
+
+void Main::cmdSwitch_Click() {
+    const QString computerText = txtComputer->text();
+    if (cmdSwitch->text() == QLatin1String("RUN") && !computerText.isEmpty()) {
+        lblCaption->setText(QLatin1Char(' ') + productName() + QStringLiteral(" from ") +
+                            productWebsiteHost() + QStringLiteral(" - ") + computerText);
+        cmdSwitch->setText(QStringLiteral("STOP"));
+        setButtonColour(cmdSwitch, QColor(0xFF, 0xC0, 0xC0));
+        tmrPing->start();
+        SetGrid();
+        for (QWidget* w : {static_cast<QWidget*>(cmbFunction), static_cast<QWidget*>(txtComputer),
+                           static_cast<QWidget*>(txtFreq), static_cast<QWidget*>(cmdExport),
+                           static_cast<QWidget*>(cmdExportHTM)})
+            w->setEnabled(false);
+        const double seconds = std::floor(txtFreq->text().toDouble());
+        tmrPing->setInterval(static_cast<int>(std::lround(seconds * 1000)));
+        tmrPing_Timer();
+    } else {
+        stopBranch();
+    }
+}
+
+void Main::stopBranch() {
+    tmrPing->stop();
+    cmdSwitch->setText(QStringLiteral("RUN"));
+    setButtonColour(cmdSwitch, QColor(0xC0, 0xFF, 0xC0));
+    // txtFreq stays disabled: the next RUN rewrites it anyway.
+    for (QWidget* w : {static_cast<QWidget*>(cmbFunction), static_cast<QWidget*>(txtComputer),
+                       static_cast<QWidget*>(cmdExport), static_cast<QWidget*>(cmdExportHTM)})
+        w->setEnabled(true);
+}
+
+void Main::endOfPass() {
+    // Always a stop: once the user has pressed STOP during the pass, the
+    // caption reads RUN again and a second click would start a new cycle.
+    if (isRunning()) stopBranch();
+}
+
+void Main::SetGrid() {
+    grid_.columnsClear();
+    txtFreq->setText(QStringLiteral("60"));
+    txtFreq->setVisible(true);
+    lblFreq->setVisible(true);
+    const QString category = cmbFunction->currentText();
+    if (category == QLatin1String("Logical Drives")) {
+        txtFreq->setText(QStringLiteral("20"));
+        txtFreq->setVisible(false);
+        lblFreq->setVisible(false);
+        addColumns(grid_, kDriveColumns);
+    } else if (category == QLatin1String("Network Adapters")) {
+        txtFreq->setText(QStringLiteral("30"));
+        addColumns(grid_, kAdapterColumns);
+    } else if (category == QLatin1String("Printers")) {
+        addColumns(grid_, kPrinterColumns);
+    } else {
+        grid_.columnsClear();
+    }
+    applyColumnWidths();
+}
+
+namespace {
+// Holds the grid's notifications for the length of a pass, so the view is
+// refreshed once at its end rather than once per cell.
+class UpdateBatch {
+public:
+    UpdateBatch(tavo::grid::Grid& grid, int& depth) : grid_(grid), depth_(depth) {
+        grid_.beginUpdate();
+        ++depth_;
+    }
+    ~UpdateBatch() {
+        --depth_;
+        grid_.endUpdate();
+    }
+    UpdateBatch(const UpdateBatch&) = delete;
+    UpdateBatch& operator=(const UpdateBatch&) = delete;
+
+private:
+    tavo::grid::Grid& grid_;
+    int& depth_;
+};
+}  // namespace
+
+void Main::runCollector(const tavo::DispatchEntry& entry) {
+    UpdateBatch batch(grid_, batchDepth_);
+    std::int16_t onepass = entry.onePass ? -1 : 0;
+    switch (entry.collector) {
+        case tavo::CollectorKind::DriveMon: DriveMon(); break;
+        case tavo::CollectorKind::NetMon: NetMon(); break;
+        case tavo::CollectorKind::PrintMon: PrintMon(); break;
+        case tavo::CollectorKind::GetResults:
+            GetResults(std::string(entry.managementClass), onepass);
+            break;
+        case tavo::CollectorKind::ListComputers: ListComputers(onepass); break;
+    }
+}
+
+void Main::tmrPing_Timer() {
+    // A RUN pressed while a pass lets events run would start a second pass
+    // inside the first; run it once the first has finished instead.
+    if (inTick_) {
+        tickPending_ = true;
+        return;
+    }
+    inTick_ = true;
+    tmrPing->stop();
+    setWaitPointer();
+    std::optional<tavo::Error> failure;
+    try {
+        if (const auto* entry = tavo::findDispatch(cmbFunction->currentText().toStdString()))
+            runCollector(*entry);
+    } catch (const tavo::Error& e) {
+        failure = e;
+    } catch (const std::exception& e) {
+        failure = tavo::Error(kUnexpectedFailure, e.what());
+    }
+    resetPointer();
+    applyColumnWidths();
+    inTick_ = false;
+    if (failure) {
+        // The rows of the last good pass stay for export; the cycle stops
+        // rather than repeat the failure every interval.
+        tickPending_ = false;
+        reportError(*failure);
+        stopBranch();
+        return;
+    }
+    lblTime->setText(QStringLiteral("Updated ") + timeOfDay());
+    if (!isRunning()) {
+        tickPending_ = false;
+        return;
+    }
+    if (tickPending_) {
+        tickPending_ = false;
+        tmrPing_Timer();
+        return;
+    }
+    tmrPing->start();
+}
+
+void Main::GetResults(const std::string& wmiclass, std::int16_t& onepass) {
+    tavo::GetResults(*this, wmiclass, onepass);
+}
+void Main::DriveMon() { tavo::DriveMon(*this); }
+void Main::NetMon() { tavo::NetMon(*this); }
+void Main::PrintMon() { tavo::PrintMon(*this); }
+void Main::ListComputers(std::int16_t& onepass) {
+    if (!services_.network)
+        throw tavo::Error(tavo::errc::kFailed,
+                          "The network neighbourhood cannot be listed: no enumeration service");
+    tavo::ListComputers(*this, *services_.network, onepass);
+}
+
+void Main::reportError(const tavo::Error& error) {
+    resetPointer();
+    const QString text = QStringLiteral("Error %1\n\n%2")
+                             .arg(QString::fromStdString(error.numberText()),
+                                  QString::fromStdString(error.description()));
+    services_.dialogs->message(this, text, productName(), Dialogs::Buttons::Ok,
+                               Dialogs::Icon::Critical);
+}
+
+// ---------------------------------------------------------------------------
+// ReportContext
+
+std::string Main::computer() const { return txtComputer->text().toStdString(); }
+
+void Main::setIntervalVisible(bool visible) {
+    txtFreq->setVisible(visible);
+    lblFreq->setVisible(visible);
+}
+
+void Main::setWaitPointer() {
+    if (waitPointer_) return;
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    waitPointer_ = true;
+}
+
+void Main::resetPointer() {
+    if (!waitPointer_) return;
+    QApplication::restoreOverrideCursor();
+    waitPointer_ = false;
+}
+
+void Main::processEvents() {
+    // Close the batch so the rows so far reach the screen, then reopen it.
+    const int depth = batchDepth_;
+    for (int i = 0; i < depth; ++i) grid_.endUpdate();
+    QCoreApplication::processEvents();
+    for (int i = 0; i < depth; ++i) grid_.beginUpdate();
+}
+
+tavo::wmi::ConnectionFactory& Main::management() {
+    if (!services_.management)
+        throw tavo::Error(tavo::errc::kFailed, "No management service is available");
+    return *services_.management;
+}
+
+void Main::applyColumnWidths() {
+    if (!model_) return;
+    // Only a new layout resets the widths; a refresh keeps what the user dragged.
+    QString layout;
+    for (int i = 1; i <= grid_.columnsCount(); ++i) {
+        const auto& c = grid_.column(i);
+        layout += QString::fromStdString(c.Text) + QLatin1Char('\x1f') +
+                  QString::number(c.Width) + QLatin1Char('\x1e');
+    }
+    if (layout == shownLayout_) return;
+    shownLayout_ = layout;
+    for (int i = 1; i <= grid_.columnsCount(); ++i)
+        Results->setColumnWidth(i - 1, px(grid_.column(i).Width));
+}
+
+// ---------------------------------------------------------------------------
+// Grid actions
+
+void Main::cmdExport_Click() {
+#ifdef TAVO_HAVE_EXPORT_ACTIONS
+    exportResults(this, *services_.dialogs, grid_, txtComputer->text(),
+                  cmbFunction->currentText(), ExportFormat::Csv);
+#endif
+}
+
+void Main::cmdExportHTM_Click() {
+#ifdef TAVO_HAVE_EXPORT_ACTIONS
+    exportResults(this, *services_.dialogs, grid_, txtComputer->text(),
+                  cmbFunction->currentText(), ExportFormat::Html);
+#endif
+}
+
+void Main::Results_ColumnClick(int column) {
+#ifdef TAVO_HAVE_SORTING
+    tavo::grid::columnClick(grid_, column, sortdirection_);
+#else
+    (void)column;
+#endif
+}
+
+// ---------------------------------------------------------------------------
+// Target computer menu
+
+void Main::txtComputer_Click(const QPoint& globalPos) {
+    if (!txtComputer->isEnabled()) return;
+    mnuComputer->popup(globalPos);
+}
+
+void Main::mnuComputerName_Click() {
+    txtComputer->setText(QString::fromStdString(tavo::target::localComputerName()));
+}
+
+void Main::mnuCustomComputer_Click() { txtComputer->setText(QString()); }
+
+void Main::mnuPrimaryDNS_Click() {
+    // Always this computer's adapters, whatever the field names.
+    std::string local = tavo::target::localComputerName();
+    if (local.empty()) local = ".";
+    setWaitPointer();
+    try {
+        if (auto server = tavo::target::primaryDnsServer(management(), local))
+            txtComputer->setText(QString::fromStdString(*server));
+        resetPointer();
+    } catch (const tavo::Error& e) {
+        reportError(e);
+    } catch (const std::exception& e) {
+        reportError(tavo::Error(kUnexpectedFailure, e.what()));
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Window frame
+
+void Main::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    Form_Resize();
+}
+
+void Main::Form_Resize() {
+    const double W = twips(width());
+    const double H = twips(height());
+    const double captionHeight = twips(lblCaption->height());
+    const double stripHeight = twips(txtComputer->height());
+
+    lblCaption->resize(px(W), lblCaption->height());
+    const double closeLeft = W - twips(Close->width()) - kRightMargin;
+    Close->move(px(closeLeft), Close->y());
+    const double maximiseLeft = closeLeft - twips(Maximise->width()) - kPictureGap;
+    Maximise->move(px(maximiseLeft), Maximise->y());
+    website->resize(px(W), website->height());
+    website->move(website->x(), px(H - captionHeight - stripHeight));
+    const double gridTop = twips(Results->y());
+    const double gridHeight = H - gridTop - captionHeight - stripHeight - kWebsiteGap;
+    Results->resize(px(W - kRightMargin), std::max(0, px(gridHeight)));
+}
+
+void Main::lblCaption_MouseDown(Qt::MouseButton, QPointF at) {
+    // Where the window system keeps the placing of windows to itself (Wayland),
+    // ask it to run the move; elsewhere follow the pointer ourselves.
+    if (QGuiApplication::platformName().startsWith(QLatin1String("wayland")) && windowHandle() &&
+        windowHandle()->startSystemMove())
+        return;
+    dragging_ = true;
+    dragx_ = at.x();
+    dragy_ = at.y();
+}
+
+void Main::moveByDrag(QPointF at) {
+    const double left = twips(x()) + at.x() - dragx_;
+    const double top = twips(y()) + at.y() - dragy_;
+    move(px(left), px(top));
+}
+
+void Main::lblCaption_MouseMove(QPointF at) {
+    if (dragging_) moveByDrag(at);
+}
+
+void Main::lblCaption_MouseUp(QPointF at) {
+    if (dragging_) moveByDrag(at);
+    dragging_ = false;
+}
+
+void Main::Maximise_Click() {
+    if (windowState() & (Qt::WindowMaximized | Qt::WindowMinimized))
+        setWindowState(windowState() & ~(Qt::WindowMaximized | Qt::WindowMinimized));
+    else
+        setWindowState(windowState() | Qt::WindowMaximized);
+    Form_Resize();
+}
+
+void Main::Close_Click() { close(); }
+
+void Main::closeEvent(QCloseEvent* event) {
+    // The cycle's timer ends with the window.
+    tmrPing->stop();
+    QWidget::closeEvent(event);
+}
+
+void Main::website_Click() {
+    if (!services_.dialogs->openUrl(productWebsite())) {
+        services_.dialogs->message(this,
+                                   QStringLiteral("Error launching website - ") +
+                                       productWebsiteHost(),
+                                   productName(), Dialogs::Buttons::Ok, Dialogs::Icon::Warning);
+    }
+}
+
+bool Main::eventFilter(QObject* watched, QEvent* event) {
+    const auto type = event->type();
+    const bool mouse = type == QEvent::MouseButtonPress || type == QEvent::MouseMove ||
+                       type == QEvent::MouseButtonRelease;
+    if (!mouse) return QWidget::eventFilter(watched, event);
+    auto* me = static_cast<QMouseEvent*>(event);
+    const QPointF at = me->position() * kTwipsPerPixel;
+    if (watched == lblCaption) {
+        if (type == QEvent::MouseButtonPress)
+            lblCaption_MouseDown(me->button(), at);
+        else if (type == QEvent::MouseMove)
+            lblCaption_MouseMove(at);
+        else
+            lblCaption_MouseUp(at);
+        return true;
+    }
+    if (watched == txtComputer && type == QEvent::MouseButtonPress &&
+        me->button() == Qt::LeftButton) {
+        // Let the field place its cursor first, then offer the choices.
+        static_cast<QObject*>(txtComputer)->event(event);
+        txtComputer_Click(me->globalPosition().toPoint());
+        return true;
+    }
+    const bool click = type == QEvent::MouseButtonRelease && me->button() == Qt::LeftButton &&
+                       static_cast<QWidget*>(watched)->rect().contains(me->position().toPoint());
+    if (click && watched == Maximise) {
+        Maximise_Click();
+        return true;
+    }
+    if (click && watched == Close) {
+        Close_Click();
+        return true;
+    }
+    if (click && watched == website) {
+        website_Click();
+        return true;
+    }
+    return QWidget::eventFilter(watched, event);
 }

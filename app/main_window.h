@@ -1,10 +1,130 @@
 #pragma once
 
+#include <QPointF>
 #include <QWidget>
+#include <cstdint>
+#include <memory>
+#include <string>
 
-// The one window of the program.
-class Main : public QWidget {
+#include "app/services.h"
+#include "collectors/dispatch.h"
+#include "collectors/report_context.h"
+#include "grid/error.h"
+#include "grid/grid.h"
+
+class DropDownCombo;
+class QAbstractItemModel;
+class QLabel;
+class QLineEdit;
+class QMenu;
+class QPushButton;
+class QTimer;
+class QTreeView;
+
+// The one window of the program: the target computer and category, the
+// RUN/STOP collection cycle, the results grid and the window's own frame.
+// Controls carry their design names as object names. The state of the
+// cycle lives in the controls themselves: the caption of cmdSwitch says
+// whether it runs.
+class Main : public QWidget, public tavo::ReportContext {
     Q_OBJECT
 public:
-    explicit Main(QWidget* parent = nullptr);
+    explicit Main(MainServices services, QWidget* parent = nullptr);
+    ~Main() override;
+
+    // --- Collection cycle ---
+    void cmdSwitch_Click();  // RUN/STOP, and the end-of-pass call of one-pass reports
+    void tmrPing_Timer();    // one tick: collect the chosen category once
+    void SetGrid();          // columns and interval of the chosen category
+
+    // The collectors, thin calls into the free functions of the core.
+    // Virtual so tests can stand in their own collectors.
+    virtual void GetResults(const std::string& wmiclass, std::int16_t& onepass);
+    virtual void DriveMon();
+    virtual void NetMon();
+    virtual void PrintMon();
+    virtual void ListComputers(std::int16_t& onepass);
+
+    // --- Grid actions ---
+    void cmdExport_Click();
+    void cmdExportHTM_Click();
+    void Results_ColumnClick(int column);  // column counted from 0
+
+    // --- Target computer menu ---
+    void txtComputer_Click(const QPoint& globalPos);
+    void mnuComputerName_Click();
+    void mnuPrimaryDNS_Click();
+    void mnuCustomComputer_Click();
+
+    // --- Window frame (positions in twips within lblCaption) ---
+    void Form_Resize();
+    void lblCaption_MouseDown(Qt::MouseButton button, QPointF twips);
+    void lblCaption_MouseMove(QPointF twips);
+    void lblCaption_MouseUp(QPointF twips);
+    void Maximise_Click();
+    void Close_Click();
+    void website_Click();
+
+    // The error report of handlers that trap nothing: a message box
+    // captioned with the product name, with the error's number and text.
+    void reportError(const tavo::Error& error);
+
+    // --- ReportContext ---
+    std::string computer() const override;
+    tavo::grid::Grid& results() override { return grid_; }
+    void setIntervalVisible(bool visible) override;
+    void resetPointer() override;
+    void endOfPass() override;
+    void processEvents() override;
+    tavo::wmi::ConnectionFactory& management() override;
+
+    bool isRunning() const;
+    bool isDragging() const { return dragging_; }
+
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void buildControls();
+    void startUp();
+    void stopBranch();
+    void runCollector(const tavo::DispatchEntry& entry);
+    void setWaitPointer();
+    void applyColumnWidths();
+    void moveByDrag(QPointF twips);
+
+    MainServices services_;
+    tavo::grid::Grid grid_;
+    QAbstractItemModel* model_ = nullptr;
+
+    QLabel* lblCaption = nullptr;
+    QLabel* Maximise = nullptr;
+    QLabel* Close = nullptr;
+    DropDownCombo* cmbFunction = nullptr;
+    QLineEdit* txtComputer = nullptr;
+    QPushButton* cmdSwitch = nullptr;
+    QPushButton* cmdExport = nullptr;
+    QPushButton* cmdExportHTM = nullptr;
+    QLineEdit* txtFreq = nullptr;
+    QLabel* lblFreq = nullptr;
+    QLabel* lblTime = nullptr;
+    QTreeView* Results = nullptr;
+    QLabel* website = nullptr;
+    QTimer* tmrPing = nullptr;
+    QMenu* mnuComputer = nullptr;
+
+    // Last sort order applied by a column click: 0 ascending, 1 descending.
+    std::int32_t sortdirection_ = 0;
+    // Title bar drag: the pointer's place in lblCaption at the press, twips.
+    bool dragging_ = false;
+    double dragx_ = 0;
+    double dragy_ = 0;
+
+    bool waitPointer_ = false;
+    int batchDepth_ = 0;     // open grid.beginUpdate() calls of the running tick
+    bool inTick_ = false;
+    bool tickPending_ = false;
+    QString shownLayout_;    // the columns whose widths were last given to the view
 };

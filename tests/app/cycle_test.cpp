@@ -1,0 +1,283 @@
+// The RUN/STOP cycle: its states, the tick, the layouts and the error report.
+#include <QComboBox>
+#include <QCursor>
+#include <QRegularExpression>
+
+#include "main_fixture.h"
+
+namespace tavo::testing {
+namespace {
+
+using Calls = std::vector<std::string>;
+
+Calls names(const TestMain& m) {
+    Calls out;
+    for (const auto& c : m.calls) out.push_back(c.collector + (c.wmiclass.empty() ? "" : ":") +
+                                                c.wmiclass);
+    return out;
+}
+
+class CycleTest : public MainTest {
+protected:
+    void expectStopped() {
+        EXPECT_EQ(button("cmdSwitch")->text(), "RUN");
+        EXPECT_EQ(button("cmdSwitch")->palette().color(QPalette::Button), QColor("#C0FFC0"));
+        EXPECT_FALSE(timer()->isActive());
+        EXPECT_TRUE(control<QWidget>("cmbFunction")->isEnabled());
+        EXPECT_TRUE(field("txtComputer")->isEnabled());
+        EXPECT_TRUE(button("cmdExport")->isEnabled());
+        EXPECT_TRUE(button("cmdExportHTM")->isEnabled());
+    }
+    void expectRunning(int intervalMs) {
+        EXPECT_EQ(button("cmdSwitch")->text(), "STOP");
+        EXPECT_EQ(button("cmdSwitch")->palette().color(QPalette::Button), QColor("#FFC0C0"));
+        EXPECT_TRUE(timer()->isActive());
+        EXPECT_EQ(timer()->interval(), intervalMs);
+        for (const char* off : {"cmbFunction", "txtComputer", "txtFreq", "cmdExport",
+                                "cmdExportHTM"})
+            EXPECT_FALSE(control<QWidget>(off)->isEnabled()) << off;
+    }
+    QStringList captions() {
+        QStringList out;
+        auto& g = window->results();
+        for (int i = 1; i <= g.columnsCount(); ++i) out << QString::fromStdString(g.column(i).Text);
+        return out;
+    }
+};
+
+TEST_F(CycleTest, RunWithAnEmptyComputerOnlyAppliesTheStoppedState) {
+    field("txtComputer")->setText("");
+    run();
+    expectStopped();
+    EXPECT_TRUE(window->calls.empty());
+    EXPECT_TRUE(label("lblTime")->text().isEmpty());
+    EXPECT_EQ(label("lblCaption")->text(), " Tavo from tavo.example.org");
+}
+
+TEST_F(CycleTest, PeriodicReportRunsUntilStop) {
+    chooseCategory("Processes");
+    field("txtFreq")->setText("5");
+    run();
+    expectRunning(60000);
+    EXPECT_EQ(names(*window), Calls{"GetResults:Win32_Process"});
+    EXPECT_EQ(window->calls[0].onepass, 0);
+    EXPECT_EQ(field("txtFreq")->text(), "60");
+    EXPECT_FALSE(field("txtFreq")->isHidden());
+    EXPECT_EQ(label("lblCaption")->text(), " Tavo from tavo.example.org - TESTPC");
+    EXPECT_TRUE(label("lblTime")->text().startsWith("Updated "));
+    EXPECT_TRUE(label("lblTime")->text().contains(QRegularExpression("\\d")));
+
+    // A timer tick collects again and re-arms the timer for a full interval.
+    window->tmrPing_Timer();
+    EXPECT_EQ(window->calls.size(), 2u);
+    expectRunning(60000);
+
+    run();  // STOP
+    expectStopped();
+    EXPECT_FALSE(field("txtFreq")->isEnabled()) << "STOP leaves the interval field disabled";
+    EXPECT_EQ(label("lblCaption")->text(), " Tavo from tavo.example.org - TESTPC");
+}
+
+TEST_F(CycleTest, OnePassReportStopsByItself) {
+    chooseCategory("BIOS");
+    run();
+    EXPECT_EQ(names(*window), Calls{"GetResults:Win32_BIOS"});
+    EXPECT_EQ(window->calls[0].onepass, -1);
+    expectStopped();
+    EXPECT_TRUE(label("lblTime")->text().startsWith("Updated "));
+    EXPECT_EQ(window->results().columnsCount(), 0);
+}
+
+TEST_F(CycleTest, DispatchByExactCategoryText) {
+    struct Case {
+        const char* category;
+        const char* call;
+        int onepass;
+    };
+    const Case cases[] = {{"Logical Drives", "DriveMon", -1},
+                          {"Network Adapters", "NetMon", 0},
+                          {"Printers", "PrintMon", 0},
+                          {"Network Computers", "ListComputers", -1},
+                          {"Motherboard", "GetResults:Win32_BaseBoard", -1},
+                          {"Services", "GetResults:Win32_Service", 0}};
+    for (const auto& c : cases) {
+        window->calls.clear();
+        chooseCategory(c.category);
+        run();
+        ASSERT_EQ(names(*window), Calls{c.call}) << c.category;
+        EXPECT_EQ(window->calls[0].onepass, c.onepass) << c.category;
+        if (button("cmdSwitch")->text() == "STOP") run();
+    }
+}
+
+TEST_F(CycleTest, LayoutsAndIntervalsByCategory) {
+    window->pass = nullptr;  // nothing ends the cycle
+    chooseCategory("Logical Drives");
+    run();
+    expectRunning(20000);
+    EXPECT_EQ(field("txtFreq")->text(), "20");
+    EXPECT_TRUE(field("txtFreq")->isHidden());
+    EXPECT_TRUE(label("lblFreq")->isHidden());
+    EXPECT_EQ(captions(), QStringList({"Drive", "Description", "% Used", "Free Space",
+                                       "Total Size", "Drive Type", "File System", "Volume Name",
+                                       "Dirty Volume"}));
+    EXPECT_EQ(window->results().column(2).Width, 3000);
+    run();
+
+    field("txtFreq")->setText("7");
+    chooseCategory("Network Adapters");
+    run();
+    expectRunning(30000);
+    EXPECT_EQ(field("txtFreq")->text(), "30");
+    EXPECT_FALSE(field("txtFreq")->isHidden()) << "a later RUN shows the field again";
+    EXPECT_FALSE(label("lblFreq")->isHidden());
+    EXPECT_EQ(captions().size(), 13);
+    EXPECT_EQ(captions().value(12), "DNS 3");
+    EXPECT_EQ(window->results().column(8).Width, 1440);
+    run();
+
+    chooseCategory("Printers");
+    run();
+    expectRunning(60000);
+    EXPECT_EQ(captions().size(), 18);
+    EXPECT_EQ(captions().value(0), "DeviceID");
+    EXPECT_EQ(captions().value(17), "VerticalResolution");
+    EXPECT_EQ(window->results().column(7).Width, 750);
+    EXPECT_EQ(window->results().column(8).Width, tavo::grid::kDefaultColumnWidth);
+    run();
+
+    // Case matters: no layout, no collector, but the time is written and
+    // the cycle goes on.
+    chooseCategory("printers");
+    window->calls.clear();
+    label("lblTime")->clear();
+    run();
+    expectRunning(60000);
+    EXPECT_EQ(window->results().columnsCount(), 0);
+    EXPECT_TRUE(window->calls.empty());
+    EXPECT_TRUE(label("lblTime")->text().startsWith("Updated "));
+    window->tmrPing_Timer();
+    expectRunning(60000);
+}
+
+TEST_F(CycleTest, WaitPointerOnlyDuringThePass) {
+    std::optional<Qt::CursorShape> during;
+    window->pass = [&](TestMain&, const TestMain::Call&) {
+        if (QGuiApplication::overrideCursor()) during = QGuiApplication::overrideCursor()->shape();
+    };
+    chooseCategory("Services");
+    run();
+    EXPECT_EQ(during, Qt::WaitCursor);
+    EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
+    run();
+}
+
+TEST_F(CycleTest, StopDuringAPassThenTheEndOfPassCallChangesNothing) {
+    chooseCategory("Network Computers");
+    window->pass = [](TestMain& m, const TestMain::Call&) {
+        // The user presses STOP while the pass lets events run ...
+        m.cmdSwitch_Click();
+        // ... and the collector then makes its end-of-pass call.
+        m.endOfPass();
+    };
+    run();
+    expectStopped();
+    EXPECT_EQ(window->calls.size(), 1u) << "the end-of-pass call must not start a new cycle";
+    EXPECT_TRUE(label("lblTime")->text().startsWith("Updated "));
+}
+
+TEST_F(CycleTest, RunPressedInsideAPassWaitsForThatPassToEnd) {
+    chooseCategory("Services");
+    int depth = 0, deepest = 0;
+    window->pass = [&](TestMain& m, const TestMain::Call&) {
+        ++depth;
+        deepest = std::max(deepest, depth);
+        if (m.calls.size() == 1) {
+            m.cmdSwitch_Click();  // STOP while events run
+            m.cmdSwitch_Click();  // and RUN again at once
+        }
+        --depth;
+    };
+    run();
+    EXPECT_EQ(deepest, 1) << "passes must not nest";
+    EXPECT_EQ(window->calls.size(), 2u) << "the second RUN gets its immediate pass";
+    expectRunning(60000);
+}
+
+TEST_F(CycleTest, CollectorFailureIsReportedAndStopsTheCycle) {
+    chooseCategory("Processes");
+    window->pass = [](TestMain& m, const TestMain::Call&) {
+        auto& g = m.results();
+        g.itemsClear();
+        g.columnsAdd("Name");
+        g.itemsAdd("", "init");
+        g.itemsAdd("", "bash");
+    };
+    run();
+    const QString goodTime = label("lblTime")->text();
+    ASSERT_TRUE(goodTime.startsWith("Updated "));
+
+    std::optional<Qt::CursorShape> pointerAtMessage;
+    dialogs->onMessage = [&] {
+        pointerAtMessage = QGuiApplication::overrideCursor()
+                               ? QGuiApplication::overrideCursor()->shape()
+                               : Qt::ArrowCursor;
+    };
+    window->pass = [](TestMain&, const TestMain::Call&) {
+        throw tavo::Error(tavo::errc::kServerUnavailable,
+                          "The computer TESTPC is unavailable");
+    };
+    label("lblTime")->setText(goodTime);
+    window->tmrPing_Timer();
+
+    ASSERT_EQ(dialogs->messages.size(), 1u);
+    const auto& m = dialogs->messages[0];
+    EXPECT_EQ(m.caption, "Tavo");
+    EXPECT_TRUE(m.text.contains("0x800706BA")) << m.text.toStdString();
+    EXPECT_TRUE(m.text.contains("The computer TESTPC is unavailable"));
+    EXPECT_EQ(m.icon, Dialogs::Icon::Critical);
+    EXPECT_EQ(pointerAtMessage, Qt::ArrowCursor);
+    expectStopped();
+    EXPECT_EQ(window->results().itemsCount(), 2) << "rows of the last good pass stay";
+    EXPECT_EQ(label("lblTime")->text(), goodTime);
+
+    // Other exceptions too, and on the first tick inside RUN.
+    window->pass = [](TestMain&, const TestMain::Call&) { throw std::runtime_error("boom"); };
+    run();
+    ASSERT_EQ(dialogs->messages.size(), 2u);
+    EXPECT_TRUE(dialogs->messages[1].text.contains("boom"));
+    expectStopped();
+}
+
+TEST_F(CycleTest, ProcessEventsShowsRowsMidPass) {
+    struct Counter : tavo::grid::GridObserver {
+        int resets = 0;
+        void gridReset() override { ++resets; }
+        void columnsChanged() override { ++resets; }
+        void rowsCleared() override { ++resets; }
+        void rowAppended(std::size_t) override { ++resets; }
+        void rowChanged(std::size_t) override { ++resets; }
+        void orderChanged() override { ++resets; }
+    };
+    Counter counter;
+    int seenMidPass = -1;
+    window->pass = [&](TestMain& m, const TestMain::Call& c) {
+        auto& g = m.results();
+        g.setObserver(&counter);
+        g.columnsAdd("Name");
+        for (int i = 0; i < 100; ++i) g.itemsAdd("", "row");
+        EXPECT_EQ(counter.resets, 0) << "a pass is one batch";
+        m.processEvents();
+        seenMidPass = counter.resets;
+        for (int i = 0; i < 100; ++i) g.itemsAdd("", "row");
+        if (c.onepass) m.endOfPass();
+    };
+    chooseCategory("Network Computers");
+    run();
+    window->results().setObserver(nullptr);
+    EXPECT_EQ(seenMidPass, 1) << "the rows so far reach the view before events run";
+    EXPECT_EQ(counter.resets, 2);
+}
+
+}  // namespace
+}  // namespace tavo::testing
