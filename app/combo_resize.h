@@ -7,7 +7,7 @@
 // box together with its open list, as the window sizes it at start-up.
 class DropDownCombo : public QComboBox {
     Q_OBJECT
-public:
+  public:
     using QComboBox::QComboBox;
 
     // Width of the list and height of box plus list, in pixels; an empty
@@ -17,7 +17,7 @@ public:
 
     void showPopup() override;
 
-private:
+  private:
     QSize dropDown_;
 };
 

@@ -26,18 +26,18 @@
 #include "netenum/list_computers.h"
 #include "target/target_computer.h"
 
-#if __has_include("app/results_model.h")
 #include "app/results_model.h"
-#define TAVO_HAVE_RESULTS_MODEL 1
-#endif
+#include "grid/sorting.h"
 #if __has_include("app/export_actions.h")
 #include "app/export_actions.h"
 #define TAVO_HAVE_EXPORT_ACTIONS 1
 #endif
-#if __has_include("grid/sorting.h")
-#include "grid/sorting.h"
-#define TAVO_HAVE_SORTING 1
-#endif
+
+// The icons live in the app library; a static library's resources are
+// registered by hand.
+static void initResources() {
+    Q_INIT_RESOURCE(app);
+}
 
 namespace {
 
@@ -51,8 +51,12 @@ constexpr double kWebsiteGap = 100;
 // exception) is reported under the system's generic failure code.
 constexpr std::uint32_t kUnexpectedFailure = 0x80004005;
 
-int px(double twips) { return static_cast<int>(std::lround(twips / kTwipsPerPixel)); }
-double twips(int pixels) { return pixels * kTwipsPerPixel; }
+int px(double twips) {
+    return static_cast<int>(std::lround(twips / kTwipsPerPixel));
+}
+double twips(int pixels) {
+    return pixels * kTwipsPerPixel;
+}
 
 void place(QWidget* w, double left, double top, double width, double height) {
     w->setGeometry(px(left), px(top), px(width), px(height));
@@ -124,23 +128,34 @@ struct ColumnSpec {
 };
 
 constexpr ColumnSpec kDriveColumns[] = {
-    {"Drive", 750},       {"Description", 3000}, {"% Used", 1000},
-    {"Free Space", 1200}, {"Total Size", 1200},  {"Drive Type", 2000},
+    {"Drive", 750},        {"Description", 3000}, {"% Used", 1000},
+    {"Free Space", 1200},  {"Total Size", 1200},  {"Drive Type", 2000},
     {"File System", 1000}, {"Volume Name", 1500}, {"Dirty Volume", 1200}};
 
 constexpr ColumnSpec kAdapterColumns[] = {
-    {"Mac", 1700},  {"Description", 4000}, {"IP", 1350},   {"Gateway", 1350},
+    {"Mac", 1700},  {"Description", 4000}, {"IP", 1350},     {"Gateway", 1350},
     {"DNS", 1350},  {"DHCP", 750},         {"Domain", 1350}, {"Adapter Type", 1440},
-    {"MTU", 750},   {"IP 2", 1350},        {"IP 3", 1350}, {"DNS 2", 1350},
+    {"MTU", 750},   {"IP 2", 1350},        {"IP 3", 1350},   {"DNS 2", 1350},
     {"DNS 3", 1350}};
 
-constexpr ColumnSpec kPrinterColumns[] = {
-    {"DeviceID", 3000},   {"Description", 1500},   {"Location", 1500},
-    {"DriverName", 3000}, {"PortName", 2000},      {"PrintProcessor", 2000},
-    {"SpoolEnabled", 750}, {"Queued", 0},          {"Status", 0},
-    {"PrinterStatus", 0}, {"StatusInfo", 0},       {"Published", 0},
-    {"Shared", 0},        {"ShareName", 0},        {"Direct", 0},
-    {"WorkOffline", 0},   {"HorizontalResolution", 0}, {"VerticalResolution", 0}};
+constexpr ColumnSpec kPrinterColumns[] = {{"DeviceID", 3000},
+                                          {"Description", 1500},
+                                          {"Location", 1500},
+                                          {"DriverName", 3000},
+                                          {"PortName", 2000},
+                                          {"PrintProcessor", 2000},
+                                          {"SpoolEnabled", 750},
+                                          {"Queued", 0},
+                                          {"Status", 0},
+                                          {"PrinterStatus", 0},
+                                          {"StatusInfo", 0},
+                                          {"Published", 0},
+                                          {"Shared", 0},
+                                          {"ShareName", 0},
+                                          {"Direct", 0},
+                                          {"WorkOffline", 0},
+                                          {"HorizontalResolution", 0},
+                                          {"VerticalResolution", 0}};
 
 template <std::size_t N>
 void addColumns(tavo::grid::Grid& grid, const ColumnSpec (&columns)[N]) {
@@ -157,6 +172,7 @@ void addColumns(tavo::grid::Grid& grid, const ColumnSpec (&columns)[N]) {
 Main::Main(MainServices services, QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::FramelessWindowHint), services_(std::move(services)) {
     if (!services_.dialogs) services_.dialogs = std::make_shared<QtDialogs>();
+    initResources();
     buildControls();
     startUp();
 }
@@ -276,23 +292,11 @@ void Main::buildControls() {
     Results = new QTreeView(this);
     Results->setObjectName(QStringLiteral("Results"));
     place(Results, 0, 570, 8895, 1815);
-    Results->setRootIsDecorated(false);
-    Results->setUniformRowHeights(true);
-    Results->setAllColumnsShowFocus(true);
-    Results->setItemsExpandable(false);
-    Results->header()->setSectionsClickable(true);
-    Results->header()->setSortIndicatorShown(false);
-    Results->header()->setStretchLastSection(false);
     Results->header()->setDefaultSectionSize(px(tavo::grid::kDefaultColumnWidth));
+    model_ = new ResultsModel(grid_, this);
+    bindResultsView(*Results, *model_);
     connect(Results->header(), &QHeaderView::sectionClicked, this,
             [this](int section) { Results_ColumnClick(section); });
-#ifdef TAVO_HAVE_RESULTS_MODEL
-    auto* model = new ResultsModel(grid_, this);
-    model_ = model;
-    Results->setModel(model);
-    connect(model, &QAbstractItemModel::modelReset, this, [this] { applyColumnWidths(); });
-    connect(model, &QAbstractItemModel::columnsInserted, this, [this] { applyColumnWidths(); });
-#endif
 
     website = new QLabel(productWebsiteHost(), this);
     website->setObjectName(QStringLiteral("website"));
@@ -319,8 +323,8 @@ void Main::buildControls() {
     connect(custom, &QAction::triggered, this, [this] { mnuCustomComputer_Click(); });
 
     // Keyboard order of the controls that take focus, by their tab index.
-    QWidget* order[] = {txtFreq, cmdSwitch, Results, txtComputer, cmbFunction, cmdExport,
-                        cmdExportHTM};
+    QWidget* order[] = {txtFreq,     cmdSwitch, Results,     txtComputer,
+                        cmbFunction, cmdExport, cmdExportHTM};
     for (std::size_t i = 1; i < std::size(order); ++i) setTabOrder(order[i - 1], order[i]);
 }
 
@@ -335,7 +339,9 @@ void Main::startUp() {
 // ---------------------------------------------------------------------------
 // Collection cycle
 
-bool Main::isRunning() const { return cmdSwitch->text() != QLatin1String("RUN"); }
+bool Main::isRunning() const {
+    return cmdSwitch->text() != QLatin1String("RUN");
+}
 
 void Main::cmdSwitch_Click() {
     const QString computerText = txtComputer->text();
@@ -393,14 +399,13 @@ void Main::SetGrid() {
     } else {
         grid_.columnsClear();
     }
-    applyColumnWidths();
 }
 
 namespace {
 // Holds the grid's notifications for the length of a pass, so the view is
 // refreshed once at its end rather than once per cell.
 class UpdateBatch {
-public:
+  public:
     UpdateBatch(tavo::grid::Grid& grid, int& depth) : grid_(grid), depth_(depth) {
         grid_.beginUpdate();
         ++depth_;
@@ -412,7 +417,7 @@ public:
     UpdateBatch(const UpdateBatch&) = delete;
     UpdateBatch& operator=(const UpdateBatch&) = delete;
 
-private:
+  private:
     tavo::grid::Grid& grid_;
     int& depth_;
 };
@@ -422,13 +427,21 @@ void Main::runCollector(const tavo::DispatchEntry& entry) {
     UpdateBatch batch(grid_, batchDepth_);
     std::int16_t onepass = entry.onePass ? -1 : 0;
     switch (entry.collector) {
-        case tavo::CollectorKind::DriveMon: DriveMon(); break;
-        case tavo::CollectorKind::NetMon: NetMon(); break;
-        case tavo::CollectorKind::PrintMon: PrintMon(); break;
+        case tavo::CollectorKind::DriveMon:
+            DriveMon();
+            break;
+        case tavo::CollectorKind::NetMon:
+            NetMon();
+            break;
+        case tavo::CollectorKind::PrintMon:
+            PrintMon();
+            break;
         case tavo::CollectorKind::GetResults:
             GetResults(std::string(entry.managementClass), onepass);
             break;
-        case tavo::CollectorKind::ListComputers: ListComputers(onepass); break;
+        case tavo::CollectorKind::ListComputers:
+            ListComputers(onepass);
+            break;
     }
 }
 
@@ -452,7 +465,6 @@ void Main::tmrPing_Timer() {
         failure = tavo::Error(kUnexpectedFailure, e.what());
     }
     resetPointer();
-    applyColumnWidths();
     inTick_ = false;
     if (failure) {
         // The rows of the last good pass stay for export; the cycle stops
@@ -478,9 +490,15 @@ void Main::tmrPing_Timer() {
 void Main::GetResults(const std::string& wmiclass, std::int16_t& onepass) {
     tavo::GetResults(*this, wmiclass, onepass);
 }
-void Main::DriveMon() { tavo::DriveMon(*this); }
-void Main::NetMon() { tavo::NetMon(*this); }
-void Main::PrintMon() { tavo::PrintMon(*this); }
+void Main::DriveMon() {
+    tavo::DriveMon(*this);
+}
+void Main::NetMon() {
+    tavo::NetMon(*this);
+}
+void Main::PrintMon() {
+    tavo::PrintMon(*this);
+}
 void Main::ListComputers(std::int16_t& onepass) {
     if (!services_.network)
         throw tavo::Error(tavo::errc::kFailed,
@@ -500,7 +518,9 @@ void Main::reportError(const tavo::Error& error) {
 // ---------------------------------------------------------------------------
 // ReportContext
 
-std::string Main::computer() const { return txtComputer->text().toStdString(); }
+std::string Main::computer() const {
+    return txtComputer->text().toStdString();
+}
 
 void Main::setIntervalVisible(bool visible) {
     txtFreq->setVisible(visible);
@@ -533,44 +553,25 @@ tavo::wmi::ConnectionFactory& Main::management() {
     return *services_.management;
 }
 
-void Main::applyColumnWidths() {
-    if (!model_) return;
-    // Only a new layout resets the widths; a refresh keeps what the user dragged.
-    QString layout;
-    for (int i = 1; i <= grid_.columnsCount(); ++i) {
-        const auto& c = grid_.column(i);
-        layout += QString::fromStdString(c.Text) + QLatin1Char('\x1f') +
-                  QString::number(c.Width) + QLatin1Char('\x1e');
-    }
-    if (layout == shownLayout_) return;
-    shownLayout_ = layout;
-    for (int i = 1; i <= grid_.columnsCount(); ++i)
-        Results->setColumnWidth(i - 1, px(grid_.column(i).Width));
-}
-
 // ---------------------------------------------------------------------------
 // Grid actions
 
 void Main::cmdExport_Click() {
 #ifdef TAVO_HAVE_EXPORT_ACTIONS
-    exportResults(this, *services_.dialogs, grid_, txtComputer->text(),
-                  cmbFunction->currentText(), ExportFormat::Csv);
+    exportResults(this, *services_.dialogs, grid_, txtComputer->text(), cmbFunction->currentText(),
+                  ExportFormat::Csv);
 #endif
 }
 
 void Main::cmdExportHTM_Click() {
 #ifdef TAVO_HAVE_EXPORT_ACTIONS
-    exportResults(this, *services_.dialogs, grid_, txtComputer->text(),
-                  cmbFunction->currentText(), ExportFormat::Html);
+    exportResults(this, *services_.dialogs, grid_, txtComputer->text(), cmbFunction->currentText(),
+                  ExportFormat::Html);
 #endif
 }
 
 void Main::Results_ColumnClick(int column) {
-#ifdef TAVO_HAVE_SORTING
     tavo::grid::columnClick(grid_, column, sortdirection_);
-#else
-    (void)column;
-#endif
 }
 
 // ---------------------------------------------------------------------------
@@ -585,7 +586,9 @@ void Main::mnuComputerName_Click() {
     txtComputer->setText(QString::fromStdString(tavo::target::localComputerName()));
 }
 
-void Main::mnuCustomComputer_Click() { txtComputer->setText(QString()); }
+void Main::mnuCustomComputer_Click() {
+    txtComputer->setText(QString());
+}
 
 void Main::mnuPrimaryDNS_Click() {
     // Always this computer's adapters, whatever the field names.
@@ -663,7 +666,9 @@ void Main::Maximise_Click() {
     Form_Resize();
 }
 
-void Main::Close_Click() { close(); }
+void Main::Close_Click() {
+    close();
+}
 
 void Main::closeEvent(QCloseEvent* event) {
     // The cycle's timer ends with the window.
@@ -673,10 +678,9 @@ void Main::closeEvent(QCloseEvent* event) {
 
 void Main::website_Click() {
     if (!services_.dialogs->openUrl(productWebsite())) {
-        services_.dialogs->message(this,
-                                   QStringLiteral("Error launching website - ") +
-                                       productWebsiteHost(),
-                                   productName(), Dialogs::Buttons::Ok, Dialogs::Icon::Warning);
+        services_.dialogs->message(
+            this, QStringLiteral("Error launching website - ") + productWebsiteHost(),
+            productName(), Dialogs::Buttons::Ok, Dialogs::Icon::Warning);
     }
 }
 

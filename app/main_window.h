@@ -13,7 +13,7 @@
 #include "grid/grid.h"
 
 class DropDownCombo;
-class QAbstractItemModel;
+class ResultsModel;
 class QLabel;
 class QLineEdit;
 class QMenu;
@@ -28,7 +28,7 @@ class QTreeView;
 // whether it runs.
 class Main : public QWidget, public tavo::ReportContext {
     Q_OBJECT
-public:
+  public:
     explicit Main(MainServices services, QWidget* parent = nullptr);
     ~Main() override;
 
@@ -81,23 +81,22 @@ public:
     bool isRunning() const;
     bool isDragging() const { return dragging_; }
 
-protected:
+  protected:
     void resizeEvent(QResizeEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
-private:
+  private:
     void buildControls();
     void startUp();
     void stopBranch();
     void runCollector(const tavo::DispatchEntry& entry);
     void setWaitPointer();
-    void applyColumnWidths();
     void moveByDrag(QPointF twips);
 
     MainServices services_;
     tavo::grid::Grid grid_;
-    QAbstractItemModel* model_ = nullptr;
+    ResultsModel* model_ = nullptr;
 
     QLabel* lblCaption = nullptr;
     QLabel* Maximise = nullptr;
@@ -123,8 +122,7 @@ private:
     double dragy_ = 0;
 
     bool waitPointer_ = false;
-    int batchDepth_ = 0;     // open grid.beginUpdate() calls of the running tick
+    int batchDepth_ = 0;  // open grid.beginUpdate() calls of the running tick
     bool inTick_ = false;
     bool tickPending_ = false;
-    QString shownLayout_;    // the columns whose widths were last given to the view
 };

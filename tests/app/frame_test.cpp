@@ -6,14 +6,15 @@
 #include <QTreeView>
 
 #include "main_fixture.h"
+#include "target/target_computer.h"
 
 namespace tavo::testing {
 namespace {
 
-using scripted::Value;
+using tavo::wmi::Value;
 
 class FrameTest : public MainTest {
-protected:
+  protected:
     void mouse(QWidget* w, QEvent::Type type, QPoint at, Qt::MouseButton button) {
         const Qt::MouseButtons held = type == QEvent::MouseButtonRelease ? Qt::NoButton : button;
         QMouseEvent e(type, QPointF(at), w->mapToGlobal(QPointF(at)),
@@ -178,19 +179,21 @@ TEST_F(FrameTest, ThisComputerAndCustom) {
 
 TEST_F(FrameTest, PrimaryDnsFromTheFirstAdapterWithServers) {
     auto* menu = control<QMenu>("mnuComputer");
-    script.adapters = {
-        {{"Description", Value("loopback")}, {"DNSServerSearchOrder", Value::null()}},
-        {{"Description", Value("eth0")},
-         {"DNSServerSearchOrder", Value(Value::Array{Value("192.0.2.10"), Value("192.0.2.11")})}}};
+    backend->script(tavo::target::kDnsAdapterQuery)
+        .add(FakeObject().with("Description", "loopback").withNull("DNSServerSearchOrder"))
+        .add(FakeObject()
+                 .with("Description", "eth0")
+                 .withArray("DNSServerSearchOrder", {"192.0.2.10", "192.0.2.11"}));
     field("txtComputer")->setText("remotebox");
     item(menu, "mnuPrimaryDNS")->trigger();
     EXPECT_EQ(field("txtComputer")->text(), "192.0.2.10");
     // Always this computer, whatever the field named.
-    ASSERT_EQ(script.monikers.size(), 1u);
-    EXPECT_EQ(script.monikers[0], "winmgmts:\\\\TESTPC\\root\\CIMV2");
+    EXPECT_EQ(backend->log->monikers, std::vector<std::string>{"winmgmts:\\\\TESTPC\\root\\CIMV2"});
     EXPECT_TRUE(dialogs->messages.empty());
 
-    script.adapters = {{{"DNSServerSearchOrder", Value::null()}}};
+    backend->clearScripts();
+    backend->script(tavo::target::kDnsAdapterQuery)
+        .add(FakeObject().withNull("DNSServerSearchOrder"));
     field("txtComputer")->setText("kept");
     item(menu, "mnuPrimaryDNS")->trigger();
     EXPECT_EQ(field("txtComputer")->text(), "kept");
@@ -199,7 +202,7 @@ TEST_F(FrameTest, PrimaryDnsFromTheFirstAdapterWithServers) {
 
 TEST_F(FrameTest, PrimaryDnsFailureIsReportedAndTheFieldKept) {
     auto* menu = control<QMenu>("mnuComputer");
-    script.failConnect = true;
+    backend->failConnect();
     field("txtComputer")->setText("kept");
     item(menu, "mnuPrimaryDNS")->trigger();
     EXPECT_EQ(field("txtComputer")->text(), "kept");
@@ -209,9 +212,9 @@ TEST_F(FrameTest, PrimaryDnsFailureIsReportedAndTheFieldKept) {
     EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
 
     // A list whose first entry cannot be read as text.
-    script.failConnect = false;
-    script.adapters = {
-        {{"DNSServerSearchOrder", Value(Value::Array{Value(Value::Array{Value("x")})})}}};
+    backend->connectError.reset();
+    backend->script(tavo::target::kDnsAdapterQuery)
+        .add(FakeObject().with("DNSServerSearchOrder", Value::Array{Value(Value::Array{"x"})}));
     item(menu, "mnuPrimaryDNS")->trigger();
     EXPECT_EQ(field("txtComputer")->text(), "kept");
     EXPECT_EQ(dialogs->messages.size(), 2u);

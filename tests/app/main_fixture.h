@@ -16,13 +16,13 @@
 
 #include "app/dialogs.h"
 #include "app/main_window.h"
-#include "target/scripted_management.h"
+#include "support/fake_management.h"
 
 namespace tavo::testing {
 
 // Answers every dialog at once and remembers what was asked.
 class RecordingDialogs : public Dialogs {
-public:
+  public:
     struct Message {
         QString text, caption;
         Buttons buttons;
@@ -50,7 +50,7 @@ public:
 
 // The window with stand-in collectors, so the cycle runs without a service.
 class TestMain : public Main {
-public:
+  public:
     using Main::Main;
     struct Call {
         std::string collector;
@@ -72,7 +72,7 @@ public:
     void PrintMon() override { record({"PrintMon", "", 0}); }
     void ListComputers(std::int16_t& onepass) override { record({"ListComputers", "", onepass}); }
 
-private:
+  private:
     void record(Call c) {
         calls.push_back(c);
         if (pass) pass(*this, c);
@@ -81,7 +81,7 @@ private:
 
 // Sets or clears COMPUTERNAME for one test and puts it back afterwards.
 class ScopedComputerName {
-public:
+  public:
     explicit ScopedComputerName(const char* value) {
         if (const char* old = std::getenv("COMPUTERNAME")) saved_ = old;
         if (value)
@@ -96,19 +96,19 @@ public:
             unsetenv("COMPUTERNAME");
     }
 
-private:
+  private:
     std::optional<std::string> saved_;
 };
 
 class MainTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override { makeWindow(); }
 
     void makeWindow() {
         window.reset();
         dialogs = std::make_shared<RecordingDialogs>();
         MainServices services;
-        services.management = std::make_shared<scripted::ScriptedFactory>(script);
+        services.management = std::make_shared<FakeFactory>(backend);
         services.dialogs = dialogs;
         window = std::make_unique<TestMain>(services);
     }
@@ -130,7 +130,7 @@ protected:
     void run() { window->cmdSwitch_Click(); }
 
     ScopedComputerName name_{"TESTPC"};
-    scripted::Script script;
+    std::shared_ptr<FakeBackend> backend = std::make_shared<FakeBackend>();
     std::shared_ptr<RecordingDialogs> dialogs;
     std::unique_ptr<TestMain> window;
 };

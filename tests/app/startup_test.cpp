@@ -1,9 +1,9 @@
 // The window as it first appears: controls, texts, colours, fonts, order.
+#include <unistd.h>
 #include <QAbstractItemView>
 #include <QComboBox>
 #include <QMenu>
 #include <QTreeView>
-#include <unistd.h>
 
 #include "app/combo_resize.h"
 #include "main_fixture.h"
@@ -87,13 +87,29 @@ TEST_F(MainTest, ComputerFieldFromTheVariableElseTheHostName) {
 
 TEST_F(MainTest, CategoryListInOrderWithNetworkAdaptersShown) {
     auto* combo = control<QComboBox>("cmbFunction");
-    const QStringList expected = {
-        "Battery",          "BIOS",           "Computer",        "Desktops",
-        "Environ Variables", "Logical Drives", "Motherboard",    "Network Adapters",
-        "Network Computers", "Operating System", "Physical Drives", "Physical Memory",
-        "Print Jobs",       "Printers",       "Processes",       "Processor",
-        "Programs",         "Routing Table",  "Services",        "Shares",
-        "TimeZone",         "User Accounts",  "Video"};
+    const QStringList expected = {"Battery",
+                                  "BIOS",
+                                  "Computer",
+                                  "Desktops",
+                                  "Environ Variables",
+                                  "Logical Drives",
+                                  "Motherboard",
+                                  "Network Adapters",
+                                  "Network Computers",
+                                  "Operating System",
+                                  "Physical Drives",
+                                  "Physical Memory",
+                                  "Print Jobs",
+                                  "Printers",
+                                  "Processes",
+                                  "Processor",
+                                  "Programs",
+                                  "Routing Table",
+                                  "Services",
+                                  "Shares",
+                                  "TimeZone",
+                                  "User Accounts",
+                                  "Video"};
     QStringList items;
     for (int i = 0; i < combo->count(); ++i) items << combo->itemText(i);
     EXPECT_EQ(items, expected);
@@ -147,8 +163,8 @@ TEST_F(MainTest, ColoursAndFonts) {
     EXPECT_EQ(caption.families().value(0), "Tahoma");
     EXPECT_DOUBLE_EQ(caption.pointSizeF(), 8.25);
     EXPECT_EQ(caption.weight(), QFont::Normal);
-    for (QWidget* bold : {static_cast<QWidget*>(field("txtFreq")),
-                          static_cast<QWidget*>(label("lblTime"))}) {
+    for (QWidget* bold :
+         {static_cast<QWidget*>(field("txtFreq")), static_cast<QWidget*>(label("lblTime"))}) {
         EXPECT_EQ(bold->font().families().value(0), "MS Sans Serif");
         EXPECT_EQ(bold->font().weight(), 700);
         EXPECT_DOUBLE_EQ(bold->font().pointSizeF(), 8.25);

@@ -1,73 +1,93 @@
 #include "target/target_computer.h"
 
 #include <gtest/gtest.h>
-
 #include <unistd.h>
 
 #include <cstdlib>
-#include <map>
+#include <string>
 #include <vector>
 
 #include "grid/error.h"
-#include "target/scripted_management.h"
+#include "support/fake_management.h"
 
 namespace {
 
+using tavo::testing::FakeBackend;
+using tavo::testing::FakeFactory;
+using tavo::testing::FakeObject;
 using tavo::wmi::Value;
-using namespace tavo::testing::scripted;
 
-Value servers(std::vector<Value> list) { return Value(Value::Array(std::move(list))); }
+class PrimaryDnsServer : public ::testing::Test {
+  protected:
+    tavo::testing::FakeScript& adapters() {
+        return backend->script(tavo::target::kDnsAdapterQuery);
+    }
+    std::optional<std::string> ask(const std::string& computer = ".") {
+        return tavo::target::primaryDnsServer(factory, computer);
+    }
+    std::shared_ptr<FakeBackend> backend = std::make_shared<FakeBackend>();
+    FakeFactory factory{backend};
+};
 
-TEST(PrimaryDnsServer, FirstAdapterWithAListGivesItsFirstEntry) {
-    Script s;
-    s.adapters = {{{"DNSServerSearchOrder", Value::null()}},
-                  {{"DNSServerSearchOrder", servers({"192.0.2.53", "192.0.2.54"})}},
-                  {{"DNSServerSearchOrder", servers({"198.51.100.1"})}}};
-    ScriptedFactory f(s);
-    EXPECT_EQ(tavo::target::primaryDnsServer(f, "ALPHA"), "192.0.2.53");
-    ASSERT_EQ(s.monikers.size(), 1u);
-    EXPECT_EQ(s.monikers[0], "winmgmts:\\\\ALPHA\\root\\CIMV2");
-    EXPECT_EQ(s.queries, std::vector<std::string>{tavo::target::kDnsAdapterQuery});
+TEST_F(PrimaryDnsServer, FirstAdapterWithAListGivesItsFirstEntry) {
+    adapters()
+        .add(FakeObject().with("Description", "lo").withNull("DNSServerSearchOrder"))
+        .add(FakeObject().withArray("DNSServerSearchOrder", {"192.0.2.53", "192.0.2.54"}))
+        .add(FakeObject().withArray("DNSServerSearchOrder", {"198.51.100.1"}));
+    EXPECT_EQ(ask("ALPHA"), "192.0.2.53");
+    EXPECT_EQ(backend->log->monikers, std::vector<std::string>{"winmgmts:\\\\ALPHA\\root\\CIMV2"});
+    EXPECT_EQ(backend->log->queries, std::vector<std::string>{tavo::target::kDnsAdapterQuery});
     // The result set goes back before the connection does.
-    EXPECT_EQ(s.releases, (std::vector<std::string>{"results", "connection"}));
+    const auto& ev = backend->log->events;
+    const auto results = std::find(ev.begin(), ev.end(), "release results");
+    const auto connection = std::find(ev.begin(), ev.end(), "release connection");
+    ASSERT_NE(results, ev.end());
+    ASSERT_NE(connection, ev.end());
+    EXPECT_LT(results, connection);
+    EXPECT_EQ(backend->log->openConnections, 0);
+    EXPECT_EQ(backend->log->openResultSets, 0);
 }
 
-TEST(PrimaryDnsServer, NothingWhenNoAdapterHasServers) {
-    Script s;
-    EXPECT_EQ(tavo::target::primaryDnsServer(*std::make_unique<ScriptedFactory>(s), "."),
-              std::nullopt);
-    s.adapters = {{{"DNSServerSearchOrder", Value::null()}},
-                  {{"DNSServerSearchOrder", servers({})}}};
-    ScriptedFactory f(s);
-    EXPECT_EQ(tavo::target::primaryDnsServer(f, "."), std::nullopt);
+TEST_F(PrimaryDnsServer, NothingWhenNoAdapterHasServers) {
+    adapters();  // no IP-enabled adapter at all
+    EXPECT_EQ(ask(), std::nullopt);
+    adapters()
+        .add(FakeObject().withNull("DNSServerSearchOrder"))
+        .add(FakeObject().withArray("DNSServerSearchOrder", {}));
+    EXPECT_EQ(ask(), std::nullopt);
 }
 
-TEST(PrimaryDnsServer, FailuresReachTheCaller) {
-    Script s;
-    s.failConnect = true;
-    ScriptedFactory f(s);
+TEST_F(PrimaryDnsServer, FailuresReachTheCaller) {
+    backend->failConnect();
     try {
-        tavo::target::primaryDnsServer(f, ".");
+        ask();
         FAIL() << "a failed connection must not pass as no DNS server";
     } catch (const tavo::Error& e) {
         EXPECT_EQ(e.number(), tavo::errc::kServerUnavailable);
     }
+    backend->connectError.reset();
 
-    // A list whose first entry is not text-convertible (here a nested array).
-    Script bad;
-    bad.adapters = {{{"DNSServerSearchOrder", servers({servers({"x"})})}}};
-    ScriptedFactory g(bad);
-    EXPECT_THROW(tavo::target::primaryDnsServer(g, "."), tavo::Error);
-    // A scalar where a list belongs cannot be indexed.
-    Script scalar;
-    scalar.adapters = {{{"DNSServerSearchOrder", Value("192.0.2.1")}}};
-    ScriptedFactory h(scalar);
-    EXPECT_THROW(tavo::target::primaryDnsServer(h, "."), tavo::Error);
+    // The list cannot be read.
+    adapters().add(
+        FakeObject().with("DNSServerSearchOrder", Value::Array{}).failing("DNSServerSearchOrder"));
+    EXPECT_THROW(ask(), tavo::Error);
+
+    // Entry 0 is no text (a nested list), or the value is no list at all.
+    backend->clearScripts();
+    adapters().add(
+        FakeObject().with("DNSServerSearchOrder", Value::Array{Value(Value::Array{"x"})}));
+    EXPECT_THROW(ask(), tavo::Error);
+    backend->clearScripts();
+    adapters().add(FakeObject().with("DNSServerSearchOrder", "192.0.2.1"));
+    EXPECT_THROW(ask(), tavo::Error);
+
+    backend->clearScripts();  // the service does not know the class
+    EXPECT_THROW(ask(), tavo::Error);
 }
 
 TEST(LocalComputerName, VariableWinsElseHostName) {
     const char* saved = std::getenv("COMPUTERNAME");
-    std::string keep = saved ? saved : "";
+    const std::string keep = saved ? saved : "";
     setenv("COMPUTERNAME", "WORKSTATION7", 1);
     EXPECT_EQ(tavo::target::localComputerName(), "WORKSTATION7");
     unsetenv("COMPUTERNAME");
