@@ -1,8 +1,24 @@
+#include "platform/linux/wmi/account.h"
+#include "platform/linux/wmi/battery.h"
+#include "platform/linux/wmi/disk_drive.h"
+#include "platform/linux/wmi/physical_memory.h"
+#include "platform/linux/wmi/product.h"
 #include "platform/linux/wmi/registry.h"
+#include "platform/linux/wmi/share.h"
 
 namespace tavo::linuxwmi {
 
-// Win32_Battery, Win32_PhysicalMemory, Win32_Product, Win32_Account, Win32_UserAccount, Win32_Group, Win32_DiskDrive, Win32_Share
-void registerInventoryClasses(Registry& r) { (void)r; }
+void registerInventoryClasses(Registry& r) {
+    r.add("Win32_Battery", produceBatteries);
+    r.add("Win32_PhysicalMemory", producePhysicalMemory);
+    r.add("Win32_Product", produceProducts);
+    // A query for the base class answers users and groups alike; each
+    // subclass alone answers only its own kind.
+    r.add("Win32_Account", produceAccounts);
+    r.add("Win32_UserAccount", produceUserAccounts);
+    r.add("Win32_Group", produceGroups);
+    r.add("Win32_DiskDrive", produceDiskDrives);
+    r.add("Win32_Share", produceShares);
+}
 
 }  // namespace tavo::linuxwmi

@@ -1,0 +1,183 @@
+#include "platform/linux/wmi/account.h"
+
+#include <cctype>
+#include <ctime>
+#include <unordered_map>
+
+#include "platform/linux/wmi/inventory_text.h"
+
+namespace tavo::linuxwmi {
+
+namespace {
+
+using inventory::parseSigned;
+using inventory::parseUnsigned;
+using inventory::split;
+
+// Calls `f` with the fields of every line that can name an account.
+template <typename F>
+void forEachRecord(std::string_view text, F&& f) {
+    for (std::string_view line : split(text, '\n')) {
+        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+        if (line.empty() || line.front() == '#') continue;
+        // "+name" and "-name" pull in or hide accounts of a network
+        // directory; they are no local account.
+        if (line.front() == '+' || line.front() == '-') continue;
+        f(split(line, ':'));
+    }
+}
+
+std::optional<std::uint32_t> parseId(std::string_view s) {
+    const auto v = parseUnsigned(s);
+    if (!v || *v > 0xFFFFFFFFu) return std::nullopt;
+    return static_cast<std::uint32_t>(*v);
+}
+
+std::optional<std::int64_t> optionalDays(std::string_view s) {
+    return s.empty() ? std::nullopt : parseSigned(s);
+}
+
+// Days since the epoch, as the shadow file counts dates.
+std::int64_t today() {
+    return static_cast<std::int64_t>(std::time(nullptr)) / 86400;
+}
+
+}  // namespace
+
+std::vector<PasswdEntry> parsePasswd(std::string_view text) {
+    std::vector<PasswdEntry> out;
+    forEachRecord(text, [&](const std::vector<std::string_view>& f) {
+        if (f.size() < 7 || f[0].empty()) return;
+        const auto uid = parseId(f[2]);
+        const auto gid = parseId(f[3]);
+        if (!uid || !gid) return;
+        out.push_back({std::string(f[0]), std::string(f[1]), std::string(f[4]), std::string(f[5]),
+                       std::string(f[6]), *uid, *gid});
+    });
+    return out;
+}
+
+std::vector<ShadowEntry> parseShadow(std::string_view text) {
+    std::vector<ShadowEntry> out;
+    forEachRecord(text, [&](const std::vector<std::string_view>& f) {
+        if (f.size() < 2 || f[0].empty()) return;
+        ShadowEntry e{std::string(f[0]), std::string(f[1]), {}, {}, {}};
+        if (f.size() > 3) e.minDays = optionalDays(f[3]);
+        if (f.size() > 4) e.maxDays = optionalDays(f[4]);
+        if (f.size() > 7) e.expireDay = optionalDays(f[7]);
+        out.push_back(std::move(e));
+    });
+    return out;
+}
+
+std::vector<GroupEntry> parseGroup(std::string_view text) {
+    std::vector<GroupEntry> out;
+    forEachRecord(text, [&](const std::vector<std::string_view>& f) {
+        if (f.size() < 3 || f[0].empty()) return;
+        const auto gid = parseId(f[2]);
+        if (!gid) return;
+        out.push_back({std::string(f[0]), *gid});
+    });
+    return out;
+}
+
+std::string fullNameFromGecos(std::string_view gecos, std::string_view login) {
+    const std::string_view first = gecos.substr(0, gecos.find(','));
+    std::string name;
+    for (char c : first) {
+        if (c == '&') {
+            std::string cap(login);
+            if (!cap.empty())
+                cap[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(cap[0])));
+            name += cap;
+        } else {
+            name += c;
+        }
+    }
+    return std::string(inventory::trim(name));
+}
+
+std::vector<Instance> produceUserAccounts(const SystemContext& ctx) {
+    std::vector<Instance> out;
+    const auto passwd = ctx.readFile("/etc/passwd");
+    if (!passwd) return out;
+    std::unordered_map<std::string, ShadowEntry> shadow;
+    if (const auto text = ctx.readFile("/etc/shadow")) {
+        for (auto& e : parseShadow(*text)) shadow.emplace(e.name, std::move(e));
+    }
+    const std::string computer = ctx.computerName();
+    const std::int64_t now = today();
+
+    for (const PasswdEntry& u : parsePasswd(*passwd)) {
+        Instance a("Win32_UserAccount");
+        a.set("Name", u.name);
+        a.set("FullName", fullNameFromGecos(u.gecos, u.name));
+        a.set("Domain", computer);
+        a.set("Caption", computer + "\\" + u.name);
+        a.set("SID", "S-1-22-1-" + std::to_string(u.uid));
+        a.setInt("SIDType", 1);
+        a.set("LocalAccount", true);
+        a.setInt("AccountType", 512);  // a normal account
+
+        // Where the passwords live: the shadow entry when readable, else the
+        // passwd field itself unless it only points at the shadow file.
+        std::optional<std::string> password;
+        const ShadowEntry* sh = nullptr;
+        if (auto it = shadow.find(u.name); it != shadow.end()) {
+            sh = &it->second;
+            password = sh->password;
+        } else if (u.password != "x") {
+            password = u.password;
+        }
+
+        std::optional<bool> disabled;
+        if (password) {
+            // "!" in front is a locked password (passwd -l, usermod -L).
+            disabled = !password->empty() && password->front() == '!';
+            a.set("PasswordRequired", !password->empty());
+        }
+        if (sh) {
+            if (sh->expireDay && *sh->expireDay <= now) disabled = true;
+            // With a minimum age above the maximum, the user can never change it.
+            a.set("PasswordChangeable",
+                  !(sh->minDays && sh->maxDays && *sh->minDays > *sh->maxDays));
+            // 99999 days is the conventional "never".
+            a.set("PasswordExpires",
+                  sh->maxDays.has_value() && *sh->maxDays >= 0 && *sh->maxDays < 99999);
+        }
+        if (disabled) a.set("Disabled", *disabled);
+        // Repeated failed logins lock an account only where a module keeps a
+        // tally; with none on this system nobody is locked out.
+        if (sh) a.set("Lockout", false);
+        a.set("Status", disabled.value_or(false) ? "Degraded" : "OK");
+        out.push_back(std::move(a));
+    }
+    return out;
+}
+
+std::vector<Instance> produceGroups(const SystemContext& ctx) {
+    std::vector<Instance> out;
+    const auto group = ctx.readFile("/etc/group");
+    if (!group) return out;
+    const std::string computer = ctx.computerName();
+    for (const GroupEntry& g : parseGroup(*group)) {
+        Instance a("Win32_Group");
+        a.set("Name", g.name);
+        a.set("Domain", computer);
+        a.set("Caption", computer + "\\" + g.name);
+        a.set("SID", "S-1-22-2-" + std::to_string(g.gid));
+        a.setInt("SIDType", 2);
+        a.set("LocalAccount", true);
+        a.set("Status", "OK");
+        out.push_back(std::move(a));
+    }
+    return out;
+}
+
+std::vector<Instance> produceAccounts(const SystemContext& ctx) {
+    std::vector<Instance> out = produceUserAccounts(ctx);
+    for (auto& g : produceGroups(ctx)) out.push_back(std::move(g));
+    return out;
+}
+
+}  // namespace tavo::linuxwmi

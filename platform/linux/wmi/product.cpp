@@ -1,0 +1,134 @@
+#include "platform/linux/wmi/product.h"
+
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <ctime>
+
+#include "platform/linux/wmi/inventory_text.h"
+
+namespace tavo::linuxwmi {
+
+namespace {
+
+void assignField(DpkgPackage& p, std::string_view key, std::string_view value) {
+    // Field names are case-insensitive in control files, but dpkg writes
+    // the status file with its canonical spelling, so an exact match holds.
+    if (key == "Package") {
+        p.name = value;
+    } else if (key == "Version") {
+        p.version = value;
+    } else if (key == "Architecture") {
+        p.architecture = value;
+    } else if (key == "Maintainer") {
+        p.maintainer = value;
+    } else if (key == "Description") {
+        p.summary = value;
+    } else if (key == "Homepage") {
+        p.homepage = value;
+    } else if (key == "Origin") {
+        p.origin = value;
+    } else if (key == "Status") {
+        // "want flag state": install ok installed, deinstall ok config-files...
+        const std::size_t last = value.rfind(' ');
+        p.state = last == std::string_view::npos ? value : value.substr(last + 1);
+    }
+}
+
+// InstallState for the package's dpkg state; nothing for packages whose
+// files are gone (removed with configuration kept, or never installed).
+std::optional<std::int64_t> installState(std::string_view state) {
+    if (state == "installed" || state == "triggers-awaited" || state == "triggers-pending")
+        return 5;
+    // Unpacked but not (fully) configured, or a failed installation: on
+    // disk but broken, which the class calls a bad configuration.
+    if (state == "unpacked" || state == "half-configured" || state == "half-installed") return -6;
+    return std::nullopt;
+}
+
+}  // namespace
+
+std::vector<DpkgPackage> parseDpkgStatus(std::string_view text) {
+    std::vector<DpkgPackage> out;
+    DpkgPackage current;
+    const auto flush = [&] {
+        if (!current.name.empty()) out.push_back(current);
+        current = DpkgPackage{};
+    };
+    std::size_t at = 0;
+    while (at < text.size()) {
+        std::size_t eol = text.find('\n', at);
+        if (eol == std::string_view::npos) eol = text.size();
+        std::string_view line = text.substr(at, eol - at);
+        at = eol + 1;
+        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+
+        if (inventory::trim(line).empty()) {
+            flush();  // a blank line ends the record
+            continue;
+        }
+        if (line.front() == ' ' || line.front() == '\t') continue;  // continuation line
+        const std::size_t colon = line.find(':');
+        if (colon == std::string_view::npos) continue;
+        assignField(current, line.substr(0, colon), inventory::trim(line.substr(colon + 1)));
+    }
+    flush();
+    return out;
+}
+
+std::vector<Instance> produceProducts(const SystemContext& ctx) {
+    std::vector<Instance> out;
+    const auto status = ctx.readFile("/var/lib/dpkg/status", std::size_t{1} << 30);
+    if (!status) return out;
+    const ClassDef& cls = *findClass("Win32_Product");
+    const std::string info = ctx.path("/var/lib/dpkg/info").string() + "/";
+
+    for (const DpkgPackage& pkg : parseDpkgStatus(*status)) {
+        const auto state = installState(pkg.state);
+        if (!state) continue;
+        Instance p(cls);
+        const std::string name(pkg.name);
+        p.set("Name", name);
+        p.set("PackageName", name);
+        if (!pkg.version.empty()) p.set("Version", std::string(pkg.version));
+        if (!pkg.maintainer.empty()) p.set("Vendor", std::string(pkg.maintainer));
+        if (!pkg.summary.empty()) {
+            p.set("Description", std::string(pkg.summary));
+            p.set("Caption", std::string(pkg.summary));
+        }
+        if (!pkg.architecture.empty()) {
+            p.set("IdentifyingNumber", name + ":" + std::string(pkg.architecture));
+        } else {
+            p.set("IdentifyingNumber", name);
+        }
+        if (!pkg.homepage.empty()) p.set("URLInfoAbout", std::string(pkg.homepage));
+        if (!pkg.origin.empty()) p.set("InstallSource", std::string(pkg.origin));
+        p.setInt("InstallState", *state);
+
+        // The file list is written when the package is unpacked, so its time
+        // is the install (or last upgrade) time. Packages that may be
+        // installed for several architectures name it "name:arch.list".
+        struct stat st {};
+        bool found = false;
+        if (!pkg.architecture.empty()) {
+            found = ::stat((info + name + ":" + std::string(pkg.architecture) + ".list").c_str(),
+                           &st) == 0;
+        }
+        if (!found) found = ::stat((info + name + ".list").c_str(), &st) == 0;
+        if (found) {
+            std::tm tm{};
+            localtime_r(&st.st_mtim.tv_sec, &tm);
+            char day[48];
+            std::snprintf(day, sizeof day, "%04d%02d%02d", tm.tm_year + 1900, tm.tm_mon + 1,
+                          tm.tm_mday);
+            p.set("InstallDate", day);
+            p.set("InstallDate2",
+                  dmtfDateTimeUtcOffset(st.st_mtim.tv_sec, st.st_mtim.tv_nsec / 1000,
+                                        static_cast<int>(tm.tm_gmtoff / 60)));
+        }
+        out.push_back(std::move(p));
+    }
+    return out;
+}
+
+}  // namespace tavo::linuxwmi

@@ -1,0 +1,251 @@
+#include "platform/linux/wmi/share.h"
+
+#include <algorithm>
+#include <cctype>
+#include <map>
+
+#include "platform/linux/wmi/inventory_text.h"
+
+namespace tavo::linuxwmi {
+
+namespace {
+
+using inventory::trim;
+
+// Samba matches parameter names ignoring case and white space.
+std::string canonicalKey(std::string_view key) {
+    std::string out;
+    for (char c : key) {
+        if (!std::isspace(static_cast<unsigned char>(c))) {
+            out += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        }
+    }
+    // Synonyms the manual lists for the parameters read here.
+    if (out == "directory") return "path";
+    if (out == "printok") return "printable";
+    return out;
+}
+
+std::optional<bool> parseBool(std::string_view v) {
+    const std::string s = inventory::toLower(trim(v));
+    if (s == "yes" || s == "true" || s == "on" || s == "1") return true;
+    if (s == "no" || s == "false" || s == "off" || s == "0") return false;
+    return std::nullopt;
+}
+
+struct Section {
+    std::string name;
+    std::map<std::string, std::string> params;
+};
+
+struct SmbParser {
+    const IncludeReader& readInclude;
+    std::vector<Section> sections;  // [global] first, the shares in order of appearance
+    std::size_t current = 0;
+
+    SmbParser(const IncludeReader& r) : readInclude(r) { sections.push_back({"global", {}}); }
+
+    void parse(std::string_view text, int depth) {
+        std::string logical;  // a line with its backslash continuations joined
+        for (std::string_view raw : inventory::split(text, '\n')) {
+            if (!raw.empty() && raw.back() == '\r') raw.remove_suffix(1);
+            if (!raw.empty() && raw.back() == '\\') {
+                raw.remove_suffix(1);
+                logical += raw;
+                continue;
+            }
+            logical += raw;
+            line(trim(logical), depth);
+            logical.clear();
+        }
+        if (!logical.empty()) line(trim(logical), depth);
+    }
+
+    void line(std::string_view l, int depth) {
+        if (l.empty() || l.front() == '#' || l.front() == ';') return;
+        if (l.front() == '[') {
+            const std::size_t close = l.find(']');
+            if (close == std::string_view::npos) return;
+            const std::string name(trim(l.substr(1, close - 1)));
+            // A section named again continues the first one, as Samba merges them.
+            const auto it = std::find_if(sections.begin(), sections.end(), [&](const Section& s) {
+                return equalsIgnoreCase(s.name, name);
+            });
+            if (it != sections.end()) {
+                current = static_cast<std::size_t>(it - sections.begin());
+            } else {
+                sections.push_back({name, {}});
+                current = sections.size() - 1;
+            }
+            return;
+        }
+        const std::size_t eq = l.find('=');
+        if (eq == std::string_view::npos) return;
+        const std::string key = canonicalKey(l.substr(0, eq));
+        const std::string value(trim(l.substr(eq + 1)));
+        if (key == "include") {
+            // Included files are read in place. Names built from macros (%m,
+            // %U) differ per client and name no one file here; nesting is
+            // bounded so that a file including itself cannot loop.
+            if (readInclude && depth < 8 && value.find('%') == std::string::npos) {
+                if (const auto text = readInclude(value)) parse(*text, depth + 1);
+            }
+            return;
+        }
+        sections[current].params[key] = value;
+    }
+
+    std::optional<std::string> get(const Section& s, const std::string& key) const {
+        if (auto it = s.params.find(key); it != s.params.end()) return it->second;
+        // Share settings in [global] are the defaults of every share.
+        if (auto it = sections[0].params.find(key); it != sections[0].params.end())
+            return it->second;
+        return std::nullopt;
+    }
+};
+
+// One token of an exports line: a path, maybe in double quotes, with octal
+// escapes such as \040 for a space.
+std::string unescapeExportPath(std::string_view token) {
+    if (token.size() >= 2 && token.front() == '"' && token.back() == '"') {
+        token = token.substr(1, token.size() - 2);
+    }
+    std::string out;
+    for (std::size_t i = 0; i < token.size(); ++i) {
+        if (token[i] == '\\' && i + 3 < token.size() &&
+            std::all_of(token.begin() + static_cast<std::ptrdiff_t>(i) + 1,
+                        token.begin() + static_cast<std::ptrdiff_t>(i) + 4,
+                        [](char c) { return c >= '0' && c <= '7'; })) {
+            out += static_cast<char>((token[i + 1] - '0') * 64 + (token[i + 2] - '0') * 8 +
+                                     (token[i + 3] - '0'));
+            i += 3;
+        } else {
+            out += token[i];
+        }
+    }
+    return out;
+}
+
+}  // namespace
+
+std::vector<ShareEntry> parseSmbConf(std::string_view text, const IncludeReader& readInclude) {
+    SmbParser p(readInclude);
+    p.parse(text, 0);
+
+    std::vector<ShareEntry> out;
+    bool hasIpc = false;
+    for (std::size_t i = 1; i < p.sections.size(); ++i) {
+        const Section& s = p.sections[i];
+        // "available = no" switches a share off without removing it.
+        if (parseBool(p.get(s, "available").value_or("yes")) == false) continue;
+        ShareEntry e;
+        e.name = s.name;
+        e.path = p.get(s, "path").value_or("");
+        e.description = p.get(s, "comment").value_or("");
+        const bool printable = parseBool(p.get(s, "printable").value_or("no")).value_or(false);
+        e.type = printable ? 1 : 0;
+        if (equalsIgnoreCase(s.name, "IPC$")) {
+            e.type = 3;
+            hasIpc = true;
+        }
+        if (const auto max = p.get(s, "maxconnections")) {
+            const auto n = inventory::parseUnsigned(*max);
+            if (n && *n > 0 && *n <= 0xFFFFFFFFu) e.maximum = static_cast<std::uint32_t>(*n);
+        }
+        out.push_back(std::move(e));
+    }
+    if (!hasIpc) {
+        // Samba serves IPC$ for its named pipes on every configuration, with
+        // its server string in the description.
+        ShareEntry ipc;
+        ipc.name = "IPC$";
+        ipc.type = 3;
+        const auto serverString = p.sections[0].params.find("serverstring");
+        ipc.description =
+            serverString != p.sections[0].params.end() && !serverString->second.empty()
+                ? "IPC Service (" + serverString->second + ")"
+                : "IPC Service";
+        out.push_back(std::move(ipc));
+    }
+    return out;
+}
+
+std::vector<ShareEntry> parseExports(std::string_view text) {
+    std::vector<ShareEntry> out;
+    std::string logical;
+    const auto handle = [&](std::string_view l) {
+        l = trim(l);
+        if (l.empty() || l.front() == '#') return;
+        // The path runs to the first white space outside double quotes.
+        std::size_t end = 0;
+        bool quoted = false;
+        while (end < l.size() && (quoted || !std::isspace(static_cast<unsigned char>(l[end])))) {
+            if (l[end] == '"') quoted = !quoted;
+            ++end;
+        }
+        ShareEntry e;
+        e.path = unescapeExportPath(l.substr(0, end));
+        if (e.path.empty()) return;
+        e.name = e.path;
+        std::string_view clients = trim(l.substr(end));
+        // A comment may follow the clients.
+        if (const std::size_t hash = clients.find('#'); hash != std::string_view::npos) {
+            clients = trim(clients.substr(0, hash));
+        }
+        e.description = std::string(clients);
+        out.push_back(std::move(e));
+    };
+    for (std::string_view raw : inventory::split(text, '\n')) {
+        if (!raw.empty() && raw.back() == '\r') raw.remove_suffix(1);
+        if (!raw.empty() && raw.back() == '\\') {
+            raw.remove_suffix(1);
+            logical += raw;
+            logical += ' ';
+            continue;
+        }
+        logical += raw;
+        handle(logical);
+        logical.clear();
+    }
+    if (!logical.empty()) handle(logical);
+    return out;
+}
+
+std::vector<Instance> produceShares(const SystemContext& ctx) {
+    std::vector<ShareEntry> shares;
+    if (const auto conf = ctx.readFile("/etc/samba/smb.conf")) {
+        const IncludeReader include =
+            [&ctx](const std::string& path) -> std::optional<std::string> {
+            if (path.empty() || path.front() != '/') return std::nullopt;
+            return ctx.readFile(path);
+        };
+        shares = parseSmbConf(*conf, include);
+    }
+    std::vector<std::string> exportFiles{"/etc/exports"};
+    for (const auto& name : inventory::listDirectory(ctx, "/etc/exports.d")) {
+        if (name.size() > 8 && name.ends_with(".exports"))
+            exportFiles.push_back("/etc/exports.d/" + name);
+    }
+    for (const auto& file : exportFiles) {
+        if (const auto text = ctx.readFile(file)) {
+            for (auto& e : parseExports(*text)) shares.push_back(std::move(e));
+        }
+    }
+
+    std::vector<Instance> out;
+    for (const ShareEntry& e : shares) {
+        Instance s("Win32_Share");
+        s.set("Name", e.name);
+        s.set("Path", e.path);
+        s.set("Description", e.description);
+        s.set("Caption", e.description);
+        s.setInt("Type", e.type);
+        s.set("AllowMaximum", !e.maximum.has_value());
+        if (e.maximum) s.setInt("MaximumAllowed", *e.maximum);
+        s.set("Status", "OK");
+        out.push_back(std::move(s));
+    }
+    return out;
+}
+
+}  // namespace tavo::linuxwmi
