@@ -85,6 +85,25 @@ std::optional<std::array<std::uint64_t, 4>> scsiAddress(const std::filesystem::p
     return hctl;
 }
 
+std::optional<std::string> devicePath(std::string_view real, std::string_view name) {
+    const std::string_view root = "/sys/devices/";
+    const std::size_t at = real.rfind(root);
+    if (at == std::string_view::npos) return std::nullopt;
+    std::string_view rest = real.substr(at + root.size());
+    const auto dropTail = [&rest](std::string_view tail) {
+        if (rest.size() > tail.size() && rest.ends_with(tail) &&
+            rest[rest.size() - tail.size() - 1] == '/') {
+            rest.remove_suffix(tail.size() + 1);
+            return true;
+        }
+        return false;
+    };
+    if (!dropTail(name)) return std::nullopt;
+    dropTail("block");
+    if (rest.empty() || inventory::startsWith(rest, "virtual/")) return std::nullopt;
+    return std::string(rest);
+}
+
 }  // namespace
 
 bool isWholeDiskName(std::string_view name) {
@@ -201,17 +220,10 @@ std::vector<Instance> produceDiskDrives(const SystemContext& ctx) {
             d.set("InterfaceType", "SCSI");
         }
         // The device's path in the kernel's device tree identifies it the way
-        // a Plug and Play instance path does.
+        // a Plug and Play instance path does: the disk's parent device, as
+        // sda sits in .../0:0:0:0/block/sda and nvme0n1 in .../nvme0/nvme0n1.
         if (!ec) {
-            const std::size_t at = real.rfind("/sys/devices/");
-            const std::string suffix = "/block/" + name;
-            if (at != std::string::npos && real.size() > suffix.size() &&
-                real.compare(real.size() - suffix.size(), suffix.size(), suffix) == 0) {
-                const std::size_t from = at + std::string_view("/sys/devices/").size();
-                if (real.size() - suffix.size() > from) {
-                    d.set("PNPDeviceID", real.substr(from, real.size() - suffix.size() - from));
-                }
-            }
+            if (auto id = devicePath(real, name)) d.set("PNPDeviceID", *id);
         }
         if (kind == Kind::Scsi) {
             if (const auto hctl = scsiAddress(ctx.path(dir + "/device"))) {

@@ -49,6 +49,8 @@ struct SmbParser {
         std::string logical;  // a line with its backslash continuations joined
         for (std::string_view raw : inventory::split(text, '\n')) {
             if (!raw.empty() && raw.back() == '\r') raw.remove_suffix(1);
+            // A continued line goes on after its own indentation.
+            if (!logical.empty()) raw = trim(raw);
             if (!raw.empty() && raw.back() == '\\') {
                 raw.remove_suffix(1);
                 logical += raw;
@@ -128,7 +130,8 @@ std::string unescapeExportPath(std::string_view token) {
 
 }  // namespace
 
-std::vector<ShareEntry> parseSmbConf(std::string_view text, const IncludeReader& readInclude) {
+std::vector<ShareEntry> parseSmbConf(std::string_view text, const IncludeReader& readInclude,
+                                     std::string_view hostName) {
     SmbParser p(readInclude);
     p.parse(text, 0);
 
@@ -160,11 +163,14 @@ std::vector<ShareEntry> parseSmbConf(std::string_view text, const IncludeReader&
         ShareEntry ipc;
         ipc.name = "IPC$";
         ipc.type = 3;
-        const auto serverString = p.sections[0].params.find("serverstring");
+        const auto it = p.sections[0].params.find("serverstring");
+        std::string serverString = it == p.sections[0].params.end() ? "" : it->second;
+        for (std::size_t at = 0; (at = serverString.find("%h", at)) != std::string::npos;
+             at += hostName.size()) {
+            serverString.replace(at, 2, hostName);
+        }
         ipc.description =
-            serverString != p.sections[0].params.end() && !serverString->second.empty()
-                ? "IPC Service (" + serverString->second + ")"
-                : "IPC Service";
+            serverString.empty() ? "IPC Service" : "IPC Service (" + serverString + ")";
         out.push_back(std::move(ipc));
     }
     return out;
@@ -219,7 +225,8 @@ std::vector<Instance> produceShares(const SystemContext& ctx) {
             if (path.empty() || path.front() != '/') return std::nullopt;
             return ctx.readFile(path);
         };
-        shares = parseSmbConf(*conf, include);
+        std::string host = inventory::toLower(ctx.computerName());
+        shares = parseSmbConf(*conf, include, host);
     }
     std::vector<std::string> exportFiles{"/etc/exports"};
     for (const auto& name : inventory::listDirectory(ctx, "/etc/exports.d")) {

@@ -20,9 +20,11 @@ struct ShareEntry {
 
 // The shares a Samba configuration defines, with [global]'s share settings
 // as defaults, plus the IPC$ share Samba always serves. `readInclude` gives
-// the text of an "include" file, or nothing.
+// the text of an "include" file, or nothing; `hostName` stands for %h in the
+// server string.
 using IncludeReader = std::function<std::optional<std::string>(const std::string& path)>;
-std::vector<ShareEntry> parseSmbConf(std::string_view text, const IncludeReader& readInclude = {});
+std::vector<ShareEntry> parseSmbConf(std::string_view text, const IncludeReader& readInclude = {},
+                                     std::string_view hostName = {});
 
 // The directories an NFS exports file shares, each named by its path and
 // described by its clients and options.
