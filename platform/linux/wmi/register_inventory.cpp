@@ -1,10 +1,5 @@
-#include "platform/linux/wmi/account.h"
-#include "platform/linux/wmi/battery.h"
-#include "platform/linux/wmi/disk_drive.h"
-#include "platform/linux/wmi/physical_memory.h"
-#include "platform/linux/wmi/product.h"
+#include "platform/linux/wmi/inventory_classes.h"
 #include "platform/linux/wmi/registry.h"
-#include "platform/linux/wmi/share.h"
 
 namespace tavo::linuxwmi {
 

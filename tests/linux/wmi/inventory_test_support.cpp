@@ -1,9 +1,8 @@
 #include "inventory_test_support.h"
 
-#include <cstdlib>
 #include <fstream>
-#include <limits>
-#include <regex>
+
+#include "cim_type_check.h"
 
 namespace tavo::linuxwmi::inventory_test {
 
@@ -34,72 +33,12 @@ const Instance& byKey(const std::vector<Instance>& all, std::string_view key,
     throw std::runtime_error("no instance with " + std::string(key) + " = " + std::string(value));
 }
 
-namespace {
-
-bool integerFits(const wmi::Value& v, CimType t) {
-    if (!v.isInteger()) return false;
-    const std::int64_t n = v.integer();
-    switch (t) {
-        case CimType::UInt8:
-            return n >= 0 && n <= 0xFF;
-        case CimType::UInt16:
-            return n >= 0 && n <= 0xFFFF;
-        case CimType::UInt32:
-            return n >= 0 && n <= 0xFFFFFFFFLL;
-        case CimType::SInt8:
-            return n >= -128 && n <= 127;
-        case CimType::SInt16:
-            return n >= -32768 && n <= 32767;
-        case CimType::SInt32:
-            return n >= std::numeric_limits<std::int32_t>::min() &&
-                   n <= std::numeric_limits<std::int32_t>::max();
-        default:
-            return false;
-    }
-}
-
-bool fits(const wmi::Value& v, CimType t) {
-    static const std::regex kDmtf(R"(\d{14}\.\d{6}[+-]\d{3})");
-    static const std::regex kUnsigned(R"(0|[1-9]\d*)");
-    static const std::regex kSigned(R"(0|-?[1-9]\d*)");
-    switch (t) {
-        case CimType::String:
-            return v.isText();
-        case CimType::Boolean:
-            return v.isBool();
-        case CimType::UInt64:
-            return v.isText() && std::regex_match(v.text(), kUnsigned);
-        case CimType::SInt64:
-            return v.isText() && std::regex_match(v.text(), kSigned);
-        case CimType::DateTime:
-            return v.isText() && std::regex_match(v.text(), kDmtf);
-        case CimType::Real32:
-        case CimType::Real64:
-            return v.isReal();
-        default:
-            return integerFits(v, t);
-    }
-}
-
-}  // namespace
-
 void expectCimTypes(const Instance& i) {
     const ClassDef& cls = i.classDef();
     for (std::size_t k = 0; k < cls.properties.size(); ++k) {
         const PropertyDef& p = cls.properties[k];
-        const wmi::Value& v = i.at(k);
-        if (v.isNull()) continue;
-        EXPECT_FALSE(v.isEmpty()) << cls.name << "." << p.name << " is empty rather than null";
-        if (p.isArray) {
-            ASSERT_TRUE(v.isArray()) << cls.name << "." << p.name << " should be an array";
-            for (const auto& e : v.array()) {
-                EXPECT_TRUE(fits(e, p.type))
-                    << cls.name << "." << p.name << " has an entry of the wrong type";
-            }
-        } else {
-            EXPECT_TRUE(fits(v, p.type))
-                << cls.name << "." << p.name << " does not fit its CIM type";
-        }
+        EXPECT_EQ(testing::cimTypeMismatch(i.at(k), p.type, p.isArray), "")
+            << cls.name << "." << p.name;
     }
 }
 

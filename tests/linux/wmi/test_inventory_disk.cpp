@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "inventory_test_support.h"
-#include "platform/linux/wmi/disk_drive.h"
+#include "platform/linux/wmi/inventory_classes.h"
 
 namespace tavo::linuxwmi {
 namespace {

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "inventory_test_support.h"
-#include "platform/linux/wmi/physical_memory.h"
+#include "platform/linux/wmi/inventory_classes.h"
 
 namespace tavo::linuxwmi {
 namespace {

@@ -1,12 +1,12 @@
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 
 #include <ctime>
 #include <filesystem>
 
 #include "inventory_test_support.h"
-#include "platform/linux/wmi/product.h"
+#include "platform/linux/wmi/inventory_classes.h"
 
 namespace tavo::linuxwmi {
 namespace {

@@ -1,4 +1,4 @@
-#include "platform/linux/wmi/physical_memory.h"
+#include "platform/linux/wmi/inventory_classes.h"
 
 #include "platform/linux/wmi/inventory_text.h"
 

@@ -1,4 +1,4 @@
-#include "platform/linux/wmi/account.h"
+#include "platform/linux/wmi/inventory_classes.h"
 
 #include <cctype>
 #include <ctime>

@@ -1,4 +1,4 @@
-#include "platform/linux/wmi/product.h"
+#include "platform/linux/wmi/inventory_classes.h"
 
 #include <sys/stat.h>
 

@@ -1,4 +1,4 @@
-#include "platform/linux/wmi/share.h"
+#include "platform/linux/wmi/inventory_classes.h"
 
 #include <algorithm>
 #include <cctype>

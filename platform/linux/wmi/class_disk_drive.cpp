@@ -1,4 +1,4 @@
-#include "platform/linux/wmi/disk_drive.h"
+#include "platform/linux/wmi/inventory_classes.h"
 
 #include <algorithm>
 #include <array>

@@ -1,4 +1,4 @@
-#include "platform/linux/wmi/battery.h"
+#include "platform/linux/wmi/inventory_classes.h"
 
 #include <cstdint>
 #include <cstdlib>
