@@ -1,7 +1,8 @@
 #include "app/services.h"
 
 #ifdef _WIN32
-// The Windows back ends (WMI over COM, mpr) are chosen here once they exist.
+#include "platform/windows/mpr_wnet.h"
+#include "platform/windows/wmi_com.h"
 #else
 #include "platform/linux/wmi/provider.h"
 #include "platform/linux/wnet/linux_wnet.h"
@@ -10,7 +11,10 @@
 MainServices defaultServices() {
     MainServices services;
 #ifdef _WIN32
-    services.management = tavo::wmi::makeConnectionFactory(nullptr);
+    // WMI itself answers for this computer and for any other on the network.
+    auto wmi = tavo::winwmi::makeComBackend();
+    services.management = tavo::wmi::makeConnectionFactory(wmi, wmi);
+    services.network = tavo::winwnet::makeMprWNetApi();
 #else
     // This computer answers through the built-in provider; other computers
     // cannot be reached from Linux, and the factory says so by name.
