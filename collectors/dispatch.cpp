@@ -33,16 +33,34 @@ constexpr std::array<DispatchEntry, 23> kTable{{
     {"Network Computers", K::ListComputers, "", true},
 }};
 
-constexpr std::array<std::string_view, 23> kCategories{
-    "Battery",          "BIOS",           "Computer",          "Desktops",
-    "Environ Variables", "Logical Drives", "Motherboard",       "Network Adapters",
-    "Network Computers", "Operating System", "Physical Drives", "Physical Memory",
-    "Print Jobs",       "Printers",       "Processes",         "Processor",
-    "Programs",         "Routing Table",  "Services",          "Shares",
-    "TimeZone",         "User Accounts",  "Video"};
+constexpr std::array<std::string_view, 23> kCategories{"Battery",
+                                                       "BIOS",
+                                                       "Computer",
+                                                       "Desktops",
+                                                       "Environ Variables",
+                                                       "Logical Drives",
+                                                       "Motherboard",
+                                                       "Network Adapters",
+                                                       "Network Computers",
+                                                       "Operating System",
+                                                       "Physical Drives",
+                                                       "Physical Memory",
+                                                       "Print Jobs",
+                                                       "Printers",
+                                                       "Processes",
+                                                       "Processor",
+                                                       "Programs",
+                                                       "Routing Table",
+                                                       "Services",
+                                                       "Shares",
+                                                       "TimeZone",
+                                                       "User Accounts",
+                                                       "Video"};
 }  // namespace
 
-std::span<const DispatchEntry> dispatchTable() { return kTable; }
+std::span<const DispatchEntry> dispatchTable() {
+    return kTable;
+}
 
 const DispatchEntry* findDispatch(std::string_view category) {
     for (const auto& e : kTable) {
@@ -51,6 +69,8 @@ const DispatchEntry* findDispatch(std::string_view category) {
     return nullptr;
 }
 
-std::span<const std::string_view> reportCategories() { return kCategories; }
+std::span<const std::string_view> reportCategories() {
+    return kCategories;
+}
 
 }  // namespace tavo

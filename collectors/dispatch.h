@@ -9,7 +9,7 @@ enum class CollectorKind { DriveMon, NetMon, PrintMon, GetResults, ListComputers
 
 // One row of the category dispatch table.
 struct DispatchEntry {
-    std::string_view category;         // exact text of cmbFunction
+    std::string_view category;  // exact text of cmbFunction
     CollectorKind collector;
     std::string_view managementClass;  // for GetResults; empty otherwise
     bool onePass;

@@ -12,7 +12,7 @@
 namespace tavo::wmi {
 
 class Object {
-public:
+  public:
     virtual ~Object() = default;
     // Read a property by name (case-insensitive, as the service matches).
     virtual Value get(const std::string& name) const = 0;
@@ -23,7 +23,7 @@ public:
 };
 
 class ResultSet {
-public:
+  public:
     virtual ~ResultSet() = default;
     // The next object, or nullptr at the end. Throws when the walk fails
     // (for a class the service does not know, the first call throws).
@@ -31,7 +31,7 @@ public:
 };
 
 class Connection {
-public:
+  public:
     virtual ~Connection() = default;
     virtual std::unique_ptr<ResultSet> execQuery(const std::string& query) = 0;
 };
@@ -39,13 +39,13 @@ public:
 // What the factory hands a computer name to: one per kind of service
 // (the built-in Linux provider, WMI over COM, a test double).
 class Backend {
-public:
+  public:
     virtual ~Backend() = default;
     virtual std::unique_ptr<Connection> connect(const std::string& computer) = 0;
 };
 
 class ConnectionFactory {
-public:
+  public:
     virtual ~ConnectionFactory() = default;
     // `moniker` is "winmgmts:\\" + computer + "\root\CIMV2".
     virtual std::unique_ptr<Connection> connect(const std::string& moniker) = 0;

@@ -10,7 +10,7 @@ namespace tavo {
 // What a collector needs from the window. `Main` implements it; tests
 // implement it over a bare grid.
 class ReportContext {
-public:
+  public:
     virtual ~ReportContext() = default;
     // The target computer: the text of txtComputer.
     virtual std::string computer() const = 0;

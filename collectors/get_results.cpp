@@ -1,0 +1,159 @@
+#include <string>
+#include <unordered_map>
+
+#include "collectors/collector_support.h"
+#include "collectors/collectors.h"
+
+// The generic class report: one row per instance of a management class, one
+// column per property, a lamp from the instance's Status (and for services
+// from whether they run and how they start). Every step traps its own
+// failure, so this report never raises anything to the cycle.
+namespace tavo {
+
+namespace {
+
+using collect::skip;
+using wmi::Value;
+
+constexpr int kLampColumnWidth = 300;
+constexpr int kPropertyColumnWidth = 1500;
+
+int levelFromStatus(const Value& status) {
+    if (status.isText()) {
+        const std::string& s = status.text();
+        if (s == "Error" || s == "Pred Fail" || s == "Stopping") return 3;
+        if (s == "OK" || s == "UNKNOWN") return 1;
+        // A text never equals the number 1, but the text "1" is listed too.
+        if (s == "1") return 1;
+        return 2;
+    }
+    if ((status.isInteger() && status.integer() == 1) || (status.isReal() && status.real() == 1.0))
+        return 1;
+    return 2;
+}
+
+// Services: a running one is good; a stopped one is a warning unless it is
+// disabled, which is bad. A null Started tells nothing and leaves the level.
+template <class Read>
+int levelForService(Read&& read, int level) {
+    Value started;  // empty unless this instance's own read succeeds
+    skip([&] { started = read("Started"); });
+    if (started.isBool() && started.boolean()) return 1;
+    if (started.isEmpty() || (started.isBool() && !started.boolean())) {
+        Value mode;
+        skip([&] { mode = read("StartMode"); });
+        if (mode.isText()) {
+            if (mode.text() == "Auto" || mode.text() == "Manual") return 2;
+            if (mode.text() == "Disabled") return 3;
+        }
+    }
+    return level;
+}
+
+std::string lowered(std::string s) {
+    for (char& c : s)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return s;
+}
+
+}  // namespace
+
+void GetResults(ReportContext& ctx, const std::string& wmiclass, std::int16_t& onepass) {
+    grid::Grid& results = ctx.results();
+    collect::GridUpdate update(results);
+
+    skip([&] { results.itemsClear(); });
+    skip([&] { results.columnsClear(); });
+    skip([&] { ctx.setIntervalVisible(onepass == 0); });
+
+    collect::Session session;
+    // The first failure that keeps the walk from starting, shown on the
+    // warning row so the user can tell an unreachable computer from an
+    // unknown class or a refused login.
+    std::optional<Error> failure;
+    auto note = [&](auto&& step) {
+        try {
+            step();
+        } catch (const Error& e) {
+            if (!failure) failure = e;
+        } catch (const std::exception& e) {
+            if (!failure) failure = Error(errc::kFailed, e.what());
+        }
+    };
+    note([&] { session.connection = ctx.management().connect(wmi::monikerFor(ctx.computer())); });
+    note([&] {
+        if (!session.connection)
+            throw Error(errc::kFailed, "The management service gave no connection");
+        session.results = session.connection->execQuery("SELECT * FROM " + wmiclass);
+    });
+
+    skip([&] { results.columnsAdd("", kLampColumnWidth); });
+
+    // Property columns by lower-cased name (the service matches names without
+    // regard to case); the lamp column is column 1, the first property column 2.
+    std::unordered_map<std::string, int> columnOf;
+    auto columnFor = [&](const std::string& name) {
+        auto key = lowered(name);
+        if (auto it = columnOf.find(key); it != columnOf.end()) return it->second;
+        results.columnsAdd(name, kPropertyColumnWidth);
+        int column = results.columnsCount();
+        columnOf.emplace(std::move(key), column);
+        return column;
+    };
+
+    std::unique_ptr<wmi::Object> obj;
+    bool started = false;  // the walk has fetched its first instance
+    note([&] {
+        if (!session.results)
+            throw Error(errc::kFailed, "The management service gave no result set");
+        obj = session.results->next();
+        started = true;
+    });
+
+    // When the walk cannot start, its body still runs once without an
+    // instance: every read fails and one warning row stands for the failure.
+    bool once = !started;
+    while (obj || once) {
+        const wmi::Object* o = obj.get();
+        auto read = [&](const std::string& name) -> Value {
+            if (!o) throw Error(errc::kFailed, "No instance");
+            return o->get(name);
+        };
+
+        Value status;  // each instance starts without a status of its own
+        skip([&] { status = read("Status"); });
+        int level = levelFromStatus(status);
+        if (wmiclass == "Win32_Service" && level != 3) level = levelForService(read, level);
+
+        grid::ListItem* row = nullptr;
+        skip([&] { row = &results.itemsAdd("", "*", level); });
+        if (row && once && failure)
+            skip([&] {
+                row->setToolTipText(failure->numberText() + ": " + failure->description());
+            });
+
+        if (o && row) {
+            std::vector<std::string> names;
+            skip([&] { names = o->propertyNames(); });
+            for (const auto& name : names) {
+                // Each value goes under the column named after it; a name the
+                // earlier instances lacked gets a new column at the end.
+                skip([&] {
+                    int column = columnFor(name);
+                    row->setSubItems(column - 1, wmi::toText(o->get(name)));
+                });
+            }
+        }
+
+        if (once) break;
+        obj.reset();
+        // A failure while fetching the next instance ends the walk.
+        skip([&] { obj = session.results->next(); });
+    }
+
+    skip([&] { ctx.resetPointer(); });
+    session.release();
+    if (onepass == -1) skip([&] { ctx.endOfPass(); });
+}
+
+}  // namespace tavo
