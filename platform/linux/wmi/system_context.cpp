@@ -2,6 +2,7 @@
 
 #include "platform/linux/wmi/fs_probe.h"
 #include "platform/linux/wmi/print_system.h"
+#include "platform/linux/wmi/service_manager.h"
 
 #include <unistd.h>
 
@@ -57,6 +58,7 @@ SystemContext SystemContext::forThisMachine() {
     // The real probes are attached here as their classes arrive.
     ctx.fs = makeStatvfsProbe();
     ctx.printing = makeCupsPrintSystem();
+    ctx.services = makeSystemdManager();
     return ctx;
 }
 

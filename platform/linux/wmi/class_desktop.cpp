@@ -1,0 +1,253 @@
+#include <cstdlib>
+#include <sstream>
+
+#include "platform/linux/wmi/service_classes.h"
+
+namespace tavo::linuxwmi {
+
+namespace {
+
+struct Settings {
+    std::optional<std::string> wallpaper;
+    std::optional<bool> stretched, tiled;
+    std::optional<bool> saverActive, saverSecure;
+    std::optional<std::int64_t> saverTimeout;  // seconds
+    std::optional<std::string> saverExecutable;
+};
+
+std::string trim(std::string_view s) {
+    const auto b = s.find_first_not_of(" \t\r");
+    if (b == std::string_view::npos) return {};
+    const auto e = s.find_last_not_of(" \t\r");
+    return std::string(s.substr(b, e - b + 1));
+}
+
+std::optional<std::int64_t> toInt(const std::string& s) {
+    if (s.empty()) return std::nullopt;
+    char* end = nullptr;
+    const long long v = std::strtoll(s.c_str(), &end, 10);
+    if (*end != '\0' || v < 0 || v > 100000000) return std::nullopt;
+    return v;
+}
+
+std::optional<bool> toBool(std::string s) {
+    for (auto& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if (s == "true" || s == "yes" || s == "1" || s == "on") return true;
+    if (s == "false" || s == "no" || s == "0" || s == "off") return false;
+    return std::nullopt;
+}
+
+std::string withoutFileScheme(std::string uri) {
+    if (uri.starts_with("file://")) uri.erase(0, 7);
+    return uri;
+}
+
+// Key/value pairs of one group of an INI-style file (KDE's configuration).
+// `group` is the whole header line's text between its outer brackets.
+std::optional<std::string> iniValue(std::string_view text, std::string_view groupSuffix,
+                                    std::string_view key) {
+    std::istringstream in{std::string(text)};
+    std::string line;
+    bool inGroup = false;
+    while (std::getline(in, line)) {
+        line = trim(line);
+        if (line.starts_with("[")) {
+            inGroup = line.ends_with(groupSuffix);
+            continue;
+        }
+        if (!inGroup) continue;
+        const auto eq = line.find('=');
+        if (eq != std::string::npos && trim(line.substr(0, eq)) == key) {
+            return trim(line.substr(eq + 1));
+        }
+    }
+    return std::nullopt;
+}
+
+void readKde(const SystemContext& ctx, const std::string& home, Settings& s) {
+    if (auto t = ctx.readFile(home + "/.config/plasma-org.kde.plasma.desktop-appletsrc")) {
+        if (auto img = iniValue(*t, "[Wallpaper][org.kde.image][General]", "Image")) {
+            if (!s.wallpaper) s.wallpaper = withoutFileScheme(*img);
+        }
+    }
+    if (auto t = ctx.readFile(home + "/.config/kscreensaverrc")) {
+        if (auto v = iniValue(*t, "[Daemon]", "Autolock")) {
+            if (!s.saverActive) s.saverActive = toBool(*v);
+        }
+        if (auto v = iniValue(*t, "[Daemon]", "Timeout")) {
+            // Minutes in KDE's file.
+            if (auto m = toInt(*v); m && !s.saverTimeout) s.saverTimeout = *m * 60;
+        }
+    }
+}
+
+// xfconf's channel files nest <property name=".."> elements; each value is
+// addressed by the path of names, as xfconf-query shows it ("/saver/enabled").
+std::optional<std::string> xfconfValue(std::string_view xml, std::string_view wanted) {
+    std::vector<std::string> stack;
+    std::size_t pos = 0;
+    auto attr = [](std::string_view tag, std::string_view name) -> std::optional<std::string> {
+        const std::string key = " " + std::string(name) + "=\"";
+        const auto at = tag.find(key);
+        if (at == std::string_view::npos) return std::nullopt;
+        const auto start = at + key.size();
+        const auto end = tag.find('"', start);
+        if (end == std::string_view::npos) return std::nullopt;
+        return std::string(tag.substr(start, end - start));
+    };
+    while ((pos = xml.find('<', pos)) != std::string_view::npos) {
+        const auto close = xml.find('>', pos);
+        if (close == std::string_view::npos) break;
+        const std::string_view tag = xml.substr(pos, close - pos + 1);
+        pos = close + 1;
+        if (tag.starts_with("</property")) {
+            if (!stack.empty()) stack.pop_back();
+            continue;
+        }
+        if (!tag.starts_with("<property ")) continue;
+        auto name = attr(tag, "name");
+        if (!name) continue;
+        std::string path;
+        for (const auto& n : stack) path += "/" + n;
+        path += "/" + *name;
+        if (path == wanted) {
+            if (auto v = attr(tag, "value")) return v;
+        }
+        if (!tag.ends_with("/>")) stack.push_back(*name);
+    }
+    return std::nullopt;
+}
+
+// The first property of a channel whose path ends with `leaf` (xfdesktop keeps
+// one per monitor and workspace: /backdrop/screen0/monitor0/workspace0/last-image).
+std::optional<std::string> xfconfFirst(std::string_view xml, std::string_view leaf) {
+    const std::string key = "name=\"" + std::string(leaf) + "\"";
+    const auto at = xml.find(key);
+    if (at == std::string_view::npos) return std::nullopt;
+    const auto v = xml.find("value=\"", at);
+    const auto tagEnd = xml.find('>', at);
+    if (v == std::string_view::npos || v > tagEnd) return std::nullopt;
+    const auto end = xml.find('"', v + 7);
+    if (end == std::string_view::npos) return std::nullopt;
+    return std::string(xml.substr(v + 7, end - v - 7));
+}
+
+void readXfce(const SystemContext& ctx, const std::string& home, Settings& s) {
+    const std::string dir = home + "/.config/xfce4/xfconf/xfce-perchannel-xml/";
+    if (auto t = ctx.readFile(dir + "xfce4-desktop.xml")) {
+        if (auto img = xfconfFirst(*t, "last-image"); img && !s.wallpaper) {
+            s.wallpaper = *img;
+            // image-style: 1 centred, 2 tiled, 3 stretched, 4 scaled, 5 zoomed.
+            if (auto style = xfconfFirst(*t, "image-style")) {
+                if (auto n = toInt(*style)) {
+                    s.tiled = *n == 2;
+                    s.stretched = *n == 3 || *n == 4 || *n == 5;
+                }
+            }
+        }
+    }
+    if (auto t = ctx.readFile(dir + "xfce4-screensaver.xml")) {
+        if (auto v = xfconfValue(*t, "/saver/enabled"); v && !s.saverActive) {
+            s.saverActive = toBool(*v);
+        }
+        if (auto v = xfconfValue(*t, "/saver/idle-activation/delay"); v && !s.saverTimeout) {
+            if (auto m = toInt(*v)) s.saverTimeout = *m * 60;  // minutes
+        }
+        if (auto v = xfconfValue(*t, "/lock/enabled"); v && !s.saverSecure) {
+            s.saverSecure = toBool(*v);
+        }
+    }
+}
+
+void readXscreensaver(const SystemContext& ctx, const std::string& home, Settings& s) {
+    auto t = ctx.readFile(home + "/.xscreensaver");
+    if (!t) return;
+    std::istringstream in(*t);
+    std::string line;
+    while (std::getline(in, line)) {
+        const auto colon = line.find(':');
+        if (colon == std::string::npos || line.starts_with("#")) continue;
+        const std::string key = trim(line.substr(0, colon));
+        const std::string value = trim(line.substr(colon + 1));
+        if (key == "mode" && !s.saverActive) {
+            s.saverActive = value != "off";
+        } else if (key == "timeout" && !s.saverTimeout) {
+            int h = 0, m = 0, sec = 0;
+            if (std::sscanf(value.c_str(), "%d:%d:%d", &h, &m, &sec) == 3 && h >= 0 && m >= 0 &&
+                sec >= 0) {
+                s.saverTimeout = h * 3600 + m * 60 + sec;
+            }
+        } else if (key == "lock" && !s.saverSecure) {
+            s.saverSecure = toBool(value);
+        }
+    }
+    if (!s.saverExecutable && s.saverActive.value_or(false)) s.saverExecutable = "xscreensaver";
+}
+
+// ~/.fehbg is the script feh writes to restore the wallpaper it last set:
+// feh --no-fehbg --bg-scale '/path/to/image.jpg'
+void readFeh(const SystemContext& ctx, const std::string& home, Settings& s) {
+    if (s.wallpaper) return;
+    auto t = ctx.readFile(home + "/.fehbg");
+    if (!t) return;
+    const auto mode = t->find("--bg-");
+    const auto q1 = t->find('\'', mode == std::string::npos ? 0 : mode);
+    if (mode == std::string::npos || q1 == std::string::npos) return;
+    const auto q2 = t->find('\'', q1 + 1);
+    if (q2 == std::string::npos) return;
+    s.wallpaper = t->substr(q1 + 1, q2 - q1 - 1);
+    const std::string how = t->substr(mode + 5, t->find_first_of(" \t", mode) - mode - 5);
+    s.tiled = how == "tile";
+    s.stretched = how == "scale" || how == "fill" || how == "max";
+}
+
+bool isLoginShell(const std::string& shell) {
+    if (shell.empty()) return false;
+    const std::string base = shell.substr(shell.rfind('/') + 1);
+    return base != "nologin" && base != "false" && base != "sync" && base != "halt" &&
+           base != "shutdown";
+}
+
+}  // namespace
+
+std::vector<Instance> produceDesktops(const SystemContext& ctx) {
+    std::vector<Instance> out;
+    auto passwd = ctx.readFile("/etc/passwd");
+    if (!passwd) return out;
+    const std::string computer = ctx.computerName();
+    std::istringstream in(*passwd);
+    std::string line;
+    while (std::getline(in, line)) {
+        std::vector<std::string> f;
+        std::size_t start = 0;
+        for (std::size_t p; (p = line.find(':', start)) != std::string::npos; start = p + 1) {
+            f.push_back(line.substr(start, p - start));
+        }
+        f.push_back(line.substr(start));
+        if (f.size() != 7 || f[0].empty() || f[0][0] == '+' || f[0][0] == '-') continue;
+        const std::string& user = f[0];
+        const std::string& home = f[5];
+        if (home.empty() || home[0] != '/' || !isLoginShell(f[6])) continue;
+
+        Settings s;
+        if (home != "/") {
+            readKde(ctx, home, s);
+            readXfce(ctx, home, s);
+            readXscreensaver(ctx, home, s);
+            readFeh(ctx, home, s);
+        }
+        Instance d("Win32_Desktop");
+        d.set("Name", computer + "\\" + user);
+        if (s.wallpaper) d.set("Wallpaper", *s.wallpaper);
+        if (s.stretched) d.set("WallpaperStretched", *s.stretched);
+        if (s.tiled) d.set("WallpaperTiled", *s.tiled);
+        if (s.saverActive) d.set("ScreenSaverActive", *s.saverActive);
+        if (s.saverSecure) d.set("ScreenSaverSecure", *s.saverSecure);
+        if (s.saverTimeout) d.setInt("ScreenSaverTimeout", *s.saverTimeout);
+        if (s.saverExecutable) d.set("ScreenSaverExecutable", *s.saverExecutable);
+        out.push_back(std::move(d));
+    }
+    return out;
+}
+
+}  // namespace tavo::linuxwmi

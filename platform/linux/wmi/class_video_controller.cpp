@@ -1,0 +1,263 @@
+#include <algorithm>
+#include <cctype>
+#include <filesystem>
+#include <limits>
+#include <system_error>
+
+#include "platform/linux/wmi/service_classes.h"
+
+namespace tavo::linuxwmi {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string lower(std::string s) {
+    std::transform(s.begin(), s.end(), s.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return s;
+}
+
+std::string upper(std::string s) {
+    std::transform(s.begin(), s.end(), s.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
+    return s;
+}
+
+// "0x8086" -> "8086"; empty when the file is missing or not a hex id.
+std::string hexId(const SystemContext& ctx, const std::string& file, std::size_t digits) {
+    auto v = ctx.readLine(file);
+    if (!v) return {};
+    std::string s = *v;
+    if (s.starts_with("0x")) s.erase(0, 2);
+    if (s.size() != digits ||
+        !std::all_of(s.begin(), s.end(), [](unsigned char c) { return std::isxdigit(c); })) {
+        return {};
+    }
+    return lower(s);
+}
+
+struct PciNames {
+    std::string vendor;
+    std::string device;
+};
+
+// Vendor and device names from the PCI ID database's text, which lists each
+// vendor at the line start and its devices below it after one tab.
+PciNames lookupPciIds(std::string_view db, std::string_view vendor, std::string_view device) {
+    PciNames names;
+    bool inVendor = false;
+    std::size_t pos = 0;
+    while (pos < db.size()) {
+        std::size_t nl = db.find('\n', pos);
+        if (nl == std::string_view::npos) nl = db.size();
+        std::string_view line = db.substr(pos, nl - pos);
+        pos = nl + 1;
+        if (line.empty() || line[0] == '#') continue;
+        if (line[0] != '\t') {
+            if (inVendor) break;
+            // The device class list at the end starts with "C ".
+            if (line.starts_with("C ")) break;
+            if (line.size() > 6 && lower(std::string(line.substr(0, 4))) == vendor &&
+                line.substr(4, 2) == "  ") {
+                names.vendor = std::string(line.substr(6));
+                inVendor = true;
+            }
+            continue;
+        }
+        if (inVendor && line.size() > 7 && line[1] != '\t' &&
+            lower(std::string(line.substr(1, 4))) == device && line.substr(5, 2) == "  ") {
+            names.device = std::string(line.substr(7));
+            break;
+        }
+    }
+    return names;
+}
+
+struct Card {
+    std::string name;     // "card0"
+    fs::path dir;         // /sys/class/drm/card0 under the root
+    std::string pciSlot;  // "0000:00:02.0", empty for a device not on PCI
+};
+
+struct Mode {
+    int width = 0, height = 0;
+};
+
+// The mode of the card's first connected, enabled output. The kernel lists
+// an output's modes with the one in use for its console first.
+std::optional<Mode> outputMode(const fs::path& drm, const std::string& card) {
+    std::error_code ec;
+    std::vector<fs::path> outputs;
+    for (fs::directory_iterator it(drm, ec), end; !ec && it != end; it.increment(ec)) {
+        const std::string n = it->path().filename().string();
+        if (n.starts_with(card + "-")) outputs.push_back(it->path());
+    }
+    std::sort(outputs.begin(), outputs.end());
+    SystemContext direct;
+    for (const fs::path& o : outputs) {
+        if (direct.readLine((o / "status").string()) != std::optional<std::string>("connected")) {
+            continue;
+        }
+        auto enabled = direct.readLine((o / "enabled").string());
+        if (enabled && *enabled != "enabled") continue;
+        auto first = direct.readLine((o / "modes").string());
+        if (!first) continue;
+        Mode m;
+        if (std::sscanf(first->c_str(), "%dx%d", &m.width, &m.height) == 2 && m.width > 0 &&
+            m.height > 0) {
+            return m;
+        }
+    }
+    return std::nullopt;
+}
+
+std::string linkName(const fs::path& link) {
+    std::error_code ec;
+    const fs::path target = fs::read_symlink(link, ec);
+    return ec ? std::string() : target.filename().string();
+}
+
+}  // namespace
+
+std::vector<Instance> produceVideoControllers(const SystemContext& ctx) {
+    std::error_code ec;
+    const fs::path drm = ctx.path("/sys/class/drm");
+    std::vector<Card> cards;
+    for (fs::directory_iterator it(drm, ec), end; !ec && it != end; it.increment(ec)) {
+        const std::string n = it->path().filename().string();
+        if (!n.starts_with("card") || n.size() == 4 ||
+            !std::all_of(n.begin() + 4, n.end(), [](unsigned char c) { return std::isdigit(c); })) {
+            continue;
+        }
+        Card c{n, it->path(), {}};
+        const std::string slot = linkName(it->path() / "device");
+        std::error_code sec;
+        if (!slot.empty() && fs::exists(ctx.path("/sys/bus/pci/devices/" + slot), sec)) {
+            c.pciSlot = slot;
+        }
+        cards.push_back(c);
+    }
+    std::sort(cards.begin(), cards.end(), [](const Card& a, const Card& b) {
+        return std::stoi(a.name.substr(4)) < std::stoi(b.name.substr(4));
+    });
+
+    // Display controllers on PCI (class 03xxxx), including those no driver
+    // has taken, which have no DRM card.
+    std::vector<std::string> slots;
+    ec.clear();
+    for (fs::directory_iterator it(ctx.path("/sys/bus/pci/devices"), ec), end; !ec && it != end;
+         it.increment(ec)) {
+        const std::string slot = it->path().filename().string();
+        auto cls = ctx.readLine("/sys/bus/pci/devices/" + slot + "/class");
+        if (cls && cls->starts_with("0x03")) slots.push_back(slot);
+    }
+    std::sort(slots.begin(), slots.end());
+    for (const Card& c : cards) {
+        if (!c.pciSlot.empty() && std::find(slots.begin(), slots.end(), c.pciSlot) == slots.end()) {
+            slots.push_back(c.pciSlot);
+        }
+    }
+
+    std::optional<std::string> pciIds;
+    auto names = [&](const std::string& ven, const std::string& dev) {
+        if (!pciIds) {
+            pciIds = ctx.readFile("/usr/share/misc/pci.ids");
+            if (!pciIds) pciIds = ctx.readFile("/usr/share/hwdata/pci.ids");
+            if (!pciIds) pciIds = std::string();
+        }
+        return lookupPciIds(*pciIds, ven, dev);
+    };
+    const std::string systemName = ctx.computerName();
+    const auto kernelRelease = ctx.readLine("/proc/sys/kernel/osrelease");
+
+    std::vector<Instance> out;
+    auto addController = [&](const std::string& slot, const Card* card) {
+        Instance v("Win32_VideoController");
+        v.set("DeviceID", "VideoController" + std::to_string(out.size() + 1));
+        v.set("CreationClassName", "Win32_VideoController");
+        v.set("SystemCreationClassName", "Win32_ComputerSystem");
+        v.set("SystemName", systemName);
+
+        std::string driver;
+        std::string devDir;
+        if (!slot.empty()) {
+            devDir = "/sys/bus/pci/devices/" + slot;
+            driver = linkName(ctx.path(devDir + "/driver"));
+            const std::string ven = hexId(ctx, devDir + "/vendor", 4);
+            const std::string dev = hexId(ctx, devDir + "/device", 4);
+            if (!ven.empty() && !dev.empty()) {
+                std::string pnp = "PCI\\VEN_" + upper(ven) + "&DEV_" + upper(dev);
+                const std::string sven = hexId(ctx, devDir + "/subsystem_vendor", 4);
+                const std::string sdev = hexId(ctx, devDir + "/subsystem_device", 4);
+                if (!sven.empty() && !sdev.empty()) pnp += "&SUBSYS_" + upper(sdev + sven);
+                const std::string rev = hexId(ctx, devDir + "/revision", 2);
+                if (!rev.empty()) pnp += "&REV_" + upper(rev);
+                v.set("PNPDeviceID", pnp);
+                const PciNames n = names(ven, dev);
+                if (!n.vendor.empty()) v.set("AdapterCompatibility", n.vendor);
+                if (!n.device.empty()) {
+                    v.set("Name", n.device);
+                    v.set("Caption", n.device);
+                    v.set("Description", n.device);
+                    v.set("VideoProcessor", n.device);
+                }
+            }
+            // amdgpu states its memory; others do not say how much is theirs.
+            if (auto vram = ctx.readLine(devDir + "/mem_info_vram_total")) {
+                char* e = nullptr;
+                const unsigned long long bytes = std::strtoull(vram->c_str(), &e, 10);
+                if (e != vram->c_str() && *e == '\0' && bytes > 0) {
+                    v.setInt("AdapterRAM", static_cast<std::int64_t>(std::min<unsigned long long>(
+                                               bytes, std::numeric_limits<std::uint32_t>::max())));
+                }
+            }
+        } else if (card) {
+            driver = linkName(card->dir / "device" / "driver");
+        }
+        if (v.find("Name")->isNull() && !driver.empty()) {
+            v.set("Name", driver);
+            v.set("Caption", driver);
+            v.set("Description", driver);
+        }
+        if (!driver.empty()) {
+            v.set("InstalledDisplayDrivers", driver);
+            // Drivers built with the kernel carry its release as their version.
+            auto version = ctx.readLine("/sys/module/" + driver + "/version");
+            if (!version) version = kernelRelease;
+            if (version) v.set("DriverVersion", *version);
+            v.set("Status", "OK");
+            v.setInt("ConfigManagerErrorCode", 0);
+        } else {
+            // No driver has taken the device: it cannot work.
+            v.set("Status", "Error");
+            v.setInt("ConfigManagerErrorCode", 28);
+        }
+        if (card) {
+            if (auto m = outputMode(drm, card->name)) {
+                v.setInt("CurrentHorizontalResolution", m->width);
+                v.setInt("CurrentVerticalResolution", m->height);
+                v.set("VideoModeDescription",
+                      std::to_string(m->width) + " x " + std::to_string(m->height));
+            }
+        }
+        out.push_back(std::move(v));
+    };
+
+    for (const std::string& slot : slots) {
+        const Card* card = nullptr;
+        for (const Card& c : cards) {
+            if (c.pciSlot == slot) {
+                card = &c;
+                break;
+            }
+        }
+        addController(slot, card);
+    }
+    for (const Card& c : cards) {
+        if (c.pciSlot.empty()) addController({}, &c);
+    }
+    return out;
+}
+
+}  // namespace tavo::linuxwmi
