@@ -2,10 +2,7 @@
 // starts a private system bus and a daemon limited to the loopback
 // interface, publishes two hosts' services and looks for both in the grid.
 
-#include <fcntl.h>
 #include <signal.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -22,6 +19,7 @@
 #include <vector>
 
 #include "netenum/list_computers.h"
+#include "peer_processes.h"
 #include "platform/linux/wnet/dnssd_provider.h"
 #include "platform/linux/wnet/linux_wnet.h"
 #include "platform/linux/wnet/resource_tree.h"
@@ -33,83 +31,10 @@ namespace {
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
-
-bool onPath(const std::string& program) {
-    for (const char* dir : {"/usr/sbin", "/usr/bin", "/sbin", "/bin"})
-        if (access((std::string(dir) + "/" + program).c_str(), X_OK) == 0) return true;
-    return false;
-}
-
-bool waitFor(std::chrono::milliseconds limit, const std::function<bool()>& ready) {
-    const auto end = std::chrono::steady_clock::now() + limit;
-    while (std::chrono::steady_clock::now() < end) {
-        if (ready()) return true;
-        std::this_thread::sleep_for(100ms);
-    }
-    return ready();
-}
-
-std::string slurp(const fs::path& p) {
-    std::ifstream in(p);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-// The daemons and publishers this test started, stopped by their own ids.
-class Peers {
-  public:
-    ~Peers() {
-        for (auto it = pids_.rbegin(); it != pids_.rend(); ++it) stop(*it);
-        if (!dir_.empty()) fs::remove_all(dir_);
-        std::error_code ignored;
-        for (const auto& d : leftovers_) fs::remove(d, ignored);  // only if empty
-    }
-
-    // A directory the daemons create and leave behind, removed if it is empty.
-    void removeAfterwards(const fs::path& d) { leftovers_.push_back(d); }
-
-    fs::path dir() {
-        if (dir_.empty()) {
-            std::string tmpl = (fs::temp_directory_path() / "tavo-dnssd-XXXXXX").string();
-            if (mkdtemp(tmpl.data())) dir_ = tmpl;
-        }
-        return dir_;
-    }
-
-    // Starts `argv` with output into `log`; returns false if it could not start.
-    bool start(const std::vector<std::string>& argv, const fs::path& log) {
-        const pid_t pid = fork();
-        if (pid < 0) return false;
-        if (pid == 0) {
-            const int fd = open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-            if (fd >= 0) {
-                dup2(fd, 1);
-                dup2(fd, 2);
-            }
-            std::vector<char*> args;
-            for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-            args.push_back(nullptr);
-            execvp(args[0], args.data());
-            _exit(127);
-        }
-        pids_.push_back(pid);
-        return true;
-    }
-
-  private:
-    static void stop(pid_t pid) {
-        kill(pid, SIGTERM);
-        for (int k = 0; k < 30; ++k) {
-            if (waitpid(pid, nullptr, WNOHANG) == pid) return;
-            std::this_thread::sleep_for(100ms);
-        }
-        kill(pid, SIGKILL);
-        waitpid(pid, nullptr, 0);
-    }
-
-    fs::path dir_;
-    std::vector<pid_t> pids_;
-    std::vector<fs::path> leftovers_;
-};
+using test::onPath;
+using test::Peers;
+using test::slurp;
+using test::waitFor;
 
 const char* const kBusConfig =
     R"(<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
@@ -164,7 +89,7 @@ TEST(DnsSdPeer, NetworkComputersListsHostsAnnouncedOnLoopback) {
     }
 
     const auto started = std::chrono::steady_clock::now();
-    Peers peers;
+    Peers peers("tavo-dnssd");
     if (!fs::exists("/run/avahi-daemon")) peers.removeAfterwards("/run/avahi-daemon");
     const fs::path dir = peers.dir();
     ASSERT_FALSE(dir.empty()) << "no temporary directory";
