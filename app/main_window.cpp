@@ -26,12 +26,9 @@
 #include "netenum/list_computers.h"
 #include "target/target_computer.h"
 
+#include "app/export_actions.h"
 #include "app/results_model.h"
 #include "grid/sorting.h"
-#if __has_include("app/export_actions.h")
-#include "app/export_actions.h"
-#define TAVO_HAVE_EXPORT_ACTIONS 1
-#endif
 
 // The icons live in the app library; a static library's resources are
 // registered by hand.
@@ -192,7 +189,11 @@ void Main::buildControls() {
     setObjectName(QStringLiteral("Main"));
     setWindowTitle(productName());
     setFont(designFont(QStringLiteral("MS Sans Serif"), false));
-    paint(this, QColor(0xC0, 0xC0, 0xC0));
+    // Only the form's own background: the grid and the fields keep theirs.
+    QPalette form = palette();
+    form.setColor(QPalette::Window, QColor(0xC0, 0xC0, 0xC0));
+    setPalette(form);
+    setAutoFillBackground(true);
     resize(px(9105), px(3510));
     // Small enough to shrink, never so small that the grid's height or the
     // pictures' places go below zero.
@@ -557,17 +558,13 @@ tavo::wmi::ConnectionFactory& Main::management() {
 // Grid actions
 
 void Main::cmdExport_Click() {
-#ifdef TAVO_HAVE_EXPORT_ACTIONS
     exportResults(this, *services_.dialogs, grid_, txtComputer->text(), cmbFunction->currentText(),
                   ExportFormat::Csv);
-#endif
 }
 
 void Main::cmdExportHTM_Click() {
-#ifdef TAVO_HAVE_EXPORT_ACTIONS
     exportResults(this, *services_.dialogs, grid_, txtComputer->text(), cmbFunction->currentText(),
                   ExportFormat::Html);
-#endif
 }
 
 void Main::Results_ColumnClick(int column) {

@@ -1,6 +1,7 @@
 // The RUN/STOP cycle: its states, the tick, the layouts and the error report.
 #include <QComboBox>
 #include <QCursor>
+#include <QHeaderView>
 #include <QRegularExpression>
 #include <QTreeView>
 
@@ -287,6 +288,35 @@ TEST_F(CycleTest, APassReachesTheViewABoundedNumberOfTimes) {
     EXPECT_EQ(model->rowCount(), 1000);
     EXPECT_EQ(model->columnCount(), 2);
     expectStopped();
+}
+
+TEST_F(CycleTest, HeaderClicksSortAndExportButtonsExport) {
+    window->pass = [](TestMain& m, const TestMain::Call& c) {
+        auto& g = m.results();
+        g.itemsClear();
+        g.columnsAdd("Name");
+        g.columnsAdd("Count");
+        for (auto [name, count] : {std::pair{"b", "9"}, {"a", "10"}, {"c", "1"}}) {
+            g.itemsAdd("", name);
+            g.item(g.itemsCount()).setSubItems(1, count);
+        }
+        if (c.onepass) m.endOfPass();
+    };
+    chooseCategory("BIOS");
+    run();
+    auto* view = control<QTreeView>("Results");
+    const auto shownFirst = [&] { return view->model()->index(0, 0).data().toString(); };
+    EXPECT_EQ(shownFirst(), "b");
+    // First click sorts descending, the next one ascending, as text.
+    emit view->header()->sectionClicked(1);
+    EXPECT_EQ(shownFirst(), "b");  // "9" > "10" > "1"
+    emit view->header()->sectionClicked(0);
+    EXPECT_EQ(shownFirst(), "a");
+
+    // The export buttons hand the grid to the export, which asks for a folder.
+    button("cmdExport")->click();
+    button("cmdExportHTM")->click();
+    EXPECT_EQ(dialogs->folderChoices, 2);
 }
 
 }  // namespace

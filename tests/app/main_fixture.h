@@ -34,7 +34,11 @@ class RecordingDialogs : public Dialogs {
     // Runs while a message box would be up (to look at the window then).
     std::function<void()> onMessage;
 
-    std::optional<QString> chooseFolder(QWidget*, const QString&) override { return {}; }
+    int folderChoices = 0;
+    std::optional<QString> chooseFolder(QWidget*, const QString&) override {
+        ++folderChoices;
+        return {};
+    }
     Answer message(QWidget*, const QString& text, const QString& caption, Buttons buttons,
                    Icon icon) override {
         messages.push_back({text, caption, buttons, icon});
