@@ -5,6 +5,9 @@ namespace tavo::linuxwmi {
 
 void registerCoreClasses(Registry& r) {
     r.add("Win32_LogicalDisk", produceLogicalDisks);
+    r.add("Win32_NetworkAdapterConfiguration", produceNetworkAdapterConfigurations);
+    r.add("Win32_Process", produceProcesses);
+    r.add("Win32_Environment", produceEnvironment);
 }
 
 }  // namespace tavo::linuxwmi

@@ -3,6 +3,7 @@
 #include "platform/linux/wmi/fs_probe.h"
 #include "platform/linux/wmi/print_system.h"
 #include "platform/linux/wmi/service_manager.h"
+#include "platform/linux/wmi/net_probe.h"
 
 #include <unistd.h>
 
@@ -59,6 +60,7 @@ SystemContext SystemContext::forThisMachine() {
     ctx.fs = makeStatvfsProbe();
     ctx.printing = makeCupsPrintSystem();
     ctx.services = makeSystemdManager();
+    ctx.net = makeGetifaddrsProbe();
     return ctx;
 }
 

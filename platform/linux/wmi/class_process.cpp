@@ -1,0 +1,335 @@
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <charconv>
+#include <cstring>
+#include <mutex>
+#include <set>
+
+#include "platform/linux/wmi/core_classes.h"
+#include "platform/linux/wmi/deadline.h"
+
+namespace tavo::linuxwmi {
+
+namespace {
+
+// Small RAII for descriptors opened relative to /proc.
+class Fd {
+  public:
+    explicit Fd(int fd = -1) : fd_(fd) {}
+    Fd(Fd&& o) noexcept : fd_(std::exchange(o.fd_, -1)) {}
+    Fd& operator=(Fd&& o) noexcept {
+        std::swap(fd_, o.fd_);
+        return *this;
+    }
+    ~Fd() {
+        if (fd_ >= 0) ::close(fd_);
+    }
+    int get() const { return fd_; }
+    explicit operator bool() const { return fd_ >= 0; }
+
+  private:
+    int fd_;
+};
+
+// Reads a small /proc file in one go into `buf`; false when it cannot be
+// opened or read (the process is gone, or it is not ours to read).
+bool readAt(int dirfd, const char* name, std::string& buf, std::size_t limit = 1 << 20) {
+    Fd fd(::openat(dirfd, name, O_RDONLY | O_CLOEXEC));
+    if (!fd) return false;
+    buf.resize(4096);
+    std::size_t used = 0;
+    for (;;) {
+        if (used == buf.size()) {
+            if (buf.size() >= limit) break;
+            buf.resize(std::min(buf.size() * 2, limit));
+        }
+        const ssize_t n = ::read(fd.get(), buf.data() + used, buf.size() - used);
+        if (n < 0) return false;
+        if (n == 0) break;
+        used += static_cast<std::size_t>(n);
+    }
+    buf.resize(used);
+    return true;
+}
+
+template <class T>
+bool parseNumber(std::string_view s, T& out) {
+    auto [p, ec] = std::from_chars(s.data(), s.data() + s.size(), out);
+    return ec == std::errc() && p != s.data();
+}
+
+// "VmHWM:\t  1234 kB" -> 1234
+std::optional<unsigned long long> statusField(std::string_view status, std::string_view key) {
+    std::size_t pos = 0;
+    while (pos < status.size()) {
+        const auto nl = status.find('\n', pos);
+        std::string_view line =
+            status.substr(pos, nl == std::string_view::npos ? std::string_view::npos : nl - pos);
+        pos = nl == std::string_view::npos ? status.size() : nl + 1;
+        if (line.size() > key.size() && line.substr(0, key.size()) == key &&
+            line[key.size()] == ':') {
+            line.remove_prefix(key.size() + 1);
+            while (!line.empty() && (line.front() == ' ' || line.front() == '\t'))
+                line.remove_prefix(1);
+            unsigned long long v = 0;
+            if (parseNumber(line, v)) return v;
+            return std::nullopt;
+        }
+    }
+    return std::nullopt;
+}
+
+// Command lines whose read hung in an earlier pass (a process in
+// uninterruptible sleep holding its memory map); they are not read again
+// until that read returns, so no pass waits on them twice.
+std::mutex gHungMutex;
+std::set<std::string> gHung;
+
+struct CmdlineBatch {
+    std::mutex mutex;
+    std::vector<std::optional<std::string>> lines;
+    std::size_t done = 0;  // entries settled so far (read or skipped)
+    std::string current;   // the key being read right now
+};
+
+std::string joinArgs(std::string raw) {
+    while (!raw.empty() && raw.back() == '\0') raw.pop_back();
+    std::replace(raw.begin(), raw.end(), '\0', ' ');
+    return raw;
+}
+
+std::string osName(const SystemContext& ctx) {
+    for (const char* file : {"/etc/os-release", "/usr/lib/os-release"}) {
+        auto text = ctx.readFile(file);
+        if (!text) continue;
+        std::string_view t = *text;
+        while (!t.empty()) {
+            const auto nl = t.find('\n');
+            std::string_view line = t.substr(0, nl);
+            t.remove_prefix(nl == std::string_view::npos ? t.size() : nl + 1);
+            if (line.substr(0, 12) == "PRETTY_NAME=") {
+                line.remove_prefix(12);
+                if (line.size() >= 2 && (line.front() == '"' || line.front() == '\'') &&
+                    line.back() == line.front()) {
+                    line = line.substr(1, line.size() - 2);
+                }
+                return std::string(line);
+            }
+        }
+    }
+    return {};
+}
+
+std::optional<unsigned long long> bootTime(const SystemContext& ctx) {
+    auto text = ctx.readFile("/proc/stat");
+    if (!text) return std::nullopt;
+    const auto pos = text->find("\nbtime ");
+    if (pos == std::string::npos) return std::nullopt;
+    unsigned long long v = 0;
+    if (!parseNumber(std::string_view(*text).substr(pos + 7), v)) return std::nullopt;
+    return v;
+}
+
+}  // namespace
+
+bool parseProcStat(std::string_view text, ProcStat& out) {
+    const auto open = text.find('(');
+    const auto close = text.rfind(')');
+    if (open == std::string_view::npos || close == std::string_view::npos || close < open)
+        return false;
+    if (!parseNumber(text.substr(0, open), out.pid)) return false;
+    out.comm = std::string(text.substr(open + 1, close - open - 1));
+    // Fields after the name, counted from 3 (state) as proc(5) numbers them.
+    std::string_view rest = text.substr(close + 1);
+    std::string_view f[50];
+    std::size_t n = 0;
+    std::size_t i = 0;
+    while (i < rest.size() && n < 50) {
+        while (i < rest.size() && (rest[i] == ' ' || rest[i] == '\n')) ++i;
+        const std::size_t start = i;
+        while (i < rest.size() && rest[i] != ' ' && rest[i] != '\n') ++i;
+        if (i > start) f[n++] = rest.substr(start, i - start);
+    }
+    if (n < 22) return false;
+    auto field = [&](int number) { return f[number - 3]; };
+    out.state = field(3).front();
+    return parseNumber(field(4), out.ppid) && parseNumber(field(6), out.session) &&
+           parseNumber(field(10), out.minflt) && parseNumber(field(12), out.majflt) &&
+           parseNumber(field(14), out.utime) && parseNumber(field(15), out.stime) &&
+           parseNumber(field(18), out.priority) && parseNumber(field(19), out.nice) &&
+           parseNumber(field(20), out.numThreads) && parseNumber(field(22), out.startTime) &&
+           parseNumber(field(23), out.vsize) && parseNumber(field(24), out.rss);
+}
+
+std::vector<Instance> produceProcesses(const SystemContext& ctx) {
+    std::vector<Instance> out;
+    const std::string procPath = ctx.path("/proc").string();
+    Fd procFd(::open(procPath.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!procFd) return out;
+
+    std::vector<int> pids;
+    {
+        DIR* dir = ::fdopendir(::dup(procFd.get()));
+        if (!dir) return out;
+        while (const dirent* e = ::readdir(dir)) {
+            int pid = 0;
+            const std::string_view name = e->d_name;
+            auto [p, ec] = std::from_chars(name.data(), name.data() + name.size(), pid);
+            if (ec == std::errc() && p == name.data() + name.size() && pid > 0) pids.push_back(pid);
+        }
+        ::closedir(dir);
+    }
+    std::sort(pids.begin(), pids.end());
+
+    // Command lines are the one read that can block on the process itself,
+    // so they are read on a worker while this thread reads the rest.
+    auto batch = std::make_shared<CmdlineBatch>();
+    batch->lines.resize(pids.size());
+    auto worker = startOnWorker([batch, pids, procPath] {
+        std::string buf;
+        for (std::size_t i = 0; i < pids.size(); ++i) {
+            const std::string key = procPath + "/" + std::to_string(pids[i]);
+            bool skip;
+            {
+                std::lock_guard lock(gHungMutex);
+                skip = gHung.count(key) != 0;
+            }
+            if (!skip) {
+                {
+                    std::lock_guard lock(batch->mutex);
+                    batch->current = key;
+                }
+                std::optional<std::string> line;
+                if (readAt(AT_FDCWD, (key + "/cmdline").c_str(), buf) && !buf.empty())
+                    line = joinArgs(buf);
+                // Same lock order as the pass's end, so a read that returns
+                // just then is never left marked as hung.
+                std::lock_guard lock(batch->mutex);
+                {
+                    std::lock_guard hungLock(gHungMutex);
+                    gHung.erase(key);
+                }
+                batch->current.clear();
+                batch->lines[i] = std::move(line);
+                batch->done = i + 1;
+            } else {
+                std::lock_guard lock(batch->mutex);
+                batch->done = i + 1;
+            }
+        }
+        return true;
+    });
+
+    const auto until = std::chrono::steady_clock::now() + ctx.deadline;
+    const long ticks = std::max(1L, ::sysconf(_SC_CLK_TCK));
+    const long pageSize = std::max(1L, ::sysconf(_SC_PAGESIZE));
+    const auto boot = bootTime(ctx);
+    const std::string computer = ctx.computerName();
+    const std::string os = osName(ctx);
+
+    std::vector<std::size_t> slot;  // instance -> index into pids
+    out.reserve(pids.size());
+    std::string buf, status;
+    char link[4096];
+    for (std::size_t pi = 0; pi < pids.size(); ++pi) {
+        const int pid = pids[pi];
+        const std::string pidName = std::to_string(pid);
+        Fd dir(::openat(procFd.get(), pidName.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        if (!dir) continue;  // gone since the listing
+        ProcStat st;
+        // stat and status are readable for every process; failing either
+        // means the process ended mid-read, and it is skipped.
+        if (!readAt(dir.get(), "stat", buf) || !parseProcStat(buf, st)) continue;
+        if (!readAt(dir.get(), "status", status)) continue;
+
+        Instance p("Win32_Process");
+        p.setInt("ProcessId", pid);
+        p.set("Handle", pidName);
+        p.setInt("ParentProcessId", st.ppid);
+        std::string name = st.comm;
+        const ssize_t ln = ::readlinkat(dir.get(), "exe", link, sizeof link - 1);
+        if (ln > 0) {
+            std::string exe(link, static_cast<std::size_t>(ln));
+            p.set("ExecutablePath", exe);
+            // The kernel keeps 15 characters of the name; the executable's
+            // file name gives the rest when it starts the same way.
+            const auto slash = exe.rfind('/');
+            const std::string base = exe.substr(slash == std::string::npos ? 0 : slash + 1);
+            if (name.size() == 15 && base.size() > 15 && base.compare(0, 15, name) == 0)
+                name = base;
+        }
+        p.set("Name", name);
+        p.set("Caption", name);
+        p.set("Description", name);
+        if (boot) {
+            const auto startSeconds = *boot + st.startTime / static_cast<unsigned long long>(ticks);
+            const long micros =
+                static_cast<long>((st.startTime % static_cast<unsigned long long>(ticks)) *
+                                  1000000 / static_cast<unsigned long long>(ticks));
+            p.set("CreationDate", dmtfDateTime(static_cast<std::time_t>(startSeconds), micros));
+        }
+        p.setInt("ThreadCount", st.numThreads);
+        // The kernel counts priority downwards (0 most urgent, 39 nice 19);
+        // WMI counts upwards from 0, the lowest, so the scale is turned.
+        p.setInt("Priority", std::max<long long>(0, 39 - st.priority));
+        p.setUInt64("WorkingSetSize", static_cast<std::uint64_t>(std::max<long long>(0, st.rss)) *
+                                          static_cast<std::uint64_t>(pageSize));
+        p.setUInt64("VirtualSize", st.vsize);
+        if (auto peak = statusField(status, "VmPeak")) p.setUInt64("PeakVirtualSize", *peak * 1024);
+        if (auto hwm = statusField(status, "VmHWM"))
+            p.setInt("PeakWorkingSetSize",
+                     static_cast<std::int64_t>(std::min<unsigned long long>(*hwm, 0xffffffffULL)));
+        p.setInt("PageFaults", static_cast<std::int64_t>(std::min<unsigned long long>(
+                                   st.minflt + st.majflt, 0xffffffffULL)));
+        // Clock ticks to the 100 ns units WMI counts in.
+        p.setUInt64("KernelModeTime",
+                    st.stime * 10000000ULL / static_cast<unsigned long long>(ticks));
+        p.setUInt64("UserModeTime",
+                    st.utime * 10000000ULL / static_cast<unsigned long long>(ticks));
+        p.setInt("SessionId", std::max(0, st.session));
+
+        // Open descriptors: only readable for our own processes (or as root).
+        if (Fd fdDir{::openat(dir.get(), "fd", O_RDONLY | O_DIRECTORY | O_CLOEXEC)}) {
+            if (DIR* d = ::fdopendir(fdDir.get())) {
+                (void)std::exchange(fdDir, Fd());  // the DIR owns it now
+                std::int64_t count = 0;
+                while (const dirent* e = ::readdir(d)) {
+                    if (e->d_name[0] != '.') ++count;
+                }
+                ::closedir(d);
+                p.setInt("HandleCount", count);
+            }
+        }
+        if (readAt(dir.get(), "io", buf)) {
+            if (auto v = statusField(buf, "rchar")) p.setUInt64("ReadTransferCount", *v);
+            if (auto v = statusField(buf, "wchar")) p.setUInt64("WriteTransferCount", *v);
+            if (auto v = statusField(buf, "syscr")) p.setUInt64("ReadOperationCount", *v);
+            if (auto v = statusField(buf, "syscw")) p.setUInt64("WriteOperationCount", *v);
+        }
+        p.set("CreationClassName", "Win32_Process");
+        p.set("CSCreationClassName", "Win32_ComputerSystem");
+        p.set("OSCreationClassName", "Win32_OperatingSystem");
+        p.set("CSName", computer);
+        if (!os.empty()) p.set("OSName", os);
+        out.push_back(std::move(p));
+        slot.push_back(pi);
+    }
+
+    worker.waitUntil(until);
+    std::lock_guard lock(batch->mutex);
+    if (!batch->current.empty()) {
+        // Still stuck on this one: remember it so later passes pass it by.
+        std::lock_guard hungLock(gHungMutex);
+        gHung.insert(batch->current);
+    }
+    for (std::size_t i = 0; i < out.size(); ++i) {
+        if (auto& line = batch->lines[slot[i]]) out[i].set("CommandLine", std::move(*line));
+    }
+    return out;
+}
+
+}  // namespace tavo::linuxwmi
