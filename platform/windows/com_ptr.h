@@ -10,7 +10,7 @@ namespace tavo::winwmi {
 // and thrown error from leaking a proxy to the management service.
 template <class T>
 class ComPtr {
-public:
+  public:
     ComPtr() = default;
     explicit ComPtr(T* p) : p_(p) {}  // adopts a reference
     ComPtr(const ComPtr& o) : p_(o.p_) {
@@ -35,7 +35,7 @@ public:
         return &p_;
     }
 
-private:
+  private:
     T* p_ = nullptr;
 };
 

@@ -7,7 +7,7 @@ namespace tavo::winwnet {
 
 namespace {
 class MprWNetApi : public netenum::WNetApi {
-public:
+  public:
     DWORD openEnum(DWORD scope, DWORD type, DWORD usage, NETRESOURCEA* resource,
                    HANDLE* handle) override {
         return WNetOpenEnumA(scope, type, usage, resource, handle);
@@ -30,6 +30,8 @@ public:
 };
 }  // namespace
 
-std::shared_ptr<netenum::WNetApi> makeMprWNetApi() { return std::make_shared<MprWNetApi>(); }
+std::shared_ptr<netenum::WNetApi> makeMprWNetApi() {
+    return std::make_shared<MprWNetApi>();
+}
 
 }  // namespace tavo::winwnet

@@ -10,21 +10,27 @@ namespace {
 
 wmi::Value scalar(VARTYPE vt, const void* data, CIMTYPE elementType) {
     switch (vt) {
-        case VT_NULL: return wmi::Value::null();
-        case VT_EMPTY: return wmi::Value();
+        case VT_NULL:
+            return wmi::Value::null();
+        case VT_EMPTY:
+            return wmi::Value();
         case VT_BSTR: {
             const BSTR b = *static_cast<const BSTR*>(data);
             return wmi::Value(toUtf8(b, b ? static_cast<int>(SysStringLen(b)) : 0));
         }
-        case VT_BOOL: return wmi::Value(*static_cast<const VARIANT_BOOL*>(data) != VARIANT_FALSE);
-        case VT_I1: return wmi::Value(std::int64_t{*static_cast<const signed char*>(data)});
-        case VT_UI1: return wmi::Value(std::int64_t{*static_cast<const unsigned char*>(data)});
+        case VT_BOOL:
+            return wmi::Value(*static_cast<const VARIANT_BOOL*>(data) != VARIANT_FALSE);
+        case VT_I1:
+            return wmi::Value(std::int64_t{*static_cast<const signed char*>(data)});
+        case VT_UI1:
+            return wmi::Value(std::int64_t{*static_cast<const unsigned char*>(data)});
         case VT_I2: {
             const SHORT s = *static_cast<const SHORT*>(data);
             if (elementType == CIM_UINT16) return wmi::Value(std::int64_t{static_cast<USHORT>(s)});
             return wmi::Value(std::int64_t{s});
         }
-        case VT_UI2: return wmi::Value(std::int64_t{*static_cast<const USHORT*>(data)});
+        case VT_UI2:
+            return wmi::Value(std::int64_t{*static_cast<const USHORT*>(data)});
         case VT_I4:
         case VT_INT: {
             const LONG l = *static_cast<const LONG*>(data);
@@ -32,13 +38,17 @@ wmi::Value scalar(VARTYPE vt, const void* data, CIMTYPE elementType) {
             return wmi::Value(std::int64_t{l});
         }
         case VT_UI4:
-        case VT_UINT: return wmi::Value(std::int64_t{*static_cast<const ULONG*>(data)});
-        case VT_I8: return wmi::Value(std::int64_t{*static_cast<const LONGLONG*>(data)});
+        case VT_UINT:
+            return wmi::Value(std::int64_t{*static_cast<const ULONG*>(data)});
+        case VT_I8:
+            return wmi::Value(std::int64_t{*static_cast<const LONGLONG*>(data)});
         case VT_UI8:
             // Kept as text like every other 64-bit value, so no value wraps.
             return wmi::Value(std::to_string(*static_cast<const ULONGLONG*>(data)));
-        case VT_R4: return wmi::Value(static_cast<double>(*static_cast<const float*>(data)));
-        case VT_R8: return wmi::Value(*static_cast<const double*>(data));
+        case VT_R4:
+            return wmi::Value(static_cast<double>(*static_cast<const float*>(data)));
+        case VT_R8:
+            return wmi::Value(*static_cast<const double*>(data));
         default:
             // Embedded objects and anything else have no text form a grid could show.
             return wmi::Value::null();
@@ -52,21 +62,50 @@ wmi::Value fromVariant(const VARIANT& v, CIMTYPE cimType) {
     if ((v.vt & VT_ARRAY) == 0) {
         const void* data = nullptr;
         switch (v.vt) {
-            case VT_BSTR: data = &v.bstrVal; break;
-            case VT_BOOL: data = &v.boolVal; break;
-            case VT_I1: data = &v.cVal; break;
-            case VT_UI1: data = &v.bVal; break;
-            case VT_I2: data = &v.iVal; break;
-            case VT_UI2: data = &v.uiVal; break;
-            case VT_I4: data = &v.lVal; break;
-            case VT_INT: data = &v.intVal; break;
-            case VT_UI4: data = &v.ulVal; break;
-            case VT_UINT: data = &v.uintVal; break;
-            case VT_I8: data = &v.llVal; break;
-            case VT_UI8: data = &v.ullVal; break;
-            case VT_R4: data = &v.fltVal; break;
-            case VT_R8: data = &v.dblVal; break;
-            default: break;
+            case VT_BSTR:
+                data = &v.bstrVal;
+                break;
+            case VT_BOOL:
+                data = &v.boolVal;
+                break;
+            case VT_I1:
+                data = &v.cVal;
+                break;
+            case VT_UI1:
+                data = &v.bVal;
+                break;
+            case VT_I2:
+                data = &v.iVal;
+                break;
+            case VT_UI2:
+                data = &v.uiVal;
+                break;
+            case VT_I4:
+                data = &v.lVal;
+                break;
+            case VT_INT:
+                data = &v.intVal;
+                break;
+            case VT_UI4:
+                data = &v.ulVal;
+                break;
+            case VT_UINT:
+                data = &v.uintVal;
+                break;
+            case VT_I8:
+                data = &v.llVal;
+                break;
+            case VT_UI8:
+                data = &v.ullVal;
+                break;
+            case VT_R4:
+                data = &v.fltVal;
+                break;
+            case VT_R8:
+                data = &v.dblVal;
+                break;
+            default:
+                break;
         }
         return scalar(v.vt, data, elementType);
     }

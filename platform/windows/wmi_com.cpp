@@ -1,10 +1,10 @@
 #include "platform/windows/wmi_com.h"
 
 #define _WIN32_DCOM
-#include <windows.h>
 #include <objbase.h>
 #include <oleauto.h>
 #include <wbemidl.h>
+#include <windows.h>
 
 #include <mutex>
 
@@ -26,7 +26,7 @@ using Clock = std::chrono::steady_clock;
 // COM on the calling thread for as long as a connection lives. The window's
 // thread is usually initialised already (apartment-threaded); that is fine.
 class ComApartment {
-public:
+  public:
     ComApartment() {
         const HRESULT hr = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
         if (hr == RPC_E_CHANGED_MODE) return;  // someone chose another model: use theirs
@@ -40,7 +40,7 @@ public:
     ComApartment(const ComApartment&) = delete;
     ComApartment& operator=(const ComApartment&) = delete;
 
-private:
+  private:
     static void initialiseSecurityOnce() {
         // Once per process; a host that set its own security already answers
         // RPC_E_TOO_LATE, and its choice stands.
@@ -54,19 +54,19 @@ private:
 };
 
 class BStr {
-public:
+  public:
     explicit BStr(const std::wstring& s) : b_(SysAllocString(s.c_str())) {}
     ~BStr() { SysFreeString(b_); }
     BStr(const BStr&) = delete;
     BStr& operator=(const BStr&) = delete;
     operator BSTR() const { return b_; }
 
-private:
+  private:
     BSTR b_;
 };
 
 class Variant {
-public:
+  public:
     Variant() { VariantInit(&v_); }
     ~Variant() { VariantClear(&v_); }
     Variant(const Variant&) = delete;
@@ -74,12 +74,12 @@ public:
     VARIANT* operator&() { return &v_; }
     const VARIANT& get() const { return v_; }
 
-private:
+  private:
     VARIANT v_;
 };
 
 class ComObject : public wmi::Object {
-public:
+  public:
     explicit ComObject(ComPtr<IWbemClassObject> obj) : obj_(std::move(obj)) {}
 
     wmi::Value get(const std::string& name) const override {
@@ -111,12 +111,12 @@ public:
         return out;
     }
 
-private:
+  private:
     ComPtr<IWbemClassObject> obj_;
 };
 
 class ComResultSet : public wmi::ResultSet {
-public:
+  public:
     ComResultSet(ComPtr<IEnumWbemClassObject> e, ComTimeouts t)
         : enum_(std::move(e)), timeouts_(t), deadline_(Clock::now() + t.overall) {}
 
@@ -150,7 +150,7 @@ public:
         }
     }
 
-private:
+  private:
     ComPtr<IEnumWbemClassObject> enum_;
     ComTimeouts timeouts_;
     Clock::time_point deadline_;
@@ -158,7 +158,7 @@ private:
 };
 
 class ComConnection : public wmi::Connection {
-public:
+  public:
     ComConnection(const std::string& computer, ComTimeouts timeouts) : timeouts_(timeouts) {
         ComPtr<IWbemLocator> locator;
         HRESULT hr = CoCreateInstance(CLSID_WbemLocator, nullptr, CLSCTX_INPROC_SERVER,
@@ -168,15 +168,15 @@ public:
         // No user, password or authority: the caller's own credentials.
         const BStr path(namespacePath(computer));
         // USE_MAX_WAIT bounds the connect to two minutes for a computer that never answers.
-        hr = locator->ConnectServer(path, nullptr, nullptr, nullptr,
-                                    WBEM_FLAG_CONNECT_USE_MAX_WAIT, nullptr, nullptr,
-                                    services_.put());
+        hr = locator->ConnectServer(path, nullptr, nullptr, nullptr, WBEM_FLAG_CONNECT_USE_MAX_WAIT,
+                                    nullptr, nullptr, services_.put());
         if (FAILED(hr)) throwHResult(hr, "Cannot connect to " + computer);
 
         hr = CoSetProxyBlanket(services_.get(), RPC_C_AUTHN_WINNT, RPC_C_AUTHZ_NONE, nullptr,
                                RPC_C_AUTHN_LEVEL_CALL, RPC_C_IMP_LEVEL_IMPERSONATE, nullptr,
                                EOAC_NONE);
-        if (FAILED(hr)) throwHResult(hr, "Cannot set the security of the connection to " + computer);
+        if (FAILED(hr))
+            throwHResult(hr, "Cannot set the security of the connection to " + computer);
     }
 
     std::unique_ptr<wmi::ResultSet> execQuery(const std::string& query) override {
@@ -185,29 +185,29 @@ public:
         ComPtr<IEnumWbemClassObject> e;
         // Forward-only and semi-synchronous: objects arrive as the walk asks,
         // and Next's timeout bounds each wait.
-        const HRESULT hr =
-            services_->ExecQuery(language, text, WBEM_FLAG_FORWARD_ONLY | WBEM_FLAG_RETURN_IMMEDIATELY,
-                                 nullptr, e.put());
+        const HRESULT hr = services_->ExecQuery(
+            language, text, WBEM_FLAG_FORWARD_ONLY | WBEM_FLAG_RETURN_IMMEDIATELY, nullptr,
+            e.put());
         if (FAILED(hr)) throwHResult(hr, "The query \"" + query + "\" failed");
         CoSetProxyBlanket(e.get(), RPC_C_AUTHN_WINNT, RPC_C_AUTHZ_NONE, nullptr,
                           RPC_C_AUTHN_LEVEL_CALL, RPC_C_IMP_LEVEL_IMPERSONATE, nullptr, EOAC_NONE);
         return std::make_unique<ComResultSet>(std::move(e), timeouts_);
     }
 
-private:
+  private:
     ComApartment apartment_;  // declared first: outlives the proxies below
     ComPtr<IWbemServices> services_;
     ComTimeouts timeouts_;
 };
 
 class ComBackend : public wmi::Backend {
-public:
+  public:
     explicit ComBackend(ComTimeouts t) : timeouts_(t) {}
     std::unique_ptr<wmi::Connection> connect(const std::string& computer) override {
         return std::make_unique<ComConnection>(computer, timeouts_);
     }
 
-private:
+  private:
     ComTimeouts timeouts_;
 };
 

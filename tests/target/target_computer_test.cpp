@@ -1,7 +1,11 @@
 #include "target/target_computer.h"
 
 #include <gtest/gtest.h>
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <unistd.h>
+#endif
 
 #include <cstdlib>
 #include <string>
@@ -85,21 +89,48 @@ TEST_F(PrimaryDnsServer, FailuresReachTheCaller) {
     EXPECT_THROW(ask(), tavo::Error);
 }
 
+void setVariable(const char* name, const char* value) {
+#ifdef _WIN32
+    _putenv_s(name, value);
+#else
+    setenv(name, value, 1);
+#endif
+}
+
+void unsetVariable(const char* name) {
+#ifdef _WIN32
+    _putenv_s(name, "");  // an empty value removes the variable on Windows
+#else
+    unsetenv(name);
+#endif
+}
+
+std::string hostName() {
+    char host[256] = {};
+#ifdef _WIN32
+    DWORD size = sizeof host;
+    GetComputerNameA(host, &size);
+#else
+    gethostname(host, sizeof host - 1);
+#endif
+    return host;
+}
+
 TEST(LocalComputerName, VariableWinsElseHostName) {
     const char* saved = std::getenv("COMPUTERNAME");
     const std::string keep = saved ? saved : "";
-    setenv("COMPUTERNAME", "WORKSTATION7", 1);
+    setVariable("COMPUTERNAME", "WORKSTATION7");
     EXPECT_EQ(tavo::target::localComputerName(), "WORKSTATION7");
-    unsetenv("COMPUTERNAME");
-    char host[256] = {};
-    ASSERT_EQ(gethostname(host, sizeof host - 1), 0);
+    unsetVariable("COMPUTERNAME");
+    const std::string host = hostName();
+    ASSERT_FALSE(host.empty());
     EXPECT_EQ(tavo::target::localComputerName(), host);
-    setenv("COMPUTERNAME", "", 1);
+    setVariable("COMPUTERNAME", "");
     EXPECT_EQ(tavo::target::localComputerName(), host);
     if (saved)
-        setenv("COMPUTERNAME", keep.c_str(), 1);
+        setVariable("COMPUTERNAME", keep.c_str());
     else
-        unsetenv("COMPUTERNAME");
+        unsetVariable("COMPUTERNAME");
 }
 
 }  // namespace

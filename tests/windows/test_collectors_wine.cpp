@@ -79,8 +79,8 @@ TEST(CollectorsUnderWine, NetMonShowsEachEnabledAdapterWithItsAddresses) {
     int adapters = 0;
     {
         auto c = factory->connect(tavo::wmi::monikerFor("."));
-        auto rs = c->execQuery(
-            "Select * from Win32_NetworkAdapterConfiguration Where IPEnabled = True");
+        auto rs =
+            c->execQuery("Select * from Win32_NetworkAdapterConfiguration Where IPEnabled = True");
         while (auto a = rs->next()) {
             ++adapters;
             const Value mac = a->get("MACAddress");

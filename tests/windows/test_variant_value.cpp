@@ -1,11 +1,11 @@
 #include <gtest/gtest.h>
-#include <windows.h>
 #include <oleauto.h>
+#include <windows.h>
 
 #include "platform/windows/variant_value.h"
 
-using tavo::wmi::Value;
 using tavo::winwmi::fromVariant;
+using tavo::wmi::Value;
 
 namespace {
 struct Owned {

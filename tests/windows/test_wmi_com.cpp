@@ -25,7 +25,8 @@ std::string thisComputer() {
 }
 
 bool isDigits(const std::string& s) {
-    return !s.empty() && std::all_of(s.begin(), s.end(), [](unsigned char c) { return std::isdigit(c); });
+    return !s.empty() &&
+           std::all_of(s.begin(), s.end(), [](unsigned char c) { return std::isdigit(c); });
 }
 
 struct Walk {
@@ -52,7 +53,7 @@ Walk walkAll(tavo::wmi::Connection& c, const std::string& query) {
 }
 
 class WineWmi : public ::testing::Test {
-protected:
+  protected:
     std::shared_ptr<tavo::wmi::Backend> backend = tavo::winwmi::makeComBackend();
 };
 
@@ -76,7 +77,8 @@ TEST_F(WineWmi, EveryClassWineProvidesWalksWithReadableValues) {
         const Walk w = walkAll(*connection, std::string("SELECT * FROM ") + cls);
         EXPECT_GT(w.objects, 0);
         EXPECT_GT(w.properties, 0u);
-        std::printf("[ wine     ] %-24s %3d objects, %3zu properties\n", cls, w.objects, w.properties);
+        std::printf("[ wine     ] %-24s %3d objects, %3zu properties\n", cls, w.objects,
+                    w.properties);
     }
 }
 
@@ -172,6 +174,8 @@ TEST(ComText, DescribesTheServicesCodesAndTheSystems) {
     EXPECT_EQ(tavo::winwmi::describeHResult(static_cast<HRESULT>(0x80041010)), "Invalid class");
     EXPECT_EQ(tavo::winwmi::describeHResult(static_cast<HRESULT>(0x80041017)), "Invalid query");
     EXPECT_FALSE(tavo::winwmi::describeHResult(E_ACCESSDENIED).empty());
-    EXPECT_EQ(tavo::winwmi::toUtf8(L"Gr\u00fc\u00dfe"), "Gr\xc3\xbc\xc3\x9f" "e");
+    EXPECT_EQ(tavo::winwmi::toUtf8(L"Gr\u00fc\u00dfe"),
+              "Gr\xc3\xbc\xc3\x9f"
+              "e");
     EXPECT_EQ(tavo::winwmi::namespacePath("SERVER1"), L"\\\\SERVER1\\root\\CIMV2");
 }

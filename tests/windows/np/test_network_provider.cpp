@@ -50,16 +50,21 @@ extern "C" {
 
 __declspec(dllexport) DWORD WINAPI NPGetCaps(DWORD index) {
     switch (index) {
-        case WNNC_SPEC_VERSION: return WNNC_SPEC_VERSION51;
-        case WNNC_NET_TYPE: return 0x00FE0000;  // a network type no real provider uses
-        case WNNC_DRIVER_VERSION: return 1;
-        case WNNC_ENUMERATION: return WNNC_ENUM_GLOBAL;
-        default: return 0;
+        case WNNC_SPEC_VERSION:
+            return WNNC_SPEC_VERSION51;
+        case WNNC_NET_TYPE:
+            return 0x00FE0000;  // a network type no real provider uses
+        case WNNC_DRIVER_VERSION:
+            return 1;
+        case WNNC_ENUMERATION:
+            return WNNC_ENUM_GLOBAL;
+        default:
+            return 0;
     }
 }
 
-__declspec(dllexport) DWORD WINAPI NPOpenEnum(DWORD scope, DWORD, DWORD, LPNETRESOURCEW resource,
-                                              LPHANDLE handle) {
+__declspec(dllexport) DWORD WINAPI
+    NPOpenEnum(DWORD scope, DWORD, DWORD, LPNETRESOURCEW resource, LPHANDLE handle) {
     if (scope != RESOURCE_GLOBALNET) return WN_NOT_SUPPORTED;
     auto* e = new (std::nothrow) Enumeration;
     if (!e) return WN_OUT_OF_MEMORY;
@@ -68,8 +73,8 @@ __declspec(dllexport) DWORD WINAPI NPOpenEnum(DWORD scope, DWORD, DWORD, LPNETRE
     return WN_SUCCESS;
 }
 
-__declspec(dllexport) DWORD WINAPI NPEnumResource(HANDLE handle, LPDWORD count, LPVOID buffer,
-                                                  LPDWORD bufferSize) {
+__declspec(dllexport) DWORD WINAPI
+    NPEnumResource(HANDLE handle, LPDWORD count, LPVOID buffer, LPDWORD bufferSize) {
     auto* e = static_cast<Enumeration*>(handle);
     if (!e) return WN_BAD_HANDLE;
     if (e->next >= e->entries.size()) return WN_NO_MORE_ENTRIES;
@@ -94,7 +99,8 @@ __declspec(dllexport) DWORD WINAPI NPEnumResource(HANDLE handle, LPDWORD count, 
         };
         NETRESOURCEW& r = records[written];
         r.dwScope = RESOURCE_GLOBALNET;
-        r.dwType = entry.displayType == RESOURCEDISPLAYTYPE_SHARE ? RESOURCETYPE_DISK : RESOURCETYPE_ANY;
+        r.dwType =
+            entry.displayType == RESOURCEDISPLAYTYPE_SHARE ? RESOURCETYPE_DISK : RESOURCETYPE_ANY;
         r.dwDisplayType = entry.displayType;
         r.dwUsage = entry.usage;
         r.lpLocalName = nullptr;
