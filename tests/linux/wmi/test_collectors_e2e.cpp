@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 #include <sys/statvfs.h>
+#include <unistd.h>
 
 #include <cmath>
 #include <string>
@@ -47,6 +48,27 @@ TEST(CollectorsOnThisMachine, DriveMonAgreesWithStatvfs) {
         ++compared;
     }
     EXPECT_GT(compared, 0);
+}
+
+TEST(CollectorsOnThisMachine, ProcessesListThisTestsOwnProcess) {
+    testing::FakeReportContext ctx(".", wmi::makeConnectionFactory(linuxwmi::makeProvider()));
+    std::int16_t periodic = 0;
+    GetResults(ctx, "Win32_Process", periodic);
+
+    int pidColumn = 0;
+    for (int c = 1; c <= ctx.grid.columnsCount(); ++c)
+        if (ctx.grid.column(c).Text == "ProcessId") pidColumn = c;
+    ASSERT_GT(pidColumn, 1) << "no ProcessId column";
+    const std::string me = std::to_string(getpid());
+    int found = 0;
+    for (int i = 1; i <= ctx.grid.itemsCount(); ++i) {
+        const auto& row = ctx.grid.item(i);
+        EXPECT_TRUE(row.ToolTipText().empty()) << row.ToolTipText();
+        if (row.cell(pidColumn - 1) == me) ++found;
+    }
+    EXPECT_EQ(found, 1);
+    EXPECT_GT(ctx.grid.itemsCount(), 1);
+    EXPECT_EQ(ctx.endOfPassCalls, 0);
 }
 
 }  // namespace
