@@ -29,6 +29,7 @@ class Fd {
         if (fd_ >= 0) ::close(fd_);
     }
     int get() const { return fd_; }
+    int release() { return std::exchange(fd_, -1); }
     explicit operator bool() const { return fd_ >= 0; }
 
   private:
@@ -295,7 +296,7 @@ std::vector<Instance> produceProcesses(const SystemContext& ctx) {
         // Open descriptors: only readable for our own processes (or as root).
         if (Fd fdDir{::openat(dir.get(), "fd", O_RDONLY | O_DIRECTORY | O_CLOEXEC)}) {
             if (DIR* d = ::fdopendir(fdDir.get())) {
-                (void)std::exchange(fdDir, Fd());  // the DIR owns it now
+                fdDir.release();  // the DIR owns it now
                 std::int64_t count = 0;
                 while (const dirent* e = ::readdir(d)) {
                     if (e->d_name[0] != '.') ++count;
