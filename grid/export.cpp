@@ -1,145 +1,215 @@
 #include "grid/export.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <cstdio>
+#include <cstring>
+
+#if defined(__linux__)
+#include <sys/mman.h>
+#include <unistd.h>
+#endif
 
 namespace tavo::grid {
 
 namespace {
 
-bool needsCsvQuotes(std::string_view field) {
-    return field.find_first_of(",\"\r\n") != std::string_view::npos;
-}
-
-void appendCsvField(std::string& out, std::string_view field) {
-    if (!needsCsvQuotes(field)) {
-        out += field;
-    } else {
-        out += '"';
-        for (char c : field) {
-            if (c == '"') out += '"';
-            out += c;
-        }
-        out += '"';
+// Characters that make a CSV field need quotes, and those HTML writes as
+// references; looked up in a table because every byte of a big export passes
+// through here.
+struct ByteClasses {
+    bool csv[256] = {};
+    const char* html[256] = {};
+    ByteClasses() {
+        for (unsigned char c : {',', '"', '\r', '\n'}) csv[c] = true;
+        html[static_cast<unsigned char>('&')] = "&amp;";
+        html[static_cast<unsigned char>('<')] = "&lt;";
+        html[static_cast<unsigned char>('>')] = "&gt;";
+        html[static_cast<unsigned char>('"')] = "&quot;";
+        html[static_cast<unsigned char>('\'')] = "&#39;";
+        // Line breaks as references keep the document on one line.
+        html[static_cast<unsigned char>('\r')] = "&#13;";
+        html[static_cast<unsigned char>('\n')] = "&#10;";
     }
-    out += ',';
+};
+const ByteClasses kClasses;
+
+// An export of a large grid is a buffer of a hundred megabytes or more.
+// Faulted in 4 KiB at a time it costs more than building the text itself,
+// so such a buffer asks for huge pages before it is first touched.
+void adviseHugePages([[maybe_unused]] char* data, [[maybe_unused]] std::size_t size) {
+#if defined(__linux__) && defined(MADV_HUGEPAGE)
+    constexpr std::size_t kWorthIt = std::size_t{4} << 20;
+    if (size < kWorthIt) return;
+    const auto page = static_cast<std::uintptr_t>(sysconf(_SC_PAGESIZE));
+    const auto first = (reinterpret_cast<std::uintptr_t>(data) + page - 1) & ~(page - 1);
+    const auto last = (reinterpret_cast<std::uintptr_t>(data) + size) & ~(page - 1);
+    // Only advice: where the kernel declines, the buffer works the same.
+    if (last > first) ::madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
+#endif
 }
 
-void appendEscaped(std::string& out, std::string_view text) {
+// An append-only text buffer writing straight into a std::string's storage:
+// a few hundred megabytes of small appends cost a capacity check each, not
+// a call into the library each.
+class Writer {
+  public:
+    explicit Writer(std::size_t estimate) { growTo(std::max<std::size_t>(estimate, 64)); }
+    void put(std::string_view s) {
+        reserve(s.size());
+        std::memcpy(out_.data() + used_, s.data(), s.size());
+        used_ += s.size();
+    }
+    void put(char c) {
+        reserve(1);
+        out_[used_++] = c;
+    }
+    // Room for n bytes at the end; commit() says how many were written.
+    char* claim(std::size_t n) {
+        reserve(n);
+        return out_.data() + used_;
+    }
+    void commit(std::size_t n) { used_ += n; }
+    std::string take() {
+        out_.resize(used_);
+        return std::move(out_);
+    }
+
+  private:
+    void reserve(std::size_t n) {
+        if (out_.size() - used_ < n) growTo(std::max(out_.size() * 2, used_ + n));
+    }
+    void growTo(std::size_t size) {
+        out_.reserve(size);
+        adviseHugePages(out_.data(), out_.capacity());
+        out_.resize(size);
+    }
+    std::string out_;
+    std::size_t used_ = 0;
+};
+
+void putCsvField(Writer& out, std::string_view field) {
+    // One pass copying and classifying; the rare field that needs quotes is
+    // written again over the same place.
+    char* dst = out.claim(field.size() + 1);
+    bool quote = false;
+    for (std::size_t i = 0; i < field.size(); ++i) {
+        const char c = field[i];
+        quote |= kClasses.csv[static_cast<unsigned char>(c)];
+        dst[i] = c;
+    }
+    if (!quote) {
+        dst[field.size()] = ',';
+        out.commit(field.size() + 1);
+        return;
+    }
+    out.put('"');
     std::size_t start = 0;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        const char* ref = nullptr;
-        switch (text[i]) {
-            case '&':
-                ref = "&amp;";
-                break;
-            case '<':
-                ref = "&lt;";
-                break;
-            case '>':
-                ref = "&gt;";
-                break;
-            case '"':
-                ref = "&quot;";
-                break;
-            case '\'':
-                ref = "&#39;";
-                break;
-            // Line breaks as references keep the document on one line.
-            case '\r':
-                ref = "&#13;";
-                break;
-            case '\n':
-                ref = "&#10;";
-                break;
-            default:
-                continue;
-        }
-        out.append(text, start, i - start);
-        out += ref;
+    for (std::size_t i = 0; i < field.size(); ++i) {
+        if (field[i] != '"') continue;
+        out.put(field.substr(start, i + 1 - start));  // up to and with the quote, then once more
+        out.put('"');
         start = i + 1;
     }
-    out.append(text, start, std::string_view::npos);
+    out.put(field.substr(start));
+    out.put("\",");
 }
 
-// A guess at the size of the whole text from the first shown row, so a big
-// grid is built with a few allocations instead of a doubling series.
+void putEscaped(Writer& out, std::string_view text) {
+    constexpr std::size_t kLongestReference = 5;
+    char* const begin = out.claim(text.size() * kLongestReference);
+    char* dst = begin;
+    for (const char c : text) {
+        const char* ref = kClasses.html[static_cast<unsigned char>(c)];
+        if (!ref) {
+            *dst++ = c;
+        } else {
+            while (*ref) *dst++ = *ref++;
+        }
+    }
+    out.commit(static_cast<std::size_t>(dst - begin));
+}
+
+// A guess at the size of the whole text from a few rows spread over the
+// grid, so a big grid is built with one allocation instead of a doubling series.
 std::size_t estimateSize(const Grid& grid, std::size_t perCellExtra) {
-    const int rows = grid.itemsCount();
-    const int columns = grid.columnsCount();
+    const std::size_t rows = static_cast<std::size_t>(grid.itemsCount());
+    const int columns = std::max(grid.columnsCount(), 1);
     if (rows == 0) return 256;
-    std::size_t first = 0;
-    const ListItem& item = grid.shownItem(1);
-    for (int c = 0; c < std::max(columns, 1); ++c) first += item.cell(c).size() + perCellExtra;
-    return (first + first / 8 + 16) * static_cast<std::size_t>(rows) + 256;
+    const std::size_t samples = std::min<std::size_t>(rows, 16);
+    std::size_t sampled = 0;
+    for (std::size_t k = 0; k < samples; ++k) {
+        const ListItem& item = grid.item(static_cast<int>(k * rows / samples) + 1);
+        for (int c = 0; c < columns; ++c) sampled += item.cell(c).size() + perCellExtra;
+    }
+    const std::size_t perRow = sampled / samples + 16;
+    return (perRow + perRow / 8) * rows + 256;
 }
 
 }  // namespace
 
 std::string csvText(const Grid& grid) {
-    std::string out;
-    out.reserve(estimateSize(grid, 1));
+    Writer out(estimateSize(grid, 1));
     const int columns = grid.columnsCount();
-    for (int i = 1; i <= columns; ++i) appendCsvField(out, grid.column(i).Text);
-    out += "\r\n";
+    for (int i = 1; i <= columns; ++i) putCsvField(out, grid.column(i).Text);
+    out.put("\r\n");
     for (const std::size_t row : grid.shownOrder()) {
         const ListItem& item = grid.item(static_cast<int>(row) + 1);
-        appendCsvField(out, item.Text());
-        for (int n = 1; n < columns; ++n) appendCsvField(out, item.cell(n));
-        out += "\r\n";
+        putCsvField(out, item.Text());
+        for (int n = 1; n < columns; ++n) putCsvField(out, item.cell(n));
+        out.put("\r\n");
     }
-    return out;
+    return out.take();
 }
 
 std::string htmlEscape(std::string_view text) {
-    std::string out;
-    out.reserve(text.size());
-    appendEscaped(out, text);
-    return out;
+    Writer out(text.size() + 16);
+    putEscaped(out, text);
+    return out.take();
 }
 
 std::string htmlText(const Grid& grid, std::string_view computer, std::string_view category) {
-    std::string out;
-    out.reserve(estimateSize(grid, 9) + 256);
-    out += "<html><head><meta charset=\"utf-8\"><title>Tavo - ";
-    appendEscaped(out, computer);
-    out += " - ";
-    appendEscaped(out, category);
-    out += "</title></head><body><table border='1'><tr>";
+    Writer out(estimateSize(grid, 9) + 256);
+    out.put("<html><head><meta charset=\"utf-8\"><title>Tavo - ");
+    putEscaped(out, computer);
+    out.put(" - ");
+    putEscaped(out, category);
+    out.put("</title></head><body><table border='1'><tr>");
     const int columns = grid.columnsCount();
     for (int i = 1; i <= columns; ++i) {
-        out += "<th>";
-        appendEscaped(out, grid.column(i).Text);
-        out += "</th>";
+        out.put("<th>");
+        putEscaped(out, grid.column(i).Text);
+        out.put("</th>");
     }
-    out += "</tr>";
+    out.put("</tr>");
     for (const std::size_t row : grid.shownOrder()) {
         const ListItem& item = grid.item(static_cast<int>(row) + 1);
-        out += "<tr>";
+        out.put("<tr>");
         switch (item.SmallIcon()) {
             case 1:
-                out += "<td style='background-color:lightgreen;'>";
+                out.put("<td style='background-color:lightgreen;'>");
                 break;
             case 2:
-                out += "<td style='background-color:gold;'>";
+                out.put("<td style='background-color:gold;'>");
                 break;
             case 3:
-                out += "<td style='background-color:red;'>";
+                out.put("<td style='background-color:red;'>");
                 break;
             default:
-                out += "<td>";
+                out.put("<td>");
                 break;
         }
-        appendEscaped(out, item.Text());
-        out += "</td>";
+        putEscaped(out, item.Text());
+        out.put("</td>");
         for (int n = 1; n < columns; ++n) {
-            out += "<td>";
-            appendEscaped(out, item.cell(n));
-            out += "</td>";
+            out.put("<td>");
+            putEscaped(out, item.cell(n));
+            out.put("</td>");
         }
-        out += "</tr>";
+        out.put("</tr>");
     }
-    out += "</table></body></html>";
-    return out;
+    out.put("</table></body></html>");
+    return out.take();
 }
 
 std::string exportTimeDigits(const std::tm& t) {
