@@ -1,7 +1,10 @@
 #include "platform/linux/wmi/inventory_classes.h"
 
+#include <algorithm>
 #include <cctype>
+#include <cstring>
 #include <ctime>
+#include <filesystem>
 #include <unordered_map>
 
 #include "platform/linux/wmi/inventory_text.h"
@@ -43,6 +46,57 @@ std::int64_t today() {
 }
 
 }  // namespace
+
+FaillockRules parseFaillockConf(std::string_view text) {
+    FaillockRules r;
+    for (std::string_view line : split(text, '\n')) {
+        line = inventory::trim(line.substr(0, line.find('#')));
+        if (line.empty()) continue;
+        const std::size_t eq = line.find('=');
+        const std::string_view key = inventory::trim(line.substr(0, eq));
+        const std::string_view value = eq == std::string_view::npos
+                                           ? std::string_view{}
+                                           : inventory::trim(line.substr(eq + 1));
+        const auto number = parseSigned(value);
+        if (key == "dir" && !value.empty()) r.dir = std::string(value);
+        if (key == "deny" && number) r.deny = *number;
+        if (key == "fail_interval" && number) r.failInterval = *number;
+        if (key == "unlock_time" && number) {
+            r.unlockTime = *number;
+            if (!r.rootUnlockTimeSet) r.rootUnlockTime = *number;
+        }
+        if (key == "root_unlock_time" && number) {
+            r.rootUnlockTime = *number;
+            r.rootUnlockTimeSet = true;
+        }
+        if (key == "even_deny_root") r.evenDenyRoot = true;
+    }
+    return r;
+}
+
+bool tallyLocksOut(std::string_view tally, const FaillockRules& rules, bool isRoot,
+                   std::int64_t now) {
+    if (rules.deny <= 0 || (isRoot && !rules.evenDenyRoot)) return false;
+    // Each record: source[52], reserved u16, status u16, time u64, in the
+    // machine's own byte order, as the module writes them.
+    constexpr std::size_t kRecord = 64;
+    constexpr std::uint16_t kValid = 0x1;
+    std::int64_t failures = 0, latest = 0;
+    for (std::size_t at = 0; at + kRecord <= tally.size(); at += kRecord) {
+        std::uint16_t status = 0;
+        std::uint64_t time = 0;
+        std::memcpy(&status, tally.data() + at + 54, sizeof status);
+        std::memcpy(&time, tally.data() + at + 56, sizeof time);
+        if (!(status & kValid)) continue;
+        const auto t = static_cast<std::int64_t>(time);
+        latest = std::max(latest, t);
+        if (t >= now - rules.failInterval) ++failures;
+    }
+    if (failures < rules.deny) return false;
+    const std::int64_t unlock = isRoot ? rules.rootUnlockTime : rules.unlockTime;
+    // unlock_time 0 keeps the account locked until an administrator resets it.
+    return !(unlock > 0 && latest + unlock < now);
+}
 
 std::vector<PasswdEntry> parsePasswd(std::string_view text) {
     std::vector<PasswdEntry> out;
@@ -97,6 +151,30 @@ std::string fullNameFromGecos(std::string_view gecos, std::string_view login) {
     return std::string(inventory::trim(name));
 }
 
+namespace {
+
+FaillockRules readFaillockRules(const SystemContext& ctx) {
+    const auto conf = ctx.readFile("/etc/security/faillock.conf");
+    return conf ? parseFaillockConf(*conf) : FaillockRules{};
+}
+
+// Whether repeated failed logins have locked the user out, from the tally
+// pam_faillock keeps (Debian's only lockout module). No tally file means no
+// recent failures; a tally that exists but cannot be read says nothing.
+std::optional<bool> isLockedOut(const SystemContext& ctx, const FaillockRules& rules,
+                                const std::string& user, bool isRoot, std::time_t now) {
+    if (user.find('/') != std::string::npos) return std::nullopt;
+    const std::string file = rules.dir + "/" + user;
+    std::error_code ec;
+    if (!std::filesystem::exists(ctx.path(file), ec))
+        return ec ? std::nullopt : std::optional(false);
+    const auto tally = ctx.readFile(file, 1 << 20);
+    if (!tally) return std::nullopt;
+    return tallyLocksOut(*tally, rules, isRoot, static_cast<std::int64_t>(now));
+}
+
+}  // namespace
+
 std::vector<Instance> produceUserAccounts(const SystemContext& ctx) {
     std::vector<Instance> out;
     const auto passwd = ctx.readFile("/etc/passwd");
@@ -107,6 +185,7 @@ std::vector<Instance> produceUserAccounts(const SystemContext& ctx) {
     }
     const std::string computer = ctx.computerName();
     const std::int64_t now = today();
+    const FaillockRules rules = readFaillockRules(ctx);
 
     for (const PasswdEntry& u : parsePasswd(*passwd)) {
         Instance a("Win32_UserAccount");
@@ -146,9 +225,9 @@ std::vector<Instance> produceUserAccounts(const SystemContext& ctx) {
                   sh->maxDays.has_value() && *sh->maxDays >= 0 && *sh->maxDays < 99999);
         }
         if (disabled) a.set("Disabled", *disabled);
-        // Repeated failed logins lock an account only where a module keeps a
-        // tally; with none on this system nobody is locked out.
-        if (sh) a.set("Lockout", false);
+        if (const auto locked = isLockedOut(ctx, rules, u.name, u.uid == 0, std::time(nullptr))) {
+            a.set("Lockout", *locked);
+        }
         a.set("Status", disabled.value_or(false) ? "Degraded" : "OK");
         out.push_back(std::move(a));
     }

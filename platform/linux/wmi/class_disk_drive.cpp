@@ -180,10 +180,11 @@ std::vector<Instance> produceDiskDrives(const SystemContext& ctx) {
             }
         }
 
+        std::error_code ec;
         std::int64_t partitions = 0;
         for (const auto& entry : inventory::listDirectory(ctx, dir)) {
             if (inventory::startsWith(entry, name) &&
-                std::filesystem::exists(ctx.path(dir + "/" + entry + "/partition"))) {
+                std::filesystem::exists(ctx.path(dir + "/" + entry + "/partition"), ec)) {
                 ++partitions;
             }
         }
@@ -206,7 +207,6 @@ std::vector<Instance> produceDiskDrives(const SystemContext& ctx) {
         d.set("CapabilityDescriptions", std::move(capNames));
 
         // The bus shows in the device's place in the sysfs tree.
-        std::error_code ec;
         const std::string real = std::filesystem::canonical(ctx.path(dir), ec).string();
         const bool usb = !ec && real.find("/usb") != std::string::npos;
         if (usb) {

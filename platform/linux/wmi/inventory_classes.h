@@ -83,6 +83,21 @@ std::vector<GroupEntry> parseGroup(std::string_view text);
 // "&" standing for the login name capitalised, as finger reads it.
 std::string fullNameFromGecos(std::string_view gecos, std::string_view login);
 
+// pam_faillock's settings (/etc/security/faillock.conf), with its defaults.
+struct FaillockRules {
+    std::string dir = "/var/run/faillock";
+    std::int64_t deny = 3;
+    std::int64_t failInterval = 900;  // seconds
+    std::int64_t unlockTime = 600;    // seconds; 0 never unlocks by itself
+    std::int64_t rootUnlockTime = 600;
+    bool rootUnlockTimeSet = false;
+    bool evenDenyRoot = false;
+};
+FaillockRules parseFaillockConf(std::string_view text);
+// Whether a user's failure tally (the raw records) locks the account at `now`.
+bool tallyLocksOut(std::string_view tally, const FaillockRules& rules, bool isRoot,
+                   std::int64_t now);
+
 // Win32_UserAccount from /etc/passwd and, where readable, /etc/shadow.
 std::vector<Instance> produceUserAccounts(const SystemContext& ctx);
 // Win32_Group from /etc/group.

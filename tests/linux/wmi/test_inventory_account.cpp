@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <cstring>
+#include <ctime>
+
 #include "inventory_test_support.h"
 #include "platform/linux/wmi/inventory_classes.h"
 
@@ -71,7 +74,8 @@ TEST(InventoryAccount, WithoutReadableShadowPasswordFieldsStayNull) {
     for (const auto& u : users) {
         EXPECT_TRUE(prop(u, "Disabled").isNull());
         EXPECT_TRUE(prop(u, "PasswordExpires").isNull());
-        EXPECT_TRUE(prop(u, "Lockout").isNull());
+        // No failure tally on record: nobody is locked out.
+        EXPECT_EQ(prop(u, "Lockout"), Value(false));
         EXPECT_EQ(prop(u, "Status"), Value("OK"));
     }
 }
@@ -91,6 +95,60 @@ TEST(InventoryAccount, GroupsAndTheBaseClassQueryMixBothKinds) {
     EXPECT_EQ(all.front().classDef().name, "Win32_UserAccount");
     EXPECT_EQ(all.back().classDef().name, "Win32_Group");
     for (const auto& g : groups) inventory_test::expectCimTypes(g);
+}
+
+// Tally records as pam_faillock writes them: source, reserved, status, time.
+std::string tally(std::initializer_list<std::pair<std::uint16_t, std::int64_t>> records) {
+    std::string out;
+    for (const auto& [status, time] : records) {
+        std::string r(64, '\0');
+        const std::uint64_t t = static_cast<std::uint64_t>(time);
+        std::memcpy(r.data() + 54, &status, sizeof status);
+        std::memcpy(r.data() + 56, &t, sizeof t);
+        out += r;
+    }
+    return out;
+}
+
+TEST(InventoryAccount, FailedLoginTallyLocksOutWithinItsRules) {
+    const FaillockRules defaults;
+    const std::int64_t now = 1'700'000'000;
+    EXPECT_TRUE(
+        tallyLocksOut(tally({{1, now - 10}, {1, now - 20}, {1, now - 30}}), defaults, false, now));
+    // An entry not marked valid does not count.
+    EXPECT_FALSE(
+        tallyLocksOut(tally({{1, now - 10}, {0, now - 20}, {1, now - 30}}), defaults, false, now));
+    // Failures older than the interval do not count.
+    EXPECT_FALSE(tallyLocksOut(tally({{1, now - 10}, {1, now - 20}, {1, now - 1000}}), defaults,
+                               false, now));
+    // The lock ends unlock_time after the last failure...
+    EXPECT_FALSE(tallyLocksOut(tally({{1, now - 700}, {1, now - 701}, {1, now - 702}}), defaults,
+                               false, now));
+    // ... unless it is 0, which waits for an administrator.
+    const FaillockRules strict =
+        parseFaillockConf("# site rules\ndeny = 2\nunlock_time = 0\neven_deny_root\n");
+    EXPECT_EQ(strict.deny, 2);
+    EXPECT_TRUE(tallyLocksOut(tally({{1, now - 700}, {1, now - 701}}), strict, false, now));
+    // Root is spared unless the rules say otherwise.
+    EXPECT_FALSE(tallyLocksOut(tally({{1, now}, {1, now}, {1, now}}), defaults, true, now));
+    EXPECT_TRUE(tallyLocksOut(tally({{1, now}, {1, now}}), strict, true, now));
+    // A torn last record is ignored rather than read past the end.
+    EXPECT_FALSE(tallyLocksOut(tally({{1, now}, {1, now}}) + "\x01\x02", defaults, false, now));
+}
+
+TEST(InventoryAccount, LockoutComesFromTheTallyInTheConfiguredFolder) {
+    inventory_test::TempTree tree;
+    tree.write("/etc/passwd",
+               "root:x:0:0:root:/root:/bin/bash\nalice:x:1000:1000::/home/alice:/bin/sh\n"
+               "bob:x:1001:1001::/home/bob:/bin/sh\n");
+    tree.write("/etc/security/faillock.conf", "dir = /run/tally\n");
+    const std::int64_t now = static_cast<std::int64_t>(std::time(nullptr));
+    tree.write("/run/tally/alice", tally({{1, now - 5}, {1, now - 4}, {1, now - 3}}));
+    tree.write("/run/tally/bob", tally({{1, now - 5}}));
+    const auto users = produceUserAccounts(tree.context());
+    EXPECT_EQ(prop(byKey(users, "Name", "alice"), "Lockout"), Value(true));
+    EXPECT_EQ(prop(byKey(users, "Name", "bob"), "Lockout"), Value(false));
+    EXPECT_EQ(prop(byKey(users, "Name", "root"), "Lockout"), Value(false));
 }
 
 }  // namespace
