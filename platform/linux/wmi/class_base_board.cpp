@@ -1,3 +1,4 @@
+#include "platform/linux/wmi/smbios.h"
 #include "platform/linux/wmi/system_classes.h"
 #include "platform/linux/wmi/system_sources.h"
 
@@ -27,6 +28,18 @@ std::vector<Instance> baseBoardInstances(const SystemContext& ctx) {
     }
     board.set("HostingBoard", true);
     board.set("PoweredOn", true);
+    // The board record's feature flags say how it sits in the machine.
+    for (const auto& t : readSmbiosTable(ctx)) {
+        if (t.type != 2) continue;
+        if (auto flags = t.byteAt(0x09)) {
+            board.set("HostingBoard", (*flags & 0x01) != 0);
+            board.set("RequiresDaughterBoard", (*flags & 0x02) != 0);
+            board.set("Removable", (*flags & 0x04) != 0);
+            board.set("Replaceable", (*flags & 0x08) != 0);
+            board.set("HotSwappable", (*flags & 0x10) != 0);
+        }
+        break;
+    }
     board.set("Status", "OK");
 
     std::vector<Instance> out;

@@ -1,3 +1,4 @@
+#include "platform/linux/wmi/smbios.h"
 #include "platform/linux/wmi/system_classes.h"
 #include "platform/linux/wmi/system_sources.h"
 
@@ -26,6 +27,26 @@ bool setRelease(Instance& inst, const std::optional<std::string>& text, const ch
     } catch (const std::exception&) {
         return false;
     }
+}
+
+// The firmware's feature bits as Windows lists them: bits 0-31 of the
+// characteristics word by number, then the two extension bytes as 40-47
+// and 48-55.
+wmi::Value::Array biosCharacteristics(const SmbiosStructure& t) {
+    wmi::Value::Array out;
+    const auto bits = t.qwordAt(0x0A);
+    if (!bits) return out;
+    for (int i = 0; i < 32; ++i) {
+        if (*bits & (std::uint64_t{1} << i)) out.emplace_back(i);
+    }
+    const std::size_t length = t.formatted.size();
+    for (std::size_t ext = 0; ext < 2 && 0x12 + ext < length; ++ext) {
+        const auto byte = t.byteAt(0x12 + ext).value_or(0);
+        for (int i = 0; i < 8; ++i) {
+            if (byte & (1u << i)) out.emplace_back(static_cast<int>(40 + 8 * ext) + i);
+        }
+    }
+    return out;
 }
 
 }  // namespace
@@ -63,6 +84,18 @@ std::vector<Instance> biosInstances(const SystemContext& ctx) {
     setRelease(bios, readAttribute(ctx, "/sys/class/dmi/id/ec_firmware_release"),
                "EmbeddedControllerMajorVersion", "EmbeddedControllerMinorVersion");
     bios.set("SMBIOSPresent", true);
+    if (auto ep = ctx.readFile("/sys/firmware/dmi/tables/smbios_entry_point", 4096)) {
+        if (auto v = parseSmbiosVersion(*ep)) {
+            bios.setInt("SMBIOSMajorVersion", v->first);
+            bios.setInt("SMBIOSMinorVersion", v->second);
+        }
+    }
+    for (const auto& t : readSmbiosTable(ctx)) {
+        if (t.type != 0) continue;
+        if (auto c = biosCharacteristics(t); !c.empty())
+            bios.set("BiosCharacteristics", std::move(c));
+        break;
+    }
     bios.set("PrimaryBIOS", true);
     bios.set("Status", "OK");
 

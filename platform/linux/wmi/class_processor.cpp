@@ -1,9 +1,11 @@
 #include <chrono>
 #include <cmath>
+#include <cstdio>
 #include <set>
 #include <thread>
 #include <tuple>
 
+#include "platform/linux/wmi/smbios.h"
 #include "platform/linux/wmi/system_classes.h"
 #include "platform/linux/wmi/system_sources.h"
 
@@ -122,6 +124,42 @@ std::optional<long long> frequencyMhz(const SystemContext& ctx, int cpu, const c
     return (*v + 500) / 1000;
 }
 
+// What the firmware's processor record (SMBIOS type 4) adds: the family
+// code Windows reports (not the CPUID family), the CPUID signature, the
+// socket's name, bus clock, voltage and the part's own labels.
+void setFromSmbios(Instance& p, const SmbiosStructure& t) {
+    if (auto name = t.stringAt(0x04)) p.set("SocketDesignation", *name);
+    if (auto family = t.byteAt(0x06)) {
+        // 0xFE: the code is in the wider "Processor Family 2" field.
+        if (*family == 0xFE) {
+            if (auto wide = t.wordAt(0x28)) p.setInt("Family", *wide);
+        } else {
+            p.setInt("Family", *family);
+        }
+    }
+    if (auto id = t.qwordAt(0x08); id && *id != 0) {
+        // Windows writes EDX before EAX of CPUID leaf 1.
+        char buf[17];
+        std::snprintf(buf, sizeof buf, "%08X%08X", static_cast<unsigned>(*id >> 32),
+                      static_cast<unsigned>(*id & 0xffffffffu));
+        p.set("ProcessorId", std::string(buf));
+    }
+    if (auto volt = t.byteAt(0x11)) {
+        if (*volt & 0x80) {
+            p.setInt("CurrentVoltage", *volt & 0x7f);  // tenths of a volt
+        } else if (*volt & 0x0f) {
+            p.setInt("VoltageCaps", *volt & 0x0f);
+        }
+    }
+    if (auto clock = t.wordAt(0x12); clock && *clock != 0) p.setInt("ExtClock", *clock);
+    if (auto status = t.byteAt(0x18)) p.setInt("CpuStatus", *status & 0x07);
+    if (auto upgrade = t.byteAt(0x19)) p.setInt("UpgradeMethod", *upgrade);
+    if (auto v = t.stringAt(0x20)) p.set("SerialNumber", *v);
+    if (auto v = t.stringAt(0x21)) p.set("AssetTag", *v);
+    if (auto v = t.stringAt(0x22)) p.set("PartNumber", *v);
+    if (auto c = t.wordAt(0x26)) p.setInt("Characteristics", *c);
+}
+
 }  // namespace
 
 std::vector<Instance> processorInstances(const SystemContext& ctx) {
@@ -151,6 +189,13 @@ std::vector<Instance> processorInstances(const SystemContext& ctx) {
         before = parseProcStatCpus(*first);
         std::this_thread::sleep_for(kLoadSampleInterval);
         if (auto second = ctx.readFile("/proc/stat")) after = parseProcStatCpus(*second);
+    }
+
+    // Firmware lists one record per socket, empty sockets included; the
+    // populated ones follow the kernel's package order.
+    std::vector<SmbiosStructure> firmware;
+    for (auto& t : readSmbiosTable(ctx)) {
+        if (t.type == 4 && t.byteAt(0x18).value_or(0) & 0x40) firmware.push_back(std::move(t));
     }
 
     std::vector<Instance> out;
@@ -247,6 +292,7 @@ std::vector<Instance> processorInstances(const SystemContext& ctx) {
             p.set("VMMonitorModeExtensions", hasFlag(b, {"vmx", "svm"}));
             p.set("SecondLevelAddressTranslationExtensions", hasFlag(b, {"ept", "npt"}));
         }
+        if (firmware.size() == sockets.size()) setFromSmbios(p, firmware[i]);
         if (before && after) {
             if (auto load = loadPercentage(*before, *after, s.cpus))
                 p.setInt("LoadPercentage", *load);

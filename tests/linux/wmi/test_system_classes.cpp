@@ -6,6 +6,7 @@
 
 #include "linux/wmi/cim_type_check.h"
 #include "platform/linux/wmi/provider.h"
+#include "platform/linux/wmi/smbios.h"
 #include "platform/linux/wmi/system_classes.h"
 #include "platform/linux/wmi/system_sources.h"
 
@@ -146,6 +147,35 @@ TEST(SystemParsers, FirmwareDatesAndCpuLists) {
     EXPECT_TRUE(parseCpuList("3-1,x").empty());
 }
 
+TEST(SystemParsers, SmbiosStructuresAndStrings) {
+    using namespace std::string_literals;
+    // type 4 naming strings 1 and 2 (and 0: none, 5: out of range), then a
+    // type 2 with an empty string set, the end marker, and junk after it.
+    const std::string table = "\x04\x08\x40\x00\x01\x00\x02\x05"s + "CPU0\0Acme\0\0"s +
+                              "\x02\x05\x02\x00\x09\0\0"s + "\x7f\x04\xff\xfe\0\0"s + "junk"s;
+    const auto all = parseSmbiosTable(table);
+    ASSERT_EQ(all.size(), 3u);
+    EXPECT_EQ(all[0].type, 4);
+    EXPECT_EQ(all[0].stringAt(0x04), "CPU0");
+    EXPECT_EQ(all[0].stringAt(0x06), "Acme");
+    EXPECT_FALSE(all[0].stringAt(0x05));  // index 0: no string
+    EXPECT_FALSE(all[0].stringAt(0x07));  // index past the set
+    EXPECT_FALSE(all[0].wordAt(0x07));    // past the formatted area
+    EXPECT_EQ(all[1].byteAt(0x04), 0x09);
+    EXPECT_TRUE(all[1].strings.empty());
+    EXPECT_EQ(all[2].type, 127);
+
+    // A table cut inside a string set keeps only the whole structures.
+    EXPECT_EQ(parseSmbiosTable(table.substr(0, 12)).size(), 0u);
+    EXPECT_EQ(parseSmbiosTable(table.substr(0, 22)).size(), 1u);
+    // A length below the header size is malformed: nothing from there on.
+    EXPECT_TRUE(parseSmbiosTable("\x04\x02\x00\x00\0\0"s).empty());
+
+    EXPECT_EQ(parseSmbiosVersion("_SM3_\x00\x18\x03\x05\x00"s), std::pair(3, 5));
+    EXPECT_EQ(parseSmbiosVersion("_SM_\x00\x1f\x02\x08"s), std::pair(2, 8));
+    EXPECT_FALSE(parseSmbiosVersion("_DMI_"));
+}
+
 // ---- classes over fixture trees -------------------------------------------
 
 TEST(SystemClasses, OperatingSystemFromFixture) {
@@ -222,6 +252,12 @@ TEST(SystemClasses, BiosAndBoardFromFixture) {
     EXPECT_EQ(val(bios[0], "EmbeddedControllerMinorVersion"), wmi::Value(10));
     EXPECT_EQ(val(bios[0], "BIOSVersion"), wmi::Value(wmi::Value::Array{wmi::Value("F.42")}));
     EXPECT_EQ(val(bios[0], "Status"), wmi::Value("OK"));
+    EXPECT_EQ(val(bios[0], "SMBIOSMajorVersion"), wmi::Value(3));
+    EXPECT_EQ(val(bios[0], "SMBIOSMinorVersion"), wmi::Value(3));
+    // Bits 4, 7, 11 of the word; ACPI (40), UEFI (50) and VM (51) from the extension bytes.
+    wmi::Value::Array bits;
+    for (int b : {4, 7, 11, 40, 50, 51}) bits.emplace_back(b);
+    EXPECT_EQ(val(bios[0], "BiosCharacteristics"), wmi::Value(bits));
 
     const auto board = baseBoardInstances(fixture(kTwoSockets));
     ASSERT_EQ(board.size(), 1u);
@@ -230,6 +266,10 @@ TEST(SystemClasses, BiosAndBoardFromFixture) {
     EXPECT_EQ(val(board[0], "Version"), wmi::Value("Rev 1.02"));
     EXPECT_EQ(val(board[0], "SerialNumber"), wmi::Value("MB123456789"));
     EXPECT_EQ(val(board[0], "Tag"), wmi::Value("Base Board"));
+    // Feature flags 0x09: hosting board, replaceable.
+    EXPECT_EQ(val(board[0], "HostingBoard"), wmi::Value(true));
+    EXPECT_EQ(val(board[0], "Replaceable"), wmi::Value(true));
+    EXPECT_EQ(val(board[0], "Removable"), wmi::Value(false));
 
     // A board without SMBIOS has neither object, rather than empty ones.
     EXPECT_TRUE(biosInstances(fixture(kArmBoard)).empty());
@@ -262,9 +302,14 @@ TEST(SystemClasses, ProcessorPerSocketFromFixture) {
         EXPECT_EQ(val(p, "SystemName"), wmi::Value("BENCH3"));
         // The fixture's counters never move: no load figure rather than 0 %.
         EXPECT_TRUE(val(p, "LoadPercentage").isNull());
-        // SMBIOS-only facts stay null.
-        EXPECT_TRUE(val(p, "Family").isNull());
-        EXPECT_TRUE(val(p, "ProcessorId").isNull());
+        // From the firmware's records of the two populated sockets (a third is empty).
+        EXPECT_EQ(val(p, "SocketDesignation"), wmi::Value("CPU" + std::to_string(i + 1)));
+        EXPECT_EQ(val(p, "Family"), wmi::Value(179));
+        EXPECT_EQ(val(p, "ProcessorId"), wmi::Value("BFEBFBFF00050654"));
+        EXPECT_EQ(val(p, "ExtClock"), wmi::Value(100));
+        EXPECT_EQ(val(p, "CurrentVoltage"), wmi::Value(16));
+        EXPECT_EQ(val(p, "PartNumber"), wmi::Value("PN-6128"));
+        EXPECT_TRUE(val(p, "AssetTag").isNull());
     }
     // cpufreq where the kernel has it, else the "cpu MHz" reading.
     EXPECT_EQ(val(cpus[0], "CurrentClockSpeed"), wmi::Value(2900));
@@ -281,6 +326,8 @@ TEST(SystemClasses, ArmBoardWithoutSocketIds) {
     EXPECT_TRUE(val(cpus[0], "Manufacturer").isNull());
     EXPECT_TRUE(val(cpus[0], "Caption").isNull());
     EXPECT_TRUE(val(cpus[0], "VMMonitorModeExtensions").isNull());
+    EXPECT_TRUE(val(cpus[0], "Family").isNull());
+    EXPECT_TRUE(val(cpus[0], "ProcessorId").isNull());
 
     const auto os = operatingSystemInstances(ctx);
     ASSERT_EQ(os.size(), 1u);
