@@ -87,8 +87,10 @@ std::optional<unsigned long long> statusField(std::string_view status, std::stri
 // Command lines whose read hung in an earlier pass (a process in
 // uninterruptible sleep holding its memory map); they are not read again
 // until that read returns, so no pass waits on them twice.
-std::mutex gHungMutex;
-std::set<std::string> gHung;
+// Never destroyed: a reader still stuck when the program exits may touch
+// them after static destructors would have run.
+std::mutex& gHungMutex = *new std::mutex;
+std::set<std::string>& gHung = *new std::set<std::string>;
 
 struct CmdlineBatch {
     std::mutex mutex;

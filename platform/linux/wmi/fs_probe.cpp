@@ -23,7 +23,10 @@ class StatvfsProbe : public FsProbe {
 }  // namespace
 
 std::shared_ptr<FsProbe> makeStatvfsProbe() {
-    return std::make_shared<StatvfsProbe>();
+    // One for the whole program, so a mount still stuck from an earlier
+    // provider's pass is remembered however often contexts are made.
+    static const std::shared_ptr<FsProbe> probe = std::make_shared<StatvfsProbe>();
+    return probe;
 }
 
 std::vector<std::optional<FsStats>> statAll(const std::shared_ptr<FsProbe>& probe,
