@@ -74,7 +74,8 @@ std::optional<std::array<std::uint64_t, 4>> scsiAddress(const std::filesystem::p
     std::error_code ec;
     const auto target = std::filesystem::read_symlink(device, ec);
     if (ec) return std::nullopt;
-    const auto parts = inventory::split(target.filename().string(), ':');
+    const std::string leaf = target.filename().string();
+    const auto parts = inventory::split(leaf, ':');
     if (parts.size() != 4) return std::nullopt;
     std::array<std::uint64_t, 4> hctl{};
     for (std::size_t i = 0; i < 4; ++i) {
