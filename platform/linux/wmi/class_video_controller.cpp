@@ -138,8 +138,9 @@ std::vector<Instance> produceVideoControllers(const SystemContext& ctx) {
         }
         cards.push_back(c);
     }
+    // card2 before card10: by number, the digits compared as text of equal length.
     std::sort(cards.begin(), cards.end(), [](const Card& a, const Card& b) {
-        return std::stoi(a.name.substr(4)) < std::stoi(b.name.substr(4));
+        return a.name.size() != b.name.size() ? a.name.size() < b.name.size() : a.name < b.name;
     });
 
     // Display controllers on PCI (class 03xxxx), including those no driver

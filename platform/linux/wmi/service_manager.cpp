@@ -3,10 +3,9 @@
 #include <systemd/sd-bus.h>
 #include <systemd/sd-daemon.h>
 
-#include <condition_variable>
-#include <mutex>
 #include <string_view>
-#include <thread>
+
+#include "platform/linux/wmi/deadline.h"
 
 namespace tavo::linuxwmi {
 
@@ -134,33 +133,15 @@ class SystemdManager : public ServiceManager {
         // daemon could otherwise try to start one on our behalf.
         if (address_.empty() && sd_booted() <= 0) return std::nullopt;
 
-        // The query runs on its own thread so that a bus that accepts the
-        // connection and then never answers cannot hold the pass: past the
-        // deadline we return and the thread finishes on its own.
-        struct Shared {
-            std::mutex mutex;
-            std::condition_variable done;
-            bool finished = false;
-            std::optional<std::vector<UnitStatus>> result;
-        };
-        auto shared = std::make_shared<Shared>();
-        const Clock::time_point end = Clock::now() + deadline;
-        // The worker stops asking for per-unit details a little before the
-        // deadline, so that a slow but live manager still delivers its list.
+        // The query runs on a worker so that a bus that accepts the
+        // connection and then never answers cannot hold the pass. The worker
+        // stops asking for per-unit details a little before the deadline, so
+        // that a slow but live manager still delivers its list.
         const Clock::time_point workEnd = Clock::now() + deadline * 4 / 5;
-        std::thread([shared, address = address_, workEnd] {
-            auto result = queryManager(address, workEnd);
-            std::lock_guard lock(shared->mutex);
-            shared->result = std::move(result);
-            shared->finished = true;
-            shared->done.notify_all();
-        }).detach();
-
-        std::unique_lock lock(shared->mutex);
-        if (!shared->done.wait_until(lock, end, [&] { return shared->finished; })) {
-            return std::nullopt;
-        }
-        return std::move(shared->result);
+        auto listed = callWithDeadline(
+            deadline, [address = address_, workEnd] { return queryManager(address, workEnd); });
+        if (!listed) return std::nullopt;
+        return std::move(*listed);
     }
 
   private:
