@@ -11,9 +11,15 @@ namespace tavo {
 
 // Every object of `wmiclass` with all its properties ("SELECT * FROM " + class).
 // `onepass` is the 16-bit flag of the dispatch table: -1 one-pass, 0 periodic.
+// Raises nothing: when the service cannot be reached or the query fails, the
+// grid shows one "*" row with the warning lamp and the error as its tool tip.
 void GetResults(ReportContext& ctx, const std::string& wmiclass, std::int16_t& onepass);
-void DriveMon(ReportContext& ctx);
-void NetMon(ReportContext& ctx);
-void PrintMon(ReportContext& ctx);
+
+// The monitors write the rows under the columns the window laid out for their
+// category. When connecting or querying fails they leave the previous rows
+// and raise tavo::Error (and only tavo::Error) for the cycle to report.
+void DriveMon(ReportContext& ctx);  // one-pass: always ends with ctx.endOfPass()
+void NetMon(ReportContext& ctx);    // periodic
+void PrintMon(ReportContext& ctx);  // periodic
 
 }  // namespace tavo
