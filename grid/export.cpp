@@ -56,6 +56,7 @@ class Writer {
   public:
     explicit Writer(std::size_t estimate) { growTo(std::max<std::size_t>(estimate, 64)); }
     void put(std::string_view s) {
+        if (s.empty()) return;  // an empty view may carry no pointer at all
         reserve(s.size());
         std::memcpy(out_.data() + used_, s.data(), s.size());
         used_ += s.size();
