@@ -19,13 +19,6 @@
 #endif
 
 #ifdef TAVO_HAVE_SMBCLIENT
-// libsmbclient 4.17 keeps about a hundred bytes of talloc memory per server
-// session past smbc_free_context; that is the library's, not ours, and the
-// leak check of the sanitizer build would otherwise fail on it.
-extern "C" const char* __lsan_default_suppressions() {
-    return "leak:libtalloc.so\n";
-}
-
 namespace tavo::linuxwnet {
 namespace {
 
