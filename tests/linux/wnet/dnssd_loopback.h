@@ -4,7 +4,9 @@
 // avahi-daemon that only uses lo, and avahi-publish announcing hosts. The
 // process's DBUS_SYSTEM_BUS_ADDRESS points at the private bus while it runs.
 
+#include <fcntl.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -58,6 +60,39 @@ inline std::string withDir(std::string text, const std::string& dir) {
     return text;
 }
 
+// The daemon's pid file has one fixed place, so two test programs running at
+// once (ctest -j) cannot each start a private daemon: each holds this lock
+// from start until its daemons have stopped.
+inline constexpr const char* kLockPath = "/tmp/tavo-dnssd-test.lock";
+
+class MachineWideLock {
+  public:
+    explicit MachineWideLock(const char* path) : path_(path) {}
+    ~MachineWideLock() {
+        if (fd_ >= 0) close(fd_);  // closing releases the lock
+    }
+    MachineWideLock(const MachineWideLock&) = delete;
+    MachineWideLock& operator=(const MachineWideLock&) = delete;
+
+    bool acquire(std::chrono::seconds patience) {
+        if (fd_ < 0) fd_ = open(path_, O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+        if (fd_ < 0) return false;
+        return waitFor(patience, [&] { return flock(fd_, LOCK_EX | LOCK_NB) == 0; });
+    }
+
+    static bool heldElsewhere(const char* path) {
+        const int fd = open(path, O_RDWR | O_CLOEXEC);
+        if (fd < 0) return false;
+        const bool held = flock(fd, LOCK_EX | LOCK_NB) != 0;
+        close(fd);
+        return held;
+    }
+
+  private:
+    const char* path_;
+    int fd_ = -1;
+};
+
 class DnsSdLoopback {
   public:
     DnsSdLoopback() = default;
@@ -74,7 +109,9 @@ class DnsSdLoopback {
             if (!onPath(p)) return std::string(p) + " is not installed (packages/netenum.txt)";
         // The daemon's pid file has a fixed place: a running system daemon
         // cannot be joined by a private one.
-        if (const std::string pid = slurp("/run/avahi-daemon/pid"); !pid.empty()) {
+        // A daemon another test program started is no reason to skip: start() waits for it.
+        if (const std::string pid = slurp("/run/avahi-daemon/pid");
+            !pid.empty() && !MachineWideLock::heldElsewhere(kLockPath)) {
             const int running = std::atoi(pid.c_str());
             if (running > 0 && kill(running, 0) == 0)
                 return "an avahi-daemon already runs on this machine (pid " +
@@ -86,6 +123,7 @@ class DnsSdLoopback {
     // Starts the bus and the daemon and publishes each (host, service type);
     // returns what went wrong, or an empty text once all are announced.
     std::string start(const std::vector<std::pair<std::string, std::string>>& hosts) {
+        if (!lock_.acquire(120s)) return "another test kept the private avahi-daemon for 2 minutes";
         if (!fs::exists("/run/avahi-daemon")) peers_.removeAfterwards("/run/avahi-daemon");
         const fs::path dir = peers_.dir();
         if (dir.empty()) return "no temporary directory";
@@ -123,6 +161,7 @@ class DnsSdLoopback {
     }
 
   private:
+    MachineWideLock lock_{kLockPath};  // declared first: released last
     Peers peers_{"tavo-dnssd"};
     bool busSet_ = false;
 };
