@@ -1,6 +1,8 @@
+// windows.h must come first: oleauto.h relies on its base types.
+#include <windows.h>
+
 #include <gtest/gtest.h>
 #include <oleauto.h>
-#include <windows.h>
 
 #include "platform/windows/variant_value.h"
 
