@@ -166,6 +166,10 @@ void addColumns(tavo::grid::Grid& grid, const ColumnSpec (&columns)[N]) {
 
 }  // namespace
 
+// Frameless: the window draws its own title bar with its own maximise and
+// close pictures, and a system frame around it would show two title bars
+// with two sets of buttons. Moving goes through the caption (the window
+// system's own move where it keeps placing to itself, as on Wayland).
 Main::Main(MainServices services, QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::FramelessWindowHint), services_(std::move(services)) {
     if (!services_.dialogs) services_.dialogs = std::make_shared<QtDialogs>();
