@@ -12,7 +12,7 @@ ifneq ($(shell command -v ccache 2>/dev/null),)
   export CCACHE_BASEDIR := $(CURDIR)
 endif
 
-.PHONY: all deps build run test asan test-asan test-windows bench install clean format
+.PHONY: all deps build run test asan test-asan test-windows bench install clean format format-check
 
 all: build
 
@@ -56,7 +56,13 @@ install: build
 	cmake --install $(BUILD_DIR)
 
 format:
+	@scripts/install-deps.sh packages/optional-format.txt
 	clang-format -i $$(git ls-files '*.cpp' '*.h')
+
+# Fails on any file that the project's .clang-format would change.
+format-check:
+	@scripts/install-deps.sh packages/optional-format.txt
+	clang-format --dry-run -Werror $$(git ls-files '*.cpp' '*.h')
 
 clean:
 	rm -rf build

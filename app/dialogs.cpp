@@ -5,8 +5,8 @@
 #include <QMessageBox>
 
 std::optional<QString> QtDialogs::chooseFolder(QWidget* owner, const QString& title) {
-    const QString dir = QFileDialog::getExistingDirectory(owner, title, QString(),
-                                                          QFileDialog::ShowDirsOnly);
+    const QString dir =
+        QFileDialog::getExistingDirectory(owner, title, QString(), QFileDialog::ShowDirsOnly);
     if (dir.isEmpty()) return std::nullopt;
     return dir;
 }
@@ -17,10 +17,18 @@ Dialogs::Answer QtDialogs::message(QWidget* owner, const QString& text, const QS
     box.setWindowTitle(caption);
     box.setText(text);
     switch (icon) {
-        case Icon::None: box.setIcon(QMessageBox::NoIcon); break;
-        case Icon::Information: box.setIcon(QMessageBox::Information); break;
-        case Icon::Warning: box.setIcon(QMessageBox::Warning); break;
-        case Icon::Critical: box.setIcon(QMessageBox::Critical); break;
+        case Icon::None:
+            box.setIcon(QMessageBox::NoIcon);
+            break;
+        case Icon::Information:
+            box.setIcon(QMessageBox::Information);
+            break;
+        case Icon::Warning:
+            box.setIcon(QMessageBox::Warning);
+            break;
+        case Icon::Critical:
+            box.setIcon(QMessageBox::Critical);
+            break;
     }
     if (buttons == Buttons::YesNo) {
         box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
@@ -36,4 +44,6 @@ bool QtDialogs::openDocument(const QString& path) {
     return QDesktopServices::openUrl(QUrl::fromLocalFile(path));
 }
 
-bool QtDialogs::openUrl(const QUrl& url) { return QDesktopServices::openUrl(url); }
+bool QtDialogs::openUrl(const QUrl& url) {
+    return QDesktopServices::openUrl(url);
+}

@@ -9,7 +9,7 @@ class QWidget;
 // Folder choice, message boxes and document opening, behind one small
 // interface so tests answer them without a person.
 class Dialogs {
-public:
+  public:
     enum class Buttons { Ok, YesNo };
     enum class Icon { None, Information, Warning, Critical };
     enum class Answer { Ok, Yes, No };
@@ -28,7 +28,7 @@ public:
 
 // The real dialogs (QFileDialog, QMessageBox, QDesktopServices).
 class QtDialogs : public Dialogs {
-public:
+  public:
     std::optional<QString> chooseFolder(QWidget* owner, const QString& title) override;
     Answer message(QWidget* owner, const QString& text, const QString& caption, Buttons buttons,
                    Icon icon) override;

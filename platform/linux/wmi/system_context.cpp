@@ -1,9 +1,9 @@
 #include "platform/linux/wmi/system_context.h"
 
 #include "platform/linux/wmi/fs_probe.h"
+#include "platform/linux/wmi/net_probe.h"
 #include "platform/linux/wmi/print_system.h"
 #include "platform/linux/wmi/service_manager.h"
-#include "platform/linux/wmi/net_probe.h"
 
 #include <unistd.h>
 
