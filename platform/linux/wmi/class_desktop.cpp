@@ -1,6 +1,9 @@
+#include <cctype>
 #include <cstdlib>
 #include <sstream>
+#include <variant>
 
+#include "platform/linux/wmi/gvdb.h"
 #include "platform/linux/wmi/service_classes.h"
 
 namespace tavo::linuxwmi {
@@ -201,6 +204,83 @@ void readFeh(const SystemContext& ctx, const std::string& home, Settings& s) {
     s.stretched = how == "scale" || how == "fill" || how == "max";
 }
 
+// A file:// URI as a path ("%20" back to a blank); any other URI as it is.
+std::string pathOfUri(const std::string& uri) {
+    if (!uri.starts_with("file://")) return uri;
+    std::string path;
+    for (std::size_t i = 7; i < uri.size(); ++i) {
+        if (uri[i] == '%' && i + 2 < uri.size() &&
+            std::isxdigit(static_cast<unsigned char>(uri[i + 1])) &&
+            std::isxdigit(static_cast<unsigned char>(uri[i + 2]))) {
+            path += static_cast<char>(std::stoi(uri.substr(i + 1, 2), nullptr, 16));
+            i += 2;
+        } else {
+            path += uri[i];
+        }
+    }
+    return path;
+}
+
+// GNOME, Cinnamon and MATE keep their settings in dconf. What a user changed
+// is in ~/.config/dconf/user; a key still at its default is absent there, and
+// then the setting stays unknown rather than guessed.
+void readDconf(const SystemContext& ctx, const std::string& home, Settings& s) {
+    const auto file = ctx.readFile(home + "/.config/dconf/user");
+    if (!file) return;
+    const auto db = readGvdb(*file);
+    auto text = [&](const std::string& key) -> std::optional<std::string> {
+        const auto it = db.find(key);
+        if (it == db.end() || !std::holds_alternative<std::string>(it->second)) return {};
+        return std::get<std::string>(it->second);
+    };
+    auto flag = [&](const std::string& key) -> std::optional<bool> {
+        const auto it = db.find(key);
+        if (it == db.end() || !std::holds_alternative<bool>(it->second)) return {};
+        return std::get<bool>(it->second);
+    };
+    auto number = [&](const std::string& key) -> std::optional<std::int64_t> {
+        const auto it = db.find(key);
+        if (it == db.end() || !std::holds_alternative<std::int64_t>(it->second)) return {};
+        return std::get<std::int64_t>(it->second);
+    };
+
+    struct Desktop {
+        const char* background;  // its picture-options key sits beside the picture
+        const char* picture;
+        const char* screensaver;
+        const char* idleDelay;
+        int idleDelayUnit;  // seconds per unit
+    };
+    static constexpr Desktop kDesktops[] = {
+        {"/org/gnome/desktop/background/", "picture-uri", "/org/gnome/desktop/screensaver/",
+         "/org/gnome/desktop/session/idle-delay", 1},
+        {"/org/cinnamon/desktop/background/", "picture-uri", "/org/cinnamon/desktop/screensaver/",
+         "/org/cinnamon/desktop/session/idle-delay", 1},
+        {"/org/mate/desktop/background/", "picture-filename", "/org/mate/screensaver/",
+         "/org/mate/desktop/session/idle-delay", 60},
+    };
+    for (const Desktop& d : kDesktops) {
+        const std::string background = d.background;
+        if (auto picture = text(background + d.picture); picture && !s.wallpaper) {
+            s.wallpaper = pathOfUri(*picture);
+            // wallpaper is tiling; scaled, stretched, zoom and spanned fill the screen.
+            if (auto how = text(background + "picture-options")) {
+                s.tiled = *how == "wallpaper";
+                s.stretched =
+                    *how == "scaled" || *how == "stretched" || *how == "zoom" || *how == "spanned";
+            }
+        }
+        const std::string saver = d.screensaver;
+        if (auto on = flag(saver + "idle-activation-enabled"); on && !s.saverActive) {
+            s.saverActive = *on;
+        }
+        if (auto lock = flag(saver + "lock-enabled"); lock && !s.saverSecure) s.saverSecure = *lock;
+        if (auto delay = number(d.idleDelay); delay && *delay >= 0 && !s.saverTimeout) {
+            s.saverTimeout = *delay * d.idleDelayUnit;
+        }
+    }
+}
+
 bool isLoginShell(const std::string& shell) {
     if (shell.empty()) return false;
     const std::string base = shell.substr(shell.rfind('/') + 1);
@@ -231,6 +311,7 @@ std::vector<Instance> produceDesktops(const SystemContext& ctx) {
 
         Settings s;
         if (home != "/") {
+            readDconf(ctx, home, s);
             readKde(ctx, home, s);
             readXfce(ctx, home, s);
             readXscreensaver(ctx, home, s);

@@ -78,7 +78,8 @@ TEST(Desktops, OnePerLoginAccountWithWhatItsFilesState) {
     std::vector<std::string> names;
     for (const auto& [n, d] : by) names.push_back(n);
     EXPECT_EQ(names, (std::vector<std::string>{computer + "\\alice", computer + "\\bob",
-                                               computer + "\\carol", computer + "\\root"}));
+                                               computer + "\\carol", computer + "\\dave",
+                                               computer + "\\root"}));
 
     const Instance& alice = *by.at(computer + "\\alice");  // KDE
     EXPECT_EQ(v(alice, "Wallpaper"),
@@ -99,6 +100,16 @@ TEST(Desktops, OnePerLoginAccountWithWhatItsFilesState) {
     EXPECT_EQ(v(carol, "WallpaperTiled"), wmi::Value(true));
     EXPECT_EQ(v(carol, "ScreenSaverTimeout"), wmi::Value(750));
     EXPECT_EQ(v(carol, "ScreenSaverSecure"), wmi::Value(true));
+
+    // GNOME: dconf's database, made from tests/data/services/dconf-keyfiles
+    // with `dconf compile`.
+    const Instance& dave = *by.at(computer + "\\dave");
+    EXPECT_EQ(v(dave, "Wallpaper"), wmi::Value("/home/dave/Pictures/Lake at dawn.jpg"));
+    EXPECT_EQ(v(dave, "WallpaperStretched"), wmi::Value(true));
+    EXPECT_EQ(v(dave, "WallpaperTiled"), wmi::Value(false));
+    EXPECT_EQ(v(dave, "ScreenSaverActive"), wmi::Value(true));
+    EXPECT_EQ(v(dave, "ScreenSaverSecure"), wmi::Value(false));
+    EXPECT_EQ(v(dave, "ScreenSaverTimeout"), wmi::Value(300));
 
     // Nothing stated: nothing shown.
     const Instance& root = *by.at(computer + "\\root");
