@@ -270,8 +270,9 @@ class RoutingFactory : public ConnectionFactory {
         if (!remote_) {
             throw Error(errc::kServerUnavailable,
                         "The computer \"" + computer +
-                            "\" is unavailable: remote computers cannot be reached yet; "
-                            "only this computer can be queried");
+                            "\" cannot be reached: here Tavo reports only on this computer "
+                            "(its name, \".\" or \"localhost\"); other computers are reached "
+                            "through Tavo on Windows");
         }
         return remote_->connect(computer);
     }
