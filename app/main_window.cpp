@@ -13,6 +13,7 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPushButton>
+#include <QSizeGrip>
 #include <QTime>
 #include <QTimer>
 #include <QTreeView>
@@ -309,6 +310,10 @@ void Main::buildControls() {
     paint(website, std::nullopt, QColor(0, 0, 0xFF));
     website->setCursor(Qt::PointingHandCursor);
     website->installEventFilter(this);
+
+    sizeGrip = new QSizeGrip(this);
+    sizeGrip->setObjectName(QStringLiteral("sizeGrip"));
+    sizeGrip->resize(sizeGrip->sizeHint());
 
     tmrPing = new QTimer(this);
     tmrPing->setObjectName(QStringLiteral("tmrPing"));
@@ -631,6 +636,7 @@ void Main::Form_Resize() {
     const double gridTop = twips(Results->y());
     const double gridHeight = H - gridTop - captionHeight - stripHeight - kWebsiteGap;
     Results->resize(px(W - kRightMargin), std::max(0, px(gridHeight)));
+    if (sizeGrip) sizeGrip->move(width() - sizeGrip->width(), height() - sizeGrip->height());
 }
 
 void Main::lblCaption_MouseDown(Qt::MouseButton, QPointF at) {

@@ -15,6 +15,7 @@
 class DropDownCombo;
 class ResultsModel;
 class QLabel;
+class QSizeGrip;
 class QLineEdit;
 class QMenu;
 class QPushButton;
@@ -113,6 +114,9 @@ class Main : public QWidget, public tavo::ReportContext {
     QLabel* website = nullptr;
     QTimer* tmrPing = nullptr;
     QMenu* mnuComputer = nullptr;
+    // Not a design control: without a system frame, the corner grip is how
+    // the window is resized by hand.
+    QSizeGrip* sizeGrip = nullptr;
 
     // Last sort order applied by a column click: 0 ascending, 1 descending.
     std::int32_t sortdirection_ = 0;

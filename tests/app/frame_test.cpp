@@ -2,6 +2,7 @@
 // target computer menu.
 #include <QMenu>
 #include <QMouseEvent>
+#include <QSizeGrip>
 #include <QTest>
 #include <QTreeView>
 
@@ -108,6 +109,33 @@ TEST_F(FrameTest, DragMovesByThePointersTravelWithAnyButton) {
         mouse(caption, QEvent::MouseMove, QPoint(90, 9), Qt::NoButton);
         EXPECT_EQ(window->pos(), after) << "no move after release";
     }
+}
+
+TEST_F(FrameTest, TheCornerGripResizesTheFramelessWindow) {
+    window->show();
+    auto* grip = window->findChild<QSizeGrip*>(QStringLiteral("sizeGrip"));
+    ASSERT_NE(grip, nullptr);
+    for (QSize size : {QSize(700, 400), QSize(607, 234)}) {
+        window->resize(size);
+        EXPECT_TRUE(grip->isVisible());
+        EXPECT_EQ(grip->geometry().bottomRight(), QPoint(size.width() - 1, size.height() - 1));
+        // It covers neither the website link nor the grid.
+        EXPECT_FALSE(grip->geometry().intersects(label("website")->geometry()));
+        EXPECT_FALSE(grip->geometry().intersects(control<QTreeView>("Results")->geometry()));
+    }
+
+    // Dragging it by (40, 30) makes the window that much larger, and the
+    // layout follows. (The grip keeps the window on its screen: the test
+    // screen is 800 x 600.)
+    window->move(0, 0);
+    const QSize before = window->size();
+    const QPoint at = grip->rect().center();
+    mouse(grip, QEvent::MouseButtonPress, at, Qt::LeftButton);
+    mouse(grip, QEvent::MouseMove, at + QPoint(40, 30), Qt::LeftButton);
+    mouse(grip, QEvent::MouseButtonRelease, at + QPoint(40, 30), Qt::LeftButton);
+    QTest::qWait(0);
+    EXPECT_EQ(window->size(), before + QSize(40, 30));
+    expectLayout(window->width(), window->height());
 }
 
 TEST_F(FrameTest, CloseEndsTheCycleWithTheWindow) {
