@@ -1,12 +1,15 @@
 #include "app/dialogs.h"
 
 #include <QDesktopServices>
+#include <QDir>
 #include <QFileDialog>
 #include <QMessageBox>
 
 std::optional<QString> QtDialogs::chooseFolder(QWidget* owner, const QString& title) {
-    const QString dir =
-        QFileDialog::getExistingDirectory(owner, title, QString(), QFileDialog::ShowDirsOnly);
+    // The browser starts at the top of the user's own files, as the shell's
+    // namespace root does on Windows, not in whatever folder Tavo was started from.
+    const QString dir = QFileDialog::getExistingDirectory(owner, title, QDir::homePath(),
+                                                          QFileDialog::ShowDirsOnly);
     if (dir.isEmpty()) return std::nullopt;
     return dir;
 }
