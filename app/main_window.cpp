@@ -170,7 +170,8 @@ void addColumns(tavo::grid::Grid& grid, const ColumnSpec (&columns)[N]) {
 // Frameless: the window draws its own title bar with its own maximise and
 // close pictures, and a system frame around it would show two title bars
 // with two sets of buttons. Moving goes through the caption (the window
-// system's own move where it keeps placing to itself, as on Wayland).
+// system's own move where it keeps placing to itself, as on Wayland), and
+// resizing through the corner grip.
 Main::Main(MainServices services, QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::FramelessWindowHint), services_(std::move(services)) {
     if (!services_.dialogs) services_.dialogs = std::make_shared<QtDialogs>();
@@ -636,7 +637,7 @@ void Main::Form_Resize() {
     const double gridTop = twips(Results->y());
     const double gridHeight = H - gridTop - captionHeight - stripHeight - kWebsiteGap;
     Results->resize(px(W - kRightMargin), std::max(0, px(gridHeight)));
-    if (sizeGrip) sizeGrip->move(width() - sizeGrip->width(), height() - sizeGrip->height());
+    sizeGrip->move(width() - sizeGrip->width(), height() - sizeGrip->height());
 }
 
 void Main::lblCaption_MouseDown(Qt::MouseButton, QPointF at) {

@@ -228,21 +228,15 @@ void readDconf(const SystemContext& ctx, const std::string& home, Settings& s) {
     const auto file = ctx.readFile(home + "/.config/dconf/user");
     if (!file) return;
     const auto db = readGvdb(*file);
-    auto text = [&](const std::string& key) -> std::optional<std::string> {
+    // A value of the expected kind, or nothing (absent, or of another kind).
+    auto value = [&]<typename T>(const std::string& key) -> std::optional<T> {
         const auto it = db.find(key);
-        if (it == db.end() || !std::holds_alternative<std::string>(it->second)) return {};
-        return std::get<std::string>(it->second);
+        if (it == db.end() || !std::holds_alternative<T>(it->second)) return std::nullopt;
+        return std::get<T>(it->second);
     };
-    auto flag = [&](const std::string& key) -> std::optional<bool> {
-        const auto it = db.find(key);
-        if (it == db.end() || !std::holds_alternative<bool>(it->second)) return {};
-        return std::get<bool>(it->second);
-    };
-    auto number = [&](const std::string& key) -> std::optional<std::int64_t> {
-        const auto it = db.find(key);
-        if (it == db.end() || !std::holds_alternative<std::int64_t>(it->second)) return {};
-        return std::get<std::int64_t>(it->second);
-    };
+    auto text = [&](const std::string& key) { return value.operator()<std::string>(key); };
+    auto flag = [&](const std::string& key) { return value.operator()<bool>(key); };
+    auto number = [&](const std::string& key) { return value.operator()<std::int64_t>(key); };
 
     struct Desktop {
         const char* background;  // its picture-options key sits beside the picture
