@@ -274,15 +274,43 @@ std::string pathToUtf8(const std::filesystem::path& path) {
     return std::string(u8.begin(), u8.end());
 }
 
+namespace {
+
+// The most bytes a file name may have (the file systems Tavo writes to count
+// bytes, or UTF-16 units, which UTF-8 never has fewer of), less the room
+// writeNewFile needs for its " (9999)" when the name is taken.
+constexpr std::size_t kNameBytes = 255;
+constexpr std::size_t kSuffixRoom = 7;
+
+// `text` cut to at most `bytes` bytes, never inside a UTF-8 sequence.
+std::string_view utf8Prefix(std::string_view text, std::size_t bytes) {
+    if (text.size() <= bytes) return text;
+    std::size_t end = bytes;
+    while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) --end;
+    return text.substr(0, end);
+}
+
+}  // namespace
+
 std::filesystem::path exportFileName(const std::filesystem::path& folder, std::string_view computer,
                                      std::string_view category, const std::tm& localTime,
                                      std::string_view extension) {
-    std::string name = fileNameSafe(computer);
+    std::string host = fileNameSafe(computer);
+    // A name that starts with a dot is hidden from the user who just made it.
+    for (char& c : host) {
+        if (c != '.') break;
+        c = '_';
+    }
+    const std::string what = fileNameSafe(category);
+    const std::string tail = "_" + exportTimeDigits(localTime) + fileNameSafe(extension);
+    // A long computer text (a DNS name may have 253 bytes) gives way first, so
+    // the time and the extension always survive.
+    const std::size_t room = kNameBytes - kSuffixRoom;
+    const std::size_t fixed = std::min(what.size(), room / 2) + 1 + tail.size();
+    std::string name(utf8Prefix(host, room > fixed ? room - fixed : 0));
     name += '-';
-    name += fileNameSafe(category);
-    name += '_';
-    name += exportTimeDigits(localTime);
-    name += fileNameSafe(extension);
+    name += utf8Prefix(what, room - std::min(room, name.size() + tail.size()));
+    name += tail;
     return folder / pathFromUtf8(name);
 }
 
