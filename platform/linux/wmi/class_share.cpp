@@ -40,10 +40,21 @@ struct Section {
 
 struct SmbParser {
     const IncludeReader& readInclude;
-    std::vector<Section> sections;  // [global] first, the shares in order of appearance
+    std::vector<Section> sections;              // [global] first, the shares in order of appearance
+    std::map<std::string, std::size_t> byName;  // lower-case name -> index in sections
     std::size_t current = 0;
+    // Files that include each other twice over would grow without end within
+    // the nesting limit, so all the text read through includes shares one
+    // budget, far above what any real configuration holds.
+    std::size_t includedBytes = 0;
+    std::size_t includes = 0;
+    static constexpr std::size_t kIncludedBytes = 4 * 1024 * 1024;
+    static constexpr std::size_t kIncludes = 256;
 
-    SmbParser(const IncludeReader& r) : readInclude(r) { sections.push_back({"global", {}}); }
+    SmbParser(const IncludeReader& r) : readInclude(r) {
+        sections.push_back({"global", {}});
+        byName["global"] = 0;
+    }
 
     void parse(std::string_view text, int depth) {
         std::string logical;  // a line with its backslash continuations joined
@@ -70,15 +81,9 @@ struct SmbParser {
             if (close == std::string_view::npos) return;
             const std::string name(trim(l.substr(1, close - 1)));
             // A section named again continues the first one, as Samba merges them.
-            const auto it = std::find_if(sections.begin(), sections.end(), [&](const Section& s) {
-                return equalsIgnoreCase(s.name, name);
-            });
-            if (it != sections.end()) {
-                current = static_cast<std::size_t>(it - sections.begin());
-            } else {
-                sections.push_back({name, {}});
-                current = sections.size() - 1;
-            }
+            const auto [it, added] = byName.try_emplace(inventory::toLower(name), sections.size());
+            if (added) sections.push_back({name, {}});
+            current = it->second;
             return;
         }
         const std::size_t eq = l.find('=');
@@ -89,8 +94,16 @@ struct SmbParser {
             // Included files are read in place. Names built from macros (%m,
             // %U) differ per client and name no one file here; nesting is
             // bounded so that a file including itself cannot loop.
-            if (readInclude && depth < 8 && value.find('%') == std::string::npos) {
-                if (const auto text = readInclude(value)) parse(*text, depth + 1);
+            if (readInclude && depth < 8 && value.find('%') == std::string::npos &&
+                includes < kIncludes && includedBytes < kIncludedBytes) {
+                ++includes;
+                if (const auto text = readInclude(value)) {
+                    const std::size_t room = kIncludedBytes - includedBytes;
+                    const std::string_view part =
+                        std::string_view(*text).substr(0, std::min(room, text->size()));
+                    includedBytes += part.size();
+                    parse(part, depth + 1);
+                }
             }
             return;
         }
