@@ -8,6 +8,7 @@
 #include <map>
 
 #include "linux/wmi/cim_type_check.h"
+#include "linux/wmi/zone_guard.h"
 #include "platform/linux/wmi/core_classes.h"
 
 namespace tavo::linuxwmi {
@@ -23,6 +24,7 @@ std::map<std::int64_t, Instance> byPid(const std::vector<Instance>& procs) {
 }
 
 TEST(Process, ReadsEveryFieldFromProc) {
+    testing::ZoneGuard zone("JST-9");
     SystemContext ctx;
     ctx.root = std::string(TAVO_TEST_DATA) + "/provider-core/processes";
     const auto procs = byPid(produceProcesses(ctx));
@@ -38,10 +40,12 @@ TEST(Process, ReadsEveryFieldFromProc) {
     EXPECT_EQ(*p.find("ExecutablePath"), wmi::Value("/usr/bin/my app"));
     EXPECT_EQ(*p.find("CommandLine"), wmi::Value("/usr/bin/my app --flag two words"));
     const long ticks = sysconf(_SC_CLK_TCK);
-    EXPECT_EQ(*p.find("CreationDate"), wmi::Value(dmtfDateTime(1700000000 + 5000 / ticks)));
+    // Boot at 1700000000 (22:13:20 UTC), started 5000 ticks later.
+    ASSERT_EQ(ticks, 100);
+    EXPECT_EQ(*p.find("CreationDate"), wmi::Value("20231115071410.000000+540"));
     EXPECT_EQ(*p.find("ThreadCount"), wmi::Value(3));
     EXPECT_EQ(*p.find("HandleCount"), wmi::Value(4));
-    EXPECT_EQ(*p.find("Priority"), wmi::Value(19));  // nice 0
+    EXPECT_EQ(*p.find("Priority"), wmi::Value(8));  // nice 0: normal, as WMI counts it
     EXPECT_EQ(*p.find("WorkingSetSize"),
               wmi::Value(std::to_string(2560LL * sysconf(_SC_PAGESIZE))));
     EXPECT_EQ(*p.find("VirtualSize"), wmi::Value("104857600"));
@@ -66,10 +70,10 @@ TEST(Process, ReadsEveryFieldFromProc) {
     EXPECT_TRUE(k.find("ReadTransferCount")->isNull());
 
     // The kernel's 15-character name is completed from the executable;
-    // a real-time priority ranks above every normal one.
+    // a real-time process is in WMI's real-time class.
     const Instance& l = procs.at(400);
     EXPECT_EQ(*l.find("Name"), wmi::Value("averyveryverylongname"));
-    EXPECT_EQ(*l.find("Priority"), wmi::Value(90));
+    EXPECT_EQ(*l.find("Priority"), wmi::Value(24));
 }
 
 // A command line whose read never returns (a FIFO with no writer stands in
@@ -97,6 +101,8 @@ TEST(Process, AHungCommandLineStaysNullAndThePassGoesOn) {
     ASSERT_EQ(procs.size(), 2u);
     EXPECT_TRUE(procs.at(500).find("CommandLine")->isNull());
     EXPECT_EQ(*procs.at(500).find("Name"), wmi::Value("sleeper"));
+    // The blocked read costs only its own line, even on the first pass.
+    EXPECT_EQ(*procs.at(501).find("CommandLine"), wmi::Value("ok"));
 
     // The next pass passes the stuck one by and reads the rest.
     start = std::chrono::steady_clock::now();
