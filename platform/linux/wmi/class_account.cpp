@@ -5,6 +5,7 @@
 #include <cstring>
 #include <ctime>
 #include <filesystem>
+#include <limits>
 #include <unordered_map>
 
 #include "platform/linux/wmi/inventory_text.h"
@@ -45,6 +46,17 @@ std::int64_t today() {
     return static_cast<std::int64_t>(std::time(nullptr)) / 86400;
 }
 
+// a - b for values read from files, held at the ends of the range instead of
+// overflowing.
+std::int64_t minusSaturated(std::int64_t a, std::int64_t b) {
+    std::int64_t r = 0;
+    if (__builtin_sub_overflow(a, b, &r)) {
+        return b > 0 ? std::numeric_limits<std::int64_t>::min()
+                     : std::numeric_limits<std::int64_t>::max();
+    }
+    return r;
+}
+
 }  // namespace
 
 FaillockRules parseFaillockConf(std::string_view text) {
@@ -82,6 +94,7 @@ bool tallyLocksOut(std::string_view tally, const FaillockRules& rules, bool isRo
     constexpr std::size_t kRecord = 64;
     constexpr std::uint16_t kValid = 0x1;
     std::int64_t failures = 0, latest = 0;
+    const std::int64_t since = minusSaturated(now, rules.failInterval);
     for (std::size_t at = 0; at + kRecord <= tally.size(); at += kRecord) {
         std::uint16_t status = 0;
         std::uint64_t time = 0;
@@ -90,12 +103,12 @@ bool tallyLocksOut(std::string_view tally, const FaillockRules& rules, bool isRo
         if (!(status & kValid)) continue;
         const auto t = static_cast<std::int64_t>(time);
         latest = std::max(latest, t);
-        if (t >= now - rules.failInterval) ++failures;
+        if (t >= since) ++failures;
     }
     if (failures < rules.deny) return false;
     const std::int64_t unlock = isRoot ? rules.rootUnlockTime : rules.unlockTime;
     // unlock_time 0 keeps the account locked until an administrator resets it.
-    return !(unlock > 0 && latest + unlock < now);
+    return !(unlock > 0 && latest < minusSaturated(now, unlock));
 }
 
 std::vector<PasswdEntry> parsePasswd(std::string_view text) {

@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <ctime>
+#include <limits>
 
 #include "inventory_test_support.h"
 #include "platform/linux/wmi/inventory_classes.h"
@@ -134,6 +135,25 @@ TEST(InventoryAccount, FailedLoginTallyLocksOutWithinItsRules) {
     EXPECT_TRUE(tallyLocksOut(tally({{1, now}, {1, now}}), strict, true, now));
     // A torn last record is ignored rather than read past the end.
     EXPECT_FALSE(tallyLocksOut(tally({{1, now}, {1, now}}) + "\x01\x02", defaults, false, now));
+}
+
+TEST(InventoryAccount, TallyTimesAndRulesAtTheEndsOfTheRangeDoNotOverflow) {
+    const std::int64_t now = 1'700'000'000;
+    constexpr std::int64_t kMost = std::numeric_limits<std::int64_t>::max();
+    constexpr std::int64_t kLeast = std::numeric_limits<std::int64_t>::min();
+    const FaillockRules defaults;
+    // A failure stamped at the end of time is recent: the account stays locked.
+    EXPECT_TRUE(tallyLocksOut(tally({{1, kMost}, {1, kMost}, {1, kMost}}), defaults, false, now));
+    // Times far before the epoch are long past.
+    EXPECT_FALSE(
+        tallyLocksOut(tally({{1, kLeast}, {1, kLeast}, {1, kLeast}}), defaults, false, now));
+    // An interval or unlock time as long as the range holds.
+    FaillockRules wide = parseFaillockConf(
+        "fail_interval = 9223372036854775807\n"
+        "unlock_time = 9223372036854775807\n");
+    EXPECT_TRUE(tallyLocksOut(tally({{1, 0}, {1, 1}, {1, 2}}), wide, false, now));
+    wide = parseFaillockConf("fail_interval = -9223372036854775808\n");
+    EXPECT_FALSE(tallyLocksOut(tally({{1, now}, {1, now}, {1, now}}), wide, false, now));
 }
 
 TEST(InventoryAccount, LockoutComesFromTheTallyInTheConfiguredFolder) {
