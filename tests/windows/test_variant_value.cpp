@@ -57,6 +57,20 @@ TEST(VariantValue, UnsignedValuesCarriedSignedReadAsTheirTrueValue) {
     EXPECT_EQ(fromVariant(u16.v, CIM_UINT16), Value(65535));
 }
 
+TEST(VariantValue, UnsignedSixtyFourBitValuesPastTheSignedRangeStayPositive) {
+    Owned v;
+    v.v.vt = VT_UI8;
+    v.v.ullVal = 9223372036854775808ULL;
+    EXPECT_EQ(fromVariant(v.v, CIM_UINT64), Value("9223372036854775808"));
+    v.v.ullVal = 18446744073709551615ULL;
+    EXPECT_EQ(fromVariant(v.v, CIM_UINT64), Value("18446744073709551615"));
+    // WMI's usual carrier for 64-bit values is text, passed through.
+    Owned text;
+    text.v.vt = VT_BSTR;
+    text.v.bstrVal = SysAllocString(L"18446744073709551615");
+    EXPECT_EQ(fromVariant(text.v, CIM_UINT64), Value("18446744073709551615"));
+}
+
 TEST(VariantValue, SafeArraysBecomeArrays) {
     SAFEARRAY* sa = SafeArrayCreateVector(VT_BSTR, 0, 2);
     LONG i = 0;
