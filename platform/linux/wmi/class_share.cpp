@@ -33,6 +33,9 @@ std::optional<bool> parseBool(std::string_view v) {
     return std::nullopt;
 }
 
+// IPC$ is an administrative share: WMI types it IPC with the admin bit set.
+constexpr std::uint32_t kIpcAdmin = 0x80000003;
+
 struct Section {
     std::string name;
     std::map<std::string, std::string> params;
@@ -141,6 +144,16 @@ std::string unescapeExportPath(std::string_view token) {
     return out;
 }
 
+// A [global] parameter of the main configuration file, by its canonical name.
+std::optional<std::string> smbGlobal(std::string_view text, const std::string& key) {
+    const IncludeReader none;
+    SmbParser p(none);
+    p.parse(text, 0);
+    const auto it = p.sections[0].params.find(key);
+    if (it == p.sections[0].params.end()) return std::nullopt;
+    return it->second;
+}
+
 }  // namespace
 
 std::vector<ShareEntry> parseSmbConf(std::string_view text, const IncludeReader& readInclude,
@@ -161,7 +174,7 @@ std::vector<ShareEntry> parseSmbConf(std::string_view text, const IncludeReader&
         const bool printable = parseBool(p.get(s, "printable").value_or("no")).value_or(false);
         e.type = printable ? 1 : 0;
         if (equalsIgnoreCase(s.name, "IPC$")) {
-            e.type = 3;
+            e.type = kIpcAdmin;
             hasIpc = true;
         }
         if (const auto max = p.get(s, "maxconnections")) {
@@ -175,7 +188,7 @@ std::vector<ShareEntry> parseSmbConf(std::string_view text, const IncludeReader&
         // its server string in the description.
         ShareEntry ipc;
         ipc.name = "IPC$";
-        ipc.type = 3;
+        ipc.type = kIpcAdmin;
         const auto it = p.sections[0].params.find("serverstring");
         std::string serverString = it == p.sections[0].params.end() ? "" : it->second;
         for (std::size_t at = 0; (at = serverString.find("%h", at)) != std::string::npos;
@@ -230,8 +243,33 @@ std::vector<ShareEntry> parseExports(std::string_view text) {
     return out;
 }
 
+std::optional<ShareEntry> parseUsershare(std::string_view fileName, std::string_view text) {
+    ShareEntry e;
+    e.name = std::string(fileName);
+    bool hasPath = false;
+    for (std::string_view line : inventory::split(text, '\n')) {
+        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+        const std::size_t eq = line.find('=');
+        if (line.empty() || line.front() == '#' || eq == std::string_view::npos) continue;
+        const std::string_view key = line.substr(0, eq);
+        const std::string_view value = line.substr(eq + 1);
+        if (key == "path") {
+            e.path = std::string(value);
+            hasPath = !value.empty();
+        } else if (key == "comment") {
+            e.description = std::string(value);
+        } else if (key == "sharename" && !value.empty()) {
+            // The file is named in lower case; this is the name as given.
+            e.name = std::string(value);
+        }
+    }
+    if (!hasPath) return std::nullopt;
+    return e;
+}
+
 std::vector<Instance> produceShares(const SystemContext& ctx) {
     std::vector<ShareEntry> shares;
+    std::string usersharePath = "/var/lib/samba/usershares";
     if (const auto conf = ctx.readFile("/etc/samba/smb.conf")) {
         const IncludeReader include =
             [&ctx](const std::string& path) -> std::optional<std::string> {
@@ -240,7 +278,27 @@ std::vector<Instance> produceShares(const SystemContext& ctx) {
         };
         std::string host = inventory::toLower(ctx.computerName());
         shares = parseSmbConf(*conf, include, host);
+        if (auto path = smbGlobal(*conf, "usersharepath"); path && !path->empty()) {
+            usersharePath = *path;
+        }
     }
+    // Shares users made with `net usershare`: any member of the usershare
+    // group writes these files, so each is read as a user's file, small.
+    std::vector<ShareEntry> userShares;
+    for (const auto& name : inventory::listDirectory(ctx, usersharePath)) {
+        if (name.empty() || name.front() == '.') continue;
+        const auto text = ctx.readUserFile(usersharePath + "/" + name, 64 * 1024);
+        if (!text) continue;
+        if (auto e = parseUsershare(name, *text)) userShares.push_back(std::move(*e));
+    }
+    std::sort(userShares.begin(), userShares.end(),
+              [](const ShareEntry& a, const ShareEntry& b) { return a.name < b.name; });
+    // They come after the configuration's own shares, before the IPC$ that
+    // Samba serves on its own (last, when the configuration names none).
+    const auto at =
+        !shares.empty() && shares.back().type == kIpcAdmin ? shares.end() - 1 : shares.end();
+    shares.insert(at, std::make_move_iterator(userShares.begin()),
+                  std::make_move_iterator(userShares.end()));
     std::vector<std::string> exportFiles{"/etc/exports"};
     for (const auto& name : inventory::listDirectory(ctx, "/etc/exports.d")) {
         if (name.size() > 8 && name.ends_with(".exports"))

@@ -115,7 +115,7 @@ std::vector<Instance> produceDiskDrives(const SystemContext& ctx);
 
 struct ShareEntry {
     std::string name, path, description;
-    std::uint32_t type = 0;                // 0 disk, 1 print queue, 3 IPC
+    std::uint32_t type = 0;  // 0 disk, 1 print queue, 3 IPC; the high bit marks an admin share
     std::optional<std::uint32_t> maximum;  // empty: no limit
 };
 
@@ -123,6 +123,11 @@ struct ShareEntry {
 // as defaults, plus the IPC$ share Samba always serves. `readInclude` gives
 // the text of an "include" file, or nothing; `hostName` stands for %h in the
 // server string.
+// One share that a user made with `net usershare` (a file in Samba's
+// usershare folder): "path=", "comment=" and, from version 2, "sharename="
+// with the name's own letter case. Nothing when the file holds no path.
+std::optional<ShareEntry> parseUsershare(std::string_view fileName, std::string_view text);
+
 using IncludeReader = std::function<std::optional<std::string>(const std::string& path)>;
 std::vector<ShareEntry> parseSmbConf(std::string_view text, const IncludeReader& readInclude = {},
                                      std::string_view hostName = {});
