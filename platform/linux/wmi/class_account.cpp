@@ -266,9 +266,41 @@ std::vector<Instance> produceGroups(const SystemContext& ctx) {
     return out;
 }
 
+std::vector<Instance> produceSystemAccounts(const SystemContext& ctx) {
+    // Windows lists its well-known principals here. The ones a Linux file's
+    // permissions and Samba's ACLs mean on this computer are the owner, the
+    // owning group and everyone else, under the same well-known SIDs.
+    struct Principal {
+        const char* name;
+        const char* sid;
+        const char* description;
+    };
+    static constexpr Principal kPrincipals[] = {
+        {"Everyone", "S-1-1-0", "Every user: the \"other\" of a file's permissions"},
+        {"CREATOR OWNER", "S-1-3-0", "The owner of a file"},
+        {"CREATOR GROUP", "S-1-3-1", "The owning group of a file"},
+    };
+    std::vector<Instance> out;
+    const std::string computer = ctx.computerName();
+    for (const Principal& p : kPrincipals) {
+        Instance a("Win32_SystemAccount");
+        a.set("Name", p.name);
+        a.set("Domain", computer);
+        a.set("Caption", computer + "\\" + p.name);
+        a.set("Description", p.description);
+        a.set("SID", p.sid);
+        a.setInt("SIDType", 5);  // a well-known group
+        a.set("LocalAccount", true);
+        a.set("Status", "OK");
+        out.push_back(std::move(a));
+    }
+    return out;
+}
+
 std::vector<Instance> produceAccounts(const SystemContext& ctx) {
     std::vector<Instance> out = produceUserAccounts(ctx);
     for (auto& g : produceGroups(ctx)) out.push_back(std::move(g));
+    for (auto& a : produceSystemAccounts(ctx)) out.push_back(std::move(a));
     return out;
 }
 

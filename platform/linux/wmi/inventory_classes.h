@@ -102,7 +102,10 @@ bool tallyLocksOut(std::string_view tally, const FaillockRules& rules, bool isRo
 std::vector<Instance> produceUserAccounts(const SystemContext& ctx);
 // Win32_Group from /etc/group.
 std::vector<Instance> produceGroups(const SystemContext& ctx);
-// Win32_Account: the users, then the groups, each of its own class.
+// Win32_SystemAccount: the well-known principals that Linux permissions and
+// Samba's ACLs mean here (everyone, a file's owner, its owning group).
+std::vector<Instance> produceSystemAccounts(const SystemContext& ctx);
+// Win32_Account: the users, the groups, then the system accounts, each of its own class.
 std::vector<Instance> produceAccounts(const SystemContext& ctx);
 
 // True for the /sys/block names of whole disks: sd*, nvme<c>n<ns>, vd*, xvd*,

@@ -92,9 +92,20 @@ TEST(InventoryAccount, GroupsAndTheBaseClassQueryMixBothKinds) {
     EXPECT_EQ(prop(byKey(groups, "Name", "nogroup"), "SID"), Value("S-1-22-2-65534"));
 
     const auto all = produceAccounts(fixture("accounts"));
-    ASSERT_EQ(all.size(), 12u);
+    ASSERT_EQ(all.size(), 15u);
     EXPECT_EQ(all.front().classDef().name, "Win32_UserAccount");
-    EXPECT_EQ(all.back().classDef().name, "Win32_Group");
+    EXPECT_EQ(all[11].classDef().name, "Win32_Group");
+    EXPECT_EQ(all.back().classDef().name, "Win32_SystemAccount");
+
+    // The well-known principals a file's permissions mean, under their SIDs.
+    const auto system = produceSystemAccounts(fixture("accounts"));
+    ASSERT_EQ(system.size(), 3u);
+    const Instance& everyone = byKey(system, "Name", "Everyone");
+    EXPECT_EQ(prop(everyone, "SID"), Value("S-1-1-0"));
+    EXPECT_EQ(prop(everyone, "SIDType"), Value(5));
+    EXPECT_EQ(prop(byKey(system, "Name", "CREATOR OWNER"), "SID"), Value("S-1-3-0"));
+    EXPECT_EQ(prop(byKey(system, "Name", "CREATOR GROUP"), "SID"), Value("S-1-3-1"));
+    for (const auto& a : system) inventory_test::expectCimTypes(a);
     for (const auto& g : groups) inventory_test::expectCimTypes(g);
 }
 
