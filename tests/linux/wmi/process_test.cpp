@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <thread>
 
 #include "linux/wmi/cim_type_check.h"
 #include "linux/wmi/zone_guard.h"
@@ -116,6 +117,45 @@ TEST(Process, AHungCommandLineStaysNullAndThePassGoesOn) {
     if (w >= 0) close(w);
     std::this_thread::sleep_for(50ms);
     fs::remove_all(root);
+}
+
+// A process that exec's another program while its command line is read:
+// the FIFO holds the read until the test has changed the process's stat, as
+// an exec between the row's reads and the command line's would.
+TEST(Process, AProgramThatExecsMidReadNeverGivesAMixedRow) {
+    const fs::path root = fs::temp_directory_path() / ("tavo-exec-" + std::to_string(getpid()));
+    fs::remove_all(root);
+    fs::create_directories(root / "proc/600");
+    const auto writeStat = [&](const char* name) {
+        std::ofstream(root / "proc/600/stat")
+            << "600 (" << name << ") S 1 1 1 0 -1 0 0 0 0 0 0 0 0 0 20 0 1 0 100 4096 1 0\n";
+    };
+    writeStat("launcher");
+    std::ofstream(root / "proc/600/status") << "Name:\tlauncher\n";
+    const fs::path fifo = root / "proc/600/cmdline";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+
+    std::thread execs([&] {
+        const int w = open(fifo.c_str(), O_WRONLY);  // waits for the reader
+        // By now the row itself has long been read as "launcher".
+        std::this_thread::sleep_for(100ms);
+        writeStat("payload");
+        if (w >= 0) {
+            const char args[] = "payload\0--secret-mode";
+            (void)!write(w, args, sizeof args - 1);
+            close(w);
+        }
+    });
+    SystemContext ctx;
+    ctx.root = root;
+    ctx.deadline = 2000ms;
+    const auto procs = byPid(produceProcesses(ctx));
+    execs.join();
+    fs::remove_all(root);
+    ASSERT_EQ(procs.count(600), 1u);
+    // The name is the launcher's; the payload's arguments must not join it.
+    EXPECT_EQ(*procs.at(600).find("Name"), wmi::Value("launcher"));
+    EXPECT_TRUE(procs.at(600).find("CommandLine")->isNull());
 }
 
 TEST(Process, ThisMachineAgreesWithItself) {
