@@ -5,6 +5,8 @@
 #include <variant>
 #include <vector>
 
+#include "grid/utf8.h"
+
 namespace tavo::wmi {
 
 struct Null {
@@ -22,8 +24,10 @@ class Value {
 
     Value() = default;
     static Value null() { return Value(Storage{Null{}}); }
-    Value(std::string s) : v_(std::move(s)) {}
-    Value(const char* s) : v_(std::string(s)) {}
+    // Text is made valid UTF-8 here, the one place every back end's values
+    // pass, so nothing downstream meets stray bytes.
+    Value(std::string s) : v_(validUtf8(std::move(s))) {}
+    Value(const char* s) : v_(validUtf8(std::string(s))) {}
     Value(std::int64_t i) : v_(i) {}
     Value(int i) : v_(std::int64_t{i}) {}
     Value(double d) : v_(d) {}

@@ -115,6 +115,21 @@ class Writer {
     std::size_t claimed_ = 0;
 };
 
+void putCsvField(Writer& out, std::string_view field);
+
+// The field, with the apostrophe a spreadsheet needs in front when asked to.
+void putCsvCell(Writer& out, std::string_view field, CsvCells cells) {
+    if (cells == CsvCells::spreadsheet && csvFormulaLike(field)) {
+        std::string guarded;
+        guarded.reserve(field.size() + 1);
+        guarded += '\'';
+        guarded += field;
+        putCsvField(out, guarded);
+        return;
+    }
+    putCsvField(out, field);
+}
+
 void putCsvField(Writer& out, std::string_view field) {
     // One pass copying and classifying; the rare field that needs quotes is
     // written again over the same place.
@@ -177,15 +192,45 @@ std::size_t estimateSize(const Grid& grid, std::size_t perCellExtra) {
 
 }  // namespace
 
-std::string csvText(const Grid& grid) {
+bool csvFormulaLike(std::string_view field) {
+    if (field.empty()) return false;
+    const char first = field.front();
+    if (first != '=' && first != '+' && first != '-' && first != '@' && first != '\t' &&
+        first != '\r') {
+        return false;
+    }
+    // A plain number: a sign, digits, at most one decimal separator (a point
+    // or a comma, as the grid shows decimals) with digits after it, and an
+    // optional exponent.
+    if (first != '+' && first != '-') return true;
+    std::size_t i = 1;
+    auto digits = [&] {
+        const std::size_t start = i;
+        while (i < field.size() && field[i] >= '0' && field[i] <= '9') ++i;
+        return i > start;
+    };
+    if (!digits()) return true;
+    if (i < field.size() && (field[i] == '.' || field[i] == ',')) {
+        ++i;
+        if (!digits()) return true;
+    }
+    if (i < field.size() && (field[i] == 'e' || field[i] == 'E')) {
+        ++i;
+        if (i < field.size() && (field[i] == '+' || field[i] == '-')) ++i;
+        if (!digits()) return true;
+    }
+    return i != field.size();
+}
+
+std::string csvText(const Grid& grid, CsvCells cells) {
     Writer out(estimateSize(grid, 1));
     const int columns = grid.columnsCount();
-    for (int i = 1; i <= columns; ++i) putCsvField(out, grid.column(i).Text);
+    for (int i = 1; i <= columns; ++i) putCsvCell(out, grid.column(i).Text, cells);
     out.put("\r\n");
     for (const std::size_t row : grid.shownOrder()) {
         const ListItem& item = grid.item(static_cast<int>(row) + 1);
-        putCsvField(out, item.Text());
-        for (int n = 1; n < columns; ++n) putCsvField(out, item.cell(n));
+        putCsvCell(out, item.Text(), cells);
+        for (int n = 1; n < columns; ++n) putCsvCell(out, item.cell(n), cells);
         out.put("\r\n");
     }
     return out.take();

@@ -11,11 +11,27 @@
 // built from the grid in its shown order, in UTF-8 without a byte-order mark.
 namespace tavo::grid {
 
+// How cells go into a CSV text.
+enum class CsvCells {
+    // For a spreadsheet, which the window opens the file with: a cell that is
+    // not a plain number and begins with = + - @ TAB or CR gets a leading
+    // apostrophe, so a process or share name that any user chooses
+    // ("=cmd|' /C calc'!A0") is shown as text and never run as a formula.
+    // Plain numbers such as -60 or +1.5 stay as they are.
+    spreadsheet,
+    // Exactly as shown, for output that scripts read.
+    raw,
+};
+
 // One line per row and one for the captions; every field is followed by ","
 // and every line ends in CR LF. Fields holding a comma, a double quote, CR or
 // LF are quoted (inner quotes doubled) so a spreadsheet reads the same grid
-// back; all other fields are written exactly as shown.
-std::string csvText(const Grid& grid);
+// back; all other fields are written as shown, guarded as `cells` says.
+std::string csvText(const Grid& grid, CsvCells cells = CsvCells::spreadsheet);
+
+// Whether a spreadsheet would read `field` as a formula: it begins with one
+// of = + - @ TAB CR and is not a plain number.
+bool csvFormulaLike(std::string_view field);
 
 // One line of HTML: a bordered table whose first cell in each row is
 // coloured by the row's lamp. Captions, cells, computer and category are

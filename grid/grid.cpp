@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "grid/error.h"
+#include "grid/utf8.h"
 
 namespace tavo::grid {
 
@@ -48,7 +49,7 @@ std::uint64_t sortPrefix(const std::string& s) {
 // ---------------- ListItem ----------------
 
 void ListItem::setText(std::string text) {
-    text_ = std::move(text);
+    text_ = validUtf8(std::move(text));
     if (grid_) grid_->changed(row_, grid_->SortKey() == 0);
 }
 
@@ -58,7 +59,7 @@ void ListItem::setSmallIcon(int icon) {
 }
 
 void ListItem::setToolTipText(std::string text) {
-    toolTip_ = std::move(text);
+    toolTip_ = validUtf8(std::move(text));
     if (grid_) grid_->changed(row_, false);
 }
 
@@ -74,7 +75,7 @@ void ListItem::setSubItems(int n, std::string text) {
         cells_.reserve(static_cast<std::size_t>(grid_->columnsCount() - 1));
         cells_.resize(n);
     }
-    cells_[n - 1] = std::move(text);
+    cells_[n - 1] = validUtf8(std::move(text));
     grid_->changed(row_, grid_->SortKey() == n);
 }
 
@@ -93,7 +94,7 @@ void Grid::columnsClear() {
 
 ColumnHeader& Grid::columnsAdd(std::string caption, std::optional<int> widthTwips) {
     ColumnHeader c;
-    c.Text = std::move(caption);
+    c.Text = validUtf8(std::move(caption));
     c.Width = std::max(0, widthTwips.value_or(kDefaultColumnWidth));
     c.SubItemIndex = static_cast<int>(columns_.size());
     columns_.push_back(std::move(c));
@@ -127,7 +128,7 @@ ListItem& Grid::itemsAdd(const std::string& key, std::string text, int smallIcon
     row->grid_ = this;
     row->row_ = rows_.size();
     row->key_ = key;
-    row->text_ = std::move(text);
+    row->text_ = validUtf8(std::move(text));
     row->icon_ = smallIcon;
     rows_.push_back(std::move(row));
     const std::size_t index = rows_.size() - 1;

@@ -29,6 +29,9 @@ trap stop_wine EXIT
 if [ ! -f "$WINEPREFIX/system.reg" ]; then
     echo "Creating the Wine prefix in $WINEPREFIX"
     timeout 600 wineboot --init >/dev/null 2>&1 || true
+    # wineboot returns while the new prefix's services still start; wait for
+    # them to settle here, or the first test pays for it.
+    timeout 120 wineserver -w >/dev/null 2>&1 || true
 fi
 timeout 60 wineserver --persistent=300 >/dev/null 2>&1 &
 

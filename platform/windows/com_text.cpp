@@ -31,15 +31,27 @@ struct Known {
     const char* text;
 };
 constexpr Known kWmiTexts[] = {
-    {0x80041001, "Generic failure"},       {0x80041002, "Not found"},
-    {0x80041003, "Access denied"},         {0x80041004, "Provider failure"},
-    {0x80041005, "Type mismatch"},         {0x80041006, "Out of memory"},
-    {0x80041008, "Invalid parameter"},     {0x8004100A, "Critical error"},
-    {0x8004100C, "Not supported"},         {0x8004100E, "Invalid namespace"},
-    {0x80041010, "Invalid class"},         {0x80041011, "Provider not found"},
-    {0x80041013, "Provider load failure"}, {0x80041017, "Invalid query"},
-    {0x80041018, "Invalid query type"},    {0x80041032, "Call cancelled"},
-    {0x80041045, "Illegal operation"},     {0x80043001, "Timed out"},
+    {0x80041001, "Generic failure"},
+    {0x80041002, "Not found"},
+    {0x80041003, "Access denied"},
+    {0x80041004, "Provider failure"},
+    {0x80041005, "Type mismatch"},
+    {0x80041006, "Out of memory"},
+    {0x80041008, "Invalid parameter"},
+    {0x8004100A, "Critical error"},
+    {0x8004100C, "Not supported"},
+    {0x8004100E, "Invalid namespace"},
+    {0x80041010, "Invalid class"},
+    {0x80041011, "Provider not found"},
+    {0x80041013, "Provider load failure"},
+    {0x80041015, "Not available"},
+    {0x80041017, "Invalid query"},
+    {0x80041018, "Invalid query type"},
+    {0x80041032, "Call cancelled"},
+    {0x80041045, "Illegal operation"},
+    {0x80041064, "User credentials cannot be used for local connections"},
+    {0x80041069, "Timed out"},
+    {0x80043001, "Timed out"},
 };
 
 std::string systemText(HRESULT hr) {

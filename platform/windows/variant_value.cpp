@@ -2,13 +2,61 @@
 
 #include <oleauto.h>
 
+#include <charconv>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
 #include "platform/windows/com_text.h"
 
 namespace tavo::winwmi {
 
 namespace {
 
+// A real32 as the shortest decimal that reads back as the same float, so
+// 0.1f shows as 0.1 rather than as the double nearest to it (0.100000001490116).
+double real32(float f) {
+    char buf[64];
+    const auto [end, ec] = std::to_chars(buf, buf + sizeof buf, f);
+    double d = f;
+    if (ec == std::errc()) std::from_chars(buf, end, d);
+    return d;
+}
+
+// An Automation date (days since 1899-12-30, the time as the fraction) as
+// DMTF text. The date carries no zone, so the offset is left unspecified.
+wmi::Value dmtfFromDate(DATE date) {
+    SYSTEMTIME st{};
+    if (!VariantTimeToSystemTime(date, &st)) return wmi::Value::null();
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "%04u%02u%02u%02u%02u%02u.%06u+***", st.wYear, st.wMonth,
+                  st.wDay, st.wHour, st.wMinute, st.wSecond,
+                  static_cast<unsigned>(st.wMilliseconds) * 1000u);
+    return wmi::Value(std::string(buf));
+}
+
+// The value as the property's CIM type states it, whatever the carrier:
+// 64-bit integers as decimal text (signed ones too), real32 at its own
+// precision.
+wmi::Value byCimType(wmi::Value v, CIMTYPE elementType) {
+    if (v.isInteger()) {
+        if (elementType == CIM_SINT64) return wmi::Value(std::to_string(v.integer()));
+        if (elementType == CIM_UINT64)
+            return wmi::Value(std::to_string(static_cast<std::uint64_t>(v.integer())));
+    }
+    if (elementType == CIM_REAL32 && v.isReal()) {
+        return wmi::Value(real32(static_cast<float>(v.real())));
+    }
+    return v;
+}
+
+wmi::Value carried(VARTYPE vt, const void* data, CIMTYPE elementType);
+
 wmi::Value scalar(VARTYPE vt, const void* data, CIMTYPE elementType) {
+    return byCimType(carried(vt, data, elementType), elementType);
+}
+
+wmi::Value carried(VARTYPE vt, const void* data, CIMTYPE elementType) {
     switch (vt) {
         case VT_NULL:
             return wmi::Value::null();
@@ -46,7 +94,9 @@ wmi::Value scalar(VARTYPE vt, const void* data, CIMTYPE elementType) {
             // Kept as text like every other 64-bit value, so no value wraps.
             return wmi::Value(std::to_string(*static_cast<const ULONGLONG*>(data)));
         case VT_R4:
-            return wmi::Value(static_cast<double>(*static_cast<const float*>(data)));
+            return wmi::Value(real32(*static_cast<const float*>(data)));
+        case VT_DATE:
+            return dmtfFromDate(*static_cast<const DATE*>(data));
         case VT_R8:
             return wmi::Value(*static_cast<const double*>(data));
         default:
@@ -103,6 +153,9 @@ wmi::Value fromVariant(const VARIANT& v, CIMTYPE cimType) {
                 break;
             case VT_R8:
                 data = &v.dblVal;
+                break;
+            case VT_DATE:
+                data = &v.date;
                 break;
             default:
                 break;

@@ -6,8 +6,8 @@
 #include <wbemidl.h>
 #include <windows.h>
 
+#include <cctype>
 #include <mutex>
-
 #include "grid/error.h"
 #include "platform/windows/com_ptr.h"
 #include "platform/windows/com_text.h"
@@ -16,7 +16,36 @@
 namespace tavo::winwmi {
 
 std::wstring namespacePath(const std::string& computer) {
-    return L"\\\\" + toWide(computer) + L"\\root\\CIMV2";
+    // WMI takes only "." as this computer without asking for a network logon;
+    // its loopback addresses and own names fail or behave as a remote connection.
+    const std::string target = wmi::isLocalComputer(computer) ? "." : computer;
+    return L"\\\\" + toWide(target) + L"\\root\\CIMV2";
+}
+
+std::string queryInContext(const std::string& query) {
+    // The class follows FROM; failures name it so the reader knows which report failed.
+    std::string lower(query.size(), ' ');
+    for (std::size_t i = 0; i < query.size(); ++i) {
+        lower[i] = static_cast<char>(std::tolower(static_cast<unsigned char>(query[i])));
+    }
+    std::string out = "the query \"" + query + "\"";
+    for (std::size_t at = lower.find("from"); at != std::string::npos;
+         at = lower.find("from", at + 4)) {
+        const bool wordBefore = at == 0 || std::isspace(static_cast<unsigned char>(lower[at - 1]));
+        const bool wordAfter =
+            at + 4 < lower.size() && std::isspace(static_cast<unsigned char>(lower[at + 4]));
+        if (!wordBefore || !wordAfter) continue;
+        std::size_t start = at + 4;
+        while (start < query.size() && std::isspace(static_cast<unsigned char>(query[start])))
+            ++start;
+        std::size_t end = start;
+        while (end < query.size() &&
+               (std::isalnum(static_cast<unsigned char>(query[end])) || query[end] == '_'))
+            ++end;
+        if (end > start) out += " on the class " + query.substr(start, end - start);
+        break;
+    }
+    return out;
 }
 
 namespace {
@@ -117,8 +146,11 @@ class ComObject : public wmi::Object {
 
 class ComResultSet : public wmi::ResultSet {
   public:
-    ComResultSet(ComPtr<IEnumWbemClassObject> e, ComTimeouts t)
-        : enum_(std::move(e)), timeouts_(t), deadline_(Clock::now() + t.overall) {}
+    ComResultSet(ComPtr<IEnumWbemClassObject> e, ComTimeouts t, std::string query)
+        : enum_(std::move(e)),
+          timeouts_(t),
+          deadline_(Clock::now() + t.overall),
+          query_(std::move(query)) {}
 
     std::unique_ptr<wmi::Object> next() override {
         if (done_) return nullptr;
@@ -140,7 +172,7 @@ class ComResultSet : public wmi::ResultSet {
             }
             if (FAILED(hr)) {
                 done_ = true;
-                throwHResult(hr, "The query failed");
+                throwHResult(hr, "Reading the results of " + queryInContext(query_) + " failed");
             }
             if (returned == 0) {
                 done_ = true;
@@ -154,6 +186,7 @@ class ComResultSet : public wmi::ResultSet {
     ComPtr<IEnumWbemClassObject> enum_;
     ComTimeouts timeouts_;
     Clock::time_point deadline_;
+    std::string query_;
     bool done_ = false;
 };
 
@@ -188,10 +221,14 @@ class ComConnection : public wmi::Connection {
         const HRESULT hr = services_->ExecQuery(
             language, text, WBEM_FLAG_FORWARD_ONLY | WBEM_FLAG_RETURN_IMMEDIATELY, nullptr,
             e.put());
-        if (FAILED(hr)) throwHResult(hr, "The query \"" + query + "\" failed");
+        if (FAILED(hr)) {
+            std::string what = queryInContext(query);
+            what[0] = 'T';  // it starts the message
+            throwHResult(hr, what + " failed");
+        }
         CoSetProxyBlanket(e.get(), RPC_C_AUTHN_WINNT, RPC_C_AUTHZ_NONE, nullptr,
                           RPC_C_AUTHN_LEVEL_CALL, RPC_C_IMP_LEVEL_IMPERSONATE, nullptr, EOAC_NONE);
-        return std::make_unique<ComResultSet>(std::move(e), timeouts_);
+        return std::make_unique<ComResultSet>(std::move(e), timeouts_, query);
     }
 
   private:

@@ -19,7 +19,11 @@ struct ComTimeouts {
 // computer or another one, with the caller's own credentials.
 std::shared_ptr<wmi::Backend> makeComBackend(ComTimeouts timeouts = {});
 
-// "\\computer\root\CIMV2" as ConnectServer takes it.
+// "\\computer\root\CIMV2" as ConnectServer takes it; "." for any name
+// that means this computer.
 std::wstring namespacePath(const std::string& computer);
+
+// "the query "SELECT ..." on the class Win32_X", for messages.
+std::string queryInContext(const std::string& query);
 
 }  // namespace tavo::winwmi

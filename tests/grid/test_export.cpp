@@ -135,6 +135,40 @@ TEST(CsvExport, FieldsThatWouldBreakTheFileAreQuotedAndReadBackTheSame) {
     EXPECT_EQ(parseCsv(text), expected);
 }
 
+TEST(CsvExport, CellsASpreadsheetWouldRunGetAnApostropheUnlessRaw) {
+    Grid g;
+    g.columnsAdd("Name");
+    g.columnsAdd("Value");
+    const std::vector<std::pair<std::string, std::string>> rows = {
+        {"=cmd|' /C calc'!A0", "-60"},
+        {"@SUM(1)", "+1.5"},
+        {"+1-2", "-2,5"},
+        {"-", "1e5"},
+        {"\tlead", "-1E-3"},
+        {"\rcr", "+"},
+        {"plain", "=1+1"},
+        {"a=b", "-3e"},
+        {"-x", "- 5"},
+    };
+    for (const auto& [name, value] : rows) g.itemsAdd("", name).setSubItems(1, value);
+    const Table shown = parseCsv(tavo::grid::csvText(g));
+    const Table expected = {
+        {"Name", "Value", ""},    {"'=cmd|' /C calc'!A0", "-60", ""},
+        {"'@SUM(1)", "+1.5", ""}, {"'+1-2", "-2,5", ""},
+        {"'-", "1e5", ""},        {"'\tlead", "-1E-3", ""},
+        {"'\rcr", "'+", ""},      {"plain", "'=1+1", ""},
+        {"a=b", "'-3e", ""},      {"'-x", "'- 5", ""},
+    };
+    EXPECT_EQ(shown, expected);
+    // A number with its sign keeps its exact text: no quotes, no apostrophe.
+    EXPECT_NE(tavo::grid::csvText(g).find("\r\n'=cmd|' /C calc'!A0,-60,\r\n"), std::string::npos);
+
+    // Output for scripts has every cell exactly as shown.
+    Table raw = {{"Name", "Value", ""}};
+    for (const auto& [name, value] : rows) raw.push_back({name, value, ""});
+    EXPECT_EQ(parseCsv(tavo::grid::csvText(g, tavo::grid::CsvCells::raw)), raw);
+}
+
 TEST(CsvExport, RowsComeInTheShownOrder) {
     Grid g;
     g.columnsAdd("Name");

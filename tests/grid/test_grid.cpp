@@ -113,6 +113,9 @@ TEST(Grid, OrderKeptRowByRowMatchesAFreshSort) {
         g.columnsAdd("Name");
         g.columnsAdd("Count");
         g.setSort(1, order, true);
+        // Reading the order settles it, so every row below is placed one by
+        // one rather than by the full sort on the next read.
+        ASSERT_TRUE(g.shownOrder().empty());
         std::uniform_int_distribution<int> value(0, 30);
         for (int i = 0; i < 300; ++i) {
             auto& row = g.itemsAdd("", "r" + std::to_string(i));
@@ -127,6 +130,32 @@ TEST(Grid, OrderKeptRowByRowMatchesAFreshSort) {
         EXPECT_EQ(incremental, g.shownOrder()) << "order " << order;
         for (std::size_t k = 0; k < incremental.size(); ++k) {
             EXPECT_EQ(g.rowToShown(incremental[k]), k);
+        }
+    }
+}
+
+TEST(Grid, TiesPlacedRowByRowKeepInsertionOrderInBothDirections) {
+    for (int order : {0, 1}) {
+        Grid g;
+        g.columnsAdd("Name");
+        g.columnsAdd("Size");
+        g.setSort(1, order, true);
+        ASSERT_TRUE(g.shownOrder().empty());  // settled: rows are placed one by one
+        g.itemsAdd("", "first").setSubItems(1, "5");
+        g.itemsAdd("", "second").setSubItems(1, "5");
+        g.itemsAdd("", "small").setSubItems(1, "1");
+        g.itemsAdd("", "third").setSubItems(1, "5");
+        // A row whose cell changes to the tied value goes after the others.
+        auto& moved = g.itemsAdd("", "moved");
+        moved.setSubItems(1, "9");
+        (void)g.shownOrder();
+        moved.setSubItems(1, "5");
+        if (order == 0) {
+            EXPECT_EQ(shownTexts(g),
+                      (std::vector<std::string>{"small", "first", "second", "third", "moved"}));
+        } else {
+            EXPECT_EQ(shownTexts(g),
+                      (std::vector<std::string>{"first", "second", "third", "moved", "small"}));
         }
     }
 }

@@ -149,6 +149,42 @@ TEST(NetworkEnum, RecordsUseThePlatformRecordSize) {
     EXPECT_GT(net.enumCalls.size(), 3u);
 }
 
+TEST(NetworkEnum, ACountBeyondWhatTheToldSizeHoldsIsNotBelieved) {
+    // The back end fills the told size with records (no strings, so exactly
+    // as many as fit) and claims thousands more: believing it would read far
+    // past the area.
+    ScriptedNetwork net;
+    net.containers[""].children = {container(RESOURCEDISPLAYTYPE_DOMAIN, "WG")};
+    auto& wg = net.containers["WG"];
+    wg.overReport = 5000;
+    const std::size_t fit = CNetworkEnum::kRequestSize / sizeof(NETRESOURCEA);
+    test::Entry nameless;
+    nameless.displayType = RESOURCEDISPLAYTYPE_SERVER;
+    wg.children.assign(fit, nameless);
+    wg.children.push_back(server("LAST", 0));
+    CNetworkEnum e(net);
+    e.Reset();
+    // Each nameless server is an empty name in the list; then the next call's.
+    EXPECT_EQ(e.GetServerList(), std::string(fit, ',') + "\\\\LAST,");
+}
+
+TEST(NetworkEnum, ARecordThatExactlyFillsTheToldSizeIsReadWhole) {
+    ScriptedNetwork net;
+    net.containers[""].children = {container(RESOURCEDISPLAYTYPE_DOMAIN, "WG")};
+    // One record and its one string take every byte of the told size.
+    const std::size_t nameLength = CNetworkEnum::kRequestSize - sizeof(NETRESOURCEA) - 1;
+    test::Entry big;
+    big.displayType = RESOURCEDISPLAYTYPE_SERVER;
+    big.remote = "\\\\" + std::string(nameLength - 3, 'N') + "Z";
+    ASSERT_EQ(sizeof(NETRESOURCEA) + big.remote->size() + 1, CNetworkEnum::kRequestSize);
+    net.containers["WG"].children = {big, server("SMALL", 0)};
+    CNetworkEnum e(net);
+    e.Reset();
+    EXPECT_EQ(e.GetServerList(), *big.remote + ",\\\\SMALL,");
+    // It came alone in its call; the small one followed in the next.
+    ASSERT_EQ(net.enumCalls.size(), 3u);
+}
+
 TEST(NetworkEnum, AFailedReadAfterABatchDoesNotTakeTheOldRecordsAgain) {
     ScriptedNetwork net;
     net.containers[""].children = {container(RESOURCEDISPLAYTYPE_DOMAIN, "WG")};

@@ -45,6 +45,9 @@ struct Container {
     bool stuck = false;
     // After the first batch, fail without touching the count.
     std::optional<DWORD> failAfterFirst;
+    // On the first call, report this many records more than were laid out
+    // (a faulty back end).
+    DWORD overReport = 0;
 };
 
 struct EnumCall {
@@ -143,7 +146,7 @@ class ScriptedNetwork : public netenum::WNetApi {
             r.lpProvider = put(e.provider);
         }
         h->next += want;
-        *count = static_cast<DWORD>(want);
+        *count = static_cast<DWORD>(want) + (h->calls == 1 ? c.overReport : 0);
         return h->next < c.children.size() ? ERROR_MORE_DATA : NO_ERROR;
     }
 

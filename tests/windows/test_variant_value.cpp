@@ -57,6 +57,51 @@ TEST(VariantValue, UnsignedValuesCarriedSignedReadAsTheirTrueValue) {
     EXPECT_EQ(fromVariant(u16.v, CIM_UINT16), Value(65535));
 }
 
+TEST(VariantValue, UnsignedSixtyFourBitValuesPastTheSignedRangeStayPositive) {
+    Owned v;
+    v.v.vt = VT_UI8;
+    v.v.ullVal = 9223372036854775808ULL;
+    EXPECT_EQ(fromVariant(v.v, CIM_UINT64), Value("9223372036854775808"));
+    v.v.ullVal = 18446744073709551615ULL;
+    EXPECT_EQ(fromVariant(v.v, CIM_UINT64), Value("18446744073709551615"));
+    // WMI's usual carrier for 64-bit values is text, passed through.
+    Owned text;
+    text.v.vt = VT_BSTR;
+    text.v.bstrVal = SysAllocString(L"18446744073709551615");
+    EXPECT_EQ(fromVariant(text.v, CIM_UINT64), Value("18446744073709551615"));
+}
+
+TEST(VariantValue, TheCimTypeDecidesTheForm) {
+    // A signed 64-bit value is text like every 64-bit value.
+    Owned i8;
+    i8.v.vt = VT_I8;
+    i8.v.llVal = -5;
+    EXPECT_EQ(fromVariant(i8.v, CIM_SINT64), Value("-5"));
+    i8.v.llVal = -1;
+    EXPECT_EQ(fromVariant(i8.v, CIM_UINT64), Value("18446744073709551615"));
+    Owned i4;
+    i4.v.vt = VT_I4;
+    i4.v.lVal = 7;
+    EXPECT_EQ(fromVariant(i4.v, CIM_SINT64), Value("7"));
+
+    // A real32 at its own precision, whichever real carries it.
+    Owned r4;
+    r4.v.vt = VT_R4;
+    r4.v.fltVal = 0.1f;
+    EXPECT_EQ(fromVariant(r4.v, CIM_REAL32), Value(0.1));
+    Owned r8;
+    r8.v.vt = VT_R8;
+    r8.v.dblVal = static_cast<double>(0.1f);
+    EXPECT_EQ(fromVariant(r8.v, CIM_REAL32), Value(0.1));
+    EXPECT_EQ(fromVariant(r8.v, CIM_REAL64), Value(static_cast<double>(0.1f)));
+
+    // A date becomes DMTF text; it carries no zone, so none is claimed.
+    Owned date;
+    date.v.vt = VT_DATE;
+    date.v.date = 45244.5;  // 2023-11-14 12:00
+    EXPECT_EQ(fromVariant(date.v, CIM_DATETIME), Value("20231114120000.000000+***"));
+}
+
 TEST(VariantValue, SafeArraysBecomeArrays) {
     SAFEARRAY* sa = SafeArrayCreateVector(VT_BSTR, 0, 2);
     LONG i = 0;

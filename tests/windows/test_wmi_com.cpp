@@ -178,4 +178,23 @@ TEST(ComText, DescribesTheServicesCodesAndTheSystems) {
               "Gr\xc3\xbc\xc3\x9f"
               "e");
     EXPECT_EQ(tavo::winwmi::namespacePath("SERVER1"), L"\\\\SERVER1\\root\\CIMV2");
+    // Every name that means this computer connects as ".", the one WMI takes locally.
+    for (const char* local : {".", "localhost", "127.0.0.1", "::1", "LOCALHOST."}) {
+        EXPECT_EQ(tavo::winwmi::namespacePath(local), L"\\\\.\\root\\CIMV2") << local;
+    }
+    // The codes a user meets when a class or a remote service is not there.
+    EXPECT_EQ(tavo::winwmi::describeHResult(static_cast<HRESULT>(0x80041015)), "Not available");
+    EXPECT_EQ(tavo::winwmi::describeHResult(static_cast<HRESULT>(0x80041064)),
+              "User credentials cannot be used for local connections");
+    EXPECT_EQ(tavo::winwmi::describeHResult(static_cast<HRESULT>(0x80041069)), "Timed out");
+}
+
+TEST(ComText, FailuresNameTheQueryAndItsClass) {
+    EXPECT_EQ(tavo::winwmi::queryInContext("SELECT * FROM Win32_Process"),
+              "the query \"SELECT * FROM Win32_Process\" on the class Win32_Process");
+    EXPECT_EQ(tavo::winwmi::queryInContext("select Name from  win32_share where Name = 'from x'"),
+              "the query \"select Name from  win32_share where Name = 'from x'\" on the class "
+              "win32_share");
+    EXPECT_EQ(tavo::winwmi::queryInContext("ASSOCIATORS OF {x}"),
+              "the query \"ASSOCIATORS OF {x}\"");
 }

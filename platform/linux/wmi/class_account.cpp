@@ -5,6 +5,7 @@
 #include <cstring>
 #include <ctime>
 #include <filesystem>
+#include <limits>
 #include <unordered_map>
 
 #include "platform/linux/wmi/inventory_text.h"
@@ -45,6 +46,17 @@ std::int64_t today() {
     return static_cast<std::int64_t>(std::time(nullptr)) / 86400;
 }
 
+// a - b for values read from files, held at the ends of the range instead of
+// overflowing.
+std::int64_t minusSaturated(std::int64_t a, std::int64_t b) {
+    std::int64_t r = 0;
+    if (__builtin_sub_overflow(a, b, &r)) {
+        return b > 0 ? std::numeric_limits<std::int64_t>::min()
+                     : std::numeric_limits<std::int64_t>::max();
+    }
+    return r;
+}
+
 }  // namespace
 
 FaillockRules parseFaillockConf(std::string_view text) {
@@ -82,6 +94,7 @@ bool tallyLocksOut(std::string_view tally, const FaillockRules& rules, bool isRo
     constexpr std::size_t kRecord = 64;
     constexpr std::uint16_t kValid = 0x1;
     std::int64_t failures = 0, latest = 0;
+    const std::int64_t since = minusSaturated(now, rules.failInterval);
     for (std::size_t at = 0; at + kRecord <= tally.size(); at += kRecord) {
         std::uint16_t status = 0;
         std::uint64_t time = 0;
@@ -90,12 +103,12 @@ bool tallyLocksOut(std::string_view tally, const FaillockRules& rules, bool isRo
         if (!(status & kValid)) continue;
         const auto t = static_cast<std::int64_t>(time);
         latest = std::max(latest, t);
-        if (t >= now - rules.failInterval) ++failures;
+        if (t >= since) ++failures;
     }
     if (failures < rules.deny) return false;
     const std::int64_t unlock = isRoot ? rules.rootUnlockTime : rules.unlockTime;
     // unlock_time 0 keeps the account locked until an administrator resets it.
-    return !(unlock > 0 && latest + unlock < now);
+    return !(unlock > 0 && latest < minusSaturated(now, unlock));
 }
 
 std::vector<PasswdEntry> parsePasswd(std::string_view text) {
@@ -253,9 +266,41 @@ std::vector<Instance> produceGroups(const SystemContext& ctx) {
     return out;
 }
 
+std::vector<Instance> produceSystemAccounts(const SystemContext& ctx) {
+    // Windows lists its well-known principals here. The ones a Linux file's
+    // permissions and Samba's ACLs mean on this computer are the owner, the
+    // owning group and everyone else, under the same well-known SIDs.
+    struct Principal {
+        const char* name;
+        const char* sid;
+        const char* description;
+    };
+    static constexpr Principal kPrincipals[] = {
+        {"Everyone", "S-1-1-0", "Every user: the \"other\" of a file's permissions"},
+        {"CREATOR OWNER", "S-1-3-0", "The owner of a file"},
+        {"CREATOR GROUP", "S-1-3-1", "The owning group of a file"},
+    };
+    std::vector<Instance> out;
+    const std::string computer = ctx.computerName();
+    for (const Principal& p : kPrincipals) {
+        Instance a("Win32_SystemAccount");
+        a.set("Name", p.name);
+        a.set("Domain", computer);
+        a.set("Caption", computer + "\\" + p.name);
+        a.set("Description", p.description);
+        a.set("SID", p.sid);
+        a.setInt("SIDType", 5);  // a well-known group
+        a.set("LocalAccount", true);
+        a.set("Status", "OK");
+        out.push_back(std::move(a));
+    }
+    return out;
+}
+
 std::vector<Instance> produceAccounts(const SystemContext& ctx) {
     std::vector<Instance> out = produceUserAccounts(ctx);
     for (auto& g : produceGroups(ctx)) out.push_back(std::move(g));
+    for (auto& a : produceSystemAccounts(ctx)) out.push_back(std::move(a));
     return out;
 }
 

@@ -1,3 +1,5 @@
+#include <filesystem>
+
 #include "platform/linux/wmi/smbios.h"
 #include "platform/linux/wmi/system_classes.h"
 #include "platform/linux/wmi/system_sources.h"
@@ -45,6 +47,34 @@ std::vector<Instance> baseBoardInstances(const SystemContext& ctx) {
     std::vector<Instance> out;
     out.push_back(std::move(board));
     return out;
+}
+
+}  // namespace tavo::linuxwmi
+
+namespace tavo::linuxwmi {
+
+// The board as a device, which Windows lists as one "Motherboard" with the
+// buses it carries. Every computer has one; the buses are those the kernel
+// has found.
+std::vector<Instance> motherboardDeviceInstances(const SystemContext& ctx) {
+    Instance d("Win32_MotherboardDevice");
+    d.set("DeviceID", "Motherboard");
+    d.set("Name", "Motherboard");
+    d.set("Caption", "Motherboard");
+    d.set("Description", "Motherboard");
+    d.set("CreationClassName", "Win32_MotherboardDevice");
+    d.set("SystemCreationClassName", "Win32_ComputerSystem");
+    d.set("SystemName", ctx.computerName());
+    d.setInt("Availability", 3);  // running at full power
+    d.set("Status", "OK");
+    std::error_code ec;
+    if (std::filesystem::is_directory(ctx.path("/sys/bus/pci/devices"), ec)) {
+        d.set("PrimaryBusType", "PCI");
+    }
+    if (auto version = readAttribute(ctx, "/sys/class/dmi/id/board_version")) {
+        d.set("RevisionNumber", *version);
+    }
+    return {std::move(d)};
 }
 
 }  // namespace tavo::linuxwmi

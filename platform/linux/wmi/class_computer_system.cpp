@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <filesystem>
 #include <set>
 
 #include "platform/linux/wmi/system_classes.h"
@@ -42,7 +43,8 @@ std::optional<std::string> dnsDomain(const SystemContext& ctx, const std::string
 }
 
 // The workgroup Samba announces this computer in, when it is configured.
-std::optional<std::string> sambaWorkgroup(const SystemContext& ctx) {
+// A parameter of smb.conf's [global] section, by its lower-case name.
+std::optional<std::string> sambaGlobal(const SystemContext& ctx, std::string_view wanted) {
     auto conf = ctx.readFile("/etc/samba/smb.conf", 1024 * 1024);
     if (!conf) return std::nullopt;
     bool inGlobal = false;
@@ -62,12 +64,45 @@ std::optional<std::string> sambaWorkgroup(const SystemContext& ctx) {
         if (!inGlobal || eq == std::string::npos) continue;
         std::string key = trim(std::string_view(line).substr(0, eq));
         std::transform(key.begin(), key.end(), key.begin(), ::tolower);
-        if (key == "workgroup") {
+        if (key == wanted) {
             std::string value = trim(std::string_view(line).substr(eq + 1));
             if (!value.empty()) return value;
         }
     }
     return std::nullopt;
+}
+
+std::optional<std::string> sambaWorkgroup(const SystemContext& ctx) {
+    return sambaGlobal(ctx, "workgroup");
+}
+
+// Whether the computer is a member of a Windows or FreeIPA domain: Samba in
+// a domain's security mode, or SSSD taking its identities from AD or IPA.
+// Nothing when SSSD's configuration exists but cannot be read (it is
+// readable by root only), since it alone could tell.
+std::optional<bool> domainMember(const SystemContext& ctx) {
+    if (auto security = sambaGlobal(ctx, "security")) {
+        std::transform(security->begin(), security->end(), security->begin(), ::tolower);
+        if (*security == "ads" || *security == "domain") return true;
+    }
+    const auto sssd = ctx.readFile("/etc/sssd/sssd.conf", 1024 * 1024);
+    if (!sssd) {
+        std::error_code ec;
+        if (std::filesystem::exists(ctx.path("/etc/sssd/sssd.conf"), ec)) return std::nullopt;
+        return false;
+    }
+    std::string_view rest = *sssd;
+    while (!rest.empty()) {
+        const auto nl = rest.find('\n');
+        std::string line = trim(rest.substr(0, nl));
+        rest.remove_prefix(nl == std::string_view::npos ? rest.size() : nl + 1);
+        const auto eq = line.find('=');
+        if (eq == std::string::npos || trim(std::string_view(line).substr(0, eq)) != "id_provider")
+            continue;
+        const std::string provider = trim(std::string_view(line).substr(eq + 1));
+        if (provider == "ad" || provider == "ipa") return true;
+    }
+    return false;
 }
 
 // The user at the machine's own screen and keyboard: logind's active
@@ -124,6 +159,11 @@ std::vector<Instance> computerSystemInstances(const SystemContext& ctx) {
         cs.set("Domain", *workgroup);
     }
     if (workgroup) cs.set("Workgroup", *workgroup);
+    // 0 a stand-alone workstation, 1 a member workstation.
+    if (auto member = domainMember(ctx)) {
+        cs.set("PartOfDomain", *member);
+        cs.setInt("DomainRole", *member ? 1 : 0);
+    }
 
     if (auto v = readAttribute(ctx, "/sys/class/dmi/id/sys_vendor")) cs.set("Manufacturer", *v);
     if (auto v = readAttribute(ctx, "/sys/class/dmi/id/product_name")) cs.set("Model", *v);

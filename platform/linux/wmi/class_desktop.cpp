@@ -1,8 +1,10 @@
+#include <algorithm>
 #include <cctype>
 #include <cstdlib>
 #include <sstream>
 #include <variant>
 
+#include "platform/linux/wmi/each_with_deadline.h"
 #include "platform/linux/wmi/gvdb.h"
 #include "platform/linux/wmi/service_classes.h"
 
@@ -31,6 +33,14 @@ std::optional<std::int64_t> toInt(const std::string& s) {
     const long long v = std::strtoll(s.c_str(), &end, 10);
     if (*end != '\0' || v < 0 || v > 100000000) return std::nullopt;
     return v;
+}
+
+// A count of `unit`-second steps as the class's seconds, or nothing when it
+// does not fit (a hostile file may hold any number).
+std::optional<std::int64_t> timeoutSeconds(std::int64_t count, std::int64_t unit) {
+    constexpr std::int64_t kMost = 0xFFFFFFFF;  // the property is 32 bits wide
+    if (count < 0 || unit <= 0 || count > kMost / unit) return std::nullopt;
+    return count * unit;
 }
 
 std::optional<bool> toBool(std::string s) {
@@ -68,57 +78,20 @@ std::optional<std::string> iniValue(std::string_view text, std::string_view grou
 }
 
 void readKde(const SystemContext& ctx, const std::string& home, Settings& s) {
-    if (auto t = ctx.readFile(home + "/.config/plasma-org.kde.plasma.desktop-appletsrc")) {
+    if (auto t = ctx.readUserFile(home + "/.config/plasma-org.kde.plasma.desktop-appletsrc")) {
         if (auto img = iniValue(*t, "[Wallpaper][org.kde.image][General]", "Image")) {
             if (!s.wallpaper) s.wallpaper = withoutFileScheme(*img);
         }
     }
-    if (auto t = ctx.readFile(home + "/.config/kscreensaverrc")) {
+    if (auto t = ctx.readUserFile(home + "/.config/kscreensaverrc")) {
         if (auto v = iniValue(*t, "[Daemon]", "Autolock")) {
             if (!s.saverActive) s.saverActive = toBool(*v);
         }
         if (auto v = iniValue(*t, "[Daemon]", "Timeout")) {
             // Minutes in KDE's file.
-            if (auto m = toInt(*v); m && !s.saverTimeout) s.saverTimeout = *m * 60;
+            if (auto m = toInt(*v); m && !s.saverTimeout) s.saverTimeout = timeoutSeconds(*m, 60);
         }
     }
-}
-
-// xfconf's channel files nest <property name=".."> elements; each value is
-// addressed by the path of names, as xfconf-query shows it ("/saver/enabled").
-std::optional<std::string> xfconfValue(std::string_view xml, std::string_view wanted) {
-    std::vector<std::string> stack;
-    std::size_t pos = 0;
-    auto attr = [](std::string_view tag, std::string_view name) -> std::optional<std::string> {
-        const std::string key = " " + std::string(name) + "=\"";
-        const auto at = tag.find(key);
-        if (at == std::string_view::npos) return std::nullopt;
-        const auto start = at + key.size();
-        const auto end = tag.find('"', start);
-        if (end == std::string_view::npos) return std::nullopt;
-        return std::string(tag.substr(start, end - start));
-    };
-    while ((pos = xml.find('<', pos)) != std::string_view::npos) {
-        const auto close = xml.find('>', pos);
-        if (close == std::string_view::npos) break;
-        const std::string_view tag = xml.substr(pos, close - pos + 1);
-        pos = close + 1;
-        if (tag.starts_with("</property")) {
-            if (!stack.empty()) stack.pop_back();
-            continue;
-        }
-        if (!tag.starts_with("<property ")) continue;
-        auto name = attr(tag, "name");
-        if (!name) continue;
-        std::string path;
-        for (const auto& n : stack) path += "/" + n;
-        path += "/" + *name;
-        if (path == wanted) {
-            if (auto v = attr(tag, "value")) return v;
-        }
-        if (!tag.ends_with("/>")) stack.push_back(*name);
-    }
-    return std::nullopt;
 }
 
 // The first property of a channel whose path ends with `leaf` (xfdesktop keeps
@@ -137,7 +110,7 @@ std::optional<std::string> xfconfFirst(std::string_view xml, std::string_view le
 
 void readXfce(const SystemContext& ctx, const std::string& home, Settings& s) {
     const std::string dir = home + "/.config/xfce4/xfconf/xfce-perchannel-xml/";
-    if (auto t = ctx.readFile(dir + "xfce4-desktop.xml")) {
+    if (auto t = ctx.readUserFile(dir + "xfce4-desktop.xml")) {
         if (auto img = xfconfFirst(*t, "last-image"); img && !s.wallpaper) {
             s.wallpaper = *img;
             // image-style: 1 centred, 2 tiled, 3 stretched, 4 scaled, 5 zoomed.
@@ -149,12 +122,12 @@ void readXfce(const SystemContext& ctx, const std::string& home, Settings& s) {
             }
         }
     }
-    if (auto t = ctx.readFile(dir + "xfce4-screensaver.xml")) {
+    if (auto t = ctx.readUserFile(dir + "xfce4-screensaver.xml")) {
         if (auto v = xfconfValue(*t, "/saver/enabled"); v && !s.saverActive) {
             s.saverActive = toBool(*v);
         }
         if (auto v = xfconfValue(*t, "/saver/idle-activation/delay"); v && !s.saverTimeout) {
-            if (auto m = toInt(*v)) s.saverTimeout = *m * 60;  // minutes
+            if (auto m = toInt(*v)) s.saverTimeout = timeoutSeconds(*m, 60);  // minutes
         }
         if (auto v = xfconfValue(*t, "/lock/enabled"); v && !s.saverSecure) {
             s.saverSecure = toBool(*v);
@@ -163,7 +136,7 @@ void readXfce(const SystemContext& ctx, const std::string& home, Settings& s) {
 }
 
 void readXscreensaver(const SystemContext& ctx, const std::string& home, Settings& s) {
-    auto t = ctx.readFile(home + "/.xscreensaver");
+    auto t = ctx.readUserFile(home + "/.xscreensaver");
     if (!t) return;
     std::istringstream in(*t);
     std::string line;
@@ -175,11 +148,7 @@ void readXscreensaver(const SystemContext& ctx, const std::string& home, Setting
         if (key == "mode" && !s.saverActive) {
             s.saverActive = value != "off";
         } else if (key == "timeout" && !s.saverTimeout) {
-            int h = 0, m = 0, sec = 0;
-            if (std::sscanf(value.c_str(), "%d:%d:%d", &h, &m, &sec) == 3 && h >= 0 && m >= 0 &&
-                sec >= 0) {
-                s.saverTimeout = h * 3600 + m * 60 + sec;
-            }
+            s.saverTimeout = xscreensaverTimeout(value);
         } else if (key == "lock" && !s.saverSecure) {
             s.saverSecure = toBool(value);
         }
@@ -191,7 +160,7 @@ void readXscreensaver(const SystemContext& ctx, const std::string& home, Setting
 // feh --no-fehbg --bg-scale '/path/to/image.jpg'
 void readFeh(const SystemContext& ctx, const std::string& home, Settings& s) {
     if (s.wallpaper) return;
-    auto t = ctx.readFile(home + "/.fehbg");
+    auto t = ctx.readUserFile(home + "/.fehbg");
     if (!t) return;
     const auto mode = t->find("--bg-");
     const auto q1 = t->find('\'', mode == std::string::npos ? 0 : mode);
@@ -225,7 +194,7 @@ std::string pathOfUri(const std::string& uri) {
 // is in ~/.config/dconf/user; a key still at its default is absent there, and
 // then the setting stays unknown rather than guessed.
 void readDconf(const SystemContext& ctx, const std::string& home, Settings& s) {
-    const auto file = ctx.readFile(home + "/.config/dconf/user");
+    const auto file = ctx.readUserFile(home + "/.config/dconf/user");
     if (!file) return;
     const auto db = readGvdb(*file);
     // A value of the expected kind, or nothing (absent, or of another kind).
@@ -270,7 +239,7 @@ void readDconf(const SystemContext& ctx, const std::string& home, Settings& s) {
         }
         if (auto lock = flag(saver + "lock-enabled"); lock && !s.saverSecure) s.saverSecure = *lock;
         if (auto delay = number(d.idleDelay); delay && *delay >= 0 && !s.saverTimeout) {
-            s.saverTimeout = *delay * d.idleDelayUnit;
+            s.saverTimeout = timeoutSeconds(*delay, d.idleDelayUnit);
         }
     }
 }
@@ -284,6 +253,76 @@ bool isLoginShell(const std::string& shell) {
 
 }  // namespace
 
+// xfconf's channel files nest <property name=".."> elements; each value is
+// addressed by the path of names, as xfconf-query shows it ("/saver/enabled").
+// The path is kept as one string that grows and shrinks with the nesting, so
+// deep nesting costs no more than its length.
+std::optional<std::string> xfconfValue(std::string_view xml, std::string_view wanted) {
+    std::string path;
+    std::vector<std::size_t> lengths;  // the path's length before each open element
+    std::size_t pos = 0;
+    auto attr = [](std::string_view tag, std::string_view name) -> std::optional<std::string_view> {
+        const auto at = tag.find(name);
+        for (auto from = at; from != std::string_view::npos; from = tag.find(name, from + 1)) {
+            const auto start = from + name.size();
+            if (from == 0 || tag[from - 1] != ' ' || tag.substr(start, 2) != "=\"") continue;
+            const auto end = tag.find('"', start + 2);
+            if (end == std::string_view::npos) return std::nullopt;
+            return tag.substr(start + 2, end - start - 2);
+        }
+        return std::nullopt;
+    };
+    while ((pos = xml.find('<', pos)) != std::string_view::npos) {
+        const auto close = xml.find('>', pos);
+        if (close == std::string_view::npos) break;
+        const std::string_view tag = xml.substr(pos, close - pos + 1);
+        pos = close + 1;
+        if (tag.starts_with("</property")) {
+            if (!lengths.empty()) {
+                path.resize(lengths.back());
+                lengths.pop_back();
+            }
+            continue;
+        }
+        if (!tag.starts_with("<property ")) continue;
+        const auto name = attr(tag, "name");
+        if (!name) continue;
+        const std::size_t before = path.size();
+        path += '/';
+        path += *name;
+        if (path == wanted) {
+            if (auto v = attr(tag, "value")) return std::string(*v);
+        }
+        if (tag.ends_with("/>")) {
+            path.resize(before);
+        } else {
+            lengths.push_back(before);
+        }
+    }
+    return std::nullopt;
+}
+
+std::optional<std::int64_t> xscreensaverTimeout(std::string_view value) {
+    // "H:MM:SS"; each part is read as a wide number and the sum is checked,
+    // so no value in the file can overflow the arithmetic.
+    std::int64_t parts[3] = {};
+    for (int i = 0; i < 3; ++i) {
+        const auto end = i < 2 ? value.find(':') : value.size();
+        if (end == std::string_view::npos) return std::nullopt;
+        const std::string_view digits = value.substr(0, end);
+        if (digits.empty() || digits.size() > 10 ||
+            digits.find_first_not_of("0123456789") != std::string_view::npos) {
+            return std::nullopt;
+        }
+        for (char c : digits) parts[i] = parts[i] * 10 + (c - '0');
+        value.remove_prefix(i < 2 ? end + 1 : end);
+    }
+    const auto h = timeoutSeconds(parts[0], 3600);
+    const auto m = timeoutSeconds(parts[1], 60);
+    if (!h || !m) return std::nullopt;
+    return timeoutSeconds(*h + *m + parts[2], 1);
+}
+
 std::vector<Instance> produceDesktops(const SystemContext& ctx) {
     std::vector<Instance> out;
     auto passwd = ctx.readFile("/etc/passwd");
@@ -291,6 +330,7 @@ std::vector<Instance> produceDesktops(const SystemContext& ctx) {
     const std::string computer = ctx.computerName();
     std::istringstream in(*passwd);
     std::string line;
+    std::vector<std::pair<std::string, std::string>> users;  // name, home
     while (std::getline(in, line)) {
         std::vector<std::string> f;
         std::size_t start = 0;
@@ -303,16 +343,33 @@ std::vector<Instance> produceDesktops(const SystemContext& ctx) {
         const std::string& home = f[5];
         if (home.empty() || home[0] != '/' || !isLoginShell(f[6])) continue;
 
-        Settings s;
-        if (home != "/") {
-            readDconf(ctx, home, s);
-            readKde(ctx, home, s);
-            readXfce(ctx, home, s);
-            readXscreensaver(ctx, home, s);
-            readFeh(ctx, home, s);
-        }
+        users.push_back({user, home});
+    }
+
+    // A home folder may sit on a hung network mount, where even an open
+    // blocks for good: each account's files are read with their own time,
+    // and an account that misses it is shown without its settings.
+    const auto settings = readEachWithDeadline<Settings>(
+        users.size(),
+        [ctx, users](std::size_t i) {
+            Settings s;
+            const std::string& home = users[i].second;
+            if (home != "/") {
+                readDconf(ctx, home, s);
+                readKde(ctx, home, s);
+                readXfce(ctx, home, s);
+                readXscreensaver(ctx, home, s);
+                readFeh(ctx, home, s);
+            }
+            return s;
+        },
+        std::max(ctx.deadline / 8, std::chrono::milliseconds(50)),
+        std::chrono::steady_clock::now() + ctx.deadline);
+
+    for (std::size_t i = 0; i < users.size(); ++i) {
+        const Settings s = settings[i].value_or(Settings{});
         Instance d("Win32_Desktop");
-        d.set("Name", computer + "\\" + user);
+        d.set("Name", computer + "\\" + users[i].first);
         if (s.wallpaper) d.set("Wallpaper", *s.wallpaper);
         if (s.stretched) d.set("WallpaperStretched", *s.stretched);
         if (s.tiled) d.set("WallpaperTiled", *s.tiled);

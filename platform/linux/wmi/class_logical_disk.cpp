@@ -156,6 +156,14 @@ std::vector<Instance> produceLogicalDisks(const SystemContext& ctx) {
         } else {
             continue;
         }
+        // A single file bound over another (containers get /etc/resolv.conf
+        // and /etc/hosts so) is not a file system. Only a bind of part of a
+        // local file system can be one, so only those mount points are looked at.
+        if (type != kNetwork && m.root != "/") {
+            std::error_code ec;
+            const auto status = fs::symlink_status(ctx.path(m.mountPoint), ec);
+            if (!ec && status.type() != fs::file_type::directory) continue;
+        }
         // Bind mounts: same device and same root seen again.
         if (type != kNetwork && !seen.emplace(m.major, m.minor, m.root).second) continue;
         if (type == kNetwork && !seen.emplace(0, 0, m.source + "\n" + m.root).second) continue;

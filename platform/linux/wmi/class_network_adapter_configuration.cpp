@@ -262,7 +262,13 @@ std::vector<Instance> produceNetworkAdapterConfigurations(const SystemContext& c
         }
         const bool enabled = (nic.flags & IFF_UP) && !ips.empty();
         a.set("IPEnabled", enabled);
-        if (auto dhcp = dhcpEnabled(ctx, nic.name, nic.index)) a.set("DHCPEnabled", *dhcp);
+        // Addresses that no DHCP client leased were set by hand (or by a
+        // tool that is not DHCP): WMI calls that static, not unknown.
+        if (auto dhcp = dhcpEnabled(ctx, nic.name, nic.index)) {
+            a.set("DHCPEnabled", *dhcp);
+        } else if (!ips.empty()) {
+            a.set("DHCPEnabled", false);
+        }
         if (!enabled) {
             out.push_back(std::move(a));
             continue;
@@ -283,7 +289,11 @@ std::vector<Instance> produceNetworkAdapterConfigurations(const SystemContext& c
         // The link's own servers where systemd-resolved or -networkd keep
         // them, else the system resolver's.
         std::vector<std::string> servers = global.servers;
-        std::string domain = global.domain;
+        // Without a "domain" line the resolver takes the first search
+        // domain as the local one (systemd-resolved writes only "search").
+        const std::string globalDomain =
+            global.domain.empty() && !global.search.empty() ? global.search.front() : global.domain;
+        std::string domain = globalDomain;
         std::vector<std::string> search = global.search;
         const std::string idx = std::to_string(nic.index);
         for (const char* file : {"/run/systemd/resolve/netif/", "/run/systemd/netif/links/"}) {
@@ -293,14 +303,14 @@ std::vector<Instance> produceNetworkAdapterConfigurations(const SystemContext& c
             if (s == link.end() || words(s->second).empty()) continue;
             servers = words(s->second);
             search.clear();
-            domain.clear();
             if (auto d = link.find("DOMAINS"); d != link.end()) {
                 // "~example" domains only route queries; they are not searched.
                 for (auto& w : words(d->second)) {
                     if (w.front() != '~') search.push_back(w);
                 }
             }
-            if (!search.empty()) domain = search.front();
+            // A link without domains of its own still resolves in the system's.
+            domain = search.empty() ? globalDomain : search.front();
             break;
         }
         if (!servers.empty()) a.set("DNSServerSearchOrder", textArray(servers));

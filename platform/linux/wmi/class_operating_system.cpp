@@ -5,6 +5,9 @@
 #include <cctype>
 #include <ctime>
 #include <filesystem>
+#include <map>
+#include <optional>
+#include <string_view>
 
 #include "platform/linux/wmi/system_classes.h"
 #include "platform/linux/wmi/system_sources.h"
@@ -80,6 +83,57 @@ std::pair<std::optional<std::string>, std::optional<std::string>> systemLocale(
     return {};
 }
 
+// The kernel's build count, the digits of "#1 SMP PREEMPT_DYNAMIC ...":
+// like Windows' build number, a count and nothing else.
+std::optional<std::string> kernelBuildNumber(std::string_view version) {
+    if (version.empty() || version.front() != '#') return std::nullopt;
+    const auto end = version.find_first_not_of("0123456789", 1);
+    const std::string_view digits =
+        version.substr(1, end == std::string_view::npos ? end : end - 1);
+    if (digits.empty()) return std::nullopt;
+    return std::string(digits);
+}
+
+// The Windows locale identifier (LCID, four hex digits as WMI writes it) of
+// a language and country ("de_DE"), for the locales a system commonly runs in.
+std::optional<std::string> windowsLocaleId(std::string_view locale) {
+    static const std::map<std::string_view, std::string_view> kIds = {
+        {"ar_SA", "0401"}, {"cs_CZ", "0405"}, {"da_DK", "0406"}, {"de_AT", "0c07"},
+        {"de_CH", "0807"}, {"de_DE", "0407"}, {"el_GR", "0408"}, {"en_AU", "0c09"},
+        {"en_CA", "1009"}, {"en_GB", "0809"}, {"en_IE", "1809"}, {"en_IN", "4009"},
+        {"en_NZ", "1409"}, {"en_US", "0409"}, {"en_ZA", "1c09"}, {"es_ES", "0c0a"},
+        {"es_MX", "080a"}, {"fi_FI", "040b"}, {"fr_BE", "080c"}, {"fr_CA", "0c0c"},
+        {"fr_CH", "100c"}, {"fr_FR", "040c"}, {"he_IL", "040d"}, {"hu_HU", "040e"},
+        {"it_IT", "0410"}, {"ja_JP", "0411"}, {"ko_KR", "0412"}, {"nb_NO", "0414"},
+        {"nl_BE", "0813"}, {"nl_NL", "0413"}, {"pl_PL", "0415"}, {"pt_BR", "0416"},
+        {"pt_PT", "0816"}, {"ro_RO", "0418"}, {"ru_RU", "0419"}, {"sk_SK", "041b"},
+        {"sv_SE", "041d"}, {"th_TH", "041e"}, {"tr_TR", "041f"}, {"uk_UA", "0422"},
+        {"vi_VN", "042a"}, {"zh_CN", "0804"}, {"zh_HK", "0c04"}, {"zh_TW", "0404"},
+    };
+    const auto it = kIds.find(locale);
+    if (it == kIds.end()) return std::nullopt;
+    return std::string(it->second);
+}
+
+// The Windows code page of a character set name as locales spell it.
+std::optional<std::string> windowsCodePage(std::string_view codeset) {
+    std::string name;
+    for (char c : codeset) {
+        if (c != '-' && c != '_')
+            name += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    }
+    static const std::map<std::string_view, std::string_view> kPages = {
+        {"utf8", "65001"},     {"iso88591", "28591"}, {"iso88592", "28592"},
+        {"iso88595", "28595"}, {"iso88597", "28597"}, {"iso885915", "28605"},
+        {"koi8r", "20866"},    {"koi8u", "21866"},    {"eucjp", "20932"},
+        {"gb2312", "936"},     {"gbk", "936"},        {"big5", "950"},
+        {"cp1251", "1251"},    {"cp1252", "1252"},    {"ansix3.41968", "20127"},
+    };
+    const auto it = kPages.find(name);
+    if (it == kPages.end()) return std::nullopt;
+    return std::string(it->second);
+}
+
 // The device mounted at "/" (the last such mount wins: it is the one on top).
 std::optional<std::string> rootDevice(const SystemContext& ctx) {
     auto text = ctx.readFile("/proc/self/mountinfo");
@@ -144,7 +198,9 @@ std::vector<Instance> operatingSystemInstances(const SystemContext& ctx) {
     // version is already part of the caption.
     if (auto release = readAttribute(ctx, "/proc/sys/kernel/osrelease"))
         os.set("Version", *release);
-    if (auto build = readAttribute(ctx, "/proc/sys/kernel/version")) os.set("BuildNumber", *build);
+    if (auto version = readAttribute(ctx, "/proc/sys/kernel/version")) {
+        if (auto build = kernelBuildNumber(*version)) os.set("BuildNumber", *build);
+    }
     if (auto vendor = osRelease(ctx); vendor.contains("VENDOR_NAME")) {
         os.set("Manufacturer", vendor["VENDOR_NAME"]);
     }
@@ -174,9 +230,13 @@ std::vector<Instance> operatingSystemInstances(const SystemContext& ctx) {
     os.setInt("CurrentTimeZone", utcOffsetMinutes());
     if (auto date = installDate(ctx)) os.set("InstallDate", *date);
 
+    // WMI states these as a Windows locale identifier and code page; a
+    // locale or character set without one stays null.
     if (auto [locale, codeset] = systemLocale(ctx); locale) {
-        os.set("Locale", *locale);
-        if (codeset) os.set("CodeSet", *codeset);
+        if (auto id = windowsLocaleId(*locale)) os.set("Locale", *id);
+        if (codeset) {
+            if (auto page = windowsCodePage(*codeset)) os.set("CodeSet", *page);
+        }
     }
     if (auto info = ctx.readFile("/etc/machine-info", 64 * 1024)) {
         const auto vars = parseShellAssignments(*info);

@@ -6,11 +6,12 @@
 #include <algorithm>
 #include <charconv>
 #include <cstring>
+#include <map>
 #include <mutex>
-#include <set>
 
 #include "platform/linux/wmi/core_classes.h"
 #include "platform/linux/wmi/deadline.h"
+#include "platform/linux/wmi/each_with_deadline.h"
 
 namespace tavo::linuxwmi {
 
@@ -84,19 +85,24 @@ std::optional<unsigned long long> statusField(std::string_view status, std::stri
     return std::nullopt;
 }
 
-// Command lines whose read hung in an earlier pass (a process in
-// uninterruptible sleep holding its memory map); they are not read again
-// until that read returns, so no pass waits on them twice.
-// Never destroyed: a reader still stuck when the program exits may touch
-// them after static destructors would have run.
-std::mutex& gHungMutex = *new std::mutex;
-std::set<std::string>& gHung = *new std::set<std::string>;
+// Command line reads still in flight, by process folder, with when the
+// oldest began. One that has run longer than a read may take is stuck (a
+// process in uninterruptible sleep holding its memory map), and later passes
+// pass that process by until the read returns, so no pass waits on it twice.
+// Never destroyed: a reader still stuck when the program exits may touch it
+// after static destructors would have run.
+struct InFlight {
+    int count = 0;
+    std::chrono::steady_clock::time_point since;
+};
+std::mutex& gInFlightMutex = *new std::mutex;
+std::map<std::string, InFlight>& gInFlight = *new std::map<std::string, InFlight>;
 
-struct CmdlineBatch {
-    std::mutex mutex;
-    std::vector<std::optional<std::string>> lines;
-    std::size_t done = 0;  // entries settled so far (read or skipped)
-    std::string current;   // the key being read right now
+// A command line with the identity of the process it was read from.
+struct CmdlineRead {
+    std::optional<std::string> line;  // none for kernel threads and zombies
+    unsigned long long startTime = 0;
+    std::string comm;
 };
 
 std::string joinArgs(std::string raw) {
@@ -135,6 +141,19 @@ std::optional<unsigned long long> bootTime(const SystemContext& ctx) {
     unsigned long long v = 0;
     if (!parseNumber(std::string_view(*text).substr(pos + 7), v)) return std::nullopt;
     return v;
+}
+
+// WMI states a process's base priority on Windows' scale, where a normal
+// process is 8: the nice value falls into the priority class that means the
+// same (high, above normal, normal, below normal, idle), and a real-time
+// process (a negative kernel priority) is in the real-time class.
+std::int64_t windowsPriority(const ProcStat& st) {
+    if (st.priority < 0) return 24;
+    if (st.nice <= -11) return 13;
+    if (st.nice < 0) return 10;
+    if (st.nice == 0) return 8;
+    if (st.nice < 10) return 6;
+    return 4;
 }
 
 }  // namespace
@@ -189,56 +208,58 @@ std::vector<Instance> produceProcesses(const SystemContext& ctx) {
     std::sort(pids.begin(), pids.end());
 
     // Command lines are the one read that can block on the process itself,
-    // so they are read on a worker while this thread reads the rest.
-    auto batch = std::make_shared<CmdlineBatch>();
-    batch->lines.resize(pids.size());
-    auto worker = startOnWorker([batch, pids, procPath] {
-        std::string buf;
-        for (std::size_t i = 0; i < pids.size(); ++i) {
-            const std::string key = procPath + "/" + std::to_string(pids[i]);
-            bool skip;
-            {
-                std::lock_guard lock(gHungMutex);
-                skip = gHung.count(key) != 0;
-            }
-            if (!skip) {
-                {
-                    std::lock_guard lock(batch->mutex);
-                    batch->current = key;
-                }
+    // so they are read on a worker while this thread reads the rest, each
+    // with its own time so that one blocked process costs only its own line.
+    const auto until = std::chrono::steady_clock::now() + ctx.deadline;
+    const auto each = std::max(ctx.deadline / 8, std::chrono::milliseconds(50));
+    auto readCmdline = [pids, procPath, each](std::size_t i) -> std::optional<CmdlineRead> {
+        const std::string key = procPath + "/" + std::to_string(pids[i]);
+        const auto now = std::chrono::steady_clock::now();
+        {
+            std::lock_guard lock(gInFlightMutex);
+            InFlight& f = gInFlight[key];
+            if (f.count > 0 && now - f.since >= each) return std::nullopt;
+            if (f.count++ == 0) f.since = now;
+        }
+        std::optional<CmdlineRead> read;
+        // The folder stays the same process while it is open; stat before
+        // and after tells whether it exec'd another program in between.
+        if (Fd dir{::open(key.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)}) {
+            std::string buf, stat;
+            ProcStat before, after;
+            if (readAt(dir.get(), "stat", stat) && parseProcStat(stat, before) &&
+                readAt(dir.get(), "cmdline", buf)) {
                 std::optional<std::string> line;
-                if (readAt(AT_FDCWD, (key + "/cmdline").c_str(), buf) && !buf.empty())
-                    line = joinArgs(buf);
-                // Same lock order as the pass's end, so a read that returns
-                // just then is never left marked as hung.
-                std::lock_guard lock(batch->mutex);
-                {
-                    std::lock_guard hungLock(gHungMutex);
-                    gHung.erase(key);
+                if (!buf.empty()) line = joinArgs(std::move(buf));
+                if (readAt(dir.get(), "stat", stat) && parseProcStat(stat, after) &&
+                    after.startTime == before.startTime && after.comm == before.comm) {
+                    read = CmdlineRead{std::move(line), before.startTime, before.comm};
                 }
-                batch->current.clear();
-                batch->lines[i] = std::move(line);
-                batch->done = i + 1;
-            } else {
-                std::lock_guard lock(batch->mutex);
-                batch->done = i + 1;
             }
         }
-        return true;
+        std::lock_guard lock(gInFlightMutex);
+        if (auto it = gInFlight.find(key); it != gInFlight.end() && --it->second.count <= 0)
+            gInFlight.erase(it);
+        return read;
+    };
+    auto cmdlines = startOnWorker([n = pids.size(), readCmdline, each, until] {
+        return readEachWithDeadline<CmdlineRead>(n, readCmdline, each, until);
     });
 
-    const auto until = std::chrono::steady_clock::now() + ctx.deadline;
     const long ticks = std::max(1L, ::sysconf(_SC_CLK_TCK));
     const long pageSize = std::max(1L, ::sysconf(_SC_PAGESIZE));
     const auto boot = bootTime(ctx);
     const std::string computer = ctx.computerName();
     const std::string os = osName(ctx);
 
-    std::vector<std::size_t> slot;  // instance -> index into pids
+    std::vector<std::size_t> slot;   // instance -> index into pids
+    std::vector<ProcStat> identity;  // instance -> the stat its row was read with
+    bool retried = false;
     out.reserve(pids.size());
     std::string buf, status;
     char link[4096];
     for (std::size_t pi = 0; pi < pids.size(); ++pi) {
+        const bool isRetry = std::exchange(retried, false);
         const int pid = pids[pi];
         const std::string pidName = std::to_string(pid);
         Fd dir(::openat(procFd.get(), pidName.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
@@ -276,9 +297,7 @@ std::vector<Instance> produceProcesses(const SystemContext& ctx) {
             p.set("CreationDate", dmtfDateTime(static_cast<std::time_t>(startSeconds), micros));
         }
         p.setInt("ThreadCount", st.numThreads);
-        // The kernel counts priority downwards (0 most urgent, 39 nice 19);
-        // WMI counts upwards from 0, the lowest, so the scale is turned.
-        p.setInt("Priority", std::max<long long>(0, 39 - st.priority));
+        p.setInt("Priority", windowsPriority(st));
         p.setUInt64("WorkingSetSize", static_cast<std::uint64_t>(std::max<long long>(0, st.rss)) *
                                           static_cast<std::uint64_t>(pageSize));
         p.setUInt64("VirtualSize", st.vsize);
@@ -318,19 +337,34 @@ std::vector<Instance> produceProcesses(const SystemContext& ctx) {
         p.set("OSCreationClassName", "Win32_OperatingSystem");
         p.set("CSName", computer);
         if (!os.empty()) p.set("OSName", os);
+        // A process that exec'd while its row was read would mix two
+        // programs in one row: read it once more, and leave it out if it
+        // changes again. (The open folder keeps a reused PID out.)
+        ProcStat again;
+        if (!readAt(dir.get(), "stat", buf) || !parseProcStat(buf, again)) continue;
+        if (again.startTime != st.startTime || again.comm != st.comm) {
+            if (!isRetry) {
+                retried = true;
+                --pi;  // the loop's step brings it back to this PID
+            }
+            continue;
+        }
         out.push_back(std::move(p));
         slot.push_back(pi);
+        identity.push_back(std::move(st));
     }
 
-    worker.waitUntil(until);
-    std::lock_guard lock(batch->mutex);
-    if (!batch->current.empty()) {
-        // Still stuck on this one: remember it so later passes pass it by.
-        std::lock_guard hungLock(gHungMutex);
-        gHung.insert(batch->current);
-    }
+    // The worker gives up on its own by `until`; the margin only covers
+    // handing its values back.
+    const auto lines = cmdlines.waitUntil(until + std::chrono::milliseconds(100));
+    if (!lines) return out;
     for (std::size_t i = 0; i < out.size(); ++i) {
-        if (auto& line = batch->lines[slot[i]]) out[i].set("CommandLine", std::move(*line));
+        const auto& read = (*lines)[slot[i]];
+        // Only a line read from the very program this row describes.
+        if (read && read->line && read->startTime == identity[i].startTime &&
+            read->comm == identity[i].comm) {
+            out[i].set("CommandLine", *read->line);
+        }
     }
     return out;
 }

@@ -33,6 +33,9 @@ std::optional<bool> parseBool(std::string_view v) {
     return std::nullopt;
 }
 
+// IPC$ is an administrative share: WMI types it IPC with the admin bit set.
+constexpr std::uint32_t kIpcAdmin = 0x80000003;
+
 struct Section {
     std::string name;
     std::map<std::string, std::string> params;
@@ -40,10 +43,21 @@ struct Section {
 
 struct SmbParser {
     const IncludeReader& readInclude;
-    std::vector<Section> sections;  // [global] first, the shares in order of appearance
+    std::vector<Section> sections;              // [global] first, the shares in order of appearance
+    std::map<std::string, std::size_t> byName;  // lower-case name -> index in sections
     std::size_t current = 0;
+    // Files that include each other twice over would grow without end within
+    // the nesting limit, so all the text read through includes shares one
+    // budget, far above what any real configuration holds.
+    std::size_t includedBytes = 0;
+    std::size_t includes = 0;
+    static constexpr std::size_t kIncludedBytes = 4 * 1024 * 1024;
+    static constexpr std::size_t kIncludes = 256;
 
-    SmbParser(const IncludeReader& r) : readInclude(r) { sections.push_back({"global", {}}); }
+    SmbParser(const IncludeReader& r) : readInclude(r) {
+        sections.push_back({"global", {}});
+        byName["global"] = 0;
+    }
 
     void parse(std::string_view text, int depth) {
         std::string logical;  // a line with its backslash continuations joined
@@ -70,15 +84,9 @@ struct SmbParser {
             if (close == std::string_view::npos) return;
             const std::string name(trim(l.substr(1, close - 1)));
             // A section named again continues the first one, as Samba merges them.
-            const auto it = std::find_if(sections.begin(), sections.end(), [&](const Section& s) {
-                return equalsIgnoreCase(s.name, name);
-            });
-            if (it != sections.end()) {
-                current = static_cast<std::size_t>(it - sections.begin());
-            } else {
-                sections.push_back({name, {}});
-                current = sections.size() - 1;
-            }
+            const auto [it, added] = byName.try_emplace(inventory::toLower(name), sections.size());
+            if (added) sections.push_back({name, {}});
+            current = it->second;
             return;
         }
         const std::size_t eq = l.find('=');
@@ -89,8 +97,16 @@ struct SmbParser {
             // Included files are read in place. Names built from macros (%m,
             // %U) differ per client and name no one file here; nesting is
             // bounded so that a file including itself cannot loop.
-            if (readInclude && depth < 8 && value.find('%') == std::string::npos) {
-                if (const auto text = readInclude(value)) parse(*text, depth + 1);
+            if (readInclude && depth < 8 && value.find('%') == std::string::npos &&
+                includes < kIncludes && includedBytes < kIncludedBytes) {
+                ++includes;
+                if (const auto text = readInclude(value)) {
+                    const std::size_t room = kIncludedBytes - includedBytes;
+                    const std::string_view part =
+                        std::string_view(*text).substr(0, std::min(room, text->size()));
+                    includedBytes += part.size();
+                    parse(part, depth + 1);
+                }
             }
             return;
         }
@@ -128,6 +144,16 @@ std::string unescapeExportPath(std::string_view token) {
     return out;
 }
 
+// A [global] parameter of the main configuration file, by its canonical name.
+std::optional<std::string> smbGlobal(std::string_view text, const std::string& key) {
+    const IncludeReader none;
+    SmbParser p(none);
+    p.parse(text, 0);
+    const auto it = p.sections[0].params.find(key);
+    if (it == p.sections[0].params.end()) return std::nullopt;
+    return it->second;
+}
+
 }  // namespace
 
 std::vector<ShareEntry> parseSmbConf(std::string_view text, const IncludeReader& readInclude,
@@ -148,7 +174,7 @@ std::vector<ShareEntry> parseSmbConf(std::string_view text, const IncludeReader&
         const bool printable = parseBool(p.get(s, "printable").value_or("no")).value_or(false);
         e.type = printable ? 1 : 0;
         if (equalsIgnoreCase(s.name, "IPC$")) {
-            e.type = 3;
+            e.type = kIpcAdmin;
             hasIpc = true;
         }
         if (const auto max = p.get(s, "maxconnections")) {
@@ -162,7 +188,7 @@ std::vector<ShareEntry> parseSmbConf(std::string_view text, const IncludeReader&
         // its server string in the description.
         ShareEntry ipc;
         ipc.name = "IPC$";
-        ipc.type = 3;
+        ipc.type = kIpcAdmin;
         const auto it = p.sections[0].params.find("serverstring");
         std::string serverString = it == p.sections[0].params.end() ? "" : it->second;
         for (std::size_t at = 0; (at = serverString.find("%h", at)) != std::string::npos;
@@ -217,8 +243,33 @@ std::vector<ShareEntry> parseExports(std::string_view text) {
     return out;
 }
 
+std::optional<ShareEntry> parseUsershare(std::string_view fileName, std::string_view text) {
+    ShareEntry e;
+    e.name = std::string(fileName);
+    bool hasPath = false;
+    for (std::string_view line : inventory::split(text, '\n')) {
+        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+        const std::size_t eq = line.find('=');
+        if (line.empty() || line.front() == '#' || eq == std::string_view::npos) continue;
+        const std::string_view key = line.substr(0, eq);
+        const std::string_view value = line.substr(eq + 1);
+        if (key == "path") {
+            e.path = std::string(value);
+            hasPath = !value.empty();
+        } else if (key == "comment") {
+            e.description = std::string(value);
+        } else if (key == "sharename" && !value.empty()) {
+            // The file is named in lower case; this is the name as given.
+            e.name = std::string(value);
+        }
+    }
+    if (!hasPath) return std::nullopt;
+    return e;
+}
+
 std::vector<Instance> produceShares(const SystemContext& ctx) {
     std::vector<ShareEntry> shares;
+    std::string usersharePath = "/var/lib/samba/usershares";
     if (const auto conf = ctx.readFile("/etc/samba/smb.conf")) {
         const IncludeReader include =
             [&ctx](const std::string& path) -> std::optional<std::string> {
@@ -227,7 +278,27 @@ std::vector<Instance> produceShares(const SystemContext& ctx) {
         };
         std::string host = inventory::toLower(ctx.computerName());
         shares = parseSmbConf(*conf, include, host);
+        if (auto path = smbGlobal(*conf, "usersharepath"); path && !path->empty()) {
+            usersharePath = *path;
+        }
     }
+    // Shares users made with `net usershare`: any member of the usershare
+    // group writes these files, so each is read as a user's file, small.
+    std::vector<ShareEntry> userShares;
+    for (const auto& name : inventory::listDirectory(ctx, usersharePath)) {
+        if (name.empty() || name.front() == '.') continue;
+        const auto text = ctx.readUserFile(usersharePath + "/" + name, 64 * 1024);
+        if (!text) continue;
+        if (auto e = parseUsershare(name, *text)) userShares.push_back(std::move(*e));
+    }
+    std::sort(userShares.begin(), userShares.end(),
+              [](const ShareEntry& a, const ShareEntry& b) { return a.name < b.name; });
+    // They come after the configuration's own shares, before the IPC$ that
+    // Samba serves on its own (last, when the configuration names none).
+    const auto at =
+        !shares.empty() && shares.back().type == kIpcAdmin ? shares.end() - 1 : shares.end();
+    shares.insert(at, std::make_move_iterator(userShares.begin()),
+                  std::make_move_iterator(userShares.end()));
     std::vector<std::string> exportFiles{"/etc/exports"};
     for (const auto& name : inventory::listDirectory(ctx, "/etc/exports.d")) {
         if (name.size() > 8 && name.ends_with(".exports"))

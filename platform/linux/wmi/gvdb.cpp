@@ -14,6 +14,9 @@ constexpr std::uint32_t kSignature1 = 1953390953;
 constexpr std::size_t kHeaderSize = 24;
 constexpr std::size_t kItemSize = 24;
 constexpr std::uint32_t kNoParent = 0xFFFFFFFF;
+// dconf keys are paths of a few dozen characters; nothing a desktop writes
+// comes near this.
+constexpr std::size_t kLongestKey = 1024;
 
 std::optional<std::uint32_t> u32(std::string_view f, std::size_t at) {
     if (at > f.size() || f.size() - at < 4) return std::nullopt;
@@ -98,27 +101,55 @@ std::map<std::string, GvdbValue> readGvdb(std::string_view f) {
         items.push_back({parent, *key, type, *u32(*table, at + 16), *u32(*table, at + 20)});
     }
 
-    for (const Item& item : items) {
-        if (item.type != 'v') continue;
-        // The full key is the parents' keys followed by the item's own; a
-        // chain longer than the table can only be a loop.
-        std::vector<std::string_view> parts{item.key};
-        std::uint32_t up = item.parent;
-        bool broken = false;
-        while (up != kNoParent) {
-            if (parts.size() > items.size() || items[up].type == '\0') {
-                broken = true;
+    // The full key is the parents' keys followed by the item's own. Each
+    // item's full key is made once and reused by its children, so a deep
+    // chain costs its length and not its length squared; a key longer than
+    // any setting's path, or a chain that comes back on itself, is dropped.
+    enum class Walk : unsigned char { notYet, inProgress, done, broken };
+    std::vector<Walk> walk(items.size(), Walk::notYet);
+    std::vector<std::string> full(items.size());
+    std::vector<std::uint32_t> chain;
+    auto resolve = [&](std::uint32_t first) {
+        // Climb to the first ancestor already known, then come back down.
+        for (std::uint32_t at = first;;) {
+            if (walk[at] == Walk::done || walk[at] == Walk::broken) break;
+            if (walk[at] == Walk::inProgress || items[at].type == '\0') {
+                walk[at] = Walk::broken;  // a loop, or an unusable item
                 break;
             }
-            parts.push_back(items[up].key);
-            up = items[up].parent;
+            walk[at] = Walk::inProgress;
+            chain.push_back(at);
+            if (items[at].parent == kNoParent) break;
+            at = items[at].parent;
         }
-        if (broken) continue;
-        std::string key;
-        for (auto p = parts.rbegin(); p != parts.rend(); ++p) key += *p;
+        while (!chain.empty()) {
+            const std::uint32_t at = chain.back();
+            chain.pop_back();
+            const std::uint32_t up = items[at].parent;
+            if (up != kNoParent && walk[up] != Walk::done) {
+                walk[at] = Walk::broken;
+                continue;
+            }
+            const std::size_t length =
+                (up == kNoParent ? 0 : full[up].size()) + items[at].key.size();
+            if (length > kLongestKey) {
+                walk[at] = Walk::broken;
+                continue;
+            }
+            if (up != kNoParent) full[at] = full[up];
+            full[at] += items[at].key;
+            walk[at] = Walk::done;
+        }
+    };
+
+    for (std::uint32_t i = 0; i < items.size(); ++i) {
+        const Item& item = items[i];
+        if (item.type != 'v') continue;
+        resolve(i);
+        if (walk[i] != Walk::done) continue;
         const auto data = slice(f, item.valueStart, item.valueEnd);
         if (!data) continue;
-        if (auto value = decodeVariant(*data)) out.emplace(std::move(key), std::move(*value));
+        if (auto value = decodeVariant(*data)) out.emplace(full[i], std::move(*value));
     }
     return out;
 }

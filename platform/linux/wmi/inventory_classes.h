@@ -102,7 +102,10 @@ bool tallyLocksOut(std::string_view tally, const FaillockRules& rules, bool isRo
 std::vector<Instance> produceUserAccounts(const SystemContext& ctx);
 // Win32_Group from /etc/group.
 std::vector<Instance> produceGroups(const SystemContext& ctx);
-// Win32_Account: the users, then the groups, each of its own class.
+// Win32_SystemAccount: the well-known principals that Linux permissions and
+// Samba's ACLs mean here (everyone, a file's owner, its owning group).
+std::vector<Instance> produceSystemAccounts(const SystemContext& ctx);
+// Win32_Account: the users, the groups, then the system accounts, each of its own class.
 std::vector<Instance> produceAccounts(const SystemContext& ctx);
 
 // True for the /sys/block names of whole disks: sd*, nvme<c>n<ns>, vd*, xvd*,
@@ -115,7 +118,7 @@ std::vector<Instance> produceDiskDrives(const SystemContext& ctx);
 
 struct ShareEntry {
     std::string name, path, description;
-    std::uint32_t type = 0;                // 0 disk, 1 print queue, 3 IPC
+    std::uint32_t type = 0;  // 0 disk, 1 print queue, 3 IPC; the high bit marks an admin share
     std::optional<std::uint32_t> maximum;  // empty: no limit
 };
 
@@ -123,6 +126,11 @@ struct ShareEntry {
 // as defaults, plus the IPC$ share Samba always serves. `readInclude` gives
 // the text of an "include" file, or nothing; `hostName` stands for %h in the
 // server string.
+// One share that a user made with `net usershare` (a file in Samba's
+// usershare folder): "path=", "comment=" and, from version 2, "sharename="
+// with the name's own letter case. Nothing when the file holds no path.
+std::optional<ShareEntry> parseUsershare(std::string_view fileName, std::string_view text);
+
 using IncludeReader = std::function<std::optional<std::string>(const std::string& path)>;
 std::vector<ShareEntry> parseSmbConf(std::string_view text, const IncludeReader& readInclude = {},
                                      std::string_view hostName = {});

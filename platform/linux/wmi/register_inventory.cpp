@@ -12,6 +12,7 @@ void registerInventoryClasses(Registry& r) {
     r.add("Win32_Account", produceAccounts);
     r.add("Win32_UserAccount", produceUserAccounts);
     r.add("Win32_Group", produceGroups);
+    r.add("Win32_SystemAccount", produceSystemAccounts);
     r.add("Win32_DiskDrive", produceDiskDrives);
     r.add("Win32_Share", produceShares);
 }

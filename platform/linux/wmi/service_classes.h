@@ -20,6 +20,13 @@ std::vector<Instance> produceDesktops(const SystemContext& ctx);
 std::vector<Instance> produceIp4Routes(const SystemContext& ctx);
 std::vector<Instance> produceTimeZone(const SystemContext& ctx);
 
+// The value of the property at `path` ("/saver/enabled") in an xfconf
+// channel file, or nothing.
+std::optional<std::string> xfconfValue(std::string_view xml, std::string_view path);
+// xscreensaver's "H:MM:SS" timeout in seconds, or nothing when it is not
+// such a time or does not fit the 32-bit property.
+std::optional<std::int64_t> xscreensaverTimeout(std::string_view value);
+
 // A service unit as the files on disk describe it.
 struct ServiceUnitFile {
     std::string name;  // "ssh.service", or an instance such as "getty@tty1.service"

@@ -14,8 +14,10 @@ std::vector<Instance> operatingSystemInstances(const SystemContext& ctx);  // Wi
 std::vector<Instance> computerSystemInstances(const SystemContext& ctx);   // Win32_ComputerSystem
 std::vector<Instance> biosInstances(const SystemContext& ctx);             // Win32_BIOS
 std::vector<Instance> baseBoardInstances(const SystemContext& ctx);        // Win32_BaseBoard
-std::vector<Instance> processorInstances(const SystemContext& ctx);        // Win32_Processor
-std::vector<Instance> printerInstances(const SystemContext& ctx);          // Win32_Printer
-std::vector<Instance> printJobInstances(const SystemContext& ctx);         // Win32_PrintJob
+std::vector<Instance> motherboardDeviceInstances(
+    const SystemContext& ctx);                                       // Win32_MotherboardDevice
+std::vector<Instance> processorInstances(const SystemContext& ctx);  // Win32_Processor
+std::vector<Instance> printerInstances(const SystemContext& ctx);    // Win32_Printer
+std::vector<Instance> printJobInstances(const SystemContext& ctx);   // Win32_PrintJob
 
 }  // namespace tavo::linuxwmi

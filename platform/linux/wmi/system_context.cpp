@@ -5,12 +5,14 @@
 #include "platform/linux/wmi/print_system.h"
 #include "platform/linux/wmi/service_manager.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
+
+#include <cerrno>
 
 #include <algorithm>
 #include <cctype>
-#include <fstream>
-#include <iterator>
 
 namespace tavo::linuxwmi {
 
@@ -19,26 +21,57 @@ std::filesystem::path SystemContext::path(std::string_view absolute) const {
     return root / std::filesystem::path(absolute);
 }
 
-std::optional<std::string> SystemContext::readFile(std::string_view absolute,
-                                                   std::size_t limit) const {
-    std::ifstream in(path(absolute), std::ios::binary);
-    if (!in) return std::nullopt;
+namespace {
+
+// Reads a regular file without ever waiting on whoever is at its other end:
+// O_NONBLOCK keeps the open of a FIFO or a device from blocking, and fstat
+// refuses anything that is not a plain file before the first read.
+std::optional<std::string> readRegular(const std::filesystem::path& file, std::size_t limit,
+                                       int extraFlags) {
+    const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY | extraFlags);
+    if (fd < 0) return std::nullopt;
+    struct Closer {
+        int fd;
+        ~Closer() { ::close(fd); }
+    } closer{fd};
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
     std::string data;
-    char buf[65536];
-    while (data.size() < limit && in.read(buf, sizeof buf), in.gcount() > 0) {
-        data.append(buf, static_cast<std::size_t>(in.gcount()));
+    // /proc and /sys report a size of zero or one page whatever they hold,
+    // so the size only sets the first guess.
+    data.resize(std::min<std::size_t>(limit, st.st_size > 0 ? std::size_t(st.st_size) + 1 : 4096));
+    std::size_t used = 0;
+    while (used < limit) {
+        if (used == data.size()) data.resize(std::min(limit, data.size() * 2));
+        const ssize_t n = ::read(fd, data.data() + used, data.size() - used);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return std::nullopt;
+        }
+        if (n == 0) break;
+        used += static_cast<std::size_t>(n);
     }
-    if (in.bad()) return std::nullopt;
-    if (data.size() > limit) data.resize(limit);
+    data.resize(used);
     return data;
 }
 
+}  // namespace
+
+std::optional<std::string> SystemContext::readFile(std::string_view absolute,
+                                                   std::size_t limit) const {
+    return readRegular(path(absolute), limit, 0);
+}
+
+std::optional<std::string> SystemContext::readUserFile(std::string_view absolute,
+                                                       std::size_t limit) const {
+    return readRegular(path(absolute), limit, O_NOFOLLOW);
+}
+
 std::optional<std::string> SystemContext::readLine(std::string_view absolute) const {
-    std::ifstream in(path(absolute));
-    if (!in) return std::nullopt;
-    std::string line;
-    if (!std::getline(in, line)) return std::nullopt;
-    return line;
+    auto text = readFile(absolute, 64 * 1024);
+    if (!text || text->empty()) return std::nullopt;
+    text->resize(std::min(text->size(), text->find('\n')));
+    return text;
 }
 
 std::string SystemContext::computerName() const {

@@ -30,9 +30,16 @@ struct SystemContext {
 
     // `absolute` ("/proc/meminfo") under root.
     std::filesystem::path path(std::string_view absolute) const;
-    // Whole file, or nothing when it cannot be read. Reads at most `limit` bytes.
+    // Whole file, or nothing when it cannot be read or is not a regular file
+    // (a FIFO, device or socket is refused without waiting). Reads at most
+    // `limit` bytes.
     std::optional<std::string> readFile(std::string_view absolute,
                                         std::size_t limit = 16 * 1024 * 1024) const;
+    // The same for a file that another user controls (in a home folder): a
+    // symbolic link is refused too, so no one can point this program at a
+    // file that only it may read.
+    std::optional<std::string> readUserFile(std::string_view absolute,
+                                            std::size_t limit = 1024 * 1024) const;
     // First line without its line break, or nothing.
     std::optional<std::string> readLine(std::string_view absolute) const;
 

@@ -11,6 +11,8 @@
 #include <optional>
 #include <set>
 
+#include "grid/utf8.h"
+
 #include "platform/linux/wnet/bounded_call.h"
 
 namespace tavo::linuxwnet {
@@ -132,14 +134,15 @@ std::optional<std::vector<Resource>> browseHosts(std::chrono::milliseconds limit
     std::set<std::string> listed;
     for (const Service& s : b.services) {
         if (!s.host) continue;
-        const std::string host = DnsSdProvider::shortHostName(*s.host, kDomain);
+        const std::string host =
+            DnsSdProvider::unescapeName(DnsSdProvider::shortHostName(*s.host, kDomain));
         if (host.empty() || !listed.insert(lower(host)).second) continue;
         Resource r;
         r.displayType = RESOURCEDISPLAYTYPE_SERVER;
         // Nothing to open inside a host: its services are not shares.
         r.usage = 0;
         r.remoteName = "\\\\" + host;
-        r.comment = s.name;
+        r.comment = DnsSdProvider::unescapeName(s.name);
         hosts.push_back(std::move(r));
     }
     return hosts;
@@ -193,6 +196,30 @@ Listing DnsSdProvider::children(const Resource& parent) {
     }
     listing.children = std::move(**hosts);
     return listing;
+}
+
+std::string DnsSdProvider::unescapeName(std::string_view name) {
+    std::string out;
+    out.reserve(name.size());
+    const auto digit = [](char c) { return c >= '0' && c <= '9'; };
+    for (std::size_t i = 0; i < name.size(); ++i) {
+        if (name[i] != '\\' || i + 1 == name.size()) {
+            out += name[i];
+        } else if (i + 3 < name.size() && digit(name[i + 1]) && digit(name[i + 2]) &&
+                   digit(name[i + 3])) {
+            const int code =
+                (name[i + 1] - '0') * 100 + (name[i + 2] - '0') * 10 + (name[i + 3] - '0');
+            if (code > 255) {
+                out += name[i];  // not an escape: keep the text as it came
+                continue;
+            }
+            out += static_cast<char>(code);
+            i += 3;
+        } else {
+            out += name[++i];  // "\." is a dot, "\\" a backslash
+        }
+    }
+    return validUtf8(std::move(out));
 }
 
 }  // namespace tavo::linuxwnet

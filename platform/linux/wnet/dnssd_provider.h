@@ -3,6 +3,7 @@
 #include <chrono>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/linux/wnet/resource_tree.h"
@@ -31,6 +32,11 @@ class DnsSdProvider : public Provider {
     static const std::vector<std::string>& computerServiceTypes();
     // "host.local" (or "host.local.") without the domain, as shown in lists.
     static std::string shortHostName(const std::string& hostName, const std::string& domain);
+
+    // A name as Avahi hands it over, with its escapes undone: "\DDD" is the
+    // byte of that decimal value and "\c" the character c ("x\038y" is
+    // "x&y"). Bytes that do not form UTF-8 are replaced.
+    static std::string unescapeName(std::string_view name);
 
   private:
     Timing timing_;

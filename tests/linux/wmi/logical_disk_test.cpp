@@ -61,7 +61,8 @@ TEST(LogicalDisk, ListsTheDisksAUserMeans) {
     std::vector<std::string> points;
     for (const auto& [p, d] : disks) points.push_back(p);
     // Pseudo filesystems, tmpfs in system places, a loop-mounted squashfs,
-    // a container overlay, a second bind of / and the hidden /boot are left out.
+    // a container overlay, a second bind of / and the hidden /boot are left out,
+    // and so are single files bound over others (/etc/resolv.conf, /etc/hostname).
     EXPECT_EQ(points,
               (std::vector<std::string>{"/", "/boot", "/media/cdrom", "/media/usb stick",
                                         "/mnt/nfs", "/mnt/win", "/scratch", "/srv/shared"}));

@@ -70,7 +70,8 @@ TEST(NetworkAdapterConfiguration, BuildsEachAdapterFromItsSources) {
     EXPECT_TRUE(d.find("IPAddress")->isNull());
     EXPECT_TRUE(d.find("DNSServerSearchOrder")->isNull());
     EXPECT_TRUE(d.find("ServiceName")->isNull());
-    EXPECT_TRUE(d.find("DHCPEnabled")->isNull());
+    // Its address was not leased by any DHCP client: static, as WMI says it.
+    EXPECT_EQ(*d.find("DHCPEnabled"), wmi::Value(false));
 }
 
 TEST(NetworkAdapterConfiguration, FallsBackToTheResolversUpstreamServers) {
@@ -85,6 +86,9 @@ TEST(NetworkAdapterConfiguration, FallsBackToTheResolversUpstreamServers) {
     // Not the 127.0.0.53 stub: the servers behind it.
     EXPECT_EQ(*d.find("DNSServerSearchOrder"), texts({"192.168.2.1", "2001:db8::53"}));
     EXPECT_EQ(*d.find("DNSDomainSuffixSearchOrder"), texts({"example.org"}));
+    // resolv.conf has no "domain" line: the first search domain is the local one.
+    EXPECT_EQ(*d.find("DNSDomain"), wmi::Value("example.org"));
+    EXPECT_EQ(*d.find("DHCPEnabled"), wmi::Value(false));
     EXPECT_TRUE(d.find("DefaultIPGateway")->isNull());
     // eth0 is known to /sys but has no address now.
     EXPECT_EQ(*nics[0].find("IPEnabled"), wmi::Value(false));

@@ -6,8 +6,10 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <thread>
 
 #include "linux/wmi/cim_type_check.h"
+#include "linux/wmi/zone_guard.h"
 #include "platform/linux/wmi/core_classes.h"
 
 namespace tavo::linuxwmi {
@@ -23,6 +25,7 @@ std::map<std::int64_t, Instance> byPid(const std::vector<Instance>& procs) {
 }
 
 TEST(Process, ReadsEveryFieldFromProc) {
+    testing::ZoneGuard zone("JST-9");
     SystemContext ctx;
     ctx.root = std::string(TAVO_TEST_DATA) + "/provider-core/processes";
     const auto procs = byPid(produceProcesses(ctx));
@@ -38,10 +41,12 @@ TEST(Process, ReadsEveryFieldFromProc) {
     EXPECT_EQ(*p.find("ExecutablePath"), wmi::Value("/usr/bin/my app"));
     EXPECT_EQ(*p.find("CommandLine"), wmi::Value("/usr/bin/my app --flag two words"));
     const long ticks = sysconf(_SC_CLK_TCK);
-    EXPECT_EQ(*p.find("CreationDate"), wmi::Value(dmtfDateTime(1700000000 + 5000 / ticks)));
+    // Boot at 1700000000 (22:13:20 UTC), started 5000 ticks later.
+    ASSERT_EQ(ticks, 100);
+    EXPECT_EQ(*p.find("CreationDate"), wmi::Value("20231115071410.000000+540"));
     EXPECT_EQ(*p.find("ThreadCount"), wmi::Value(3));
     EXPECT_EQ(*p.find("HandleCount"), wmi::Value(4));
-    EXPECT_EQ(*p.find("Priority"), wmi::Value(19));  // nice 0
+    EXPECT_EQ(*p.find("Priority"), wmi::Value(8));  // nice 0: normal, as WMI counts it
     EXPECT_EQ(*p.find("WorkingSetSize"),
               wmi::Value(std::to_string(2560LL * sysconf(_SC_PAGESIZE))));
     EXPECT_EQ(*p.find("VirtualSize"), wmi::Value("104857600"));
@@ -66,10 +71,10 @@ TEST(Process, ReadsEveryFieldFromProc) {
     EXPECT_TRUE(k.find("ReadTransferCount")->isNull());
 
     // The kernel's 15-character name is completed from the executable;
-    // a real-time priority ranks above every normal one.
+    // a real-time process is in WMI's real-time class.
     const Instance& l = procs.at(400);
     EXPECT_EQ(*l.find("Name"), wmi::Value("averyveryverylongname"));
-    EXPECT_EQ(*l.find("Priority"), wmi::Value(90));
+    EXPECT_EQ(*l.find("Priority"), wmi::Value(24));
 }
 
 // A command line whose read never returns (a FIFO with no writer stands in
@@ -97,6 +102,8 @@ TEST(Process, AHungCommandLineStaysNullAndThePassGoesOn) {
     ASSERT_EQ(procs.size(), 2u);
     EXPECT_TRUE(procs.at(500).find("CommandLine")->isNull());
     EXPECT_EQ(*procs.at(500).find("Name"), wmi::Value("sleeper"));
+    // The blocked read costs only its own line, even on the first pass.
+    EXPECT_EQ(*procs.at(501).find("CommandLine"), wmi::Value("ok"));
 
     // The next pass passes the stuck one by and reads the rest.
     start = std::chrono::steady_clock::now();
@@ -110,6 +117,45 @@ TEST(Process, AHungCommandLineStaysNullAndThePassGoesOn) {
     if (w >= 0) close(w);
     std::this_thread::sleep_for(50ms);
     fs::remove_all(root);
+}
+
+// A process that exec's another program while its command line is read:
+// the FIFO holds the read until the test has changed the process's stat, as
+// an exec between the row's reads and the command line's would.
+TEST(Process, AProgramThatExecsMidReadNeverGivesAMixedRow) {
+    const fs::path root = fs::temp_directory_path() / ("tavo-exec-" + std::to_string(getpid()));
+    fs::remove_all(root);
+    fs::create_directories(root / "proc/600");
+    const auto writeStat = [&](const char* name) {
+        std::ofstream(root / "proc/600/stat")
+            << "600 (" << name << ") S 1 1 1 0 -1 0 0 0 0 0 0 0 0 0 20 0 1 0 100 4096 1 0\n";
+    };
+    writeStat("launcher");
+    std::ofstream(root / "proc/600/status") << "Name:\tlauncher\n";
+    const fs::path fifo = root / "proc/600/cmdline";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+
+    std::thread execs([&] {
+        const int w = open(fifo.c_str(), O_WRONLY);  // waits for the reader
+        // By now the row itself has long been read as "launcher".
+        std::this_thread::sleep_for(100ms);
+        writeStat("payload");
+        if (w >= 0) {
+            const char args[] = "payload\0--secret-mode";
+            (void)!write(w, args, sizeof args - 1);
+            close(w);
+        }
+    });
+    SystemContext ctx;
+    ctx.root = root;
+    ctx.deadline = 2000ms;
+    const auto procs = byPid(produceProcesses(ctx));
+    execs.join();
+    fs::remove_all(root);
+    ASSERT_EQ(procs.count(600), 1u);
+    // The name is the launcher's; the payload's arguments must not join it.
+    EXPECT_EQ(*procs.at(600).find("Name"), wmi::Value("launcher"));
+    EXPECT_TRUE(procs.at(600).find("CommandLine")->isNull());
 }
 
 TEST(Process, ThisMachineAgreesWithItself) {

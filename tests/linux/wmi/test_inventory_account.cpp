@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <ctime>
+#include <limits>
 
 #include "inventory_test_support.h"
 #include "platform/linux/wmi/inventory_classes.h"
@@ -91,9 +92,20 @@ TEST(InventoryAccount, GroupsAndTheBaseClassQueryMixBothKinds) {
     EXPECT_EQ(prop(byKey(groups, "Name", "nogroup"), "SID"), Value("S-1-22-2-65534"));
 
     const auto all = produceAccounts(fixture("accounts"));
-    ASSERT_EQ(all.size(), 12u);
+    ASSERT_EQ(all.size(), 15u);
     EXPECT_EQ(all.front().classDef().name, "Win32_UserAccount");
-    EXPECT_EQ(all.back().classDef().name, "Win32_Group");
+    EXPECT_EQ(all[11].classDef().name, "Win32_Group");
+    EXPECT_EQ(all.back().classDef().name, "Win32_SystemAccount");
+
+    // The well-known principals a file's permissions mean, under their SIDs.
+    const auto system = produceSystemAccounts(fixture("accounts"));
+    ASSERT_EQ(system.size(), 3u);
+    const Instance& everyone = byKey(system, "Name", "Everyone");
+    EXPECT_EQ(prop(everyone, "SID"), Value("S-1-1-0"));
+    EXPECT_EQ(prop(everyone, "SIDType"), Value(5));
+    EXPECT_EQ(prop(byKey(system, "Name", "CREATOR OWNER"), "SID"), Value("S-1-3-0"));
+    EXPECT_EQ(prop(byKey(system, "Name", "CREATOR GROUP"), "SID"), Value("S-1-3-1"));
+    for (const auto& a : system) inventory_test::expectCimTypes(a);
     for (const auto& g : groups) inventory_test::expectCimTypes(g);
 }
 
@@ -134,6 +146,25 @@ TEST(InventoryAccount, FailedLoginTallyLocksOutWithinItsRules) {
     EXPECT_TRUE(tallyLocksOut(tally({{1, now}, {1, now}}), strict, true, now));
     // A torn last record is ignored rather than read past the end.
     EXPECT_FALSE(tallyLocksOut(tally({{1, now}, {1, now}}) + "\x01\x02", defaults, false, now));
+}
+
+TEST(InventoryAccount, TallyTimesAndRulesAtTheEndsOfTheRangeDoNotOverflow) {
+    const std::int64_t now = 1'700'000'000;
+    constexpr std::int64_t kMost = std::numeric_limits<std::int64_t>::max();
+    constexpr std::int64_t kLeast = std::numeric_limits<std::int64_t>::min();
+    const FaillockRules defaults;
+    // A failure stamped at the end of time is recent: the account stays locked.
+    EXPECT_TRUE(tallyLocksOut(tally({{1, kMost}, {1, kMost}, {1, kMost}}), defaults, false, now));
+    // Times far before the epoch are long past.
+    EXPECT_FALSE(
+        tallyLocksOut(tally({{1, kLeast}, {1, kLeast}, {1, kLeast}}), defaults, false, now));
+    // An interval or unlock time as long as the range holds.
+    FaillockRules wide = parseFaillockConf(
+        "fail_interval = 9223372036854775807\n"
+        "unlock_time = 9223372036854775807\n");
+    EXPECT_TRUE(tallyLocksOut(tally({{1, 0}, {1, 1}, {1, 2}}), wide, false, now));
+    wide = parseFaillockConf("fail_interval = -9223372036854775808\n");
+    EXPECT_FALSE(tallyLocksOut(tally({{1, now}, {1, now}, {1, now}}), wide, false, now));
 }
 
 TEST(InventoryAccount, LockoutComesFromTheTallyInTheConfiguredFolder) {

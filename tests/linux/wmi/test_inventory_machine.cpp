@@ -21,6 +21,7 @@ TEST_P(InventoryMachineWalk, EveryValueHasItsCimType) {
 INSTANTIATE_TEST_SUITE_P(Classes, InventoryMachineWalk,
                          ::testing::Values("Win32_Battery", "Win32_PhysicalMemory", "Win32_Product",
                                            "Win32_Account", "Win32_UserAccount", "Win32_Group",
+                                           "Win32_SystemAccount", "Win32_MotherboardDevice",
                                            "Win32_DiskDrive", "Win32_Share"));
 
 // The classes seen from a query: which kinds each account class answers.
@@ -35,12 +36,17 @@ TEST(InventoryMachine, AccountQueriesAnswerTheirOwnKinds) {
     const auto all = classesAnswering("SELECT * FROM Win32_Account");
     const auto users = classesAnswering("select * from win32_useraccount");
     const auto groups = classesAnswering("SELECT * FROM Win32_Group");
+    const auto system = classesAnswering("SELECT * FROM Win32_SystemAccount");
     // This machine has root and its group at least.
     EXPECT_GE(users.count("Win32_UserAccount"), 1u);
     EXPECT_EQ(users.size(), users.count("Win32_UserAccount"));
     EXPECT_GE(groups.count("Win32_Group"), 1u);
     EXPECT_EQ(groups.size(), groups.count("Win32_Group"));
-    EXPECT_EQ(all.size(), users.size() + groups.size());
+    EXPECT_EQ(system.size(), system.count("Win32_SystemAccount"));
+    EXPECT_EQ(system.size(), 3u);
+    EXPECT_EQ(all.size(), users.size() + groups.size() + system.size());
+    // The board as a device is always there, once.
+    EXPECT_EQ(classesAnswering("SELECT * FROM Win32_MotherboardDevice").size(), 1u);
 }
 
 TEST(InventoryMachine, RootIsFoundByItsSid) {

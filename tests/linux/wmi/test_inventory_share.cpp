@@ -17,9 +17,11 @@ TEST(InventoryShare, SambaSectionsWithIncludesGlobalsSynonymsAndContinuations) {
     for (const auto& s : all) names.push_back(prop(s, "Name").text());
     // The included file's [media] comes where the include line stands; the
     // switched-off share is left out; Samba's IPC$ follows its shares.
-    EXPECT_EQ(names, (std::vector<std::string>{"media", "homes", "printers", "Public Files", "IPC$",
-                                               "/srv/nfs/projects", "/srv/nfs/with space",
-                                               "/srv/nfs/octal name", "/srv/backup"}));
+    // Shares users made with `net usershare` follow the configuration's own.
+    EXPECT_EQ(names,
+              (std::vector<std::string>{"media", "homes", "printers", "Public Files", "Kim Photos",
+                                        "music", "IPC$", "/srv/nfs/projects", "/srv/nfs/with space",
+                                        "/srv/nfs/octal name", "/srv/backup"}));
 
     const Instance& pub = byKey(all, "Name", "Public Files");
     EXPECT_EQ(prop(pub, "Path"), Value("/srv/public files"));
@@ -41,8 +43,15 @@ TEST(InventoryShare, SambaSectionsWithIncludesGlobalsSynonymsAndContinuations) {
     EXPECT_EQ(prop(media, "Path"), Value("/srv/media"));
     EXPECT_EQ(prop(media, "Type"), Value(0));
 
+    const Instance& photos = byKey(all, "Name", "Kim Photos");
+    EXPECT_EQ(prop(photos, "Path"), Value("/home/kim/Photos"));
+    EXPECT_EQ(prop(photos, "Description"), Value("Holiday photos"));
+    EXPECT_EQ(prop(photos, "Type"), Value(0));
+    EXPECT_EQ(prop(byKey(all, "Name", "music"), "Path"), Value("/home/lee/music"));
+
+    // IPC$ is an administrative share: IPC with the admin bit, as WMI types it.
     const Instance& ipc = byKey(all, "Name", "IPC$");
-    EXPECT_EQ(prop(ipc, "Type"), Value(3));
+    EXPECT_EQ(prop(ipc, "Type"), Value(std::int64_t{2147483651}));
     const std::string description = prop(ipc, "Description").text();
     EXPECT_TRUE(description.starts_with("IPC Service (")) << description;
     EXPECT_EQ(description.find("%h"), std::string::npos) << description;
@@ -78,7 +87,7 @@ TEST(InventoryShare, ConfigurationEdgeCases) {
     EXPECT_EQ(shares[0].name, "a");
     EXPECT_EQ(shares[0].path, "/x");
     EXPECT_EQ(shares[0].description, "second half");
-    EXPECT_EQ(shares[1].type, 3u);
+    EXPECT_EQ(shares[1].type, 2147483651u);
     EXPECT_EQ(shares[2].name, "loop");
     EXPECT_EQ(reads, 8);
     EXPECT_TRUE(parseExports("# only comments\n\n   \n").empty());

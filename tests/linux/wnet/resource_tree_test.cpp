@@ -213,6 +213,14 @@ TEST(LinuxWnetHelpers, NamesAddressesAndBoundedCalls) {
     EXPECT_EQ(DnsSdProvider::shortHostName("Kitchen.LOCAL.", "local"), "Kitchen");
     EXPECT_EQ(DnsSdProvider::shortHostName("host.example.org", "local"), "host.example.org");
     EXPECT_EQ(DnsSdProvider::shortHostName("local", "local"), "local");
+    // Names arrive with Avahi's escapes: shown as their owners wrote them.
+    EXPECT_EQ(DnsSdProvider::unescapeName("x\\038y"), "x&y");
+    EXPECT_EQ(DnsSdProvider::unescapeName("Kim\\226\\128\\153s NAS"), "Kim\xE2\x80\x99s NAS");
+    EXPECT_EQ(DnsSdProvider::unescapeName("a\\.b\\\\c"), "a.b\\c");
+    EXPECT_EQ(DnsSdProvider::unescapeName("Office\\032Printer"), "Office Printer");
+    // What is not an escape stays; bytes that are not UTF-8 are replaced.
+    EXPECT_EQ(DnsSdProvider::unescapeName("x\\999 tail\\"), "x\\999 tail\\");
+    EXPECT_EQ(DnsSdProvider::unescapeName("caf\\233"), "caf\xEF\xBF\xBD");
 #endif
 #ifdef TAVO_HAVE_SMBCLIENT
     EXPECT_EQ(SmbProvider::url({}), "smb://");
