@@ -1,0 +1,411 @@
+#include "app/row_filter_model.h"
+
+#include <algorithm>
+#include <string_view>
+
+#include "app/results_model.h"
+#include "grid/grid.h"
+
+namespace {
+
+// Cells are joined with NUL in the folded text of a row; a NUL inside a
+// cell stands as 0x01 there, so a hit can be placed in its column by
+// counting separators. Nobody types a NUL into the filter field.
+constexpr char kSeparator = '\0';
+constexpr char kCellNul = '\x01';
+
+bool isAscii(std::string_view s) {
+    return std::all_of(s.begin(), s.end(),
+                       [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+}
+
+void appendFolded(std::string& out, std::string_view cell) {
+    if (isAscii(cell)) {
+        for (char c : cell) {
+            if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + ('a' - 'A'));
+            out.push_back(c == kSeparator ? kCellNul : c);
+        }
+        return;
+    }
+    const QByteArray folded =
+        QString::fromUtf8(cell.data(), static_cast<qsizetype>(cell.size())).toCaseFolded().toUtf8();
+    for (char c : folded) out.push_back(c == kSeparator ? kCellNul : c);
+}
+
+bool lampShown(LampChoice choice, int icon) {
+    switch (choice) {
+        case LampChoice::All:
+            return true;
+        case LampChoice::YellowAndRed:
+            return icon == 2 || icon == 3;
+        case LampChoice::RedOnly:
+            return icon == 3;
+    }
+    return true;
+}
+
+}  // namespace
+
+RowFilterModel::RowFilterModel(ResultsModel& source, QObject* parent)
+    : QAbstractProxyModel(parent), source_(source) {
+    QAbstractProxyModel::setSourceModel(&source_);
+    connect(&source_, &QAbstractItemModel::modelAboutToBeReset, this,
+            &RowFilterModel::sourceAboutToReset);
+    connect(&source_, &QAbstractItemModel::modelReset, this, &RowFilterModel::sourceReset);
+    connect(&source_, &QAbstractItemModel::rowsInserted, this,
+            [this](const QModelIndex& parent, int first, int last) {
+                if (!parent.isValid()) sourceRowsInserted(first, last);
+            });
+    connect(&source_, &QAbstractItemModel::dataChanged, this, &RowFilterModel::sourceDataChanged);
+    connect(&source_, &QAbstractItemModel::layoutAboutToBeChanged, this,
+            &RowFilterModel::sourceLayoutAboutToChange);
+    connect(&source_, &QAbstractItemModel::layoutChanged, this,
+            &RowFilterModel::sourceLayoutChanged);
+    connect(&source_, &QAbstractItemModel::headerDataChanged, this,
+            &QAbstractItemModel::headerDataChanged);
+    // The results model never removes or moves single rows or columns; if it
+    // ever does, start over rather than follow it half-way.
+    for (auto about :
+         {&QAbstractItemModel::rowsAboutToBeRemoved, &QAbstractItemModel::columnsAboutToBeInserted,
+          &QAbstractItemModel::columnsAboutToBeRemoved})
+        connect(&source_, about, this, &RowFilterModel::sourceAboutToReset);
+    for (auto done : {&QAbstractItemModel::rowsRemoved, &QAbstractItemModel::columnsInserted,
+                      &QAbstractItemModel::columnsRemoved})
+        connect(&source_, done, this, &RowFilterModel::sourceReset);
+    sourceReset();
+}
+
+int RowFilterModel::totalRows() const {
+    return source_.rowCount();
+}
+
+std::size_t RowFilterModel::gridRow(int row) const {
+    return source_.gridRow(shown_.at(static_cast<std::size_t>(row)));
+}
+
+// ---------------------------------------------------------------------------
+// Structure
+
+QModelIndex RowFilterModel::index(int row, int column, const QModelIndex& parent) const {
+    if (parent.isValid() || row < 0 || column < 0 || row >= rowCount() || column >= columnCount())
+        return {};
+    return createIndex(row, column);
+}
+
+QModelIndex RowFilterModel::parent(const QModelIndex&) const {
+    return {};
+}
+
+bool RowFilterModel::hasChildren(const QModelIndex& parent) const {
+    return !parent.isValid() && !shown_.empty();
+}
+
+int RowFilterModel::rowCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : static_cast<int>(shown_.size());
+}
+
+int RowFilterModel::columnCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : source_.columnCount();
+}
+
+QModelIndex RowFilterModel::mapToSource(const QModelIndex& proxyIndex) const {
+    if (!proxyIndex.isValid() || proxyIndex.model() != this) return {};
+    const auto row = static_cast<std::size_t>(proxyIndex.row());
+    if (row >= shown_.size()) return {};
+    return source_.index(shown_[row], proxyIndex.column());
+}
+
+QModelIndex RowFilterModel::mapFromSource(const QModelIndex& sourceIndex) const {
+    if (!sourceIndex.isValid() || sourceIndex.model() != &source_) return {};
+    const auto row = static_cast<std::size_t>(sourceIndex.row());
+    if (row >= sourceToShown_.size() || sourceToShown_[row] < 0) return {};
+    return index(sourceToShown_[row], sourceIndex.column());
+}
+
+QVariant RowFilterModel::headerData(int section, Qt::Orientation orientation, int role) const {
+    if (orientation == Qt::Horizontal) return source_.headerData(section, orientation, role);
+    return QAbstractProxyModel::headerData(section, orientation, role);
+}
+
+// ---------------------------------------------------------------------------
+// What the user asks for
+
+void RowFilterModel::setFilterText(const QString& text) {
+    if (text == text_) return;
+    QByteArray folded = text.toCaseFolded().toUtf8();
+    folded.replace(kSeparator, QByteArray());
+    std::string needle(folded.constData(), static_cast<std::size_t>(folded.size()));
+    // A longer text can only narrow what a shorter one found, and the other
+    // way round; anything else searches every row again.
+    Scope scope = Scope::All;
+    if (needle.find(needle_) != std::string::npos)
+        scope = Scope::Matching;
+    else if (needle_.find(needle) != std::string::npos)
+        scope = Scope::NotMatching;
+    text_ = text;
+    needle_ = std::move(needle);
+    refilter(scope);
+}
+
+void RowFilterModel::setLampChoice(LampChoice choice) {
+    if (choice == lamps_) return;
+    lamps_ = choice;
+    refilter(Scope::None);  // the text answers stay; only the lamps are read afresh
+}
+
+void RowFilterModel::setColumnHidden(int column, bool hidden) {
+    if (column < 0) return;
+    std::vector<std::uint8_t> wanted = hiddenColumns_;
+    const auto c = static_cast<std::size_t>(column);
+    if (wanted.size() <= c) wanted.resize(c + 1, 0);
+    wanted[c] = hidden ? 1 : 0;
+    setHiddenColumns(std::move(wanted));
+}
+
+void RowFilterModel::setHiddenColumns(std::vector<std::uint8_t> hidden) {
+    while (!hidden.empty() && hidden.back() == 0) hidden.pop_back();
+    if (hidden == hiddenColumns_) return;
+    // Hiding only can lose matches, showing only can add them.
+    bool hides = false, shows = false;
+    for (std::size_t c = 0; c < std::max(hidden.size(), hiddenColumns_.size()); ++c) {
+        const bool was = c < hiddenColumns_.size() && hiddenColumns_[c];
+        const bool now = c < hidden.size() && hidden[c];
+        hides |= now && !was;
+        shows |= was && !now;
+    }
+    hiddenColumns_ = std::move(hidden);
+    if (needle_.empty()) return;  // nothing searched, nothing changes
+    refilter(hides && shows ? Scope::All : hides ? Scope::Matching : Scope::NotMatching);
+}
+
+bool RowFilterModel::isColumnHidden(int column) const {
+    return column >= 0 && static_cast<std::size_t>(column) < hiddenColumns_.size() &&
+           hiddenColumns_[static_cast<std::size_t>(column)] != 0;
+}
+
+// ---------------------------------------------------------------------------
+// Matching
+
+void RowFilterModel::ensureRowSlots() {
+    const auto rows = static_cast<std::size_t>(std::max(source_.grid().itemsCount(), 0));
+    if (textMatch_.size() < rows) {
+        textMatch_.resize(rows, 1);
+        folded_.resize(rows);
+        foldedValid_.resize(rows, 0);
+    }
+}
+
+const std::string& RowFilterModel::foldedRow(std::size_t gridRow) {
+    std::string& out = folded_[gridRow];
+    if (foldedValid_[gridRow]) return out;
+    out.clear();
+    const tavo::grid::Grid& grid = source_.grid();
+    const tavo::grid::ListItem& item = grid.item(static_cast<int>(gridRow) + 1);
+    const int columns = source_.columnCount();
+    std::size_t size = 0;
+    for (int c = 0; c < columns; ++c) size += item.cell(c).size() + 1;
+    out.reserve(size);
+    for (int c = 0; c < columns; ++c) {
+        if (c > 0) out.push_back(kSeparator);
+        appendFolded(out, item.cell(c));
+    }
+    foldedValid_[gridRow] = 1;
+    return out;
+}
+
+bool RowFilterModel::textMatches(std::size_t gridRow) {
+    if (needle_.empty()) return true;
+    const std::string_view row = foldedRow(gridRow);
+    std::size_t from = 0;
+    std::size_t column = 0;
+    std::size_t counted = 0;  // separators counted up to here
+    while (true) {
+        const std::size_t hit = row.find(needle_, from);
+        if (hit == std::string_view::npos) return false;
+        column += static_cast<std::size_t>(
+            std::count(row.begin() + static_cast<std::ptrdiff_t>(counted),
+                       row.begin() + static_cast<std::ptrdiff_t>(hit), kSeparator));
+        counted = hit;
+        if (!isColumnHidden(static_cast<int>(column))) return true;
+        // In a hidden column: go on from the next cell.
+        const std::size_t next = row.find(kSeparator, hit);
+        if (next == std::string_view::npos) return false;
+        from = next + 1;
+        counted = from;
+        ++column;
+    }
+}
+
+bool RowFilterModel::accepts(int sourceRow) {
+    const tavo::grid::ListItem* item = source_.itemAt(sourceRow);
+    if (!item) return false;
+    const std::size_t g = source_.gridRow(sourceRow);
+    return textMatch_[g] && lampShown(lamps_, item->SmallIcon());
+}
+
+void RowFilterModel::refilter(Scope scope) {
+    ensureRowSlots();
+    const int rows = source_.rowCount();
+    for (int r = 0; scope != Scope::None && r < rows; ++r) {
+        if (!source_.itemAt(r)) continue;
+        const std::size_t g = source_.gridRow(r);
+        const bool check = scope == Scope::All ||
+                           (scope == Scope::Matching ? textMatch_[g] != 0 : textMatch_[g] == 0);
+        if (check) textMatch_[g] = textMatches(g) ? 1 : 0;
+    }
+
+    // The rows move in or out of view in one layout change, so selection
+    // and current row stay on the rows that remain.
+    emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
+    const QModelIndexList from = persistentIndexList();
+    std::vector<int> sourceRows;
+    sourceRows.reserve(static_cast<std::size_t>(from.size()));
+    for (const QModelIndex& idx : from)
+        sourceRows.push_back(shown_[static_cast<std::size_t>(idx.row())]);
+    rebuildShown();
+    QModelIndexList to;
+    to.reserve(from.size());
+    for (qsizetype i = 0; i < from.size(); ++i) {
+        const int s = sourceRows[static_cast<std::size_t>(i)];
+        const int p = sourceToShown_[static_cast<std::size_t>(s)];
+        to.append(p < 0 ? QModelIndex() : createIndex(p, from[i].column()));
+    }
+    changePersistentIndexList(from, to);
+    emit layoutChanged({}, QAbstractItemModel::VerticalSortHint);
+    emitCounts();
+}
+
+void RowFilterModel::rebuildShown() {
+    const int rows = source_.rowCount();
+    shown_.clear();
+    shown_.reserve(static_cast<std::size_t>(rows));
+    for (int r = 0; r < rows; ++r) {
+        if (accepts(r)) shown_.push_back(r);
+    }
+    rebuildSourceToShown();
+}
+
+void RowFilterModel::rebuildSourceToShown() {
+    sourceToShown_.assign(static_cast<std::size_t>(source_.rowCount()), -1);
+    for (std::size_t p = 0; p < shown_.size(); ++p)
+        sourceToShown_[static_cast<std::size_t>(shown_[p])] = static_cast<int>(p);
+}
+
+void RowFilterModel::emitCounts() {
+    emit countsChanged(shownRows(), totalRows());
+}
+
+// ---------------------------------------------------------------------------
+// Following the results model
+
+void RowFilterModel::sourceAboutToReset() {
+    if (resetting_) return;
+    resetting_ = true;
+    beginResetModel();
+}
+
+void RowFilterModel::sourceReset() {
+    const bool began = resetting_;
+    if (!began) beginResetModel();
+    // New rows (or new columns): every folded text and answer is stale.
+    textMatch_.clear();
+    folded_.clear();
+    foldedValid_.clear();
+    ensureRowSlots();
+    const int rows = source_.rowCount();
+    for (int r = 0; r < rows; ++r) {
+        if (!source_.itemAt(r)) continue;
+        const std::size_t g = source_.gridRow(r);
+        textMatch_[g] = textMatches(g) ? 1 : 0;
+    }
+    rebuildShown();
+    resetting_ = false;
+    endResetModel();
+    emitCounts();
+}
+
+void RowFilterModel::sourceRowsInserted(int first, int last) {
+    if (resetting_) return;
+    ensureRowSlots();
+    const int count = last - first + 1;
+    for (int& s : shown_) {
+        if (s >= first) s += count;
+    }
+    std::vector<int> added;
+    for (int r = first; r <= last; ++r) {
+        if (!source_.itemAt(r)) continue;
+        const std::size_t g = source_.gridRow(r);
+        foldedValid_[g] = 0;
+        textMatch_[g] = textMatches(g) ? 1 : 0;
+        if (accepts(r)) added.push_back(r);
+    }
+    if (!added.empty()) {
+        const auto at = std::lower_bound(shown_.begin(), shown_.end(), first);
+        const int p = static_cast<int>(at - shown_.begin());
+        beginInsertRows({}, p, p + static_cast<int>(added.size()) - 1);
+        shown_.insert(at, added.begin(), added.end());
+        rebuildSourceToShown();
+        endInsertRows();
+    } else {
+        rebuildSourceToShown();
+    }
+    emitCounts();
+}
+
+void RowFilterModel::sourceDataChanged(const QModelIndex& topLeft, const QModelIndex& bottomRight) {
+    if (resetting_ || !topLeft.isValid() || !bottomRight.isValid()) return;
+    ensureRowSlots();
+    bool countsMoved = false;
+    for (int r = topLeft.row(); r <= bottomRight.row(); ++r) {
+        if (!source_.itemAt(r)) continue;
+        const std::size_t g = source_.gridRow(r);
+        foldedValid_[g] = 0;
+        textMatch_[g] = textMatches(g) ? 1 : 0;
+        const bool want = accepts(r);
+        const int p = static_cast<std::size_t>(r) < sourceToShown_.size()
+                          ? sourceToShown_[static_cast<std::size_t>(r)]
+                          : -1;
+        if (want && p >= 0) {
+            emit dataChanged(index(p, topLeft.column()), index(p, bottomRight.column()));
+        } else if (want) {
+            const auto at = std::lower_bound(shown_.begin(), shown_.end(), r);
+            const int q = static_cast<int>(at - shown_.begin());
+            beginInsertRows({}, q, q);
+            shown_.insert(at, r);
+            rebuildSourceToShown();
+            endInsertRows();
+            countsMoved = true;
+        } else if (p >= 0) {
+            beginRemoveRows({}, p, p);
+            shown_.erase(shown_.begin() + p);
+            rebuildSourceToShown();
+            endRemoveRows();
+            countsMoved = true;
+        }
+    }
+    if (countsMoved) emitCounts();
+}
+
+void RowFilterModel::sourceLayoutAboutToChange() {
+    if (resetting_) return;
+    emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
+    layoutProxy_ = persistentIndexList();
+    layoutSource_.clear();
+    layoutSource_.reserve(layoutProxy_.size());
+    for (const QModelIndex& idx : layoutProxy_) layoutSource_.append(mapToSource(idx));
+}
+
+void RowFilterModel::sourceLayoutChanged() {
+    if (resetting_) return;
+    // The answers belong to grid rows, which a sort does not change.
+    if (static_cast<std::size_t>(source_.rowCount()) != sourceToShown_.size()) ensureRowSlots();
+    rebuildShown();
+    QModelIndexList to;
+    to.reserve(layoutProxy_.size());
+    for (const QPersistentModelIndex& s : layoutSource_) to.append(mapFromSource(s));
+    changePersistentIndexList(layoutProxy_, to);
+    layoutProxy_.clear();
+    layoutSource_.clear();
+    emit layoutChanged({}, QAbstractItemModel::VerticalSortHint);
+    emitCounts();
+}

@@ -1,0 +1,98 @@
+#pragma once
+
+#include <QAbstractProxyModel>
+#include <QByteArray>
+#include <QPersistentModelIndex>
+#include <QString>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+class ResultsModel;
+
+// Which lamps a row must show to stay in view.
+enum class LampChoice { All, YellowAndRed, RedOnly };
+
+// The rows of the results model that the user asked to see: those holding
+// the filter text in one of the shown cells (case-insensitive) and carrying
+// a lamp of the chosen kind. Rows that fail are hidden here, never removed
+// from the grid; the order is the results model's own, so a sort shows
+// through unchanged. The filter is kept across a reset of the rows (a new
+// pass) and a change of sort.
+class RowFilterModel : public QAbstractProxyModel {
+    Q_OBJECT
+  public:
+    explicit RowFilterModel(ResultsModel& source, QObject* parent = nullptr);
+
+    void setFilterText(const QString& text);
+    QString filterText() const { return text_; }
+    void setLampChoice(LampChoice choice);
+    LampChoice lampChoice() const { return lamps_; }
+    // Cells of hidden columns do not count for the filter.
+    void setColumnHidden(int column, bool hidden);
+    bool isColumnHidden(int column) const;
+    // All at once (element c is 1 where column c is hidden): one search.
+    void setHiddenColumns(std::vector<std::uint8_t> hidden);
+
+    int shownRows() const { return static_cast<int>(shown_.size()); }
+    int totalRows() const;
+    // Insertion index in the grid of the row shown at `row` (from 0).
+    std::size_t gridRow(int row) const;
+
+    QModelIndex index(int row, int column, const QModelIndex& parent = {}) const override;
+    QModelIndex parent(const QModelIndex& child) const override;
+    bool hasChildren(const QModelIndex& parent = {}) const override;
+    int rowCount(const QModelIndex& parent = {}) const override;
+    int columnCount(const QModelIndex& parent = {}) const override;
+    QModelIndex mapToSource(const QModelIndex& proxyIndex) const override;
+    QModelIndex mapFromSource(const QModelIndex& sourceIndex) const override;
+    QVariant headerData(int section, Qt::Orientation orientation,
+                        int role = Qt::DisplayRole) const override;
+
+  signals:
+    // After every change of the shown or the total number of rows.
+    void countsChanged(int shown, int total);
+
+  private:
+    // How a change of the filter relates to the last one, so only the rows
+    // whose answer can change are searched again.
+    enum class Scope { All, Matching, NotMatching, None };
+
+    void sourceAboutToReset();
+    void sourceReset();
+    void sourceRowsInserted(int first, int last);
+    void sourceDataChanged(const QModelIndex& topLeft, const QModelIndex& bottomRight);
+    void sourceLayoutAboutToChange();
+    void sourceLayoutChanged();
+
+    void refilter(Scope scope);
+    void rebuildShown();
+    void rebuildSourceToShown();
+    bool accepts(int sourceRow);
+    bool textMatches(std::size_t gridRow);
+    const std::string& foldedRow(std::size_t gridRow);
+    void ensureRowSlots();
+    void emitCounts();
+
+    ResultsModel& source_;
+    QString text_;
+    std::string needle_;  // the filter text case-folded, as UTF-8
+    LampChoice lamps_ = LampChoice::All;
+    std::vector<std::uint8_t> hiddenColumns_;  // by column, 1 hidden
+
+    std::vector<int> shown_;          // proxy row -> source row, ascending
+    std::vector<int> sourceToShown_;  // source row -> proxy row or -1
+
+    // Per grid row (insertion index): does the text match, and the row's
+    // cells folded once and joined with NUL, searched on every keystroke.
+    std::vector<std::uint8_t> textMatch_;
+    std::vector<std::string> folded_;
+    std::vector<std::uint8_t> foldedValid_;
+
+    // Rows under the user's persistent indexes (selection, current row)
+    // across a change of the source's layout.
+    QModelIndexList layoutProxy_;
+    QList<QPersistentModelIndex> layoutSource_;
+    bool resetting_ = false;
+};
