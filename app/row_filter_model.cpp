@@ -1,7 +1,19 @@
 #include "app/row_filter_model.h"
 
 #include <algorithm>
+#include <bit>
+#include <cstdint>
+#include <cstring>
 #include <string_view>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+#if defined(__linux__)
+#include <sys/mman.h>
+#include <unistd.h>
+#endif
 
 #include "app/results_model.h"
 #include "grid/grid.h"
@@ -14,22 +26,79 @@ namespace {
 constexpr char kSeparator = '\0';
 constexpr char kCellNul = '\x01';
 
-bool isAscii(std::string_view s) {
-    return std::all_of(s.begin(), s.end(),
-                       [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+// The folded rows of a large report fill a buffer of a hundred megabytes;
+// faulted in 4 KiB at a time that costs more than the folding, so such a
+// buffer asks for huge pages before it is first touched.
+void adviseHugePages([[maybe_unused]] char* data, [[maybe_unused]] std::size_t size) {
+#if defined(__linux__) && defined(MADV_HUGEPAGE)
+    constexpr std::size_t kWorthIt = std::size_t{4} << 20;
+    if (size < kWorthIt) return;
+    const auto page = static_cast<std::uintptr_t>(sysconf(_SC_PAGESIZE));
+    const auto first = (reinterpret_cast<std::uintptr_t>(data) + page - 1) & ~(page - 1);
+    const auto last = (reinterpret_cast<std::uintptr_t>(data) + size) & ~(page - 1);
+    // Only advice: where the kernel declines, the buffer works the same.
+    if (last > first) ::madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
+#endif
 }
 
-void appendFolded(std::string& out, std::string_view cell) {
-    if (isAscii(cell)) {
-        for (char c : cell) {
-            if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + ('a' - 'A'));
-            out.push_back(c == kSeparator ? kCellNul : c);
-        }
-        return;
+// ASCII letters to lower case, NUL to kCellNul, every other byte as it is.
+struct FoldTable {
+    char to[256];
+    FoldTable() {
+        for (int c = 0; c < 256; ++c) to[c] = static_cast<char>(c);
+        for (int c = 'A'; c <= 'Z'; ++c) to[c] = static_cast<char>(c - 'A' + 'a');
+        to[0] = kCellNul;
     }
+};
+const FoldTable kFold;
+
+// Copies `cell` folded to `dst` (as many bytes as the cell has); false
+// when it holds bytes beyond ASCII, which need Unicode's folding instead.
+bool foldAscii(char* dst, std::string_view cell) {
+    unsigned char high = 0;
+    for (std::size_t i = 0; i < cell.size(); ++i) {
+        const auto c = static_cast<unsigned char>(cell[i]);
+        high |= c;
+        dst[i] = kFold.to[c];
+    }
+    return high < 0x80;
+}
+
+// Beyond ASCII, Unicode's own folding (É as é, ß as ss).
+void appendUnicodeFolded(std::string& out, std::string_view cell) {
     const QByteArray folded =
         QString::fromUtf8(cell.data(), static_cast<qsizetype>(cell.size())).toCaseFolded().toUtf8();
     for (char c : folded) out.push_back(c == kSeparator ? kCellNul : c);
+}
+
+// First place of `needle` in `text` at or after `from`, or npos. Cells are
+// full of the same few bytes (digits, blanks), so looking for the needle's
+// first byte alone stops nearly everywhere; looking for its first and last
+// byte at once, sixteen places at a time, stops only where both fit.
+std::size_t findIn(std::string_view text, std::string_view needle, std::size_t from) {
+    const std::size_t n = needle.size();
+#if defined(__SSE2__)
+    if (n >= 2 && text.size() >= n && from <= text.size() - n) {
+        const std::size_t end = text.size() - n + 1;  // places a hit may start
+        const __m128i first = _mm_set1_epi8(needle[0]);
+        const __m128i last = _mm_set1_epi8(needle[n - 1]);
+        const char* s = text.data();
+        std::size_t i = from;
+        for (; i + 16 <= end; i += 16) {
+            const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i));
+            const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i + n - 1));
+            auto mask = static_cast<unsigned>(_mm_movemask_epi8(
+                _mm_and_si128(_mm_cmpeq_epi8(a, first), _mm_cmpeq_epi8(b, last))));
+            while (mask != 0) {
+                const auto at = i + static_cast<std::size_t>(std::countr_zero(mask));
+                if (std::memcmp(s + at + 1, needle.data() + 1, n - 2) == 0) return at;
+                mask &= mask - 1;
+            }
+        }
+        return text.find(needle, i);
+    }
+#endif
+    return text.find(needle, from);
 }
 
 bool lampShown(LampChoice choice, int icon) {
@@ -191,26 +260,64 @@ void RowFilterModel::ensureRowSlots() {
     if (textMatch_.size() < rows) {
         textMatch_.resize(rows, 1);
         folded_.resize(rows);
-        foldedValid_.resize(rows, 0);
     }
 }
 
-const std::string& RowFilterModel::foldedRow(std::size_t gridRow) {
-    std::string& out = folded_[gridRow];
-    if (foldedValid_[gridRow]) return out;
-    out.clear();
-    const tavo::grid::Grid& grid = source_.grid();
-    const tavo::grid::ListItem& item = grid.item(static_cast<int>(gridRow) + 1);
-    const int columns = source_.columnCount();
-    std::size_t size = 0;
-    for (int c = 0; c < columns; ++c) size += item.cell(c).size() + 1;
-    out.reserve(size);
-    for (int c = 0; c < columns; ++c) {
-        if (c > 0) out.push_back(kSeparator);
-        appendFolded(out, item.cell(c));
+void RowFilterModel::forgetFolded(std::size_t gridRow) {
+    Span& span = folded_[gridRow];
+    if (span.size == kNone) return;
+    arenaStale_ += span.size;
+    span = Span{};
+}
+
+std::string_view RowFilterModel::foldedRow(std::size_t gridRow) {
+    Span& span = folded_[gridRow];
+    if (span.size != kNone) return std::string_view(arena_).substr(span.at, span.size);
+    // Rows folded again leave their old text behind; once that is most of
+    // the buffer, start it afresh (the rows fold again as they are searched).
+    if (arenaStale_ > (std::size_t{1} << 20) && arenaStale_ > arena_.size() / 2) {
+        arena_.clear();
+        arenaStale_ = 0;
+        for (Span& s : folded_) s = Span{};
     }
-    foldedValid_[gridRow] = 1;
-    return out;
+    const tavo::grid::ListItem& item = source_.grid().item(static_cast<int>(gridRow) + 1);
+    const int columns = source_.columnCount();
+    const std::size_t at = arena_.size();
+    std::size_t row = 0;
+    for (int c = 0; c < columns; ++c) row += item.cell(c).size() + 1;
+    if (at == 0) {
+        // Room for every row, guessed from the first, so a big report is
+        // not copied over and over as the buffer grows.
+        arena_.reserve(row * folded_.size() + row * folded_.size() / 8 + 4096);
+        adviseHugePages(arena_.data(), arena_.capacity());
+    }
+    // One resize for the row, then the cells straight into place.
+    arena_.resize(at + (row > 0 ? row - 1 : 0));
+    char* dst = arena_.data() + at;
+    bool ascii = true;
+    for (int c = 0; c < columns && ascii; ++c) {
+        if (c > 0) *dst++ = kSeparator;
+        const std::string& cell = item.cell(c);
+        ascii = foldAscii(dst, cell);
+        dst += cell.size();
+    }
+    if (!ascii) {
+        // Rare: write the row again, cell by cell, folding those beyond ASCII
+        // with Unicode's rules (their folded length may differ).
+        arena_.resize(at);
+        for (int c = 0; c < columns; ++c) {
+            if (c > 0) arena_.push_back(kSeparator);
+            const std::string& cell = item.cell(c);
+            const std::size_t start = arena_.size();
+            arena_.resize(start + cell.size());
+            if (!foldAscii(arena_.data() + start, cell)) {
+                arena_.resize(start);
+                appendUnicodeFolded(arena_, cell);
+            }
+        }
+    }
+    span = Span{at, arena_.size() - at};
+    return std::string_view(arena_).substr(span.at, span.size);
 }
 
 bool RowFilterModel::textMatches(std::size_t gridRow) {
@@ -220,8 +327,9 @@ bool RowFilterModel::textMatches(std::size_t gridRow) {
     std::size_t column = 0;
     std::size_t counted = 0;  // separators counted up to here
     while (true) {
-        const std::size_t hit = row.find(needle_, from);
+        const std::size_t hit = findIn(row, needle_, from);
         if (hit == std::string_view::npos) return false;
+        if (hiddenColumns_.empty()) return true;  // every cell counts
         column += static_cast<std::size_t>(
             std::count(row.begin() + static_cast<std::ptrdiff_t>(counted),
                        row.begin() + static_cast<std::ptrdiff_t>(hit), kSeparator));
@@ -308,9 +416,18 @@ void RowFilterModel::sourceReset() {
     const bool began = resetting_;
     if (!began) beginResetModel();
     // New rows (or new columns): every folded text and answer is stale.
+    // The rows of the next pass are folded into the same memory: fresh
+    // memory costs more in page faults than the folding itself. Where the
+    // new rows are far fewer, most of it goes.
+    const std::size_t oldRows = folded_.size();
+    const std::size_t used = arena_.size() - arenaStale_;
     textMatch_.clear();
     folded_.clear();
-    foldedValid_.clear();
+    arena_.clear();
+    arenaStale_ = 0;
+    const auto newRows = static_cast<std::size_t>(std::max(source_.grid().itemsCount(), 0));
+    const std::size_t need = oldRows > 0 ? used / oldRows * newRows : 0;
+    if (arena_.capacity() > 4 * need + (std::size_t{1} << 20)) arena_.shrink_to_fit();
     ensureRowSlots();
     const int rows = source_.rowCount();
     for (int r = 0; r < rows; ++r) {
@@ -335,7 +452,7 @@ void RowFilterModel::sourceRowsInserted(int first, int last) {
     for (int r = first; r <= last; ++r) {
         if (!source_.itemAt(r)) continue;
         const std::size_t g = source_.gridRow(r);
-        foldedValid_[g] = 0;
+        forgetFolded(g);
         textMatch_[g] = textMatches(g) ? 1 : 0;
         if (accepts(r)) added.push_back(r);
     }
@@ -359,7 +476,7 @@ void RowFilterModel::sourceDataChanged(const QModelIndex& topLeft, const QModelI
     for (int r = topLeft.row(); r <= bottomRight.row(); ++r) {
         if (!source_.itemAt(r)) continue;
         const std::size_t g = source_.gridRow(r);
-        foldedValid_[g] = 0;
+        forgetFolded(g);
         textMatch_[g] = textMatches(g) ? 1 : 0;
         const bool want = accepts(r);
         const int p = static_cast<std::size_t>(r) < sourceToShown_.size()

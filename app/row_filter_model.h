@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 class ResultsModel;
@@ -71,7 +72,8 @@ class RowFilterModel : public QAbstractProxyModel {
     void rebuildSourceToShown();
     bool accepts(int sourceRow);
     bool textMatches(std::size_t gridRow);
-    const std::string& foldedRow(std::size_t gridRow);
+    std::string_view foldedRow(std::size_t gridRow);
+    void forgetFolded(std::size_t gridRow);
     void ensureRowSlots();
     void emitCounts();
 
@@ -84,11 +86,19 @@ class RowFilterModel : public QAbstractProxyModel {
     std::vector<int> shown_;          // proxy row -> source row, ascending
     std::vector<int> sourceToShown_;  // source row -> proxy row or -1
 
-    // Per grid row (insertion index): does the text match, and the row's
-    // cells folded once and joined with NUL, searched on every keystroke.
+    // Per grid row (insertion index): does the text match, and where in
+    // arena_ its cells stand folded once and joined with NUL, searched on
+    // every keystroke. One buffer rather than a string per row: a large
+    // report is folded with a handful of allocations and searched in order.
+    struct Span {
+        std::size_t at = 0;
+        std::size_t size = kNone;
+    };
+    static constexpr std::size_t kNone = static_cast<std::size_t>(-1);
     std::vector<std::uint8_t> textMatch_;
-    std::vector<std::string> folded_;
-    std::vector<std::uint8_t> foldedValid_;
+    std::vector<Span> folded_;
+    std::string arena_;
+    std::size_t arenaStale_ = 0;  // bytes of rows folded again since
 
     // Rows under the user's persistent indexes (selection, current row)
     // across a change of the source's layout.
