@@ -141,8 +141,14 @@ TEST_F(GridTools, TheFilterHoldsAcrossPassesAndSorts) {
     run();
     filterField()->setText("usr/sbin/c");
     EXPECT_EQ(shownFirstColumn(), (QStringList{"cups", "cron"}));
+    window->resultsTools().setColumnShown(1, false);
+    header()->moveSection(2, 1);
     window->tmrPing_Timer();  // the next pass replaces every row
     EXPECT_EQ(shownFirstColumn(), (QStringList{"cups", "cron"}));
+    // The columns as the user left them.
+    EXPECT_TRUE(header()->isSectionHidden(1));
+    EXPECT_EQ(header()->logicalIndex(1), 2);
+    EXPECT_EQ(filterField()->text(), "usr/sbin/c");
     window->Results_ColumnClick(0);  // descending by name
     EXPECT_EQ(shownFirstColumn(), (QStringList{"cups", "cron"}));
     window->Results_ColumnClick(0);
