@@ -55,6 +55,18 @@ void FilterBar::focusFilter() {
     txtFilter_->selectAll();
 }
 
+int FilterBar::preferredWidth() const {
+    return txtFilter_->sizeHint().width() + cmbLamps_->sizeHint().width() +
+           lblRows_->minimumWidth() + 2 * layout()->spacing();
+}
+
+void FilterBar::place(const QRect& area) {
+    const int needed = txtFilter_->minimumSizeHint().width() + cmbLamps_->sizeHint().width() +
+                       lblRows_->minimumWidth() + 2 * layout()->spacing();
+    lblRows_->setVisible(area.width() >= needed);
+    setGeometry(area);
+}
+
 QString FilterBar::countsText(int shown, int total) {
     return QStringLiteral("%1 of %2 rows").arg(shown).arg(total);
 }

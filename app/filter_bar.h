@@ -24,6 +24,11 @@ class FilterBar : public QWidget {
     // Puts the cursor in the field with its text selected, ready to type over.
     void focusFilter();
     void setCounts(int shown, int total);
+    // The width it asks for with everything shown, whatever is hidden now.
+    int preferredWidth() const;
+    // Placed at `area`; where that is too narrow for all, the row count
+    // gives way first.
+    void place(const QRect& area);
     // "12 of 300 rows".
     static QString countsText(int shown, int total);
 

@@ -386,11 +386,9 @@ void Main::placeFilterBar() {
     const int linkEnd = website->x() + website->fontMetrics().horizontalAdvance(website->text()) +
                         website->contentsMargins().left() + 16;
     const int right = width() - px(kRightMargin);
-    const int wanted = std::max(filterBar_->sizeHint().width(), 420);
-    const int left = std::max(linkEnd, right - wanted);
+    const int left = std::max(linkEnd, right - filterBar_->preferredWidth());
     const int height = std::max(filterBar_->sizeHint().height(), txtComputer->height());
-    filterBar_->setGeometry(left, website->y(), std::max(0, right - left), height);
-    filterBar_->rowsLabel()->setVisible(right - left >= filterBar_->minimumSizeHint().width());
+    filterBar_->place(QRect(left, website->y(), std::max(0, right - left), height));
 }
 
 void Main::startUp() {

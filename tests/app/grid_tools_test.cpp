@@ -346,6 +346,11 @@ TEST_F(GridTools, TheNewControlsComeAfterTheDesignsInTabOrderAndCoverNothing) {
         for (const char* name : {"Results", "sizeGrip", "txtComputer", "cmdSwitch", "cmdExport",
                                  "cmdExportHTM", "cmbFunction", "lblTime"})
             EXPECT_FALSE(bar.intersects(control<QWidget>(name)->geometry())) << name;
+        // Where room is short the count gives way, and stays so at the same size.
+        const bool counted = label("lblRows")->isVisible();
+        EXPECT_EQ(counted, size.width() >= 607) << size.width();
+        window->Form_Resize();
+        EXPECT_EQ(label("lblRows")->isVisible(), counted) << size.width();
     }
 }
 
