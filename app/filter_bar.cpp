@@ -76,6 +76,8 @@ void FilterBar::setCounts(int shown, int total) {
 }
 
 bool FilterBar::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == txtFilter_ && event->type() == QEvent::FocusIn) emit filterFocusChanged(true);
+    if (watched == txtFilter_ && event->type() == QEvent::FocusOut) emit filterFocusChanged(false);
     if (watched == txtFilter_ && event->type() == QEvent::KeyPress &&
         static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape && !txtFilter_->text().isEmpty()) {
         txtFilter_->clear();

@@ -35,6 +35,8 @@ class FilterBar : public QWidget {
   signals:
     void filterTextChanged(const QString& text);
     void lampChoiceChanged(LampChoice choice);
+    // The field got (true) or lost the focus: while it has it, a search is likely.
+    void filterFocusChanged(bool focused);
 
   protected:
     bool eventFilter(QObject* watched, QEvent* event) override;

@@ -364,6 +364,7 @@ void Main::buildGridTools() {
     connect(filterBar_, &FilterBar::filterTextChanged, filter_, &RowFilterModel::setFilterText);
     connect(filterBar_, &FilterBar::lampChoiceChanged, filter_, &RowFilterModel::setLampChoice);
     connect(filter_, &RowFilterModel::countsChanged, filterBar_, &FilterBar::setCounts);
+    connect(filterBar_, &FilterBar::filterFocusChanged, filter_, &RowFilterModel::setPrepared);
     filterBar_->setCounts(filter_->shownRows(), filter_->totalRows());
 
     auto* find = new QShortcut(QKeySequence::Find, this);

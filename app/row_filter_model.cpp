@@ -15,6 +15,9 @@
 #include <unistd.h>
 #endif
 
+#include <QElapsedTimer>
+#include <QTimer>
+
 #include "app/results_model.h"
 #include "grid/grid.h"
 
@@ -141,7 +144,38 @@ RowFilterModel::RowFilterModel(ResultsModel& source, QObject* parent)
     for (auto done : {&QAbstractItemModel::rowsRemoved, &QAbstractItemModel::columnsInserted,
                       &QAbstractItemModel::columnsRemoved})
         connect(&source_, done, this, &RowFilterModel::sourceReset);
+    prepareTimer_ = new QTimer(this);
+    prepareTimer_->setInterval(0);
+    connect(prepareTimer_, &QTimer::timeout, this, &RowFilterModel::prepareSlice);
     sourceReset();
+}
+
+void RowFilterModel::setPrepared(bool wanted) {
+    prepareWanted_ = wanted;
+    prepareNext_ = 0;
+    if (wanted)
+        prepareTimer_->start();
+    else
+        prepareTimer_->stop();
+}
+
+bool RowFilterModel::isPreparing() const {
+    return prepareTimer_->isActive();
+}
+
+void RowFilterModel::prepareSlice() {
+    // A few milliseconds each time, so the window stays responsive.
+    constexpr qint64 kSliceMs = 8;
+    ensureRowSlots();
+    const int rows = source_.rowCount();
+    QElapsedTimer clock;
+    clock.start();
+    while (prepareNext_ < rows && clock.elapsed() < kSliceMs) {
+        for (int end = std::min(rows, prepareNext_ + 256); prepareNext_ < end; ++prepareNext_) {
+            if (source_.itemAt(prepareNext_)) foldedRow(source_.gridRow(prepareNext_));
+        }
+    }
+    if (prepareNext_ >= rows) prepareTimer_->stop();
 }
 
 int RowFilterModel::totalRows() const {
@@ -437,6 +471,8 @@ void RowFilterModel::sourceReset() {
     }
     rebuildShown();
     resetting_ = false;
+    // Rows folded for the last pass are gone; fold the new ones instead.
+    if (prepareTimer_ && prepareWanted_) setPrepared(true);
     endResetModel();
     emitCounts();
 }

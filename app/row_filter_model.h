@@ -10,6 +10,7 @@
 #include <string_view>
 #include <vector>
 
+class QTimer;
 class ResultsModel;
 
 // Which lamps a row must show to stay in view.
@@ -35,6 +36,12 @@ class RowFilterModel : public QAbstractProxyModel {
     bool isColumnHidden(int column) const;
     // All at once (element c is 1 where column c is hidden): one search.
     void setHiddenColumns(std::vector<std::uint8_t> hidden);
+
+    // While wanted (the filter field has the focus), folds the rows for
+    // searching when the program is idle, a few milliseconds at a time, and
+    // again after each new pass, so the first character typed only searches.
+    void setPrepared(bool wanted);
+    bool isPreparing() const;
 
     int shownRows() const { return static_cast<int>(shown_.size()); }
     int totalRows() const;
@@ -76,6 +83,7 @@ class RowFilterModel : public QAbstractProxyModel {
     void forgetFolded(std::size_t gridRow);
     void ensureRowSlots();
     void emitCounts();
+    void prepareSlice();
 
     ResultsModel& source_;
     QString text_;
@@ -105,4 +113,8 @@ class RowFilterModel : public QAbstractProxyModel {
     QModelIndexList layoutProxy_;
     QList<QPersistentModelIndex> layoutSource_;
     bool resetting_ = false;
+
+    QTimer* prepareTimer_ = nullptr;
+    int prepareNext_ = 0;  // the next source row to fold
+    bool prepareWanted_ = false;
 };

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <QAbstractItemModelTester>
+#include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QItemSelectionModel>
 #include <QSignalSpy>
 #include <random>
@@ -183,4 +185,31 @@ TEST_F(RowFilter, TypingAndErasingAgreeWithAFreshSearch) {
         filter.setColumnHidden(1, !filter.isColumnHidden(1));
         EXPECT_EQ(shown(), fresh(text)) << text.toStdString() << " after a column change";
     }
+}
+
+TEST_F(RowFilter, RowsFoldedWhileIdleSearchTheSame) {
+    services();
+    const auto waitPrepared = [&] {
+        QElapsedTimer clock;
+        clock.start();
+        while (filter.isPreparing() && clock.elapsed() < 5000) QCoreApplication::processEvents();
+        return !filter.isPreparing();
+    };
+    filter.setPrepared(true);
+    ASSERT_TRUE(waitPrepared());
+    grid.item(1).setSubItems(1, "Restarting");  // changed after it was folded
+    filter.setFilterText("restart");
+    EXPECT_EQ(shown(), QStringList{"sshd"});
+
+    // A new pass while the field has the focus folds the new rows.
+    grid.beginUpdate();
+    grid.itemsClear();
+    add("ntpd", "Restarting", "/usr/sbin/ntpd", 1);
+    grid.endUpdate();
+    EXPECT_TRUE(filter.isPreparing());
+    ASSERT_TRUE(waitPrepared());
+    filter.setFilterText("ntp");
+    EXPECT_EQ(shown(), QStringList{"ntpd"});
+    filter.setPrepared(false);
+    EXPECT_FALSE(filter.isPreparing());
 }
