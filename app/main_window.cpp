@@ -255,6 +255,7 @@ void Main::buildControls() {
         cmbFunction->addItem(QString::fromUtf8(category.data(), qsizetype(category.size())));
     cmbFunction->setMaxVisibleItems(int(tavo::reportCategories().size()));
     cmbFunction->setCurrentText(QStringLiteral("Network Adapters"));
+    cmbFunction->lineEdit()->setCursorPosition(0);
     paint(cmbFunction, QColor(0xFF, 0xFF, 0xFF));
     cmbFunction->setToolTip(QStringLiteral("Select the type of information you want"));
 
