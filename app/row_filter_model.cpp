@@ -270,15 +270,20 @@ void RowFilterModel::setHiddenColumns(std::vector<std::uint8_t> hidden) {
     if (hidden == hiddenColumns_) return;
     // Hiding only can lose matches, showing only can add them.
     bool hides = false, shows = false;
+    std::vector<std::uint8_t> newlyHidden(hidden.size(), 0);
     for (std::size_t c = 0; c < std::max(hidden.size(), hiddenColumns_.size()); ++c) {
         const bool was = c < hiddenColumns_.size() && hiddenColumns_[c];
         const bool now = c < hidden.size() && hidden[c];
         hides |= now && !was;
         shows |= was && !now;
+        if (now && !was) newlyHidden[c] = 1;
     }
     hiddenColumns_ = std::move(hidden);
     if (needle_.empty()) return;  // nothing searched, nothing changes
-    refilter(hides && shows ? Scope::All : hides ? Scope::Matching : Scope::NotMatching);
+    if (hides && !shows)
+        refilter(Scope::Matching, &newlyHidden);
+    else
+        refilter(hides ? Scope::All : Scope::NotMatching);
 }
 
 bool RowFilterModel::isColumnHidden(int column) const {
@@ -292,7 +297,7 @@ bool RowFilterModel::isColumnHidden(int column) const {
 void RowFilterModel::ensureRowSlots() {
     const auto rows = static_cast<std::size_t>(std::max(source_.grid().itemsCount(), 0));
     if (textMatch_.size() < rows) {
-        textMatch_.resize(rows, 1);
+        textMatch_.resize(rows, kMatchUnplaced);
         folded_.resize(rows);
     }
 }
@@ -354,24 +359,25 @@ std::string_view RowFilterModel::foldedRow(std::size_t gridRow) {
     return std::string_view(arena_).substr(span.at, span.size);
 }
 
-bool RowFilterModel::textMatches(std::size_t gridRow) {
-    if (needle_.empty()) return true;
+std::int32_t RowFilterModel::textMatches(std::size_t gridRow) {
+    if (needle_.empty()) return kMatchUnplaced;
     const std::string_view row = foldedRow(gridRow);
     std::size_t from = 0;
     std::size_t column = 0;
     std::size_t counted = 0;  // separators counted up to here
     while (true) {
         const std::size_t hit = findIn(row, needle_, from);
-        if (hit == std::string_view::npos) return false;
-        if (hiddenColumns_.empty()) return true;  // every cell counts
+        if (hit == std::string_view::npos) return kNoMatch;
+        // With every cell counting, where the hit lies is not worth a count.
+        if (hiddenColumns_.empty()) return kMatchUnplaced;
         column += static_cast<std::size_t>(
             std::count(row.begin() + static_cast<std::ptrdiff_t>(counted),
                        row.begin() + static_cast<std::ptrdiff_t>(hit), kSeparator));
         counted = hit;
-        if (!isColumnHidden(static_cast<int>(column))) return true;
+        if (!isColumnHidden(static_cast<int>(column))) return static_cast<std::int32_t>(column);
         // In a hidden column: go on from the next cell.
         const std::size_t next = row.find(kSeparator, hit);
-        if (next == std::string_view::npos) return false;
+        if (next == std::string_view::npos) return kNoMatch;
         from = next + 1;
         counted = from;
         ++column;
@@ -382,20 +388,29 @@ bool RowFilterModel::accepts(int sourceRow) {
     const tavo::grid::ListItem* item = source_.itemAt(sourceRow);
     if (!item) return false;
     const std::size_t g = source_.gridRow(sourceRow);
-    return textMatch_[g] && lampShown(lamps_, item->SmallIcon());
+    return textMatch_[g] != kNoMatch && lampShown(lamps_, item->SmallIcon());
 }
 
-void RowFilterModel::refilter(Scope scope) {
+void RowFilterModel::refilter(Scope scope, const std::vector<std::uint8_t>* newlyHidden) {
     ensureRowSlots();
     const int rows = source_.rowCount();
     for (int r = 0; scope != Scope::None && r < rows; ++r) {
         if (!source_.itemAt(r)) continue;
         const std::size_t g = source_.gridRow(r);
-        const bool check = scope == Scope::All ||
-                           (scope == Scope::Matching ? textMatch_[g] != 0 : textMatch_[g] == 0);
-        if (check) textMatch_[g] = textMatches(g) ? 1 : 0;
+        const std::int32_t at = textMatch_[g];
+        bool check =
+            scope == Scope::All || (scope == Scope::Matching ? at != kNoMatch : at == kNoMatch);
+        // Columns just hidden only matter to rows whose hit lies in one of
+        // them (or whose hit was never placed).
+        if (check && newlyHidden && at >= 0)
+            check = static_cast<std::size_t>(at) < newlyHidden->size() &&
+                    (*newlyHidden)[static_cast<std::size_t>(at)] != 0;
+        if (check) textMatch_[g] = textMatches(g);
     }
 
+    // Nothing in or out of view: the view need not lay out a single row.
+    std::vector<int> next = acceptedRows();
+    if (next == shown_) return;
     // The rows move in or out of view in one layout change, so selection
     // and current row stay on the rows that remain.
     emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
@@ -404,7 +419,8 @@ void RowFilterModel::refilter(Scope scope) {
     sourceRows.reserve(static_cast<std::size_t>(from.size()));
     for (const QModelIndex& idx : from)
         sourceRows.push_back(shown_[static_cast<std::size_t>(idx.row())]);
-    rebuildShown();
+    shown_ = std::move(next);
+    rebuildSourceToShown();
     QModelIndexList to;
     to.reserve(from.size());
     for (qsizetype i = 0; i < from.size(); ++i) {
@@ -417,13 +433,18 @@ void RowFilterModel::refilter(Scope scope) {
     emitCounts();
 }
 
-void RowFilterModel::rebuildShown() {
+std::vector<int> RowFilterModel::acceptedRows() {
     const int rows = source_.rowCount();
-    shown_.clear();
-    shown_.reserve(static_cast<std::size_t>(rows));
+    std::vector<int> accepted;
+    accepted.reserve(static_cast<std::size_t>(rows));
     for (int r = 0; r < rows; ++r) {
-        if (accepts(r)) shown_.push_back(r);
+        if (accepts(r)) accepted.push_back(r);
     }
+    return accepted;
+}
+
+void RowFilterModel::rebuildShown() {
+    shown_ = acceptedRows();
     rebuildSourceToShown();
 }
 
@@ -467,7 +488,7 @@ void RowFilterModel::sourceReset() {
     for (int r = 0; r < rows; ++r) {
         if (!source_.itemAt(r)) continue;
         const std::size_t g = source_.gridRow(r);
-        textMatch_[g] = textMatches(g) ? 1 : 0;
+        textMatch_[g] = textMatches(g);
     }
     rebuildShown();
     resetting_ = false;
@@ -489,7 +510,7 @@ void RowFilterModel::sourceRowsInserted(int first, int last) {
         if (!source_.itemAt(r)) continue;
         const std::size_t g = source_.gridRow(r);
         forgetFolded(g);
-        textMatch_[g] = textMatches(g) ? 1 : 0;
+        textMatch_[g] = textMatches(g);
         if (accepts(r)) added.push_back(r);
     }
     if (!added.empty()) {
@@ -513,7 +534,7 @@ void RowFilterModel::sourceDataChanged(const QModelIndex& topLeft, const QModelI
         if (!source_.itemAt(r)) continue;
         const std::size_t g = source_.gridRow(r);
         forgetFolded(g);
-        textMatch_[g] = textMatches(g) ? 1 : 0;
+        textMatch_[g] = textMatches(g);
         const bool want = accepts(r);
         const int p = static_cast<std::size_t>(r) < sourceToShown_.size()
                           ? sourceToShown_[static_cast<std::size_t>(r)]

@@ -74,11 +74,13 @@ class RowFilterModel : public QAbstractProxyModel {
     void sourceLayoutAboutToChange();
     void sourceLayoutChanged();
 
-    void refilter(Scope scope);
+    void refilter(Scope scope, const std::vector<std::uint8_t>* newlyHidden = nullptr);
+    std::vector<int> acceptedRows();
     void rebuildShown();
     void rebuildSourceToShown();
     bool accepts(int sourceRow);
-    bool textMatches(std::size_t gridRow);
+    // kNoMatch, kMatchUnplaced, or the first shown column holding the text.
+    std::int32_t textMatches(std::size_t gridRow);
     std::string_view foldedRow(std::size_t gridRow);
     void forgetFolded(std::size_t gridRow);
     void ensureRowSlots();
@@ -94,7 +96,9 @@ class RowFilterModel : public QAbstractProxyModel {
     std::vector<int> shown_;          // proxy row -> source row, ascending
     std::vector<int> sourceToShown_;  // source row -> proxy row or -1
 
-    // Per grid row (insertion index): does the text match, and where in
+    // Per grid row (insertion index): does the text match (and in which
+    // shown column, where that was worked out, so hiding another column
+    // does not search the row again), and where in
     // arena_ its cells stand folded once and joined with NUL, searched on
     // every keystroke. One buffer rather than a string per row: a large
     // report is folded with a handful of allocations and searched in order.
@@ -103,7 +107,9 @@ class RowFilterModel : public QAbstractProxyModel {
         std::size_t size = kNone;
     };
     static constexpr std::size_t kNone = static_cast<std::size_t>(-1);
-    std::vector<std::uint8_t> textMatch_;
+    static constexpr std::int32_t kNoMatch = -1;
+    static constexpr std::int32_t kMatchUnplaced = -2;  // matches, column not worked out
+    std::vector<std::int32_t> textMatch_;
     std::vector<Span> folded_;
     std::string arena_;
     std::size_t arenaStale_ = 0;  // bytes of rows folded again since
