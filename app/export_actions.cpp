@@ -33,12 +33,27 @@ void cancelled(QWidget* owner, Dialogs& dialogs) {
 
 }  // namespace
 
+QString exportRowsText(std::size_t rows, std::size_t total) {
+    if (rows == total)
+        return rows == 1 ? QStringLiteral("1 row will be written.")
+                         : QStringLiteral("%1 rows will be written.").arg(rows);
+    return QStringLiteral("%1 of %2 rows will be written (those shown).").arg(rows).arg(total);
+}
+
 void exportResults(QWidget* owner, Dialogs& dialogs, const tavo::grid::Grid& grid,
                    const QString& computer, const QString& category, ExportFormat format) {
+    exportResults(owner, dialogs, grid, tavo::grid::wholeGrid(grid), computer, category, format);
+}
+
+void exportResults(QWidget* owner, Dialogs& dialogs, const tavo::grid::Grid& grid,
+                   const tavo::grid::ShownView& shown, const QString& computer,
+                   const QString& category, ExportFormat format) {
     const std::string text =
         format == ExportFormat::Csv
-            ? tavo::grid::csvText(grid)
-            : tavo::grid::htmlText(grid, computer.toStdString(), category.toStdString());
+            ? tavo::grid::csvText(grid, shown)
+            : tavo::grid::htmlText(grid, shown, computer.toStdString(), category.toStdString());
+    const QString rowsLine =
+        exportRowsText(shown.rows.size(), static_cast<std::size_t>(grid.itemsCount()));
 
     const std::optional<QString> folder =
         dialogs.chooseFolder(owner, QStringLiteral("Select a Folder for your export"));
@@ -49,7 +64,7 @@ void exportResults(QWidget* owner, Dialogs& dialogs, const tavo::grid::Grid& gri
     const Dialogs::Answer answer = dialogs.message(
         owner,
         QStringLiteral("Would you like the data to be exported to ") +
-            QDir::toNativeSeparators(*folder) + QStringLiteral("?"),
+            QDir::toNativeSeparators(*folder) + QStringLiteral("?\n\n") + rowsLine,
         QStringLiteral("Please Confirm"), Dialogs::Buttons::YesNo, Dialogs::Icon::None);
     if (answer != Dialogs::Answer::Yes) {
         cancelled(owner, dialogs);

@@ -14,6 +14,7 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPushButton>
+#include <QShortcut>
 #include <QSizeGrip>
 #include <QTime>
 #include <QTimer>
@@ -29,7 +30,10 @@
 #include "target/target_computer.h"
 
 #include "app/export_actions.h"
+#include "app/filter_bar.h"
 #include "app/results_model.h"
+#include "app/results_tools.h"
+#include "app/row_filter_model.h"
 #include "grid/sorting.h"
 
 // The icons live in the app library; a static library's resources are
@@ -178,13 +182,19 @@ Main::Main(MainServices services, QWidget* parent)
     if (!services_.dialogs) services_.dialogs = std::make_shared<QtDialogs>();
     initResources();
     buildControls();
+    buildGridTools();
     startUp();
+    // Where the user last left the window; the design's place otherwise.
+    if (const auto geometry = LayoutStore(services_.settings.get()).windowGeometry())
+        restoreGeometry(*geometry);
 }
 
 Main::~Main() {
     // The model watches the grid; let it go before the grid does.
     if (model_) {
         Results->setModel(nullptr);
+        delete filter_;
+        filter_ = nullptr;
         delete model_;
         model_ = nullptr;
     }
@@ -303,7 +313,8 @@ void Main::buildControls() {
     place(Results, 0, 570, 8895, 1815);
     Results->header()->setDefaultSectionSize(px(tavo::grid::kDefaultColumnWidth));
     model_ = new ResultsModel(grid_, this);
-    bindResultsView(*Results, *model_);
+    filter_ = new RowFilterModel(*model_, this);
+    bindResultsView(*Results, *model_, filter_);
     connect(Results->header(), &QHeaderView::sectionClicked, this,
             [this](int section) { Results_ColumnClick(section); });
 
@@ -339,6 +350,47 @@ void Main::buildControls() {
     QWidget* order[] = {txtFreq,     cmdSwitch, Results,     txtComputer,
                         cmbFunction, cmdExport, cmdExportHTM};
     for (std::size_t i = 1; i < std::size(order); ++i) setTabOrder(order[i - 1], order[i]);
+}
+
+void Main::buildGridTools() {
+    tools_ = new ResultsTools(
+        *Results, *model_, *filter_, [this] { return cmbFunction->currentText(); },
+        LayoutStore(services_.settings.get()), this);
+
+    // In the website's strip, to the right of the link; raised over the
+    // label's empty part so the link keeps its place and size.
+    filterBar_ = new FilterBar(this);
+    filterBar_->raise();
+    sizeGrip->raise();
+    connect(filterBar_, &FilterBar::filterTextChanged, filter_, &RowFilterModel::setFilterText);
+    connect(filterBar_, &FilterBar::lampChoiceChanged, filter_, &RowFilterModel::setLampChoice);
+    connect(filter_, &RowFilterModel::countsChanged, filterBar_, &FilterBar::setCounts);
+    connect(filterBar_, &FilterBar::filterFocusChanged, filter_, &RowFilterModel::setPrepared);
+    filterBar_->setCounts(filter_->shownRows(), filter_->totalRows());
+
+    auto* find = new QShortcut(QKeySequence::Find, this);
+    connect(find, &QShortcut::activated, filterBar_, &FilterBar::focusFilter);
+    auto* runStop = new QShortcut(QKeySequence(Qt::Key_F5), this);
+    connect(runStop, &QShortcut::activated, this, [this] { cmdSwitch_Click(); });
+    connect(txtComputer, &QLineEdit::returnPressed, this, [this] {
+        if (!isRunning()) cmdSwitch_Click();
+    });
+
+    // The new controls come after the design's in the keyboard order.
+    setTabOrder(cmdExportHTM, filterBar_->field());
+    setTabOrder(filterBar_->field(), filterBar_->lamps());
+    placeFilterBar();
+}
+
+void Main::placeFilterBar() {
+    // From the end of the link's text to the grid's right edge, no wider
+    // than it needs; the row count goes first where room is short.
+    const int linkEnd = website->x() + website->fontMetrics().horizontalAdvance(website->text()) +
+                        website->contentsMargins().left() + 16;
+    const int right = width() - px(kRightMargin);
+    const int left = std::max(linkEnd, right - filterBar_->preferredWidth());
+    const int height = std::max(filterBar_->sizeHint().height(), txtComputer->height());
+    filterBar_->place(QRect(left, website->y(), std::max(0, right - left), height));
 }
 
 void Main::startUp() {
@@ -570,13 +622,13 @@ tavo::wmi::ConnectionFactory& Main::management() {
 // Grid actions
 
 void Main::cmdExport_Click() {
-    exportResults(this, *services_.dialogs, grid_, txtComputer->text(), cmbFunction->currentText(),
-                  ExportFormat::Csv);
+    exportResults(this, *services_.dialogs, grid_, tools_->shownView(), txtComputer->text(),
+                  cmbFunction->currentText(), ExportFormat::Csv);
 }
 
 void Main::cmdExportHTM_Click() {
-    exportResults(this, *services_.dialogs, grid_, txtComputer->text(), cmbFunction->currentText(),
-                  ExportFormat::Html);
+    exportResults(this, *services_.dialogs, grid_, tools_->shownView(), txtComputer->text(),
+                  cmbFunction->currentText(), ExportFormat::Html);
 }
 
 void Main::Results_ColumnClick(int column) {
@@ -640,6 +692,7 @@ void Main::Form_Resize() {
     const double gridHeight = H - gridTop - captionHeight - stripHeight - kWebsiteGap;
     Results->resize(px(W - kRightMargin), std::max(0, px(gridHeight)));
     sizeGrip->move(width() - sizeGrip->width(), height() - sizeGrip->height());
+    if (filterBar_) placeFilterBar();
 }
 
 void Main::lblCaption_MouseDown(Qt::MouseButton, QPointF at) {
@@ -683,6 +736,7 @@ void Main::Close_Click() {
 void Main::closeEvent(QCloseEvent* event) {
     // The cycle's timer ends with the window.
     tmrPing->stop();
+    LayoutStore(services_.settings.get()).setWindowGeometry(saveGeometry());
     QWidget::closeEvent(event);
 }
 

@@ -13,8 +13,11 @@
 #include "grid/grid.h"
 
 class DropDownCombo;
+class FilterBar;
 class SwitchButton;
 class ResultsModel;
+class ResultsTools;
+class RowFilterModel;
 class QLabel;
 class QSizeGrip;
 class QLineEdit;
@@ -51,6 +54,10 @@ class Main : public QWidget, public tavo::ReportContext {
     void cmdExport_Click();
     void cmdExportHTM_Click();
     void Results_ColumnClick(int column);  // column counted from 0
+
+    // The filter, column chooser and copying that the grid offers.
+    RowFilterModel& rowFilter() { return *filter_; }
+    ResultsTools& resultsTools() { return *tools_; }
 
     // --- Target computer menu ---
     void txtComputer_Click(const QPoint& globalPos);
@@ -95,6 +102,8 @@ class Main : public QWidget, public tavo::ReportContext {
     void runCollector(const tavo::DispatchEntry& entry);
     void setWaitPointer();
     void moveByDrag(QPointF twips);
+    void buildGridTools();
+    void placeFilterBar();
 
     MainServices services_;
     tavo::grid::Grid grid_;
@@ -118,6 +127,11 @@ class Main : public QWidget, public tavo::ReportContext {
     // Not a design control: without a system frame, the corner grip is how
     // the window is resized by hand.
     QSizeGrip* sizeGrip = nullptr;
+    // Not design controls either: the filter in the website's strip, and
+    // what stands between the grid's model and the view.
+    FilterBar* filterBar_ = nullptr;
+    RowFilterModel* filter_ = nullptr;
+    ResultsTools* tools_ = nullptr;
 
     // Last sort order applied by a column click: 0 ascending, 1 descending.
     std::int32_t sortdirection_ = 0;

@@ -177,8 +177,8 @@ void ResultsModel::orderChanged() {
     emit layoutChanged({}, QAbstractItemModel::VerticalSortHint);
 }
 
-void bindResultsView(QTreeView& view, ResultsModel& model) {
-    view.setModel(&model);
+void bindResultsView(QTreeView& view, ResultsModel& model, QAbstractItemModel* shown) {
+    view.setModel(shown ? shown : &model);
     view.setRootIsDecorated(false);
     view.setItemsExpandable(false);
     view.setUniformRowHeights(true);

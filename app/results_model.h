@@ -32,6 +32,10 @@ class ResultsModel : public QAbstractTableModel, public tavo::grid::GridObserver
     int columnWidthPixels(int section) const;
     // Insertion index in the grid of the row the model shows at `modelRow`.
     std::size_t gridRow(int modelRow) const;
+    // The grid row shown at `modelRow`, or null where the grid no longer
+    // holds it (inside an update batch).
+    const tavo::grid::ListItem* itemAt(int modelRow) const { return rowAt(modelRow); }
+    const tavo::grid::Grid& grid() const { return grid_; }
 
     // The status lamp of a level (1 green, 2 yellow, 3 red): 16 px with a
     // 32 px variant, the same pixmap for selected rows so the selection does
@@ -68,4 +72,5 @@ class ResultsModel : public QAbstractTableModel, public tavo::grid::GridObserver
 // Sets a tree view up as the results grid: flat report look, uniform rows,
 // whole-row selection, the design column widths (again after each column
 // layout), and no sorting of its own (the header click goes to the grid).
-void bindResultsView(QTreeView& view, ResultsModel& model);
+// The view shows `shown` where given (a filter over `model`), else `model`.
+void bindResultsView(QTreeView& view, ResultsModel& model, QAbstractItemModel* shown = nullptr);

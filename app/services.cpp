@@ -22,5 +22,7 @@ MainServices defaultServices() {
     services.network = tavo::linuxwnet::makeWNetApi();
 #endif
     services.dialogs = std::make_shared<QtDialogs>();
+    services.settings = std::make_shared<QSettings>(QSettings::IniFormat, QSettings::UserScope,
+                                                    QStringLiteral("tavo"), QStringLiteral("tavo"));
     return services;
 }

@@ -2,6 +2,8 @@
 
 #include <memory>
 
+#include <QSettings>
+
 #include "app/dialogs.h"
 #include "collectors/management.h"
 #include "netenum/wnet_api.h"
@@ -12,7 +14,12 @@ struct MainServices {
     std::shared_ptr<tavo::wmi::ConnectionFactory> management;
     std::shared_ptr<tavo::netenum::WNetApi> network;
     std::shared_ptr<Dialogs> dialogs;
+    // Where column layouts and the window's place are remembered; without
+    // it nothing is remembered.
+    std::shared_ptr<QSettings> settings;
 };
 
-// The platform's back ends and the real dialogs.
+// The platform's back ends, the real dialogs and the user's settings file
+// (tavo/tavo.ini in the XDG config folder, or in the roaming application
+// data folder on Windows).
 MainServices defaultServices();

@@ -9,6 +9,7 @@
 #include <limits>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 #if defined(__linux__)
 #include <sys/mman.h>
@@ -278,6 +279,95 @@ std::string htmlText(const Grid& grid, std::string_view computer, std::string_vi
         for (int n = 1; n < columns; ++n) {
             out.put("<td>");
             putEscaped(out, item.cell(n));
+            out.put("</td>");
+        }
+        out.put("</tr>");
+    }
+    out.put("</table></body></html>");
+    return out.take();
+}
+
+namespace {
+
+// The view's columns that the grid holds, in the view's order.
+std::vector<int> heldColumns(const Grid& grid, const ShownView& view) {
+    std::vector<int> columns;
+    columns.reserve(view.columns.size());
+    for (int c : view.columns) {
+        if (c >= 0 && c < grid.columnsCount()) columns.push_back(c);
+    }
+    return columns;
+}
+
+// The whole grid's estimate scaled to the share of rows and columns shown.
+std::size_t estimateViewSize(const Grid& grid, const ShownView& view, std::size_t columns,
+                             std::size_t perCellExtra) {
+    const std::size_t whole = estimateSize(grid, perCellExtra);
+    const auto rows = static_cast<std::size_t>(std::max(grid.itemsCount(), 1));
+    const auto all = static_cast<std::size_t>(std::max(grid.columnsCount(), 1));
+    const long double share = static_cast<long double>(std::min(view.rows.size(), rows)) / rows *
+                              static_cast<long double>(std::min(columns, all)) / all;
+    return static_cast<std::size_t>(static_cast<long double>(whole) * share) + 256;
+}
+
+// The opening tag of a row's first cell, coloured by its lamp.
+std::string_view lampCell(int icon) {
+    switch (icon) {
+        case 1:
+            return "<td style='background-color:lightgreen;'>";
+        case 2:
+            return "<td style='background-color:gold;'>";
+        case 3:
+            return "<td style='background-color:red;'>";
+        default:
+            return "<td>";
+    }
+}
+
+}  // namespace
+
+std::string csvText(const Grid& grid, const ShownView& view) {
+    const std::vector<int> columns = heldColumns(grid, view);
+    Writer out(estimateViewSize(grid, view, columns.size(), 1));
+    for (int c : columns) putCsvField(out, grid.column(c + 1).Text);
+    out.put("\r\n");
+    const auto rows = static_cast<std::size_t>(grid.itemsCount());
+    for (const std::size_t row : view.rows) {
+        if (row >= rows) continue;
+        const ListItem& item = grid.item(static_cast<int>(row) + 1);
+        for (int c : columns) putCsvField(out, item.cell(c));
+        out.put("\r\n");
+    }
+    return out.take();
+}
+
+std::string htmlText(const Grid& grid, const ShownView& view, std::string_view computer,
+                     std::string_view category) {
+    const std::vector<int> columns = heldColumns(grid, view);
+    Writer out(estimateViewSize(grid, view, columns.size(), 9) + 256);
+    out.put("<html><head><meta charset=\"utf-8\"><title>Tavo - ");
+    putEscaped(out, computer);
+    out.put(" - ");
+    putEscaped(out, category);
+    out.put("</title></head><body><table border='1'><tr>");
+    for (int c : columns) {
+        out.put("<th>");
+        putEscaped(out, grid.column(c + 1).Text);
+        out.put("</th>");
+    }
+    out.put("</tr>");
+    const auto rows = static_cast<std::size_t>(grid.itemsCount());
+    for (const std::size_t row : view.rows) {
+        if (row >= rows) continue;
+        const ListItem& item = grid.item(static_cast<int>(row) + 1);
+        out.put("<tr>");
+        // The lamp belongs to the row: it colours the first cell written,
+        // whichever column the user put first.
+        bool first = true;
+        for (int c : columns) {
+            out.put(first ? lampCell(item.SmallIcon()) : std::string_view("<td>"));
+            first = false;
+            putEscaped(out, item.cell(c));
             out.put("</td>");
         }
         out.put("</tr>");

@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "grid/grid.h"
+#include "grid/shown_view.h"
 
 // The text of the two exports and the name of their files. Both texts are
 // built from the grid in its shown order, in UTF-8 without a byte-order mark.
@@ -37,6 +38,14 @@ bool csvFormulaLike(std::string_view field);
 // coloured by the row's lamp. Captions, cells, computer and category are
 // escaped, so cell text never becomes markup.
 std::string htmlText(const Grid& grid, std::string_view computer, std::string_view category);
+
+// The same two texts for the part of the grid a window shows: the view's
+// rows in its order, its columns in its order. The lamp colours the first
+// cell written in each row. Rows and columns the grid does not hold are
+// left out.
+std::string csvText(const Grid& grid, const ShownView& view);
+std::string htmlText(const Grid& grid, const ShownView& view, std::string_view computer,
+                     std::string_view category);
 
 // Text for HTML content and attribute values: & < > " ' and line breaks as
 // character references.

@@ -87,7 +87,8 @@ TEST_F(ExportActions, NoAtTheConfirmationWritesNothing) {
     exportResults(nullptr, dialogs, grid, "PC", "Logical Drives", ExportFormat::Html);
     ASSERT_EQ(dialogs.messages.size(), 2u);
     EXPECT_EQ(dialogs.messages[0].text, "Would you like the data to be exported to " +
-                                            QDir::toNativeSeparators(dir.path()) + "?");
+                                            QDir::toNativeSeparators(dir.path()) +
+                                            "?\n\n2 rows will be written.");
     EXPECT_EQ(dialogs.messages[0].caption, "Please Confirm");
     EXPECT_EQ(dialogs.messages[0].buttons, Dialogs::Buttons::YesNo);
     EXPECT_EQ(dialogs.messages[1].text, "Cancelled");

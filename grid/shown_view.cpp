@@ -1,0 +1,13 @@
+#include "grid/shown_view.h"
+
+namespace tavo::grid {
+
+ShownView wholeGrid(const Grid& grid) {
+    ShownView view;
+    view.rows = grid.shownOrder();
+    view.columns.reserve(static_cast<std::size_t>(grid.columnsCount()));
+    for (int c = 0; c < grid.columnsCount(); ++c) view.columns.push_back(c);
+    return view;
+}
+
+}  // namespace tavo::grid

@@ -1,0 +1,23 @@
+#pragma once
+
+#include <cstddef>
+#include <vector>
+
+#include "grid/grid.h"
+
+namespace tavo::grid {
+
+// The part of a grid that a window shows, in the order it shows it: the
+// rows a filter left (insertion indexes from 0, in shown order) and the
+// columns not hidden (positions from 0, in the order the user arranged
+// them). Exports and copies write exactly this.
+struct ShownView {
+    std::vector<std::size_t> rows;
+    std::vector<int> columns;
+};
+
+// Every row in the grid's shown order and every column in its own order:
+// what the window shows with no filter and no column moved or hidden.
+ShownView wholeGrid(const Grid& grid);
+
+}  // namespace tavo::grid
