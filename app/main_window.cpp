@@ -120,51 +120,6 @@ QString timeOfDay() {
     return QLocale::system().toString(QTime::currentTime(), format);
 }
 
-struct ColumnSpec {
-    const char* caption;
-    int width;  // twips; 0 for the grid's default
-};
-
-constexpr ColumnSpec kDriveColumns[] = {
-    {"Drive", 750},        {"Description", 3000}, {"% Used", 1000},
-    {"Free Space", 1200},  {"Total Size", 1200},  {"Drive Type", 2000},
-    {"File System", 1000}, {"Volume Name", 1500}, {"Dirty Volume", 1200}};
-
-constexpr ColumnSpec kAdapterColumns[] = {
-    {"Mac", 1700},  {"Description", 4000}, {"IP", 1350},     {"Gateway", 1350},
-    {"DNS", 1350},  {"DHCP", 750},         {"Domain", 1350}, {"Adapter Type", 1440},
-    {"MTU", 750},   {"IP 2", 1350},        {"IP 3", 1350},   {"DNS 2", 1350},
-    {"DNS 3", 1350}};
-
-constexpr ColumnSpec kPrinterColumns[] = {{"DeviceID", 3000},
-                                          {"Description", 1500},
-                                          {"Location", 1500},
-                                          {"DriverName", 3000},
-                                          {"PortName", 2000},
-                                          {"PrintProcessor", 2000},
-                                          {"SpoolEnabled", 750},
-                                          {"Queued", 0},
-                                          {"Status", 0},
-                                          {"PrinterStatus", 0},
-                                          {"StatusInfo", 0},
-                                          {"Published", 0},
-                                          {"Shared", 0},
-                                          {"ShareName", 0},
-                                          {"Direct", 0},
-                                          {"WorkOffline", 0},
-                                          {"HorizontalResolution", 0},
-                                          {"VerticalResolution", 0}};
-
-template <std::size_t N>
-void addColumns(tavo::grid::Grid& grid, const ColumnSpec (&columns)[N]) {
-    for (const auto& c : columns) {
-        if (c.width > 0)
-            grid.columnsAdd(c.caption, c.width);
-        else
-            grid.columnsAdd(c.caption);
-    }
-}
-
 }  // namespace
 
 // Frameless: the window draws its own title bar with its own maximise and
@@ -396,20 +351,11 @@ void Main::SetGrid() {
     txtFreq->setText(QStringLiteral("60"));
     txtFreq->setVisible(true);
     lblFreq->setVisible(true);
-    const QString category = cmbFunction->currentText();
-    if (category == QLatin1String("Logical Drives")) {
-        txtFreq->setText(QStringLiteral("20"));
-        txtFreq->setVisible(false);
-        lblFreq->setVisible(false);
-        addColumns(grid_, kDriveColumns);
-    } else if (category == QLatin1String("Network Adapters")) {
-        txtFreq->setText(QStringLiteral("30"));
-        addColumns(grid_, kAdapterColumns);
-    } else if (category == QLatin1String("Printers")) {
-        addColumns(grid_, kPrinterColumns);
-    } else {
-        grid_.columnsClear();
-    }
+    const tavo::RunLayout layout = tavo::runLayout(cmbFunction->currentText().toStdString());
+    txtFreq->setText(QString::number(layout.intervalSeconds));
+    txtFreq->setVisible(layout.intervalShown);
+    lblFreq->setVisible(layout.intervalShown);
+    tavo::addColumns(grid_, layout.columns);
 }
 
 namespace {
@@ -434,10 +380,10 @@ class UpdateBatch {
 };
 }  // namespace
 
-void Main::runCollector(const tavo::DispatchEntry& entry) {
+void Main::runCollector(const tavo::ReportDefinition& report) {
     UpdateBatch batch(grid_, batchDepth_);
-    std::int16_t onepass = entry.onePass ? -1 : 0;
-    switch (entry.collector) {
+    std::int16_t onepass = report.onePass ? -1 : 0;
+    switch (report.collector) {
         case tavo::CollectorKind::DriveMon:
             DriveMon();
             break;
@@ -448,7 +394,7 @@ void Main::runCollector(const tavo::DispatchEntry& entry) {
             PrintMon();
             break;
         case tavo::CollectorKind::GetResults:
-            GetResults(std::string(entry.managementClass), onepass);
+            GetResults(std::string(report.managementClass), onepass);
             break;
         case tavo::CollectorKind::ListComputers:
             ListComputers(onepass);
@@ -468,8 +414,8 @@ void Main::tmrPing_Timer() {
     setWaitPointer();
     std::optional<tavo::Error> failure;
     try {
-        if (const auto* entry = tavo::findDispatch(cmbFunction->currentText().toStdString()))
-            runCollector(*entry);
+        if (const auto* report = tavo::findReport(cmbFunction->currentText().toStdString()))
+            runCollector(*report);
     } catch (const tavo::Error& e) {
         failure = e;
     } catch (const std::exception& e) {

@@ -7,8 +7,8 @@
 #include <string>
 
 #include "app/services.h"
-#include "collectors/dispatch.h"
 #include "collectors/report_context.h"
+#include "collectors/report_definition.h"
 #include "grid/error.h"
 #include "grid/grid.h"
 
@@ -91,7 +91,7 @@ class Main : public QWidget, public tavo::ReportContext {
     void buildControls();
     void startUp();
     void stopBranch();
-    void runCollector(const tavo::DispatchEntry& entry);
+    void runCollector(const tavo::ReportDefinition& report);
     void setWaitPointer();
     void moveByDrag(QPointF twips);
 
