@@ -9,8 +9,8 @@
 #include <mutex>
 #include <set>
 
+#include "cycle/deadline.h"
 #include "platform/linux/wmi/core_classes.h"
-#include "platform/linux/wmi/deadline.h"
 
 namespace tavo::linuxwmi {
 
@@ -84,19 +84,10 @@ std::optional<unsigned long long> statusField(std::string_view status, std::stri
     return std::nullopt;
 }
 
-// Command lines whose read hung in an earlier pass (a process in
-// uninterruptible sleep holding its memory map); they are not read again
-// until that read returns, so no pass waits on them twice.
-// Never destroyed: a reader still stuck when the program exits may touch
-// them after static destructors would have run.
-std::mutex& gHungMutex = *new std::mutex;
-std::set<std::string>& gHung = *new std::set<std::string>;
-
 struct CmdlineBatch {
     std::mutex mutex;
     std::vector<std::optional<std::string>> lines;
     std::size_t done = 0;  // entries settled so far (read or skipped)
-    std::string current;   // the key being read right now
 };
 
 std::string joinArgs(std::string raw) {
@@ -192,37 +183,21 @@ std::vector<Instance> produceProcesses(const SystemContext& ctx) {
     // so they are read on a worker while this thread reads the rest.
     auto batch = std::make_shared<CmdlineBatch>();
     batch->lines.resize(pids.size());
-    auto worker = startOnWorker([batch, pids, procPath] {
+    auto worker = startOnWorker([batch, pids, procPath, stop = cycle::currentStopToken()] {
         std::string buf;
-        for (std::size_t i = 0; i < pids.size(); ++i) {
-            const std::string key = procPath + "/" + std::to_string(pids[i]);
-            bool skip;
-            {
-                std::lock_guard lock(gHungMutex);
-                skip = gHung.count(key) != 0;
+        for (std::size_t i = 0; i < pids.size() && !stop.stop_requested(); ++i) {
+            // A command line whose read hung in an earlier pass (a process in
+            // uninterruptible sleep holding its memory map) is not read again
+            // until that read returns, so no pass waits on it twice.
+            const std::string key = procPath + "/" + std::to_string(pids[i]) + "/cmdline";
+            std::optional<std::string> line;
+            if (deadline::tryBegin(key)) {
+                if (readAt(AT_FDCWD, key.c_str(), buf) && !buf.empty()) line = joinArgs(buf);
+                deadline::end(key);
             }
-            if (!skip) {
-                {
-                    std::lock_guard lock(batch->mutex);
-                    batch->current = key;
-                }
-                std::optional<std::string> line;
-                if (readAt(AT_FDCWD, (key + "/cmdline").c_str(), buf) && !buf.empty())
-                    line = joinArgs(buf);
-                // Same lock order as the pass's end, so a read that returns
-                // just then is never left marked as hung.
-                std::lock_guard lock(batch->mutex);
-                {
-                    std::lock_guard hungLock(gHungMutex);
-                    gHung.erase(key);
-                }
-                batch->current.clear();
-                batch->lines[i] = std::move(line);
-                batch->done = i + 1;
-            } else {
-                std::lock_guard lock(batch->mutex);
-                batch->done = i + 1;
-            }
+            std::lock_guard lock(batch->mutex);
+            batch->lines[i] = std::move(line);
+            batch->done = i + 1;
         }
         return true;
     });
@@ -324,11 +299,6 @@ std::vector<Instance> produceProcesses(const SystemContext& ctx) {
 
     worker.waitUntil(until);
     std::lock_guard lock(batch->mutex);
-    if (!batch->current.empty()) {
-        // Still stuck on this one: remember it so later passes pass it by.
-        std::lock_guard hungLock(gHungMutex);
-        gHung.insert(batch->current);
-    }
     for (std::size_t i = 0; i < out.size(); ++i) {
         if (auto& line = batch->lines[slot[i]]) out[i].set("CommandLine", std::move(*line));
     }
