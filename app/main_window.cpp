@@ -21,6 +21,7 @@
 #include <QWindow>
 #include <cmath>
 #include <optional>
+#include <thread>
 #include <unordered_map>
 #include <vector>
 
@@ -426,7 +427,12 @@ void Main::passFinished(std::uint64_t id, tavo::cycle::PassOutcome outcome) {
         stopBranch();
         return;
     }
-    if (outcome.grid) takeResults(*outcome.grid);
+    if (outcome.grid) {
+        takeResults(*outcome.grid);
+        // The pass's grid now holds the previous rows; a big report's
+        // strings are freed on a thread of their own, not on this one.
+        std::thread([old = std::move(outcome.grid)] {}).detach();
+    }
     lblTime->setText(QStringLiteral("Updated ") + timeOfDay());
     if (outcome.endedCycle) endOfPass();
     if (isRunning()) tmrPing->start();

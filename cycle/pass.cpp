@@ -95,6 +95,13 @@ PassOutcome runPass(PassJob& job) {
     StopScope scope(job.token);
     try {
         PassContext ctx(job, out.endedCycle);
+        // One batch for the whole pass: a sorted grid sorts once at the end
+        // rather than placing every row as it comes.
+        struct Batch {
+            grid::Grid& g;
+            explicit Batch(grid::Grid& g) : g(g) { g.beginUpdate(); }
+            ~Batch() { g.endUpdate(); }
+        } batch(*job.grid);
         if (job.report) {
             if (job.collector)
                 job.collector(*job.report, ctx);

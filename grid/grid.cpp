@@ -276,25 +276,22 @@ void Grid::takeContents(Grid& from) {
     const bool sameOrder =
         !from.orderDirty_ && from.order_.size() == from.rows_.size() && from.sorted_ == sorted_ &&
         (!sorted_ || (from.sortKey_ == sortKey_ && from.sortOrder_ == sortOrder_));
-    columns_ = std::move(from.columns_);
-    rows_ = std::move(from.rows_);
-    keys_ = std::move(from.keys_);
+    columns_.swap(from.columns_);
+    rows_.swap(from.rows_);
+    keys_.swap(from.keys_);
     for (auto& row : rows_) row->grid_ = this;
+    for (auto& row : from.rows_) row->grid_ = &from;
     if (sameOrder) {
-        order_ = std::move(from.order_);
-        pos_ = std::move(from.pos_);
+        order_.swap(from.order_);
+        pos_.swap(from.pos_);
         orderDirty_ = false;
     } else {
-        order_.clear();
-        pos_.clear();
         orderDirty_ = true;
     }
-    from.columns_.clear();
-    from.rows_.clear();
-    from.keys_.clear();
+    // What `from` now holds is in no order it knows of.
     from.order_.clear();
     from.pos_.clear();
-    from.orderDirty_ = false;
+    from.orderDirty_ = true;
     if (updateDepth_ > 0) {
         pendingReset_ = true;
     } else if (observer_) {

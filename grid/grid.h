@@ -111,10 +111,11 @@ class Grid {
     const std::vector<std::size_t>& shownOrder() const;
 
     // --- Whole passes ---
-    // Takes the columns and rows of `from` (a pass built apart from the
-    // view), leaving it empty. This grid keeps its own sort settings; when
-    // `from` was already in that order, its order is taken too, so the swap
-    // costs no sort. Observers hear one gridReset.
+    // Swaps in the columns and rows of `from` (a pass built apart from the
+    // view); `from` gets this grid's previous columns and rows, so the caller
+    // chooses where they are freed. This grid keeps its own sort settings;
+    // when `from` was already in that order, its order is taken too, so the
+    // swap costs no sort. Observers hear one gridReset.
     void takeContents(Grid& from);
 
     // --- Change notification ---
