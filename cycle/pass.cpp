@@ -9,10 +9,6 @@
 #include "cycle/cancellation.h"
 #include "netenum/list_computers.h"
 
-#ifdef _WIN32
-#include <objbase.h>
-#endif
-
 namespace tavo::cycle {
 
 namespace {
@@ -44,16 +40,6 @@ class PassContext : public ReportContext {
     PassJob& job_;
     bool& endedCycle_;
 };
-
-#ifdef _WIN32
-// Each pass thread joins COM for itself; the window's thread has its own.
-struct ComApartment {
-    bool joined = SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED));
-    ~ComApartment() {
-        if (joined) CoUninitialize();
-    }
-};
-#endif
 
 }  // namespace
 
@@ -123,10 +109,9 @@ PassOutcome runPass(PassJob& job) {
 }
 
 void startPass(PassJob job, std::function<void(PassOutcome)> done) {
+    // On Windows the management back end joins COM on this thread for as
+    // long as its connection lives.
     std::thread([job = std::move(job), done = std::move(done)]() mutable {
-#ifdef _WIN32
-        ComApartment com;
-#endif
         PassOutcome out = runPass(job);
         if (done) done(std::move(out));
     }).detach();
