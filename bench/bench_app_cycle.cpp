@@ -105,11 +105,15 @@ QPushButton* switchButton(Main& w) {
     return w.findChild<QPushButton*>("cmdSwitch");
 }
 
+// Waits as an idle window does, asleep in its event loop until the pass's
+// news arrives (a busy loop here would take a core from the pass).
 bool settle(Main& w, std::chrono::milliseconds limit = 60s) {
     const auto until = Clock::now() + limit;
+    QTimer wake;  // bounds each sleep, so the limit is noticed
+    wake.start(20);
     while (w.passOut()) {
         if (Clock::now() > until) return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     }
     QCoreApplication::processEvents();
     return true;
