@@ -124,6 +124,9 @@ void GetResults(ReportContext& ctx, const std::string& wmiclass, std::int16_t& o
         return column;
     };
 
+    std::vector<std::string> lastNames;  // the previous instance's property names
+    std::vector<int> lastColumns;        // and their columns; 0 where none was found
+
     std::unique_ptr<wmi::Object> obj;
     bool started = false;  // the walk has fetched its first instance
     note([&] {
@@ -153,14 +156,19 @@ void GetResults(ReportContext& ctx, const std::string& wmiclass, std::int16_t& o
         if (o && row) {
             std::vector<std::string> names;
             skip([&] { names = o->propertyNames(); });
-            for (const auto& name : names) {
+            // Instances of one class list the same names in the same order:
+            // their columns are looked up once, not once per cell.
+            const bool sameNames = names == lastNames;
+            if (!sameNames) lastColumns.assign(names.size(), 0);
+            for (std::size_t i = 0; i < names.size(); ++i) {
                 // Each value goes under the column named after it; a name the
                 // earlier instances lacked gets a new column at the end.
                 skip([&] {
-                    int column = columnFor(name);
-                    row->setSubItems(column - 1, wmi::toText(o->get(name)));
+                    if (!sameNames || lastColumns[i] == 0) lastColumns[i] = columnFor(names[i]);
+                    row->setSubItems(lastColumns[i] - 1, wmi::toText(o->get(names[i])));
                 });
             }
+            if (!sameNames) lastNames = std::move(names);
         }
 
         if (once) break;
