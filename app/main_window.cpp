@@ -440,42 +440,44 @@ void Main::passFinished(std::uint64_t id, tavo::cycle::PassOutcome outcome) {
 
 void Main::takeResults(tavo::grid::Grid& rows) {
     // The selection survives the swap: rows with a key are found again by
-    // it, rows without one keep their shown place.
+    // it, rows without one keep their place in the view. Rows are read
+    // through the model, which knows which grid row each view row shows.
     QItemSelectionModel* selection = Results->selectionModel();
+    auto keyAt = [this](int modelRow) -> const std::string& {
+        return grid_.item(static_cast<int>(model_->gridRow(modelRow)) + 1).Key();
+    };
     std::vector<std::string> keys;
     std::vector<int> places;
     int currentPlace = -1;
     std::string currentKey;
-    if (selection) {
+    if (selection && model_) {
         for (const QModelIndex& index : selection->selectedRows()) {
-            const auto& item = grid_.shownItem(index.row() + 1);
-            if (!item.Key().empty())
-                keys.push_back(item.Key());
+            if (!keyAt(index.row()).empty())
+                keys.push_back(keyAt(index.row()));
             else
                 places.push_back(index.row());
         }
         const QModelIndex current = selection->currentIndex();
-        if (current.isValid() && current.row() < grid_.itemsCount()) {
+        if (current.isValid()) {
             currentPlace = current.row();
-            currentKey = grid_.shownItem(current.row() + 1).Key();
+            currentKey = keyAt(current.row());
         }
     }
     grid_.takeContents(rows);
-    if (!selection || (keys.empty() && places.empty() && currentPlace < 0)) return;
+    if (!selection || !model_ || (keys.empty() && places.empty() && currentPlace < 0)) return;
 
-    const int count = grid_.itemsCount();
+    const int count = model_->rowCount();
     std::unordered_map<std::string, int> placeOfKey;
     if (!keys.empty() || !currentKey.empty()) {
-        for (int i = 0; i < count; ++i) {
-            const std::string& key = grid_.shownItem(i + 1).Key();
-            if (!key.empty()) placeOfKey.emplace(key, i);
+        for (int r = 0; r < count; ++r) {
+            const std::string& key = keyAt(r);
+            if (!key.empty()) placeOfKey.emplace(key, r);
         }
     }
-    QAbstractItemModel* model = Results->model();
     QItemSelection chosen;
     auto choose = [&](int place) {
         if (place < 0 || place >= count) return;
-        chosen.select(model->index(place, 0), model->index(place, model->columnCount() - 1));
+        chosen.select(model_->index(place, 0), model_->index(place, model_->columnCount() - 1));
     };
     for (const auto& key : keys)
         if (auto it = placeOfKey.find(key); it != placeOfKey.end()) choose(it->second);
@@ -487,7 +489,7 @@ void Main::takeResults(tavo::grid::Grid& rows) {
         newCurrent = it == placeOfKey.end() ? -1 : it->second;
     }
     if (newCurrent >= 0 && newCurrent < count)
-        selection->setCurrentIndex(model->index(newCurrent, 0), QItemSelectionModel::NoUpdate);
+        selection->setCurrentIndex(model_->index(newCurrent, 0), QItemSelectionModel::NoUpdate);
 }
 
 void Main::reportError(const tavo::Error& error) {
