@@ -7,6 +7,7 @@
 #include <QGuiApplication>
 #include <QHeaderView>
 #include <QIcon>
+#include <QItemSelectionModel>
 #include <QLabel>
 #include <QLineEdit>
 #include <QLocale>
@@ -22,11 +23,12 @@
 #include <QWindow>
 #include <cmath>
 #include <optional>
+#include <thread>
+#include <unordered_map>
+#include <vector>
 
 #include "app/combo_resize.h"
 #include "app/product.h"
-#include "collectors/collectors.h"
-#include "netenum/list_computers.h"
 #include "target/target_computer.h"
 
 #include "app/export_actions.h"
@@ -50,9 +52,7 @@ constexpr double kTwipsPerPixel = 15.0;
 constexpr double kRightMargin = 255;
 constexpr double kPictureGap = 10;
 constexpr double kWebsiteGap = 100;
-// Anything that is not a management failure (a bad allocation, a library
-// exception) is reported under the system's generic failure code.
-constexpr std::uint32_t kUnexpectedFailure = 0x80004005;
+using tavo::cycle::kUnexpectedFailure;
 
 int px(double twips) {
     return static_cast<int>(std::lround(twips / kTwipsPerPixel));
@@ -125,51 +125,6 @@ QString timeOfDay() {
     return QLocale::system().toString(QTime::currentTime(), format);
 }
 
-struct ColumnSpec {
-    const char* caption;
-    int width;  // twips; 0 for the grid's default
-};
-
-constexpr ColumnSpec kDriveColumns[] = {
-    {"Drive", 750},        {"Description", 3000}, {"% Used", 1000},
-    {"Free Space", 1200},  {"Total Size", 1200},  {"Drive Type", 2000},
-    {"File System", 1000}, {"Volume Name", 1500}, {"Dirty Volume", 1200}};
-
-constexpr ColumnSpec kAdapterColumns[] = {
-    {"Mac", 1700},  {"Description", 4000}, {"IP", 1350},     {"Gateway", 1350},
-    {"DNS", 1350},  {"DHCP", 750},         {"Domain", 1350}, {"Adapter Type", 1440},
-    {"MTU", 750},   {"IP 2", 1350},        {"IP 3", 1350},   {"DNS 2", 1350},
-    {"DNS 3", 1350}};
-
-constexpr ColumnSpec kPrinterColumns[] = {{"DeviceID", 3000},
-                                          {"Description", 1500},
-                                          {"Location", 1500},
-                                          {"DriverName", 3000},
-                                          {"PortName", 2000},
-                                          {"PrintProcessor", 2000},
-                                          {"SpoolEnabled", 750},
-                                          {"Queued", 0},
-                                          {"Status", 0},
-                                          {"PrinterStatus", 0},
-                                          {"StatusInfo", 0},
-                                          {"Published", 0},
-                                          {"Shared", 0},
-                                          {"ShareName", 0},
-                                          {"Direct", 0},
-                                          {"WorkOffline", 0},
-                                          {"HorizontalResolution", 0},
-                                          {"VerticalResolution", 0}};
-
-template <std::size_t N>
-void addColumns(tavo::grid::Grid& grid, const ColumnSpec (&columns)[N]) {
-    for (const auto& c : columns) {
-        if (c.width > 0)
-            grid.columnsAdd(c.caption, c.width);
-        else
-            grid.columnsAdd(c.caption);
-    }
-}
-
 }  // namespace
 
 // Frameless: the window draws its own title bar with its own maximise and
@@ -180,6 +135,11 @@ void addColumns(tavo::grid::Grid& grid, const ColumnSpec (&columns)[N]) {
 Main::Main(MainServices services, QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::FramelessWindowHint), services_(std::move(services)) {
     if (!services_.dialogs) services_.dialogs = std::make_shared<QtDialogs>();
+    // A pass's news is queued to this window's thread; Qt drops what is
+    // still queued when the window goes, and the closed post sends no more.
+    post_ = std::make_shared<tavo::cycle::WindowPost>([this](std::function<void()> work) {
+        QMetaObject::invokeMethod(this, std::move(work), Qt::QueuedConnection);
+    });
     initResources();
     buildControls();
     buildGridTools();
@@ -190,6 +150,9 @@ Main::Main(MainServices services, QWidget* parent)
 }
 
 Main::~Main() {
+    // A pass still out finishes on its own and its news goes nowhere.
+    post_->close();
+    cycle_.stop();
     // The model watches the grid; let it go before the grid does.
     if (model_) {
         Results->setModel(nullptr);
@@ -405,22 +368,31 @@ void Main::startUp() {
 // Collection cycle
 
 bool Main::isRunning() const {
-    return cmdSwitch->text() != QLatin1String("RUN");
+    return cycle_.running();
+}
+
+void Main::showCycleState() {
+    const bool running = cycle_.running();
+    cmdSwitch->setText(running ? QStringLiteral("STOP") : QStringLiteral("RUN"));
+    cmdSwitch->setOn(running);
+    // txtFreq stays disabled after a cycle: the next RUN rewrites it anyway.
+    if (running) txtFreq->setEnabled(false);
+    for (QWidget* w : {static_cast<QWidget*>(cmbFunction), static_cast<QWidget*>(txtComputer),
+                       static_cast<QWidget*>(cmdExport), static_cast<QWidget*>(cmdExportHTM)})
+        w->setEnabled(!running);
 }
 
 void Main::cmdSwitch_Click() {
     const QString computerText = txtComputer->text();
-    if (cmdSwitch->text() == QLatin1String("RUN") && !computerText.isEmpty()) {
+    if (!cycle_.running() && !computerText.isEmpty()) {
         lblCaption->setText(QLatin1Char(' ') + productName() + QStringLiteral(" from ") +
                             productWebsiteHost() + QStringLiteral(" - ") + computerText);
-        cmdSwitch->setText(QStringLiteral("STOP"));
-        cmdSwitch->setOn(true);
+        // A pass of an earlier cycle that is still out is left behind.
+        cycle_.start();
+        showCycleState();
         tmrPing->start();
         SetGrid();
-        for (QWidget* w : {static_cast<QWidget*>(cmbFunction), static_cast<QWidget*>(txtComputer),
-                           static_cast<QWidget*>(txtFreq), static_cast<QWidget*>(cmdExport),
-                           static_cast<QWidget*>(cmdExportHTM)})
-            w->setEnabled(false);
+        txtFreq->setEnabled(false);
         const double seconds = std::floor(txtFreq->text().toDouble());
         tmrPing->setInterval(static_cast<int>(std::lround(seconds * 1000)));
         tmrPing_Timer();
@@ -431,12 +403,11 @@ void Main::cmdSwitch_Click() {
 
 void Main::stopBranch() {
     tmrPing->stop();
-    cmdSwitch->setText(QStringLiteral("RUN"));
-    cmdSwitch->setOn(false);
-    // txtFreq stays disabled: the next RUN rewrites it anyway.
-    for (QWidget* w : {static_cast<QWidget*>(cmbFunction), static_cast<QWidget*>(txtComputer),
-                       static_cast<QWidget*>(cmdExport), static_cast<QWidget*>(cmdExportHTM)})
-        w->setEnabled(true);
+    // A pass that is out is told to stop and its rows are dropped; the
+    // window does not wait for it, however long its back end takes.
+    cycle_.stop();
+    resetPointer();
+    showCycleState();
 }
 
 void Main::endOfPass() {
@@ -450,125 +421,129 @@ void Main::SetGrid() {
     txtFreq->setText(QStringLiteral("60"));
     txtFreq->setVisible(true);
     lblFreq->setVisible(true);
-    const QString category = cmbFunction->currentText();
-    if (category == QLatin1String("Logical Drives")) {
-        txtFreq->setText(QStringLiteral("20"));
-        txtFreq->setVisible(false);
-        lblFreq->setVisible(false);
-        addColumns(grid_, kDriveColumns);
-    } else if (category == QLatin1String("Network Adapters")) {
-        txtFreq->setText(QStringLiteral("30"));
-        addColumns(grid_, kAdapterColumns);
-    } else if (category == QLatin1String("Printers")) {
-        addColumns(grid_, kPrinterColumns);
-    } else {
-        grid_.columnsClear();
-    }
-}
-
-namespace {
-// Holds the grid's notifications for the length of a pass, so the view is
-// refreshed once at its end rather than once per cell.
-class UpdateBatch {
-  public:
-    UpdateBatch(tavo::grid::Grid& grid, int& depth) : grid_(grid), depth_(depth) {
-        grid_.beginUpdate();
-        ++depth_;
-    }
-    ~UpdateBatch() {
-        --depth_;
-        grid_.endUpdate();
-    }
-    UpdateBatch(const UpdateBatch&) = delete;
-    UpdateBatch& operator=(const UpdateBatch&) = delete;
-
-  private:
-    tavo::grid::Grid& grid_;
-    int& depth_;
-};
-}  // namespace
-
-void Main::runCollector(const tavo::DispatchEntry& entry) {
-    UpdateBatch batch(grid_, batchDepth_);
-    std::int16_t onepass = entry.onePass ? -1 : 0;
-    switch (entry.collector) {
-        case tavo::CollectorKind::DriveMon:
-            DriveMon();
-            break;
-        case tavo::CollectorKind::NetMon:
-            NetMon();
-            break;
-        case tavo::CollectorKind::PrintMon:
-            PrintMon();
-            break;
-        case tavo::CollectorKind::GetResults:
-            GetResults(std::string(entry.managementClass), onepass);
-            break;
-        case tavo::CollectorKind::ListComputers:
-            ListComputers(onepass);
-            break;
-    }
+    const tavo::RunLayout layout = tavo::runLayout(cmbFunction->currentText().toStdString());
+    txtFreq->setText(QString::number(layout.intervalSeconds));
+    txtFreq->setVisible(layout.intervalShown);
+    lblFreq->setVisible(layout.intervalShown);
+    tavo::addColumns(grid_, layout.columns);
 }
 
 void Main::tmrPing_Timer() {
-    // A RUN pressed while a pass lets events run would start a second pass
-    // inside the first; run it once the first has finished instead.
-    if (inTick_) {
-        tickPending_ = true;
+    if (!cycle_.running()) return;
+    const tavo::ReportDefinition* report =
+        tavo::findReport(cmbFunction->currentText().toStdString());
+    if (!report) {
+        // No such category: nothing to collect, but the time is written
+        // and the cycle goes on.
+        lblTime->setText(QStringLiteral("Updated ") + timeOfDay());
+        tmrPing->start();
         return;
     }
-    inTick_ = true;
+    // One pass at a time: a tick while one is out is skipped.
+    auto ticket = cycle_.beginPass();
+    if (!ticket) return;
     tmrPing->stop();
     setWaitPointer();
-    std::optional<tavo::Error> failure;
-    try {
-        if (const auto* entry = tavo::findDispatch(cmbFunction->currentText().toStdString()))
-            runCollector(*entry);
-    } catch (const tavo::Error& e) {
-        failure = e;
-    } catch (const std::exception& e) {
-        failure = tavo::Error(kUnexpectedFailure, e.what());
-    }
+
+    tavo::cycle::PassJob job;
+    job.report = report;
+    job.computer = computer();
+    job.services = {services_.management, services_.network};
+    job.grid = tavo::cycle::freshGrid(grid_);
+    job.token = ticket->token;
+    job.collector = collector_;
+    const std::uint64_t id = ticket->id;
+    std::shared_ptr<tavo::cycle::WindowPost> post = post_;
+    job.intervalVisible = [post, id, this](bool visible) {
+        post->post([this, id, visible] {
+            if (cycle_.isCurrentPass(id)) setIntervalVisible(visible);
+        });
+    };
+    job.resetPointer = [post, id, this] {
+        post->post([this, id] {
+            if (cycle_.isCurrentPass(id)) resetPointer();
+        });
+    };
+    tavo::cycle::startPass(std::move(job), [post, id, this](tavo::cycle::PassOutcome outcome) {
+        auto shared = std::make_shared<tavo::cycle::PassOutcome>(std::move(outcome));
+        post->post([this, id, shared] { passFinished(id, std::move(*shared)); });
+    });
+}
+
+void Main::passFinished(std::uint64_t id, tavo::cycle::PassOutcome outcome) {
+    // A pass of a stopped cycle (or one left behind by a new RUN) is dropped.
+    if (!cycle_.finishPass(id)) return;
     resetPointer();
-    inTick_ = false;
-    if (failure) {
+    if (outcome.failure) {
         // The rows of the last good pass stay for export; the cycle stops
         // rather than repeat the failure every interval.
-        tickPending_ = false;
-        reportError(*failure);
+        reportError(*outcome.failure);
         stopBranch();
         return;
     }
+    if (outcome.grid) {
+        takeResults(*outcome.grid);
+        // The pass's grid now holds the previous rows; a big report's
+        // strings are freed on a thread of their own, not on this one.
+        std::thread([old = std::move(outcome.grid)] {}).detach();
+    }
     lblTime->setText(QStringLiteral("Updated ") + timeOfDay());
-    if (!isRunning()) {
-        tickPending_ = false;
-        return;
-    }
-    if (tickPending_) {
-        tickPending_ = false;
-        tmrPing_Timer();
-        return;
-    }
-    tmrPing->start();
+    if (outcome.endedCycle) endOfPass();
+    if (isRunning()) tmrPing->start();
 }
 
-void Main::GetResults(const std::string& wmiclass, std::int16_t& onepass) {
-    tavo::GetResults(*this, wmiclass, onepass);
-}
-void Main::DriveMon() {
-    tavo::DriveMon(*this);
-}
-void Main::NetMon() {
-    tavo::NetMon(*this);
-}
-void Main::PrintMon() {
-    tavo::PrintMon(*this);
-}
-void Main::ListComputers(std::int16_t& onepass) {
-    if (!services_.network)
-        throw tavo::Error(tavo::errc::kFailed,
-                          "The network neighbourhood cannot be listed: no enumeration service");
-    tavo::ListComputers(*this, *services_.network, onepass);
+void Main::takeResults(tavo::grid::Grid& rows) {
+    // The selection survives the swap: rows with a key are found again by
+    // it, rows without one keep their place in the view. Rows are read
+    // through the model, which knows which grid row each view row shows.
+    QItemSelectionModel* selection = Results->selectionModel();
+    auto keyAt = [this](int modelRow) -> const std::string& {
+        return grid_.item(static_cast<int>(model_->gridRow(modelRow)) + 1).Key();
+    };
+    std::vector<std::string> keys;
+    std::vector<int> places;
+    int currentPlace = -1;
+    std::string currentKey;
+    if (selection && model_) {
+        for (const QModelIndex& index : selection->selectedRows()) {
+            if (!keyAt(index.row()).empty())
+                keys.push_back(keyAt(index.row()));
+            else
+                places.push_back(index.row());
+        }
+        const QModelIndex current = selection->currentIndex();
+        if (current.isValid()) {
+            currentPlace = current.row();
+            currentKey = keyAt(current.row());
+        }
+    }
+    grid_.takeContents(rows);
+    if (!selection || !model_ || (keys.empty() && places.empty() && currentPlace < 0)) return;
+
+    const int count = model_->rowCount();
+    std::unordered_map<std::string, int> placeOfKey;
+    if (!keys.empty() || !currentKey.empty()) {
+        for (int r = 0; r < count; ++r) {
+            const std::string& key = keyAt(r);
+            if (!key.empty()) placeOfKey.emplace(key, r);
+        }
+    }
+    QItemSelection chosen;
+    auto choose = [&](int place) {
+        if (place < 0 || place >= count) return;
+        chosen.select(model_->index(place, 0), model_->index(place, model_->columnCount() - 1));
+    };
+    for (const auto& key : keys)
+        if (auto it = placeOfKey.find(key); it != placeOfKey.end()) choose(it->second);
+    for (int place : places) choose(place);
+    selection->select(chosen, QItemSelectionModel::ClearAndSelect);
+    int newCurrent = currentPlace;
+    if (!currentKey.empty()) {
+        auto it = placeOfKey.find(currentKey);
+        newCurrent = it == placeOfKey.end() ? -1 : it->second;
+    }
+    if (newCurrent >= 0 && newCurrent < count)
+        selection->setCurrentIndex(model_->index(newCurrent, 0), QItemSelectionModel::NoUpdate);
 }
 
 void Main::reportError(const tavo::Error& error) {
@@ -581,7 +556,7 @@ void Main::reportError(const tavo::Error& error) {
 }
 
 // ---------------------------------------------------------------------------
-// ReportContext
+// What the window shows of the cycle
 
 std::string Main::computer() const {
     return txtComputer->text().toStdString();
@@ -602,14 +577,6 @@ void Main::resetPointer() {
     if (!waitPointer_) return;
     QApplication::restoreOverrideCursor();
     waitPointer_ = false;
-}
-
-void Main::processEvents() {
-    // Close the batch so the rows so far reach the screen, then reopen it.
-    const int depth = batchDepth_;
-    for (int i = 0; i < depth; ++i) grid_.endUpdate();
-    QCoreApplication::processEvents();
-    for (int i = 0; i < depth; ++i) grid_.beginUpdate();
 }
 
 tavo::wmi::ConnectionFactory& Main::management() {

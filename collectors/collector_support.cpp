@@ -47,3 +47,42 @@ grid::ListItem& addRow(grid::Grid& grid, const std::string& keyText, int icon) {
 }
 
 }  // namespace tavo::collect
+
+namespace tavo::collect {
+
+void runMonitor(ReportContext& ctx, const ReportDefinition& report) {
+    grid::Grid& results = ctx.results();
+    GridUpdate update(results);
+    Session session;
+    std::unique_ptr<wmi::Object> obj;
+    untrapped([&] {
+        session.connection = ctx.management().connect(wmi::monikerFor(ctx.computer()));
+        if (!session.connection)
+            throw Error(errc::kFailed, "The management service gave no connection");
+        session.results = session.connection->execQuery(queryFor(report));
+        if (!session.results)
+            throw Error(errc::kFailed, "The management service gave no result set");
+        results.itemsClear();
+        obj = session.results->next();
+    });
+    const auto columns = report.columns;
+    const std::stop_token stop = ctx.stopToken();
+    while (obj && !stop.stop_requested()) {
+        const wmi::Object& o = *obj;
+        int level = 1;
+        if (report.lamp) skip([&] { level = report.lamp(o); });
+        std::string key;
+        grid::ListItem* row = nullptr;
+        if (!columns.empty()) skip([&] { key = cellText(columns[0], o); });
+        skip([&] { row = &addRow(results, key, level); });
+        if (row) {
+            for (std::size_t n = 1; n < columns.size(); ++n)
+                skip([&] { row->setSubItems(static_cast<int>(n), cellText(columns[n], o)); });
+        }
+        obj.reset();
+        skip([&] { obj = session.results->next(); });
+    }
+    session.release();
+}
+
+}  // namespace tavo::collect

@@ -11,6 +11,7 @@
 
 #include "collectors/management.h"
 #include "collectors/report_context.h"
+#include "collectors/report_definition.h"
 #include "collectors/value.h"
 #include "grid/error.h"
 #include "grid/grid.h"
@@ -102,30 +103,10 @@ namespace tavo::collect {
 // The frame the three monitors share. Connecting, querying, clearing the rows
 // and fetching the first object trap nothing, so a computer that cannot be
 // reached leaves the previous pass's rows and the error goes to the cycle.
-// From the first object on, `body` handles one object at a time under the
-// skipping rule, and a failure to fetch the next object ends the walk.
-template <class Body>
-void runMonitor(ReportContext& ctx, const std::string& query, Body&& body) {
-    grid::Grid& results = ctx.results();
-    GridUpdate update(results);
-    Session session;
-    std::unique_ptr<wmi::Object> obj;
-    untrapped([&] {
-        session.connection = ctx.management().connect(wmi::monikerFor(ctx.computer()));
-        if (!session.connection)
-            throw Error(errc::kFailed, "The management service gave no connection");
-        session.results = session.connection->execQuery(query);
-        if (!session.results)
-            throw Error(errc::kFailed, "The management service gave no result set");
-        results.itemsClear();
-        obj = session.results->next();
-    });
-    while (obj) {
-        skip([&] { body(*obj, results); });
-        obj.reset();
-        skip([&] { obj = session.results->next(); });
-    }
-    session.release();
-}
+// From the first object on, each object becomes one row under the skipping
+// rule: its lamp by the report's rule, its key and text from the first
+// column, a cell for every further column. A failure to fetch the next object
+// ends the walk, and so does a request to stop, checked between objects.
+void runMonitor(ReportContext& ctx, const ReportDefinition& report);
 
 }  // namespace tavo::collect

@@ -1,9 +1,11 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 #include <string>
 
 #include "collectors/report_context.h"
+#include "collectors/report_definition.h"
 
 // The management collectors: each clears and refills the results grid for one
 // pass. A one-pass report ends its pass with ctx.endOfPass().
@@ -21,5 +23,20 @@ void GetResults(ReportContext& ctx, const std::string& wmiclass, std::int16_t& o
 void DriveMon(ReportContext& ctx);  // one-pass: always ends with ctx.endOfPass()
 void NetMon(ReportContext& ctx);    // periodic
 void PrintMon(ReportContext& ctx);  // periodic
+
+// What the report definitions take from the collectors: each monitor's
+// columns with the writer of every cell, and the lamp rules.
+namespace monitor {
+std::span<const ColumnDefinition> driveColumns();
+int driveLamp(const wmi::Object& disk);
+std::span<const ColumnDefinition> adapterColumns();
+int adapterLamp(const wmi::Object& adapter);
+std::span<const ColumnDefinition> printerColumns();
+int printerLamp(const wmi::Object& printer);
+// The generic report: the column of lamps, the Status rule, the services' rule.
+std::span<const ColumnDefinition> genericColumns();
+int statusLamp(const wmi::Object& instance);
+int serviceLamp(const wmi::Object& service);
+}  // namespace monitor
 
 }  // namespace tavo

@@ -1,3 +1,4 @@
+#include <array>
 #include <cmath>
 #include <optional>
 #include <string>
@@ -16,6 +17,24 @@ using collect::skip;
 using wmi::Value;
 
 constexpr double kBytesPerGB = 1073741824.0;
+
+// The used share of the disk in percent, rounded to two places; nothing
+// without both sizes (no medium) or when they are no numbers.
+std::optional<double> usedPercent(const wmi::Object& disk) {
+    std::optional<double> used;
+    skip([&] {
+        Value size = disk.get("Size");
+        Value free = disk.get("FreeSpace");
+        if (size.isNull() || free.isNull()) return;
+        auto s = collect::asNumber(size);
+        auto f = collect::asNumber(free);
+        if (!s || !f || *s == 0) return;
+        // Subtract, divide, then multiply, in this order: the rounding of the
+        // result depends on it.
+        used = collect::round2((*s - *f) / *s * 100.0);
+    });
+    return used;
+}
 
 std::string driveTypeText(const Value& code) {
     auto n = collect::asNumber(code);
@@ -37,53 +56,52 @@ std::string gbText(const Value& bytes) {
     return wmi::toText(Value(collect::round2(*n / kBytesPerGB))) + " GB";
 }
 
-void addDisk(const wmi::Object& disk, grid::Grid& results) {
-    // Nothing passes from one disk to the next: no percentage until this
-    // disk's own sizes give one.
-    std::optional<double> used;
-    skip([&] {
-        Value size = disk.get("Size");
-        Value free = disk.get("FreeSpace");
-        if (size.isNull() || free.isNull()) return;
-        auto s = collect::asNumber(size);
-        auto f = collect::asNumber(free);
-        if (!s || !f || *s == 0) return;
-        // Subtract, divide, then multiply, in this order: the rounding of the
-        // result depends on it.
-        used = collect::round2((*s - *f) / *s * 100.0);
-    });
-
-    int level = 1;
-    if (used) {
-        double whole = std::floor(*used);
-        level = whole > 90 ? 3 : whole > 80 ? 2 : 1;
-    }
-
-    grid::ListItem* row = nullptr;
-    std::string id;
-    skip([&] { id = wmi::toText(disk.get("DeviceID")); });
-    skip([&] { row = &collect::addRow(results, id, level); });
-    if (!row) return;
-
-    auto text = [&](const char* name) { return wmi::toText(disk.get(name)); };
-    skip([&] { row->setSubItems(1, text("Description")); });
-    skip([&] { row->setSubItems(2, (used ? wmi::toText(Value(*used)) : std::string()) + " %"); });
-    skip([&] { row->setSubItems(3, gbText(disk.get("FreeSpace"))); });
-    skip([&] { row->setSubItems(4, gbText(disk.get("Size"))); });
-    skip([&] {
-        Value code;  // a code that cannot be read is an unknown type
-        skip([&] { code = disk.get("DriveType"); });
-        row->setSubItems(5, driveTypeText(code));
-    });
-    skip([&] { row->setSubItems(6, text("FileSystem")); });
-    skip([&] { row->setSubItems(7, text("VolumeName")); });
-    skip([&] { row->setSubItems(8, text("VolumeDirty")); });
+std::string usedCell(const wmi::Object& disk) {
+    auto used = usedPercent(disk);
+    return (used ? wmi::toText(Value(*used)) : std::string()) + " %";
 }
+std::string freeCell(const wmi::Object& disk) {
+    return gbText(disk.get("FreeSpace"));
+}
+std::string sizeCell(const wmi::Object& disk) {
+    return gbText(disk.get("Size"));
+}
+std::string typeCell(const wmi::Object& disk) {
+    Value code;  // a code that cannot be read is an unknown type
+    skip([&] { code = disk.get("DriveType"); });
+    return driveTypeText(code);
+}
+
+constexpr std::array<ColumnDefinition, 9> kColumns{{
+    {"Drive", 750, "DeviceID"},
+    {"Description", 3000, "Description"},
+    {"% Used", 1000, {}, -1, usedCell},
+    {"Free Space", 1200, {}, -1, freeCell},
+    {"Total Size", 1200, {}, -1, sizeCell},
+    {"Drive Type", 2000, {}, -1, typeCell},
+    {"File System", 1000, "FileSystem"},
+    {"Volume Name", 1500, "VolumeName"},
+    {"Dirty Volume", 1200, "VolumeDirty"},
+}};
 
 }  // namespace
 
+namespace monitor {
+std::span<const ColumnDefinition> driveColumns() {
+    return kColumns;
+}
+
+int driveLamp(const wmi::Object& disk) {
+    // Nothing passes from one disk to the next: no percentage, no warning.
+    auto used = usedPercent(disk);
+    if (!used) return 1;
+    double whole = std::floor(*used);
+    return whole > 90 ? 3 : whole > 80 ? 2 : 1;
+}
+}  // namespace monitor
+
 void DriveMon(ReportContext& ctx) {
-    collect::runMonitor(ctx, "Select * from Win32_LogicalDisk", addDisk);
+    collect::runMonitor(ctx, *findReport("Logical Drives"));
     skip([&] { ctx.endOfPass(); });
 }
 

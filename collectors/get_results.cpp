@@ -1,3 +1,4 @@
+#include <array>
 #include <string>
 #include <unordered_map>
 
@@ -15,8 +16,7 @@ namespace {
 using collect::skip;
 using wmi::Value;
 
-constexpr int kLampColumnWidth = 300;
-constexpr int kPropertyColumnWidth = 1500;
+constexpr std::array<ColumnDefinition, 1> kLampColumn{{{"", 300}}};
 
 int levelFromStatus(const Value& status) {
     if (status.isText()) {
@@ -58,6 +58,24 @@ std::string lowered(std::string s) {
 
 }  // namespace
 
+namespace monitor {
+std::span<const ColumnDefinition> genericColumns() {
+    return kLampColumn;
+}
+
+int statusLamp(const wmi::Object& instance) {
+    Value status;  // each instance starts without a status of its own
+    skip([&] { status = instance.get("Status"); });
+    return levelFromStatus(status);
+}
+
+int serviceLamp(const wmi::Object& service) {
+    int level = statusLamp(service);
+    if (level == 3) return level;
+    return levelForService([&](const std::string& name) { return service.get(name); }, level);
+}
+}  // namespace monitor
+
 void GetResults(ReportContext& ctx, const std::string& wmiclass, std::int16_t& onepass) {
     grid::Grid& results = ctx.results();
     collect::GridUpdate update(results);
@@ -87,7 +105,12 @@ void GetResults(ReportContext& ctx, const std::string& wmiclass, std::int16_t& o
         session.results = session.connection->execQuery("SELECT * FROM " + wmiclass);
     });
 
-    skip([&] { results.columnsAdd("", kLampColumnWidth); });
+    const ReportDefinition* report = nullptr;
+    for (const auto& r : reportDefinitions())
+        if (r.collector == CollectorKind::GetResults && r.managementClass == wmiclass) report = &r;
+    const int propertyWidth = report ? report->propertyWidth : 1500;
+    skip([&] { addColumns(results, monitor::genericColumns()); });
+    const LampRule lamp = lampForClass(wmiclass);
 
     // Property columns by lower-cased name (the service matches names without
     // regard to case); the lamp column is column 1, the first property column 2.
@@ -95,11 +118,14 @@ void GetResults(ReportContext& ctx, const std::string& wmiclass, std::int16_t& o
     auto columnFor = [&](const std::string& name) {
         auto key = lowered(name);
         if (auto it = columnOf.find(key); it != columnOf.end()) return it->second;
-        results.columnsAdd(name, kPropertyColumnWidth);
+        results.columnsAdd(name, propertyWidth);
         int column = results.columnsCount();
         columnOf.emplace(std::move(key), column);
         return column;
     };
+
+    std::vector<std::string> lastNames;  // the previous instance's property names
+    std::vector<int> lastColumns;        // and their columns; 0 where none was found
 
     std::unique_ptr<wmi::Object> obj;
     bool started = false;  // the walk has fetched its first instance
@@ -112,18 +138,13 @@ void GetResults(ReportContext& ctx, const std::string& wmiclass, std::int16_t& o
 
     // When the walk cannot start, its body still runs once without an
     // instance: every read fails and one warning row stands for the failure.
+    // Without an instance every read of the lamp rules fails: the warning.
     bool once = !started;
-    while (obj || once) {
+    const std::stop_token stop = ctx.stopToken();
+    while ((obj || once) && !stop.stop_requested()) {
         const wmi::Object* o = obj.get();
-        auto read = [&](const std::string& name) -> Value {
-            if (!o) throw Error(errc::kFailed, "No instance");
-            return o->get(name);
-        };
-
-        Value status;  // each instance starts without a status of its own
-        skip([&] { status = read("Status"); });
-        int level = levelFromStatus(status);
-        if (wmiclass == "Win32_Service" && level != 3) level = levelForService(read, level);
+        int level = 2;
+        if (o) skip([&] { level = lamp(*o); });
 
         grid::ListItem* row = nullptr;
         skip([&] { row = &results.itemsAdd("", "*", level); });
@@ -135,14 +156,19 @@ void GetResults(ReportContext& ctx, const std::string& wmiclass, std::int16_t& o
         if (o && row) {
             std::vector<std::string> names;
             skip([&] { names = o->propertyNames(); });
-            for (const auto& name : names) {
+            // Instances of one class list the same names in the same order:
+            // their columns are looked up once, not once per cell.
+            const bool sameNames = names == lastNames;
+            if (!sameNames) lastColumns.assign(names.size(), 0);
+            for (std::size_t i = 0; i < names.size(); ++i) {
                 // Each value goes under the column named after it; a name the
                 // earlier instances lacked gets a new column at the end.
                 skip([&] {
-                    int column = columnFor(name);
-                    row->setSubItems(column - 1, wmi::toText(o->get(name)));
+                    if (!sameNames || lastColumns[i] == 0) lastColumns[i] = columnFor(names[i]);
+                    row->setSubItems(lastColumns[i] - 1, wmi::toText(o->get(names[i])));
                 });
             }
+            if (!sameNames) lastNames = std::move(names);
         }
 
         if (once) break;

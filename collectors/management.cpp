@@ -2,12 +2,11 @@
 
 #include <algorithm>
 #include <chrono>
-#include <condition_variable>
 #include <cstdlib>
-#include <mutex>
-#include <thread>
+#include <stop_token>
 #include <utility>
 
+#include "cycle/deadline.h"
 #include "grid/error.h"
 
 #ifdef _WIN32
@@ -194,32 +193,23 @@ struct LocalNames {
 
 #ifndef _WIN32
 std::string resolveCanonicalName(const std::string& host) {
-    struct Shared {
-        std::mutex m;
-        std::condition_variable cv;
-        bool done = false;
-        std::string result;
-    };
-    auto shared = std::make_shared<Shared>();
-    std::thread([shared, host] {
+    // Looked up once for the whole program: a STOP of the pass that happens
+    // to ask first must not leave the program without its own name, so the
+    // lookup waits out its deadline whatever that pass does.
+    cycle::StopScope whateverThePass{std::stop_token()};
+    auto canon = callWithDeadline(std::chrono::seconds(2), "resolve " + host, [host] {
         addrinfo hints{};
         hints.ai_flags = AI_CANONNAME;
         hints.ai_family = AF_UNSPEC;
         addrinfo* res = nullptr;
-        std::string canon;
+        std::string name;
         if (getaddrinfo(host.c_str(), nullptr, &hints, &res) == 0 && res) {
-            if (res->ai_canonname) canon = res->ai_canonname;
+            if (res->ai_canonname) name = res->ai_canonname;
             freeaddrinfo(res);
         }
-        std::lock_guard lock(shared->m);
-        shared->result = std::move(canon);
-        shared->done = true;
-        shared->cv.notify_all();
-    }).detach();
-    std::unique_lock lock(shared->m);
-    if (!shared->cv.wait_for(lock, std::chrono::seconds(2), [&] { return shared->done; }))
-        return {};
-    return shared->result;
+        return name;
+    });
+    return canon.value_or(std::string());
 }
 #endif
 

@@ -1,3 +1,4 @@
+#include <array>
 #include <string>
 
 #include "collectors/collector_support.h"
@@ -10,7 +11,6 @@ namespace tavo {
 
 namespace {
 
-using collect::skip;
 using collect::test;
 using wmi::Value;
 
@@ -20,43 +20,40 @@ bool isBlank(const Value& v) {
     return v.isEmpty() || (v.isText() && v.text().empty());
 }
 
-void addAdapter(const wmi::Object& adapter, grid::Grid& results) {
+constexpr std::array<ColumnDefinition, 13> kColumns{{
+    {"Mac", 1700, "MACAddress"},
+    {"Description", 4000, "Description"},
+    {"IP", 1350, "IPAddress", 0},
+    {"Gateway", 1350, "DefaultIPGateway", 0},
+    {"DNS", 1350, "DNSServerSearchOrder", 0},
+    {"DHCP", 750, "DHCPEnabled"},
+    {"Domain", 1350, "DNSDomain"},
+    {"Adapter Type", 1440, "ServiceName"},
+    {"MTU", 750, "MTU"},
+    {"IP 2", 1350, "IPAddress", 1},
+    {"IP 3", 1350, "IPAddress", 2},
+    {"DNS 2", 1350, "DNSServerSearchOrder", 1},
+    {"DNS 3", 1350, "DNSServerSearchOrder", 2},
+}};
+
+}  // namespace
+
+namespace monitor {
+std::span<const ColumnDefinition> adapterColumns() {
+    return kColumns;
+}
+
+int adapterLamp(const wmi::Object& adapter) {
     int level = 1;
     if (test([&] { return isBlank(adapter.getAt("DNSServerSearchOrder", 0)); })) level = 2;
     // Second, so a missing gateway is red whatever the name servers are.
     if (test([&] { return isBlank(adapter.getAt("DefaultIPGateway", 0)); })) level = 3;
-
-    grid::ListItem* row = nullptr;
-    std::string mac;
-    skip([&] { mac = wmi::toText(adapter.get("MACAddress")); });
-    skip([&] { row = &collect::addRow(results, mac, level); });
-    if (!row) return;
-
-    auto cell = [&](int n, const char* name) {
-        skip([&] { row->setSubItems(n, wmi::toText(adapter.get(name))); });
-    };
-    auto entry = [&](int n, const char* name, int index) {
-        skip([&] { row->setSubItems(n, wmi::toText(adapter.getAt(name, index))); });
-    };
-    cell(1, "Description");
-    entry(2, "IPAddress", 0);
-    entry(3, "DefaultIPGateway", 0);
-    entry(4, "DNSServerSearchOrder", 0);
-    cell(5, "DHCPEnabled");
-    cell(6, "DNSDomain");
-    cell(7, "ServiceName");
-    cell(8, "MTU");
-    entry(9, "IPAddress", 1);
-    entry(10, "IPAddress", 2);
-    entry(11, "DNSServerSearchOrder", 1);
-    entry(12, "DNSServerSearchOrder", 2);
+    return level;
 }
-
-}  // namespace
+}  // namespace monitor
 
 void NetMon(ReportContext& ctx) {
-    collect::runMonitor(
-        ctx, "Select * from Win32_NetworkAdapterConfiguration Where IPEnabled = True", addAdapter);
+    collect::runMonitor(ctx, *findReport("Network Adapters"));
 }
 
 }  // namespace tavo

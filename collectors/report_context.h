@@ -1,5 +1,6 @@
 #pragma once
 
+#include <stop_token>
 #include <string>
 
 #include "collectors/management.h"
@@ -27,6 +28,9 @@ class ReportContext {
     virtual void processEvents() = 0;
     // The connection factory of the management query interface.
     virtual wmi::ConnectionFactory& management() = 0;
+    // Set when the pass is no longer wanted (the user pressed STOP): the
+    // collectors stop between objects and the pass's rows are dropped.
+    virtual std::stop_token stopToken() const { return {}; }
 };
 
 }  // namespace tavo

@@ -270,6 +270,36 @@ const ListItem& Grid::shownItem(int i) const {
     return *rows_[shownToRow(static_cast<std::size_t>(i - 1))];
 }
 
+// ---------------- Grid: whole passes ----------------
+
+void Grid::takeContents(Grid& from) {
+    if (&from == this) return;
+    const bool sameOrder =
+        !from.orderDirty_ && from.order_.size() == from.rows_.size() && from.sorted_ == sorted_ &&
+        (!sorted_ || (from.sortKey_ == sortKey_ && from.sortOrder_ == sortOrder_));
+    columns_.swap(from.columns_);
+    rows_.swap(from.rows_);
+    keys_.swap(from.keys_);
+    for (auto& row : rows_) row->grid_ = this;
+    for (auto& row : from.rows_) row->grid_ = &from;
+    if (sameOrder) {
+        order_.swap(from.order_);
+        pos_.swap(from.pos_);
+        orderDirty_ = false;
+    } else {
+        orderDirty_ = true;
+    }
+    // What `from` now holds is in no order it knows of.
+    from.order_.clear();
+    from.pos_.clear();
+    from.orderDirty_ = true;
+    if (updateDepth_ > 0) {
+        pendingReset_ = true;
+    } else if (observer_) {
+        observer_->gridReset();
+    }
+}
+
 // ---------------- Grid: notification ----------------
 
 void Grid::changed(std::size_t row, bool affectsOrder) {

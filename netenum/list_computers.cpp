@@ -4,6 +4,7 @@
 #include <string>
 #include <string_view>
 
+#include "collectors/report_definition.h"
 #include "grid/error.h"
 #include "netenum/network_enum.h"
 
@@ -34,8 +35,7 @@ void fillGrid(ReportContext& ctx, netenum::WNetApi& api) {
     }
     ctx.processEvents();
 
-    results.columnsAdd("", 300);
-    results.columnsAdd("Computer", 2000);
+    addColumns(results, findReport("Network Computers")->columns);
     // One green row per name; text after the last comma is not a name.
     std::size_t start = 0;
     for (std::size_t comma = names.find(','); comma != std::string::npos;

@@ -2,6 +2,9 @@
 
 #include <algorithm>
 #include <cstring>
+#include <stop_token>
+
+#include "cycle/cancellation.h"
 
 namespace tavo {
 
@@ -70,11 +73,13 @@ void CNetworkEnum::Reset() {
     // be listed again nor lend their texts to this walk's records.
     table_.clear();
 
+    // STOP ends the walk between containers; what was found so far is kept.
+    const std::stop_token stop = cycle::currentStopToken();
     std::size_t i = 0;
     bool firstPass = true;
     bool goOn = true;
     do {
-        if (std::chrono::steady_clock::now() >= deadline) break;
+        if (std::chrono::steady_clock::now() >= deadline || stop.stop_requested()) break;
         HANDLE h = nullptr;
         DWORD rc = ERROR_NO_NETWORK;
         bool opened = false;
@@ -107,8 +112,9 @@ bool CNetworkEnum::readContainer(HANDLE h, std::chrono::steady_clock::time_point
     if (table_.size() >= limits_.maxRecords) return false;
     DWORD count = kAllEntries;
     int emptyRepeats = 0;
+    const std::stop_token stop = cycle::currentStopToken();
     for (;;) {
-        if (std::chrono::steady_clock::now() >= deadline) return false;
+        if (std::chrono::steady_clock::now() >= deadline || stop.stop_requested()) return false;
         DWORD size = kRequestSize;
         const DWORD rc = api_.enumResource(h, &count, buffer_.get(), &size);
         // Entries count only when the call says it delivered them: after a

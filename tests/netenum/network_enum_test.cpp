@@ -3,7 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <stop_token>
 #include <string>
+#include <thread>
+
+#include "cycle/cancellation.h"
 
 #include "scripted_network.h"
 
@@ -271,6 +275,33 @@ TEST(NetworkEnum, WalkEndsOnOversizedEntriesSelfListingContainersAndItsDeadline)
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
     EXPECT_FALSE(c.GetDomainList().empty());
     EXPECT_EQ(slow.openHandles, 0);
+}
+
+TEST(NetworkEnum, StopEndsTheWalkLongBeforeItsDeadlineAndClosesWhatItOpened) {
+    // A network that keeps the walk busy for ever: a container that lists
+    // itself, each open slow.
+    ScriptedNetwork loop;
+    loop.containers[""].children = {container(RESOURCEDISPLAYTYPE_DOMAIN, "LOOP")};
+    loop.containers["LOOP"].children = {container(RESOURCEDISPLAYTYPE_DOMAIN, "LOOP"),
+                                        container(RESOURCEDISPLAYTYPE_DOMAIN, "LOOP")};
+    loop.openDelay = std::chrono::milliseconds(5);
+    netenum::WalkLimits limits;
+    limits.deadline = std::chrono::seconds(60);
+    CNetworkEnum walker(loop, limits);
+
+    std::stop_source stop;
+    cycle::StopScope scope(stop.get_token());
+    std::thread user([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        stop.request_stop();
+    });
+    const auto start = std::chrono::steady_clock::now();
+    walker.Reset();
+    const auto took = std::chrono::steady_clock::now() - start;
+    user.join();
+    EXPECT_LT(took, std::chrono::seconds(5));
+    EXPECT_FALSE(walker.GetDomainList().empty()) << "what was found before STOP is kept";
+    EXPECT_EQ(loop.openHandles, 0);
 }
 
 }  // namespace

@@ -2,7 +2,9 @@
 
 #include <sys/statvfs.h>
 
-#include "platform/linux/wmi/deadline.h"
+#include <cstdint>
+
+#include "cycle/deadline.h"
 
 namespace tavo::linuxwmi {
 
@@ -35,28 +37,23 @@ std::vector<std::optional<FsStats>> statAll(const std::shared_ptr<FsProbe>& prob
     std::vector<std::optional<FsStats>> out(mountPoints.size());
     if (!probe) return out;
     const auto until = std::chrono::steady_clock::now() + deadline;
-    std::vector<std::optional<Pending<std::optional<FsStats>>>> pending(mountPoints.size());
+    std::vector<Pending<std::optional<FsStats>>> pending(mountPoints.size());
+    // One mount of one probe is one resource: a mount still stuck from an
+    // earlier pass is passed by, another thread would only hang beside it.
+    const std::string prefix =
+        "statvfs " + std::to_string(reinterpret_cast<std::uintptr_t>(probe.get())) + " ";
     for (std::size_t i = 0; i < mountPoints.size(); ++i) {
-        {
-            std::lock_guard lock(probe->pendingMutex_);
-            // Still stuck from an earlier pass: another thread would only
-            // hang beside it.
-            if (!probe->pending_.insert(mountPoints[i]).second) continue;
-        }
-        pending[i] = startOnWorker([probe, mp = mountPoints[i]] {
+        pending[i] = startOnWorker(prefix + mountPoints[i], [probe, mp = mountPoints[i]] {
             std::optional<FsStats> s;
             try {
                 s = probe->stat(mp);
             } catch (...) {
             }
-            std::lock_guard lock(probe->pendingMutex_);
-            probe->pending_.erase(mp);
             return s;
         });
     }
     for (std::size_t i = 0; i < mountPoints.size(); ++i) {
-        if (!pending[i]) continue;
-        if (auto r = pending[i]->waitUntil(until)) out[i] = std::move(*r);
+        if (auto r = pending[i].waitUntil(until)) out[i] = std::move(*r);
     }
     return out;
 }

@@ -3,9 +3,7 @@
 #include <chrono>
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <optional>
-#include <set>
 #include <string>
 #include <vector>
 
@@ -26,23 +24,16 @@ class FsProbe {
   public:
     virtual ~FsProbe() = default;
     virtual std::optional<FsStats> stat(const std::string& mountPoint) = 0;
-
-  private:
-    friend std::vector<std::optional<FsStats>> statAll(const std::shared_ptr<FsProbe>&,
-                                                       const std::vector<std::string>&,
-                                                       std::chrono::milliseconds);
-    // Mount points whose probe from an earlier pass has not returned yet.
-    std::mutex pendingMutex_;
-    std::set<std::string> pending_;
 };
 
 // The real one: statvfs(2).
 std::shared_ptr<FsProbe> makeStatvfsProbe();
 
 // Probes every mount point at once on worker threads and waits no longer
-// than `deadline` for all of them together. A mount that misses it, or whose
-// earlier probe still hangs (it is not probed again until that returns),
-// gets nothing. Without a probe every entry is nothing.
+// than `deadline` for all of them together, or until the pass is stopped. A
+// mount that misses it, or whose earlier probe through the same probe still
+// hangs (it is not probed again until that returns), gets nothing. Without a
+// probe every entry is nothing.
 std::vector<std::optional<FsStats>> statAll(const std::shared_ptr<FsProbe>& probe,
                                             const std::vector<std::string>& mountPoints,
                                             std::chrono::milliseconds deadline);

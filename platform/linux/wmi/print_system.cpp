@@ -2,7 +2,7 @@
 
 #include <cups/cups.h>
 
-#include "platform/linux/wmi/deadline.h"
+#include "cycle/deadline.h"
 
 namespace tavo::linuxwmi {
 

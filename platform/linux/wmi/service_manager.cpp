@@ -5,7 +5,7 @@
 
 #include <string_view>
 
-#include "platform/linux/wmi/deadline.h"
+#include "cycle/deadline.h"
 
 namespace tavo::linuxwmi {
 

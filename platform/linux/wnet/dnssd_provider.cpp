@@ -11,9 +11,8 @@
 #include <optional>
 #include <set>
 
+#include "cycle/deadline.h"
 #include "grid/utf8.h"
-
-#include "platform/linux/wnet/bounded_call.h"
 
 namespace tavo::linuxwnet {
 
@@ -167,7 +166,7 @@ std::string DnsSdProvider::shortHostName(const std::string& hostName, const std:
 }
 
 bool DnsSdProvider::available() {
-    const auto reached = runBounded<bool>(timing_.probe, [] { return Session().ok(); });
+    const auto reached = callWithDeadline(timing_.probe, [] { return Session().ok(); });
     return reached.value_or(false);
 }
 
@@ -188,8 +187,8 @@ Listing DnsSdProvider::children(const Resource& parent) {
     // The worker gets a little longer than the browse itself, which ends on
     // its own deadline; the outer limit only catches a daemon that hangs.
     const auto limit = timing_.browse;
-    auto hosts = runBounded<std::optional<std::vector<Resource>>>(
-        limit + std::chrono::seconds(2), [limit] { return browseHosts(limit); });
+    auto hosts =
+        callWithDeadline(limit + std::chrono::seconds(2), [limit] { return browseHosts(limit); });
     if (!hosts || !*hosts) {
         listing.status = ERROR_NO_NETWORK;
         return listing;

@@ -6,7 +6,7 @@
 #include <optional>
 #include <vector>
 
-#include "platform/linux/wnet/bounded_call.h"
+#include "cycle/deadline.h"
 
 namespace tavo::linuxwnet {
 
@@ -104,7 +104,7 @@ std::string SmbProvider::url(const std::string& workgroup, const std::string& se
 
 bool SmbProvider::available() {
     const auto limit = callLimit_;
-    return runBounded<bool>(limit, [limit] { return Context(limit).get() != nullptr; })
+    return callWithDeadline(limit, [limit] { return Context(limit).get() != nullptr; })
         .value_or(false);
 }
 
@@ -131,9 +131,9 @@ Listing SmbProvider::children(const Resource& parent) {
     // The library's own timeout covers a connection; the outer limit also
     // covers name lookups, which it does not.
     const auto limit = callLimit_;
-    const auto entries = runBounded<std::optional<std::vector<Entry>>>(
-        limit + std::chrono::seconds(1),
-        [address, limit] { return listDirectory(address, limit); });
+    const auto entries = callWithDeadline(limit + std::chrono::seconds(1), [address, limit] {
+        return listDirectory(address, limit);
+    });
     if (!entries || !*entries) {
         // Nobody answered for this container: its open fails, and the walk
         // skips it and goes on with the rest of the network.

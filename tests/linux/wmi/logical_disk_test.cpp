@@ -4,7 +4,10 @@
 #include <condition_variable>
 #include <map>
 #include <mutex>
+#include <stop_token>
+#include <thread>
 
+#include "cycle/cancellation.h"
 #include "linux/wmi/cim_type_check.h"
 #include "platform/linux/wmi/core_classes.h"
 #include "platform/linux/wmi/fs_probe.h"
@@ -137,6 +140,31 @@ TEST(LogicalDisk, AHungFilesystemCostsOneDeadlineAndIsNotProbedAgain) {
         disks = byMountPoint(produceLogicalDisks(ctx));
     }
     EXPECT_EQ(*disks.at("/mnt/nfs").find("Size"), wmi::Value("10240"));
+}
+
+TEST(LogicalDisk, StopEndsTheWaitOnAHungFilesystemAtOnce) {
+    auto fs = std::make_shared<FakeFs>();
+    fs->stats["/"] = {4096, 1000, 250, 255};
+    fs->hang = {"/mnt/nfs"};
+    SystemContext ctx = fixture(fs);
+    ctx.deadline = 30s;
+
+    std::stop_source stop;
+    std::thread user([&] {
+        std::this_thread::sleep_for(100ms);
+        stop.request_stop();  // the user presses STOP while the pass waits
+    });
+    const auto start = std::chrono::steady_clock::now();
+    std::vector<Instance> disks;
+    {
+        cycle::StopScope scope(stop.get_token());
+        disks = produceLogicalDisks(ctx);
+    }
+    const auto took = std::chrono::steady_clock::now() - start;
+    user.join();
+    EXPECT_LT(took, 5s) << "STOP must not wait out the 30 s deadline";
+    EXPECT_FALSE(disks.empty());
+    fs->release();
 }
 
 TEST(LogicalDisk, ThisMachineAgreesWithStatvfs) {
