@@ -34,8 +34,8 @@ const QString kGeometryKey = QStringLiteral("window/geometry");
 
 }  // namespace
 
-ColumnLayout captureLayout(const QHeaderView& header) {
-    ColumnLayout layout;
+ColumnArrangement captureLayout(const QHeaderView& header) {
+    ColumnArrangement layout;
     for (int v = 0; v < header.count(); ++v)
         layout.order << captionOf(header, header.logicalIndex(v));
     for (int i = 0; i < header.count(); ++i) {
@@ -51,7 +51,7 @@ bool isPlainLayout(const QHeaderView& header) {
     return true;
 }
 
-void applyLayout(QHeaderView& header, const ColumnLayout& layout) {
+void applyLayout(QHeaderView& header, const ColumnArrangement& layout) {
     const int n = header.count();
     if (n == 0) return;
     std::vector<bool> placed(static_cast<std::size_t>(n), false);
@@ -92,13 +92,13 @@ void resetLayout(QHeaderView& header) {
 
 // ---------------------------------------------------------------------------
 
-std::optional<ColumnLayout> LayoutStore::columns(const QString& category) const {
+std::optional<ColumnArrangement> LayoutStore::columns(const QString& category) const {
     if (!settings_) return std::nullopt;
     const QByteArray text = settings_->value(columnsKey(category)).toString().toUtf8();
     if (text.isEmpty()) return std::nullopt;
     const QJsonObject o = QJsonDocument::fromJson(text).object();
     if (o.isEmpty()) return std::nullopt;  // unreadable: as if nothing was saved
-    ColumnLayout layout;
+    ColumnArrangement layout;
     for (const QJsonValue& v : o.value(QStringLiteral("order")).toArray())
         layout.order << v.toString();
     for (const QJsonValue& v : o.value(QStringLiteral("hidden")).toArray())
@@ -106,7 +106,7 @@ std::optional<ColumnLayout> LayoutStore::columns(const QString& category) const 
     return layout;
 }
 
-void LayoutStore::setColumns(const QString& category, const ColumnLayout& layout) {
+void LayoutStore::setColumns(const QString& category, const ColumnArrangement& layout) {
     if (!settings_) return;
     // One JSON text per category: captions may hold commas, quotes or
     // nothing at all, which a settings list does not keep reliably.

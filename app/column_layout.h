@@ -12,20 +12,20 @@ class QSettings;
 // shown, and the captions hidden. Captions name the columns, so a layout
 // still fits when a report gains or loses a column; a caption used twice is
 // matched in the order the columns come.
-struct ColumnLayout {
+struct ColumnArrangement {
     QStringList order;
     QStringList hidden;
-    bool operator==(const ColumnLayout&) const = default;
+    bool operator==(const ColumnArrangement&) const = default;
 };
 
 // The header's present arrangement.
-ColumnLayout captureLayout(const QHeaderView& header);
+ColumnArrangement captureLayout(const QHeaderView& header);
 // True when every column is shown in its own place: nothing to remember.
 bool isPlainLayout(const QHeaderView& header);
 // Moves and hides the header's sections as `layout` says. Columns the layout
 // does not know keep their order after the known ones; at least one column
 // always stays shown.
-void applyLayout(QHeaderView& header, const ColumnLayout& layout);
+void applyLayout(QHeaderView& header, const ColumnArrangement& layout);
 // Every column shown, in its own place.
 void resetLayout(QHeaderView& header);
 
@@ -35,8 +35,8 @@ class LayoutStore {
   public:
     explicit LayoutStore(QSettings* settings) : settings_(settings) {}
 
-    std::optional<ColumnLayout> columns(const QString& category) const;
-    void setColumns(const QString& category, const ColumnLayout& layout);
+    std::optional<ColumnArrangement> columns(const QString& category) const;
+    void setColumns(const QString& category, const ColumnArrangement& layout);
     void forgetColumns(const QString& category);
 
     std::optional<QByteArray> windowGeometry() const;

@@ -67,8 +67,8 @@ class GridTools : public MainTest {
     }
 
     // Four services in the grid, as a pass leaves them.
-    void fill() {
-        auto& grid = window->results();
+    void fill() { fill(window->results()); }
+    static void fill(grid::Grid& grid) {
         grid.beginUpdate();
         grid.itemsClear();
         if (grid.columnsCount() == 0) {
@@ -137,13 +137,13 @@ TEST_F(GridTools, TheFilterHidesRowsAndCountsThem) {
 
 TEST_F(GridTools, TheFilterHoldsAcrossPassesAndSorts) {
     chooseCategory("Services");
-    window->pass = [this](TestMain&, const TestMain::Call&) { fill(); };
+    window->pass = [](ReportContext& ctx, const TestMain::Call&) { fill(ctx.results()); };
     run();
     filterField()->setText("usr/sbin/c");
     EXPECT_EQ(shownFirstColumn(), (QStringList{"cups", "cron"}));
     window->resultsTools().setColumnShown(1, false);
     header()->moveSection(2, 1);
-    window->tmrPing_Timer();  // the next pass replaces every row
+    tick();  // the next pass replaces every row
     EXPECT_EQ(shownFirstColumn(), (QStringList{"cups", "cron"}));
     // The columns as the user left them.
     EXPECT_TRUE(header()->isSectionHidden(1));
@@ -153,7 +153,7 @@ TEST_F(GridTools, TheFilterHoldsAcrossPassesAndSorts) {
     EXPECT_EQ(shownFirstColumn(), (QStringList{"cups", "cron"}));
     window->Results_ColumnClick(0);
     EXPECT_EQ(shownFirstColumn(), (QStringList{"cron", "cups"}));
-    window->tmrPing_Timer();
+    tick();
     EXPECT_EQ(shownFirstColumn(), (QStringList{"cron", "cups"}));
     EXPECT_EQ(label("lblRows")->text(), "2 of 4 rows");
     run();  // stop
@@ -279,7 +279,7 @@ TEST(LayoutStore, LayoutsReadBackWithAwkwardCaptionsAndBadEntriesReadAsNone) {
     QTemporaryDir dir;
     QSettings settings(dir.filePath("t.ini"), QSettings::IniFormat);
     LayoutStore store(&settings);
-    const ColumnLayout layout{{"", "a,b", "\"q\"", "", "x/y"}, {"", "a,b"}};
+    const ColumnArrangement layout{{"", "a,b", "\"q\"", "", "x/y"}, {"", "a,b"}};
     store.setColumns("Environ Variables", layout);
     EXPECT_EQ(store.columns("Environ Variables"), layout);
     EXPECT_FALSE(store.columns("BIOS").has_value());
@@ -313,11 +313,13 @@ TEST_F(GridTools, KeysFindRunAndStop) {
     field("txtComputer")->setFocus();
     QTest::keyClick(field("txtComputer"), Qt::Key_Return);
     EXPECT_TRUE(window->isRunning());
+    ASSERT_TRUE(settle(*window));
     ASSERT_EQ(window->calls.size(), 1u);
     QTest::keyClick(window.get(), Qt::Key_F5);
     EXPECT_FALSE(window->isRunning());
     QTest::keyClick(window.get(), Qt::Key_F5);
     EXPECT_TRUE(window->isRunning());
+    ASSERT_TRUE(settle(*window));
     EXPECT_EQ(window->calls.size(), 2u);
     QTest::keyClick(window.get(), Qt::Key_F5);
     EXPECT_FALSE(window->isRunning());

@@ -9,7 +9,6 @@
 #include <map>
 #include <mutex>
 
-#include "cycle/deadline.h"
 #include "platform/linux/wmi/core_classes.h"
 #include "platform/linux/wmi/deadline.h"
 #include "platform/linux/wmi/each_with_deadline.h"
@@ -237,9 +236,6 @@ std::vector<Instance> produceProcesses(const SystemContext& ctx) {
                     read = CmdlineRead{std::move(line), before.startTime, before.comm};
                 }
             }
-            std::lock_guard lock(batch->mutex);
-            batch->lines[i] = std::move(line);
-            batch->done = i + 1;
         }
         std::lock_guard lock(gInFlightMutex);
         if (auto it = gInFlight.find(key); it != gInFlight.end() && --it->second.count <= 0)
