@@ -12,7 +12,7 @@ ifneq ($(shell command -v ccache 2>/dev/null),)
   export CCACHE_BASEDIR := $(CURDIR)
 endif
 
-.PHONY: all deps build run test asan test-asan test-windows bench install clean format format-check
+.PHONY: all deps build run test asan test-asan test-windows fuzz bench install clean format format-check
 
 all: build
 
@@ -48,6 +48,18 @@ test-asan: asan
 # and run under Wine (installs about 1.4 GB on first use).
 test-windows:
 	JOBS=$(JOBS) scripts/test-windows.sh
+
+# The export fuzzer (clang's libFuzzer with the sanitizers) for a bounded time;
+# FUZZ_SECONDS sets how long. Findings are written to build/fuzz/.
+FUZZ_SECONDS ?= 45
+fuzz:
+	@scripts/install-deps.sh packages/optional-fuzz.txt packages/grid.txt
+	mkdir -p build/fuzz/corpus
+	clang++ -std=c++20 -g -O1 -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined \
+	  -I. $$(xml2-config --cflags) tests/fuzz/export_fuzzer.cpp grid/*.cpp \
+	  -lcsv $$(xml2-config --libs) -o build/fuzz/export_fuzzer
+	build/fuzz/export_fuzzer -max_total_time=$(FUZZ_SECONDS) -max_len=4096 -timeout=10 \
+	  -artifact_prefix=build/fuzz/ build/fuzz/corpus tests/fuzz/seeds
 
 bench: build
 	@for b in $(BUILD_DIR)/bench/bench_*; do echo "== $$b"; $$b || exit 1; done

@@ -1,10 +1,21 @@
 #include "app/combo_resize.h"
 
 #include <QAbstractItemView>
+#include <QLineEdit>
 #include <QScreen>
 #include <QWidget>
 #include <cmath>
 #include <cstdint>
+
+DropDownCombo::DropDownCombo(QWidget* parent) : QComboBox(parent) {
+    // An editable box shows its text scrolled to the cursor, which a new
+    // entry puts at the end: a text wider than the box lost its first
+    // letters ("etwork Computers"). A choice is shown from its start; what
+    // does not fit is cut at the right.
+    connect(this, &QComboBox::currentIndexChanged, this, [this] {
+        if (QLineEdit* edit = lineEdit()) edit->setCursorPosition(0);
+    });
+}
 
 void DropDownCombo::showPopup() {
     QComboBox::showPopup();

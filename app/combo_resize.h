@@ -8,7 +8,7 @@
 class DropDownCombo : public QComboBox {
     Q_OBJECT
   public:
-    using QComboBox::QComboBox;
+    explicit DropDownCombo(QWidget* parent = nullptr);
 
     // Width of the list and height of box plus list, in pixels; an empty
     // size leaves the style's own drop-down.

@@ -18,6 +18,9 @@ Dialogs::Answer QtDialogs::message(QWidget* owner, const QString& text, const QS
                                    Buttons buttons, Icon icon) {
     QMessageBox box(owner);
     box.setWindowTitle(caption);
+    // Texts here carry computer names, folder paths and back ends' messages:
+    // shown as typed, never as markup.
+    box.setTextFormat(Qt::PlainText);
     box.setText(text);
     switch (icon) {
         case Icon::None:

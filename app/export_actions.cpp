@@ -8,6 +8,7 @@
 #include "grid/error.h"
 #include "grid/export.h"
 #include "grid/export_file.h"
+#include "target/target_computer.h"
 
 namespace {
 
@@ -55,9 +56,16 @@ void exportResults(QWidget* owner, Dialogs& dialogs, const tavo::grid::Grid& gri
         return;
     }
 
-    const auto wanted = tavo::grid::exportFileName(
-        tavo::grid::pathFromUtf8(folder->toStdString()), computer.toStdString(),
-        category.toStdString(), localNow(), format == ExportFormat::Csv ? ".csv" : ".html");
+    // "." is this computer: its exports carry its name, as they would had the
+    // user typed it.
+    std::string host = computer.toStdString();
+    if (host == ".") {
+        const std::string local = tavo::target::localComputerName();
+        if (!local.empty()) host = local;
+    }
+    const auto wanted = tavo::grid::exportFileName(tavo::grid::pathFromUtf8(folder->toStdString()),
+                                                   host, category.toStdString(), localNow(),
+                                                   format == ExportFormat::Csv ? ".csv" : ".html");
     std::filesystem::path written;
     try {
         written = tavo::grid::writeNewFile(wanted, text);

@@ -1,4 +1,5 @@
 #include "app/main_window.h"
+#include "app/switch_button.h"
 
 #include <QAbstractItemModel>
 #include <QApplication>
@@ -199,6 +200,7 @@ void Main::buildControls() {
         cmbFunction->addItem(QString::fromUtf8(category.data(), qsizetype(category.size())));
     cmbFunction->setMaxVisibleItems(int(tavo::reportCategories().size()));
     cmbFunction->setCurrentText(QStringLiteral("Network Adapters"));
+    cmbFunction->lineEdit()->setCursorPosition(0);
     paint(cmbFunction, QColor(0xFF, 0xFF, 0xFF));
     cmbFunction->setToolTip(QStringLiteral("Select the type of information you want"));
 
@@ -209,10 +211,10 @@ void Main::buildControls() {
     txtComputer->setToolTip(QStringLiteral("Change the computer you are searching"));
     txtComputer->installEventFilter(this);
 
-    cmdSwitch = new QPushButton(QStringLiteral("RUN"), this);
+    cmdSwitch = new SwitchButton(QStringLiteral("RUN"), this, QColor(0xC0, 0xFF, 0xC0),
+                                 QColor(0xFF, 0xC0, 0xC0));
     cmdSwitch->setObjectName(QStringLiteral("cmdSwitch"));
     place(cmdSwitch, 3165, 240, 735, 325);
-    setButtonColour(cmdSwitch, QColor(0xC0, 0xFF, 0xC0));
     cmdSwitch->setToolTip(QStringLiteral("Collect the data"));
     connect(cmdSwitch, &QPushButton::clicked, this, [this] { cmdSwitch_Click(); });
 
@@ -315,7 +317,7 @@ void Main::cmdSwitch_Click() {
         lblCaption->setText(QLatin1Char(' ') + productName() + QStringLiteral(" from ") +
                             productWebsiteHost() + QStringLiteral(" - ") + computerText);
         cmdSwitch->setText(QStringLiteral("STOP"));
-        setButtonColour(cmdSwitch, QColor(0xFF, 0xC0, 0xC0));
+        cmdSwitch->setOn(true);
         tmrPing->start();
         SetGrid();
         for (QWidget* w : {static_cast<QWidget*>(cmbFunction), static_cast<QWidget*>(txtComputer),
@@ -333,7 +335,7 @@ void Main::cmdSwitch_Click() {
 void Main::stopBranch() {
     tmrPing->stop();
     cmdSwitch->setText(QStringLiteral("RUN"));
-    setButtonColour(cmdSwitch, QColor(0xC0, 0xFF, 0xC0));
+    cmdSwitch->setOn(false);
     // txtFreq stays disabled: the next RUN rewrites it anyway.
     for (QWidget* w : {static_cast<QWidget*>(cmbFunction), static_cast<QWidget*>(txtComputer),
                        static_cast<QWidget*>(cmdExport), static_cast<QWidget*>(cmdExportHTM)})

@@ -13,6 +13,7 @@
 #include "grid/grid.h"
 
 class DropDownCombo;
+class SwitchButton;
 class ResultsModel;
 class QLabel;
 class QSizeGrip;
@@ -104,7 +105,7 @@ class Main : public QWidget, public tavo::ReportContext {
     QLabel* Close = nullptr;
     DropDownCombo* cmbFunction = nullptr;
     QLineEdit* txtComputer = nullptr;
-    QPushButton* cmdSwitch = nullptr;
+    SwitchButton* cmdSwitch = nullptr;
     QPushButton* cmdExport = nullptr;
     QPushButton* cmdExportHTM = nullptr;
     QLineEdit* txtFreq = nullptr;

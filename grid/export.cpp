@@ -1,9 +1,14 @@
 #include "grid/export.h"
 
 #include <algorithm>
+#include <cassert>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <limits>
+#include <stdexcept>
+#include <string>
 
 #if defined(__linux__)
 #include <sys/mman.h>
@@ -20,7 +25,11 @@ namespace {
 struct ByteClasses {
     bool csv[256] = {};
     const char* html[256] = {};
-    ByteClasses() {
+    // The most bytes one input byte can become: what an escaped text claims
+    // per byte. Taken from the table so a longer reference added later cannot
+    // outgrow the claim.
+    std::size_t longestReference = 1;
+    constexpr ByteClasses() {
         for (unsigned char c : {',', '"', '\r', '\n'}) csv[c] = true;
         html[static_cast<unsigned char>('&')] = "&amp;";
         html[static_cast<unsigned char>('<')] = "&lt;";
@@ -30,9 +39,13 @@ struct ByteClasses {
         // Line breaks as references keep the document on one line.
         html[static_cast<unsigned char>('\r')] = "&#13;";
         html[static_cast<unsigned char>('\n')] = "&#10;";
+        for (const char* ref : html) {
+            if (ref)
+                longestReference = std::max(longestReference, std::char_traits<char>::length(ref));
+        }
     }
 };
-const ByteClasses kClasses;
+constexpr ByteClasses kClasses;
 
 // An export of a large grid is a buffer of a hundred megabytes or more.
 // Faulted in 4 KiB at a time it costs more than building the text itself,
@@ -51,7 +64,7 @@ void adviseHugePages([[maybe_unused]] char* data, [[maybe_unused]] std::size_t s
 
 // An append-only text buffer writing straight into a std::string's storage:
 // a few hundred megabytes of small appends cost a capacity check each, not
-// a call into the library each.
+// a call into the library each. Invariant: used_ <= out_.size().
 class Writer {
   public:
     explicit Writer(std::size_t estimate) { growTo(std::max<std::size_t>(estimate, 64)); }
@@ -65,12 +78,21 @@ class Writer {
         reserve(1);
         out_[used_++] = c;
     }
-    // Room for n bytes at the end; commit() says how many were written.
+    // Room for n bytes at the end; commit() says how many were written, at
+    // most n. Anything else (a put, another claim) ends the claim.
     char* claim(std::size_t n) {
         reserve(n);
+        claimed_ = n;
         return out_.data() + used_;
     }
-    void commit(std::size_t n) { used_ += n; }
+    void commit(std::size_t n) {
+        // Writing past a claim has already written past what is ours; stop
+        // here rather than let the next append build on a corrupted length.
+        assert(n <= claimed_ && "export text overran its claimed room");
+        if (n > claimed_) std::abort();
+        claimed_ = 0;
+        used_ += n;
+    }
     std::string take() {
         out_.resize(used_);
         return std::move(out_);
@@ -78,7 +100,10 @@ class Writer {
 
   private:
     void reserve(std::size_t n) {
-        if (out_.size() - used_ < n) growTo(std::max(out_.size() * 2, used_ + n));
+        claimed_ = 0;
+        if (n <= out_.size() - used_) return;
+        if (n > out_.max_size() - used_) throw std::length_error("export text too long");
+        growTo(std::max(out_.size() * 2, used_ + n));
     }
     void growTo(std::size_t size) {
         out_.reserve(size);
@@ -87,6 +112,7 @@ class Writer {
     }
     std::string out_;
     std::size_t used_ = 0;
+    std::size_t claimed_ = 0;
 };
 
 void putCsvField(Writer& out, std::string_view field) {
@@ -117,8 +143,10 @@ void putCsvField(Writer& out, std::string_view field) {
 }
 
 void putEscaped(Writer& out, std::string_view text) {
-    constexpr std::size_t kLongestReference = 5;
-    char* const begin = out.claim(text.size() * kLongestReference);
+    if (text.size() > std::numeric_limits<std::size_t>::max() / kClasses.longestReference) {
+        throw std::length_error("export text too long");
+    }
+    char* const begin = out.claim(text.size() * kClasses.longestReference);
     char* dst = begin;
     for (const char c : text) {
         const char* ref = kClasses.html[static_cast<unsigned char>(c)];
@@ -246,15 +274,43 @@ std::string pathToUtf8(const std::filesystem::path& path) {
     return std::string(u8.begin(), u8.end());
 }
 
+namespace {
+
+// The most bytes a file name may have (the file systems Tavo writes to count
+// bytes, or UTF-16 units, which UTF-8 never has fewer of), less the room
+// writeNewFile needs for its " (9999)" when the name is taken.
+constexpr std::size_t kNameBytes = 255;
+constexpr std::size_t kSuffixRoom = 7;
+
+// `text` cut to at most `bytes` bytes, never inside a UTF-8 sequence.
+std::string_view utf8Prefix(std::string_view text, std::size_t bytes) {
+    if (text.size() <= bytes) return text;
+    std::size_t end = bytes;
+    while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) --end;
+    return text.substr(0, end);
+}
+
+}  // namespace
+
 std::filesystem::path exportFileName(const std::filesystem::path& folder, std::string_view computer,
                                      std::string_view category, const std::tm& localTime,
                                      std::string_view extension) {
-    std::string name = fileNameSafe(computer);
+    std::string host = fileNameSafe(computer);
+    // A name that starts with a dot is hidden from the user who just made it.
+    for (char& c : host) {
+        if (c != '.') break;
+        c = '_';
+    }
+    const std::string what = fileNameSafe(category);
+    const std::string tail = "_" + exportTimeDigits(localTime) + fileNameSafe(extension);
+    // A long computer text (a DNS name may have 253 bytes) gives way first, so
+    // the time and the extension always survive.
+    const std::size_t room = kNameBytes - kSuffixRoom;
+    const std::size_t fixed = std::min(what.size(), room / 2) + 1 + tail.size();
+    std::string name(utf8Prefix(host, room > fixed ? room - fixed : 0));
     name += '-';
-    name += fileNameSafe(category);
-    name += '_';
-    name += exportTimeDigits(localTime);
-    name += fileNameSafe(extension);
+    name += utf8Prefix(what, room - std::min(room, name.size() + tail.size()));
+    name += tail;
     return folder / pathFromUtf8(name);
 }
 

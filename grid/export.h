@@ -37,6 +37,9 @@ std::string fileNameSafe(std::string_view text);
 
 // folder / (computer + "-" + category + "_" + digits + extension), with
 // computer and category made safe. `extension` includes its dot (".csv").
+// Leading dots of the computer become "_" so the file is not hidden, and the
+// computer (then the category) is shortened on a UTF-8 boundary so the name,
+// with room for a " (9999)" of a taken name, fits a file system's 255 bytes.
 std::filesystem::path exportFileName(const std::filesystem::path& folder, std::string_view computer,
                                      std::string_view category, const std::tm& localTime,
                                      std::string_view extension);

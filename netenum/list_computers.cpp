@@ -2,6 +2,7 @@
 
 #include <exception>
 #include <string>
+#include <string_view>
 
 #include "collectors/report_definition.h"
 #include "grid/error.h"
@@ -13,18 +14,11 @@ namespace {
 
 constexpr std::int16_t kTrue = -1;
 
-// Every "\\" taken out, so each server name loses its leading backslashes.
-std::string withoutDoubleBackslashes(const std::string& list) {
-    std::string out;
-    out.reserve(list.size());
-    for (std::size_t i = 0; i < list.size();) {
-        if (list.compare(i, 2, "\\\\") == 0) {
-            i += 2;
-        } else {
-            out.push_back(list[i++]);
-        }
-    }
-    return out;
+// A server's remote name starts with \\, which is not part of the
+// computer's name; a backslash anywhere else in the name is.
+std::string_view withoutServerPrefix(std::string_view name) {
+    if (name.starts_with("\\\\")) name.remove_prefix(2);
+    return name;
 }
 
 void fillGrid(ReportContext& ctx, netenum::WNetApi& api) {
@@ -37,7 +31,7 @@ void fillGrid(ReportContext& ctx, netenum::WNetApi& api) {
         walker.SetResourceType(0);
         walker.Reset();
         ctx.processEvents();
-        names = withoutDoubleBackslashes(walker.GetServerList());
+        names = walker.GetServerList();
     }
     ctx.processEvents();
 
@@ -47,7 +41,8 @@ void fillGrid(ReportContext& ctx, netenum::WNetApi& api) {
     for (std::size_t comma = names.find(','); comma != std::string::npos;
          comma = names.find(',', start)) {
         results.itemsAdd("", "", 1);
-        results.item(results.itemsCount()).setSubItems(1, names.substr(start, comma - start));
+        const std::string_view name(names.data() + start, comma - start);
+        results.item(results.itemsCount()).setSubItems(1, std::string(withoutServerPrefix(name)));
         start = comma + 1;
     }
 }

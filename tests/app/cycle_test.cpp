@@ -5,6 +5,7 @@
 #include <QRegularExpression>
 #include <QTreeView>
 
+#include "app/switch_button.h"
 #include "main_fixture.h"
 
 namespace tavo::testing {
@@ -21,9 +22,14 @@ Calls names(const TestMain& m) {
 
 class CycleTest : public MainTest {
   protected:
+    QColor switchColour() {
+        return dynamic_cast<SwitchButton&>(*button("cmdSwitch"))
+            .shownPalette()
+            .color(QPalette::Button);
+    }
     void expectStopped() {
         EXPECT_EQ(button("cmdSwitch")->text(), "RUN");
-        EXPECT_EQ(button("cmdSwitch")->palette().color(QPalette::Button), QColor("#C0FFC0"));
+        EXPECT_EQ(switchColour(), QColor("#C0FFC0"));
         EXPECT_FALSE(timer()->isActive());
         EXPECT_TRUE(control<QWidget>("cmbFunction")->isEnabled());
         EXPECT_TRUE(field("txtComputer")->isEnabled());
@@ -32,7 +38,7 @@ class CycleTest : public MainTest {
     }
     void expectRunning(int intervalMs) {
         EXPECT_EQ(button("cmdSwitch")->text(), "STOP");
-        EXPECT_EQ(button("cmdSwitch")->palette().color(QPalette::Button), QColor("#FFC0C0"));
+        EXPECT_EQ(switchColour(), QColor("#FFC0C0"));
         EXPECT_TRUE(timer()->isActive());
         EXPECT_EQ(timer()->interval(), intervalMs);
         for (const char* off :

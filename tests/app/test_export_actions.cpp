@@ -1,9 +1,13 @@
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QLabel>
+#include <QMessageBox>
 #include <QRegularExpression>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <functional>
 #include <optional>
 #include <vector>
@@ -137,8 +141,76 @@ TEST_F(ExportActions, AFileNoApplicationOpensIsStillReportedWithItsPlace) {
     dialogs.openSucceeds = false;
     exportResults(nullptr, dialogs, grid, "../PC", "BIOS", ExportFormat::Csv);
     ASSERT_EQ(files().size(), 1);  // in the chosen folder, not above it
-    EXPECT_TRUE(files().first().startsWith(".._PC-BIOS_"));
+    EXPECT_TRUE(files().first().startsWith("___PC-BIOS_"));
     ASSERT_EQ(dialogs.messages.size(), 2u);
     EXPECT_TRUE(dialogs.messages[1].text.contains(files().first()));
     EXPECT_EQ(dialogs.messages[1].icon, Dialogs::Icon::Information);
+}
+
+namespace {
+
+// The real message boxes, with the folder answered by script: every box that
+// comes up is read and closed by a timer.
+struct RealBoxes : ScriptedDialogs {
+    struct Seen {
+        Qt::TextFormat format;
+        QString text;
+        bool markupRendered;
+    };
+    std::vector<Seen> seen;
+    QtDialogs real;
+
+    Answer message(QWidget* owner, const QString& text, const QString& caption, Buttons buttons,
+                   Icon icon) override {
+        QTimer::singleShot(0, [this] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            if (!box) return;
+            // A label showing markup as rich text holds no "<h1" in what it draws.
+            bool rendered = false;
+            for (QLabel* label : box->findChildren<QLabel*>()) {
+                if (label->text().contains("<h1") && label->textFormat() != Qt::PlainText)
+                    rendered = true;
+            }
+            seen.push_back({box->textFormat(), box->text(), rendered});
+            box->done(QMessageBox::Yes);
+        });
+        return real.message(owner, text, caption, buttons, icon);
+    }
+};
+
+}  // namespace
+
+// Computer texts and folder names are shown as typed: markup in them must
+// not become a heading or load an image in a message box.
+TEST_F(ExportActions, DialogsShowComputerAndFolderTextAsPlainText) {
+    const QString markup = R"(<h1 style="color:red">BIG</h1><img src=x>)";
+    RealBoxes boxes;
+    QDir(dir.path()).mkdir("dir" + QString(markup).replace('/', '_'));
+    boxes.folder = dir.filePath("dir" + QString(markup).replace('/', '_'));
+    boxes.openSucceeds = false;
+    exportResults(nullptr, boxes, grid, markup, "Logical Drives", ExportFormat::Html);
+    // The confirmation, then "no application could be started".
+    ASSERT_EQ(boxes.seen.size(), 2u);
+    for (const auto& s : boxes.seen) {
+        EXPECT_EQ(s.format, Qt::PlainText);
+        EXPECT_TRUE(s.text.contains("<h1 style")) << s.text.toStdString();
+        EXPECT_FALSE(s.markupRendered);
+    }
+    // A failing write names the folder the same way.
+    boxes.seen.clear();
+    boxes.folder = dir.filePath("gone" + QString(markup).replace('/', '_'));
+    exportResults(nullptr, boxes, grid, markup, "Logical Drives", ExportFormat::Csv);
+    ASSERT_EQ(boxes.seen.size(), 2u);
+    EXPECT_EQ(boxes.seen[1].format, Qt::PlainText);
+    EXPECT_TRUE(boxes.seen[1].text.contains("<h1 style")) << boxes.seen[1].text.toStdString();
+}
+
+// "." names this computer: its exports carry the computer's name, not a
+// leading dot that hides them.
+TEST_F(ExportActions, ThisComputerAsADotGivesAVisibleName) {
+    dialogs.folder = dir.path();
+    exportResults(nullptr, dialogs, grid, ".", "Logical Drives", ExportFormat::Csv);
+    ASSERT_EQ(files().size(), 1);
+    EXPECT_FALSE(files().first().startsWith('.')) << files().first().toStdString();
+    EXPECT_TRUE(files().first().contains("-Logical Drives_"));
 }

@@ -207,9 +207,46 @@ TEST(ExportFileName, DigitsArePaddedAndForbiddenCharactersReplaced) {
     const fs::path escaped =
         tavo::grid::exportFileName("/reports", "../../etc/x", "a/b", example, ".csv");
     EXPECT_EQ(escaped.parent_path(), fs::path("/reports"));
-    EXPECT_EQ(escaped.filename(), fs::path(".._.._etc_x-a_b_20130305090703.csv"));
+    EXPECT_EQ(escaped.filename(), fs::path("___.._etc_x-a_b_20130305090703.csv"));
     EXPECT_EQ(tavo::grid::fileNameSafe(std::string("nul\0byte", 8)), "nul_byte");
     EXPECT_EQ(tavo::grid::fileNameSafe("back\\slash: *?"), "back\\slash: *?");  // fine here
+}
+
+// A computer text of "." or ".." once gave hidden files; a DNS name of 230
+// bytes or more gave "File name too long", and so did the " (2)" form of a
+// name just under the limit.
+TEST(ExportFileName, NamesStayVisibleAndFitTheFileSystem) {
+    const std::tm t = at(2026, 12, 8, 16, 0, 0);
+    EXPECT_EQ(tavo::grid::exportFileName("/r", ".", "BIOS", t, ".csv").filename(),
+              fs::path("_-BIOS_20261208160000.csv"));
+    EXPECT_EQ(tavo::grid::exportFileName("/r", "..", "BIOS", t, ".csv").filename(),
+              fs::path("__-BIOS_20261208160000.csv"));
+    EXPECT_EQ(tavo::grid::exportFileName("/r", "pc.lan", "BIOS", t, ".csv").filename(),
+              fs::path("pc.lan-BIOS_20261208160000.csv"));
+
+    TempDir dir;
+    // 253 bytes of ASCII, and a name of two-byte characters whose cut must
+    // not split one.
+    const std::string dns = std::string(63, 'a') + "." + std::string(63, 'b') + "." +
+                            std::string(63, 'c') + "." + std::string(61, 'd');
+    std::string accents;
+    for (int i = 0; i < 140; ++i) accents += "\xc3\xa9";
+    for (const std::string& computer : {dns, accents}) {
+        const fs::path wanted =
+            tavo::grid::exportFileName(dir.path, computer, "Network Adapters", t, ".html");
+        const std::string name = wanted.filename().string();
+        EXPECT_LE(name.size() + 7, 255u) << name;
+        EXPECT_TRUE(name.ends_with("-Network Adapters_20261208160000.html")) << name;
+        EXPECT_EQ(computer.compare(0, name.find("-Network"), name, 0, name.find("-Network")), 0);
+        const std::string host = name.substr(0, name.find("-Network"));
+        EXPECT_NE(static_cast<unsigned char>(host.back()) & 0xC0, 0xC0u)
+            << "cut inside a character";
+        // Written twice: the second takes the " (2)" form, which must fit too.
+        EXPECT_EQ(tavo::grid::writeNewFile(wanted, "x"), wanted);
+        const fs::path second = tavo::grid::writeNewFile(wanted, "y");
+        EXPECT_TRUE(second.filename().string().ends_with(" (2).html")) << second;
+        EXPECT_EQ(readFile(second), "y");
+    }
 }
 
 TEST(ExportFile, ANewNameIsChosenRatherThanReplacingAFile) {

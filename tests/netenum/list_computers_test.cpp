@@ -50,6 +50,21 @@ TEST(ListComputers, OneGreenRowPerServerInTheOrderFound) {
                                                    "processEvents", "resetPointer", "endOfPass"}));
 }
 
+// Only the leading \\ of a server's remote name is a prefix; backslashes
+// inside a name (a DNS-SD instance may hold them) stay.
+TEST(ListComputers, BackslashesInsideANameAreKept) {
+    ScriptedNetwork net;
+    net.containers[""].children = {server("back\\slash", 0), server("two\\\\in", 0),
+                                   server("\\\\lead", 0)};
+    testing::FakeReportContext ctx;
+    std::int16_t onepass = -1;
+    ListComputers(ctx, net, onepass);
+    ASSERT_EQ(ctx.grid.itemsCount(), 3);
+    EXPECT_EQ(ctx.grid.item(1).SubItems(1), "back\\slash");
+    EXPECT_EQ(ctx.grid.item(2).SubItems(1), "two\\\\in");
+    EXPECT_EQ(ctx.grid.item(3).SubItems(1), "\\\\lead");
+}
+
 TEST(ListComputers, FlagDecidesIntervalFieldAndEndOfPass) {
     ScriptedNetwork net = threeServers();
     testing::FakeReportContext periodic;
