@@ -7,6 +7,7 @@
 #include <QGuiApplication>
 #include <QHeaderView>
 #include <QIcon>
+#include <QItemSelectionModel>
 #include <QLabel>
 #include <QLineEdit>
 #include <QLocale>
@@ -21,11 +22,11 @@
 #include <QWindow>
 #include <cmath>
 #include <optional>
+#include <unordered_map>
+#include <vector>
 
 #include "app/combo_resize.h"
 #include "app/product.h"
-#include "collectors/collectors.h"
-#include "netenum/list_computers.h"
 #include "target/target_computer.h"
 
 #include "app/export_actions.h"
@@ -46,9 +47,7 @@ constexpr double kTwipsPerPixel = 15.0;
 constexpr double kRightMargin = 255;
 constexpr double kPictureGap = 10;
 constexpr double kWebsiteGap = 100;
-// Anything that is not a management failure (a bad allocation, a library
-// exception) is reported under the system's generic failure code.
-constexpr std::uint32_t kUnexpectedFailure = 0x80004005;
+using tavo::cycle::kUnexpectedFailure;
 
 int px(double twips) {
     return static_cast<int>(std::lround(twips / kTwipsPerPixel));
@@ -131,12 +130,20 @@ QString timeOfDay() {
 Main::Main(MainServices services, QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::FramelessWindowHint), services_(std::move(services)) {
     if (!services_.dialogs) services_.dialogs = std::make_shared<QtDialogs>();
+    // A pass's news is queued to this window's thread; Qt drops what is
+    // still queued when the window goes, and the closed post sends no more.
+    post_ = std::make_shared<tavo::cycle::WindowPost>([this](std::function<void()> work) {
+        QMetaObject::invokeMethod(this, std::move(work), Qt::QueuedConnection);
+    });
     initResources();
     buildControls();
     startUp();
 }
 
 Main::~Main() {
+    // A pass still out finishes on its own and its news goes nowhere.
+    post_->close();
+    cycle_.stop();
     // The model watches the grid; let it go before the grid does.
     if (model_) {
         Results->setModel(nullptr);
@@ -308,22 +315,31 @@ void Main::startUp() {
 // Collection cycle
 
 bool Main::isRunning() const {
-    return cmdSwitch->text() != QLatin1String("RUN");
+    return cycle_.running();
+}
+
+void Main::showCycleState() {
+    const bool running = cycle_.running();
+    cmdSwitch->setText(running ? QStringLiteral("STOP") : QStringLiteral("RUN"));
+    cmdSwitch->setOn(running);
+    // txtFreq stays disabled after a cycle: the next RUN rewrites it anyway.
+    if (running) txtFreq->setEnabled(false);
+    for (QWidget* w : {static_cast<QWidget*>(cmbFunction), static_cast<QWidget*>(txtComputer),
+                       static_cast<QWidget*>(cmdExport), static_cast<QWidget*>(cmdExportHTM)})
+        w->setEnabled(!running);
 }
 
 void Main::cmdSwitch_Click() {
     const QString computerText = txtComputer->text();
-    if (cmdSwitch->text() == QLatin1String("RUN") && !computerText.isEmpty()) {
+    if (!cycle_.running() && !computerText.isEmpty()) {
         lblCaption->setText(QLatin1Char(' ') + productName() + QStringLiteral(" from ") +
                             productWebsiteHost() + QStringLiteral(" - ") + computerText);
-        cmdSwitch->setText(QStringLiteral("STOP"));
-        cmdSwitch->setOn(true);
+        // A pass of an earlier cycle that is still out is left behind.
+        cycle_.start();
+        showCycleState();
         tmrPing->start();
         SetGrid();
-        for (QWidget* w : {static_cast<QWidget*>(cmbFunction), static_cast<QWidget*>(txtComputer),
-                           static_cast<QWidget*>(txtFreq), static_cast<QWidget*>(cmdExport),
-                           static_cast<QWidget*>(cmdExportHTM)})
-            w->setEnabled(false);
+        txtFreq->setEnabled(false);
         const double seconds = std::floor(txtFreq->text().toDouble());
         tmrPing->setInterval(static_cast<int>(std::lround(seconds * 1000)));
         tmrPing_Timer();
@@ -334,12 +350,11 @@ void Main::cmdSwitch_Click() {
 
 void Main::stopBranch() {
     tmrPing->stop();
-    cmdSwitch->setText(QStringLiteral("RUN"));
-    cmdSwitch->setOn(false);
-    // txtFreq stays disabled: the next RUN rewrites it anyway.
-    for (QWidget* w : {static_cast<QWidget*>(cmbFunction), static_cast<QWidget*>(txtComputer),
-                       static_cast<QWidget*>(cmdExport), static_cast<QWidget*>(cmdExportHTM)})
-        w->setEnabled(true);
+    // A pass that is out is told to stop and its rows are dropped; the
+    // window does not wait for it, however long its back end takes.
+    cycle_.stop();
+    resetPointer();
+    showCycleState();
 }
 
 void Main::endOfPass() {
@@ -360,109 +375,115 @@ void Main::SetGrid() {
     tavo::addColumns(grid_, layout.columns);
 }
 
-namespace {
-// Holds the grid's notifications for the length of a pass, so the view is
-// refreshed once at its end rather than once per cell.
-class UpdateBatch {
-  public:
-    UpdateBatch(tavo::grid::Grid& grid, int& depth) : grid_(grid), depth_(depth) {
-        grid_.beginUpdate();
-        ++depth_;
-    }
-    ~UpdateBatch() {
-        --depth_;
-        grid_.endUpdate();
-    }
-    UpdateBatch(const UpdateBatch&) = delete;
-    UpdateBatch& operator=(const UpdateBatch&) = delete;
-
-  private:
-    tavo::grid::Grid& grid_;
-    int& depth_;
-};
-}  // namespace
-
-void Main::runCollector(const tavo::ReportDefinition& report) {
-    UpdateBatch batch(grid_, batchDepth_);
-    std::int16_t onepass = report.onePass ? -1 : 0;
-    switch (report.collector) {
-        case tavo::CollectorKind::DriveMon:
-            DriveMon();
-            break;
-        case tavo::CollectorKind::NetMon:
-            NetMon();
-            break;
-        case tavo::CollectorKind::PrintMon:
-            PrintMon();
-            break;
-        case tavo::CollectorKind::GetResults:
-            GetResults(std::string(report.managementClass), onepass);
-            break;
-        case tavo::CollectorKind::ListComputers:
-            ListComputers(onepass);
-            break;
-    }
-}
-
 void Main::tmrPing_Timer() {
-    // A RUN pressed while a pass lets events run would start a second pass
-    // inside the first; run it once the first has finished instead.
-    if (inTick_) {
-        tickPending_ = true;
+    if (!cycle_.running()) return;
+    const tavo::ReportDefinition* report =
+        tavo::findReport(cmbFunction->currentText().toStdString());
+    if (!report) {
+        // No such category: nothing to collect, but the time is written
+        // and the cycle goes on.
+        lblTime->setText(QStringLiteral("Updated ") + timeOfDay());
+        tmrPing->start();
         return;
     }
-    inTick_ = true;
+    // One pass at a time: a tick while one is out is skipped.
+    auto ticket = cycle_.beginPass();
+    if (!ticket) return;
     tmrPing->stop();
     setWaitPointer();
-    std::optional<tavo::Error> failure;
-    try {
-        if (const auto* report = tavo::findReport(cmbFunction->currentText().toStdString()))
-            runCollector(*report);
-    } catch (const tavo::Error& e) {
-        failure = e;
-    } catch (const std::exception& e) {
-        failure = tavo::Error(kUnexpectedFailure, e.what());
-    }
+
+    tavo::cycle::PassJob job;
+    job.report = report;
+    job.computer = computer();
+    job.services = {services_.management, services_.network};
+    job.grid = tavo::cycle::freshGrid(grid_);
+    job.token = ticket->token;
+    job.collector = collector_;
+    const std::uint64_t id = ticket->id;
+    std::shared_ptr<tavo::cycle::WindowPost> post = post_;
+    job.intervalVisible = [post, id, this](bool visible) {
+        post->post([this, id, visible] {
+            if (cycle_.isCurrentPass(id)) setIntervalVisible(visible);
+        });
+    };
+    job.resetPointer = [post, id, this] {
+        post->post([this, id] {
+            if (cycle_.isCurrentPass(id)) resetPointer();
+        });
+    };
+    tavo::cycle::startPass(std::move(job), [post, id, this](tavo::cycle::PassOutcome outcome) {
+        auto shared = std::make_shared<tavo::cycle::PassOutcome>(std::move(outcome));
+        post->post([this, id, shared] { passFinished(id, std::move(*shared)); });
+    });
+}
+
+void Main::passFinished(std::uint64_t id, tavo::cycle::PassOutcome outcome) {
+    // A pass of a stopped cycle (or one left behind by a new RUN) is dropped.
+    if (!cycle_.finishPass(id)) return;
     resetPointer();
-    inTick_ = false;
-    if (failure) {
+    if (outcome.failure) {
         // The rows of the last good pass stay for export; the cycle stops
         // rather than repeat the failure every interval.
-        tickPending_ = false;
-        reportError(*failure);
+        reportError(*outcome.failure);
         stopBranch();
         return;
     }
+    if (outcome.grid) takeResults(*outcome.grid);
     lblTime->setText(QStringLiteral("Updated ") + timeOfDay());
-    if (!isRunning()) {
-        tickPending_ = false;
-        return;
-    }
-    if (tickPending_) {
-        tickPending_ = false;
-        tmrPing_Timer();
-        return;
-    }
-    tmrPing->start();
+    if (outcome.endedCycle) endOfPass();
+    if (isRunning()) tmrPing->start();
 }
 
-void Main::GetResults(const std::string& wmiclass, std::int16_t& onepass) {
-    tavo::GetResults(*this, wmiclass, onepass);
-}
-void Main::DriveMon() {
-    tavo::DriveMon(*this);
-}
-void Main::NetMon() {
-    tavo::NetMon(*this);
-}
-void Main::PrintMon() {
-    tavo::PrintMon(*this);
-}
-void Main::ListComputers(std::int16_t& onepass) {
-    if (!services_.network)
-        throw tavo::Error(tavo::errc::kFailed,
-                          "The network neighbourhood cannot be listed: no enumeration service");
-    tavo::ListComputers(*this, *services_.network, onepass);
+void Main::takeResults(tavo::grid::Grid& rows) {
+    // The selection survives the swap: rows with a key are found again by
+    // it, rows without one keep their shown place.
+    QItemSelectionModel* selection = Results->selectionModel();
+    std::vector<std::string> keys;
+    std::vector<int> places;
+    int currentPlace = -1;
+    std::string currentKey;
+    if (selection) {
+        for (const QModelIndex& index : selection->selectedRows()) {
+            const auto& item = grid_.shownItem(index.row() + 1);
+            if (!item.Key().empty())
+                keys.push_back(item.Key());
+            else
+                places.push_back(index.row());
+        }
+        const QModelIndex current = selection->currentIndex();
+        if (current.isValid() && current.row() < grid_.itemsCount()) {
+            currentPlace = current.row();
+            currentKey = grid_.shownItem(current.row() + 1).Key();
+        }
+    }
+    grid_.takeContents(rows);
+    if (!selection || (keys.empty() && places.empty() && currentPlace < 0)) return;
+
+    const int count = grid_.itemsCount();
+    std::unordered_map<std::string, int> placeOfKey;
+    if (!keys.empty() || !currentKey.empty()) {
+        for (int i = 0; i < count; ++i) {
+            const std::string& key = grid_.shownItem(i + 1).Key();
+            if (!key.empty()) placeOfKey.emplace(key, i);
+        }
+    }
+    QAbstractItemModel* model = Results->model();
+    QItemSelection chosen;
+    auto choose = [&](int place) {
+        if (place < 0 || place >= count) return;
+        chosen.select(model->index(place, 0), model->index(place, model->columnCount() - 1));
+    };
+    for (const auto& key : keys)
+        if (auto it = placeOfKey.find(key); it != placeOfKey.end()) choose(it->second);
+    for (int place : places) choose(place);
+    selection->select(chosen, QItemSelectionModel::ClearAndSelect);
+    int newCurrent = currentPlace;
+    if (!currentKey.empty()) {
+        auto it = placeOfKey.find(currentKey);
+        newCurrent = it == placeOfKey.end() ? -1 : it->second;
+    }
+    if (newCurrent >= 0 && newCurrent < count)
+        selection->setCurrentIndex(model->index(newCurrent, 0), QItemSelectionModel::NoUpdate);
 }
 
 void Main::reportError(const tavo::Error& error) {
@@ -475,7 +496,7 @@ void Main::reportError(const tavo::Error& error) {
 }
 
 // ---------------------------------------------------------------------------
-// ReportContext
+// What the window shows of the cycle
 
 std::string Main::computer() const {
     return txtComputer->text().toStdString();
@@ -496,14 +517,6 @@ void Main::resetPointer() {
     if (!waitPointer_) return;
     QApplication::restoreOverrideCursor();
     waitPointer_ = false;
-}
-
-void Main::processEvents() {
-    // Close the batch so the rows so far reach the screen, then reopen it.
-    const int depth = batchDepth_;
-    for (int i = 0; i < depth; ++i) grid_.endUpdate();
-    QCoreApplication::processEvents();
-    for (int i = 0; i < depth; ++i) grid_.beginUpdate();
 }
 
 tavo::wmi::ConnectionFactory& Main::management() {

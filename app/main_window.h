@@ -9,6 +9,9 @@
 #include "app/services.h"
 #include "collectors/report_context.h"
 #include "collectors/report_definition.h"
+#include "cycle/cycle_state.h"
+#include "cycle/pass.h"
+#include "cycle/window_post.h"
 #include "grid/error.h"
 #include "grid/grid.h"
 
@@ -26,9 +29,10 @@ class QTreeView;
 // The one window of the program: the target computer and category, the
 // RUN/STOP collection cycle, the results grid and the window's own frame.
 // Controls carry their design names as object names. The state of the
-// cycle lives in the controls themselves: the caption of cmdSwitch says
-// whether it runs.
-class Main : public QWidget, public tavo::ReportContext {
+// cycle lives in one object (tavo::cycle::CycleState); the caption of
+// cmdSwitch and the enabled controls show it. Passes run on worker threads
+// into grids of their own; this thread only takes their results in.
+class Main : public QWidget {
     Q_OBJECT
   public:
     explicit Main(MainServices services, QWidget* parent = nullptr);
@@ -39,13 +43,11 @@ class Main : public QWidget, public tavo::ReportContext {
     void tmrPing_Timer();    // one tick: collect the chosen category once
     void SetGrid();          // columns and interval of the chosen category
 
-    // The collectors, thin calls into the free functions of the core.
-    // Virtual so tests can stand in their own collectors.
-    virtual void GetResults(const std::string& wmiclass, std::int16_t& onepass);
-    virtual void DriveMon();
-    virtual void NetMon();
-    virtual void PrintMon();
-    virtual void ListComputers(std::int16_t& onepass);
+    // What fills a pass: the dispatch of the report definitions unless a
+    // test stands in its own. It runs on the pass's thread.
+    void setCollector(tavo::cycle::Collector collector) { collector_ = std::move(collector); }
+    const tavo::cycle::CycleState& cycle() const { return cycle_; }
+    bool passOut() const { return cycle_.passOut(); }
 
     // --- Grid actions ---
     void cmdExport_Click();
@@ -71,14 +73,14 @@ class Main : public QWidget, public tavo::ReportContext {
     // captioned with the product name, with the error's number and text.
     void reportError(const tavo::Error& error);
 
-    // --- ReportContext ---
-    std::string computer() const override;
-    tavo::grid::Grid& results() override { return grid_; }
-    void setIntervalVisible(bool visible) override;
-    void resetPointer() override;
-    void endOfPass() override;
-    void processEvents() override;
-    tavo::wmi::ConnectionFactory& management() override;
+    // --- What the window shows of the cycle ---
+    std::string computer() const;
+    tavo::grid::Grid& results() { return grid_; }
+    void setIntervalVisible(bool visible);
+    void resetPointer();
+    // The end-of-pass call: stops the cycle while it runs, nothing after.
+    void endOfPass();
+    tavo::wmi::ConnectionFactory& management();
 
     bool isRunning() const;
     bool isDragging() const { return dragging_; }
@@ -92,7 +94,9 @@ class Main : public QWidget, public tavo::ReportContext {
     void buildControls();
     void startUp();
     void stopBranch();
-    void runCollector(const tavo::ReportDefinition& report);
+    void showCycleState();
+    void passFinished(std::uint64_t id, tavo::cycle::PassOutcome outcome);
+    void takeResults(tavo::grid::Grid& rows);
     void setWaitPointer();
     void moveByDrag(QPointF twips);
 
@@ -127,7 +131,8 @@ class Main : public QWidget, public tavo::ReportContext {
     double dragy_ = 0;
 
     bool waitPointer_ = false;
-    int batchDepth_ = 0;  // open grid.beginUpdate() calls of the running tick
-    bool inTick_ = false;
-    bool tickPending_ = false;
+    tavo::cycle::CycleState cycle_;
+    tavo::cycle::Collector collector_;
+    // How the passes' news reaches this thread; closed when the window goes.
+    std::shared_ptr<tavo::cycle::WindowPost> post_;
 };

@@ -269,6 +269,39 @@ const ListItem& Grid::shownItem(int i) const {
     return *rows_[shownToRow(static_cast<std::size_t>(i - 1))];
 }
 
+// ---------------- Grid: whole passes ----------------
+
+void Grid::takeContents(Grid& from) {
+    if (&from == this) return;
+    const bool sameOrder =
+        !from.orderDirty_ && from.order_.size() == from.rows_.size() && from.sorted_ == sorted_ &&
+        (!sorted_ || (from.sortKey_ == sortKey_ && from.sortOrder_ == sortOrder_));
+    columns_ = std::move(from.columns_);
+    rows_ = std::move(from.rows_);
+    keys_ = std::move(from.keys_);
+    for (auto& row : rows_) row->grid_ = this;
+    if (sameOrder) {
+        order_ = std::move(from.order_);
+        pos_ = std::move(from.pos_);
+        orderDirty_ = false;
+    } else {
+        order_.clear();
+        pos_.clear();
+        orderDirty_ = true;
+    }
+    from.columns_.clear();
+    from.rows_.clear();
+    from.keys_.clear();
+    from.order_.clear();
+    from.pos_.clear();
+    from.orderDirty_ = false;
+    if (updateDepth_ > 0) {
+        pendingReset_ = true;
+    } else if (observer_) {
+        observer_->gridReset();
+    }
+}
+
 // ---------------- Grid: notification ----------------
 
 void Grid::changed(std::size_t row, bool affectsOrder) {

@@ -110,6 +110,13 @@ class Grid {
     // The whole shown order: element k is the insertion index of the k-th shown row.
     const std::vector<std::size_t>& shownOrder() const;
 
+    // --- Whole passes ---
+    // Takes the columns and rows of `from` (a pass built apart from the
+    // view), leaving it empty. This grid keeps its own sort settings; when
+    // `from` was already in that order, its order is taken too, so the swap
+    // costs no sort. Observers hear one gridReset.
+    void takeContents(Grid& from);
+
     // --- Change notification ---
     void setObserver(GridObserver* observer) { observer_ = observer; }
     void beginUpdate();

@@ -6,8 +6,12 @@
 #include <wbemidl.h>
 #include <windows.h>
 
+#include <algorithm>
+#include <chrono>
 #include <mutex>
+#include <stop_token>
 
+#include "cycle/cancellation.h"
 #include "grid/error.h"
 #include "platform/windows/com_ptr.h"
 #include "platform/windows/com_text.h"
@@ -122,20 +126,21 @@ class ComResultSet : public wmi::ResultSet {
 
     std::unique_ptr<wmi::Object> next() override {
         if (done_) return nullptr;
+        // Waits in short slices, so STOP ends a walk that waits on a slow
+        // computer within a slice rather than within a whole per-call wait.
+        const long slice = static_cast<long>(std::min(timeouts_.perCall, kStopSlice).count());
+        const std::stop_token stop = cycle::currentStopToken();
         for (;;) {
+            if (stop.stop_requested()) {
+                done_ = true;
+                return nullptr;
+            }
             ComPtr<IWbemClassObject> obj;
             ULONG returned = 0;
-            const HRESULT hr =
-                enum_->Next(static_cast<long>(timeouts_.perCall.count()), 1, obj.put(), &returned);
+            const HRESULT hr = enum_->Next(slice, 1, obj.put(), &returned);
             if (hr == WBEM_S_TIMEDOUT) {
                 // Still waiting: give the computer until the walk's deadline.
-                if (Clock::now() >= deadline_) {
-                    done_ = true;
-                    throw Error(errc::kTimedOut,
-                                "The management service stopped answering: no object arrived "
-                                "within " +
-                                    std::to_string(timeouts_.overall.count() / 1000) + " seconds");
-                }
+                if (Clock::now() >= deadline_) timedOut();
                 continue;
             }
             if (FAILED(hr)) {
@@ -146,11 +151,24 @@ class ComResultSet : public wmi::ResultSet {
                 done_ = true;
                 return nullptr;
             }
+            // A computer that trickles objects just inside each wait must not
+            // stretch the walk past its deadline either.
+            if (Clock::now() >= deadline_) timedOut();
             return std::make_unique<ComObject>(std::move(obj));
         }
     }
 
   private:
+    static constexpr std::chrono::milliseconds kStopSlice{250};
+
+    [[noreturn]] void timedOut() {
+        done_ = true;
+        throw Error(errc::kTimedOut,
+                    "The management service stopped answering: the objects did not arrive "
+                    "within " +
+                        std::to_string(timeouts_.overall.count() / 1000) + " seconds");
+    }
+
     ComPtr<IEnumWbemClassObject> enum_;
     ComTimeouts timeouts_;
     Clock::time_point deadline_;

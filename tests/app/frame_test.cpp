@@ -142,6 +142,7 @@ TEST_F(FrameTest, CloseEndsTheCycleWithTheWindow) {
     window->show();
     window->pass = nullptr;
     window->cmdSwitch_Click();
+    ASSERT_TRUE(settle(*window));
     ASSERT_TRUE(timer()->isActive());
     click(label("Close"));
     EXPECT_FALSE(window->isVisible());

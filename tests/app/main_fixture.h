@@ -8,8 +8,11 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTimer>
+#include <chrono>
+#include <condition_variable>
 #include <cstdlib>
 #include <functional>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -52,35 +55,111 @@ class RecordingDialogs : public Dialogs {
     }
 };
 
-// The window with stand-in collectors, so the cycle runs without a service.
+// Runs the window's events until no pass of its cycle is out, or `limit`
+// has passed; false on the limit.
+inline bool settle(Main& window, std::chrono::milliseconds limit = std::chrono::seconds(10)) {
+    const auto until = std::chrono::steady_clock::now() + limit;
+    while (window.passOut()) {
+        if (std::chrono::steady_clock::now() > until) return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    }
+    QCoreApplication::processEvents();
+    return true;
+}
+
+// Runs the window's events until `done` holds or `limit` has passed.
+inline bool runEventsUntil(const std::function<bool()>& done,
+                           std::chrono::milliseconds limit = std::chrono::seconds(10)) {
+    const auto until = std::chrono::steady_clock::now() + limit;
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > until) return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    }
+    return true;
+}
+
+// The window with a stand-in collector, so the cycle runs without a service.
+// The stand-in runs on the pass's thread; `calls` may be read once the pass
+// has come back (settle()).
 class TestMain : public Main {
   public:
-    using Main::Main;
     struct Call {
         std::string collector;
         std::string wmiclass;
         int onepass = 0;
     };
-    std::vector<Call> calls;
-    // What a collector does besides being recorded; by default, like the
-    // real ones, a one-pass collector ends its pass.
-    std::function<void(TestMain&, const Call&)> pass = [](TestMain& m, const Call& c) {
-        if (c.onepass) m.endOfPass();
-    };
-
-    void GetResults(const std::string& wmiclass, std::int16_t& onepass) override {
-        record({"GetResults", wmiclass, onepass});
-    }
-    void DriveMon() override { record({"DriveMon", "", -1}); }
-    void NetMon() override { record({"NetMon", "", 0}); }
-    void PrintMon() override { record({"PrintMon", "", 0}); }
-    void ListComputers(std::int16_t& onepass) override { record({"ListComputers", "", onepass}); }
+    using Pass = std::function<void(ReportContext&, const Call&)>;
 
   private:
-    void record(Call c) {
-        calls.push_back(c);
-        if (pass) pass(*this, c);
+    // Shared with the passes, so a pass that outlives the window still has
+    // something to record into.
+    struct Recorder {
+        std::mutex mutex;
+        std::vector<Call> calls;
+        // By default, like the real collectors, a one-pass report ends its pass.
+        Pass pass = [](ReportContext& ctx, const Call& c) {
+            if (c.onepass) ctx.endOfPass();
+        };
+    };
+    std::shared_ptr<Recorder> recorder_ = std::make_shared<Recorder>();
+
+  public:
+    std::vector<Call>& calls = recorder_->calls;
+    // What a collector does besides being recorded.
+    Pass& pass = recorder_->pass;
+
+    explicit TestMain(MainServices services) : Main(std::move(services)) {
+        setCollector([recorder = recorder_](const ReportDefinition& r, ReportContext& ctx) {
+            static const char* const kNames[] = {"DriveMon", "NetMon", "PrintMon", "GetResults",
+                                                 "ListComputers"};
+            Call c{kNames[static_cast<int>(r.collector)],
+                   r.collector == CollectorKind::GetResults ? std::string(r.managementClass) : "",
+                   r.onePass ? -1 : 0};
+            Pass pass;
+            {
+                std::lock_guard lock(recorder->mutex);
+                recorder->calls.push_back(c);
+                pass = recorder->pass;
+            }
+            if (pass) pass(ctx, c);
+        });
     }
+};
+
+// A pass that waits where it stands until the test lets it go, as a back end
+// stuck in a call would.
+class Gate {
+  public:
+    void wait() {
+        std::unique_lock lock(m_);
+        ++waiting_;
+        cv_.notify_all();
+        cv_.wait(lock, [&] { return open_; });
+        --waiting_;
+        ++passed_;
+        cv_.notify_all();
+    }
+    void open() {
+        std::lock_guard lock(m_);
+        open_ = true;
+        cv_.notify_all();
+    }
+    // Blocks until `n` passes have gone through the gate.
+    bool passed(int n, std::chrono::milliseconds limit = std::chrono::seconds(10)) {
+        std::unique_lock lock(m_);
+        return cv_.wait_for(lock, limit, [&] { return passed_ >= n; });
+    }
+    bool waiting(int n, std::chrono::milliseconds limit = std::chrono::seconds(10)) {
+        std::unique_lock lock(m_);
+        return cv_.wait_for(lock, limit, [&] { return waiting_ >= n; });
+    }
+
+  private:
+    std::mutex m_;
+    std::condition_variable cv_;
+    bool open_ = false;
+    int waiting_ = 0;
+    int passed_ = 0;
 };
 
 // Sets or clears COMPUTERNAME for one test and puts it back afterwards.
@@ -131,7 +210,15 @@ class MainTest : public ::testing::Test {
     void chooseCategory(const QString& text) {
         control<QComboBox>("cmbFunction")->setCurrentText(text);
     }
-    void run() { window->cmdSwitch_Click(); }
+    // RUN or STOP, and the pass it starts brought in.
+    void run() {
+        window->cmdSwitch_Click();
+        EXPECT_TRUE(settle(*window));
+    }
+    void tick() {
+        window->tmrPing_Timer();
+        EXPECT_TRUE(settle(*window));
+    }
 
     ScopedComputerName name_{"TESTPC"};
     std::shared_ptr<FakeBackend> backend = std::make_shared<FakeBackend>();

@@ -44,6 +44,7 @@ TEST_F(NetworkComputersTest, OnePassListsEveryServerAndStopsTheCycle) {
                                       test::server("CHARLIE", 0)};
     open(net);
     window->cmdSwitch_Click();
+    ASSERT_TRUE(settle(*window));
 
     auto& g = window->results();
     ASSERT_EQ(g.columnsCount(), 2);
@@ -62,6 +63,7 @@ TEST_F(NetworkComputersTest, NoNetworkShowsAnEmptyGridWithoutAMessage) {
     net->containers[""].openResult = ERROR_NO_NETWORK;
     open(net);
     window->cmdSwitch_Click();
+    ASSERT_TRUE(settle(*window));
     EXPECT_EQ(window->results().columnsCount(), 2);
     EXPECT_EQ(window->results().itemsCount(), 0);
     EXPECT_EQ(runButton()->text(), "RUN");
@@ -77,6 +79,7 @@ TEST_F(NetworkComputersTest, HostsAnnouncedOnLoopbackAreListedOnceEach) {
         "");
     open(linuxwnet::makeWNetApi());
     window->cmdSwitch_Click();
+    ASSERT_TRUE(settle(*window));
 
     const auto names = computers();
     EXPECT_EQ(names.count("tavo-app-one"), 1u);

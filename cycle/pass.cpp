@@ -1,0 +1,128 @@
+#include "cycle/pass.h"
+
+#include <cstdint>
+#include <exception>
+#include <thread>
+#include <utility>
+
+#include "collectors/collectors.h"
+#include "cycle/cancellation.h"
+#include "netenum/list_computers.h"
+
+#ifdef _WIN32
+#include <objbase.h>
+#endif
+
+namespace tavo::cycle {
+
+namespace {
+
+// What a collector sees of the window during a pass on a worker.
+class PassContext : public ReportContext {
+  public:
+    PassContext(PassJob& job, bool& endedCycle) : job_(job), endedCycle_(endedCycle) {}
+
+    std::string computer() const override { return job_.computer; }
+    grid::Grid& results() override { return *job_.grid; }
+    void setIntervalVisible(bool visible) override {
+        if (job_.intervalVisible) job_.intervalVisible(visible);
+    }
+    void resetPointer() override {
+        if (job_.resetPointer) job_.resetPointer();
+    }
+    void endOfPass() override { endedCycle_ = true; }
+    // The window's thread is never held by a pass, so it has nothing waiting.
+    void processEvents() override {}
+    wmi::ConnectionFactory& management() override {
+        if (!job_.services.management)
+            throw Error(errc::kFailed, "No management service is available");
+        return *job_.services.management;
+    }
+    std::stop_token stopToken() const override { return job_.token; }
+
+  private:
+    PassJob& job_;
+    bool& endedCycle_;
+};
+
+#ifdef _WIN32
+// Each pass thread joins COM for itself; the window's thread has its own.
+struct ComApartment {
+    bool joined = SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED));
+    ~ComApartment() {
+        if (joined) CoUninitialize();
+    }
+};
+#endif
+
+}  // namespace
+
+void runCollector(const ReportDefinition& report, ReportContext& ctx, netenum::WNetApi* network) {
+    std::int16_t onepass = report.onePass ? -1 : 0;
+    switch (report.collector) {
+        case CollectorKind::DriveMon:
+            DriveMon(ctx);
+            break;
+        case CollectorKind::NetMon:
+            NetMon(ctx);
+            break;
+        case CollectorKind::PrintMon:
+            PrintMon(ctx);
+            break;
+        case CollectorKind::GetResults:
+            GetResults(ctx, std::string(report.managementClass), onepass);
+            break;
+        case CollectorKind::ListComputers:
+            if (!network)
+                throw Error(errc::kFailed,
+                            "The network neighbourhood cannot be listed: no enumeration service");
+            ListComputers(ctx, *network, onepass);
+            break;
+    }
+}
+
+std::unique_ptr<grid::Grid> freshGrid(const grid::Grid& shown) {
+    auto g = std::make_unique<grid::Grid>();
+    for (int i = 1; i <= shown.columnsCount(); ++i)
+        g->columnsAdd(shown.column(i).Text, shown.column(i).Width);
+    g->setSort(shown.SortKey(), shown.SortOrder(), shown.Sorted());
+    return g;
+}
+
+PassOutcome runPass(PassJob& job) {
+    PassOutcome out;
+    if (!job.grid) job.grid = std::make_unique<grid::Grid>();
+    StopScope scope(job.token);
+    try {
+        PassContext ctx(job, out.endedCycle);
+        if (job.report) {
+            if (job.collector)
+                job.collector(*job.report, ctx);
+            else
+                runCollector(*job.report, ctx, job.services.network.get());
+        }
+        // Sorted here, so the window's swap costs no sort.
+        job.grid->shownOrder();
+    } catch (const Error& e) {
+        out.failure = e;
+    } catch (const std::exception& e) {
+        out.failure = Error(kUnexpectedFailure, e.what());
+    } catch (...) {
+        out.failure = Error(kUnexpectedFailure, "The pass failed for an unknown reason");
+    }
+    out.cancelled = job.token.stop_requested();
+    out.grid = std::move(job.grid);
+    return out;
+}
+
+void startPass(PassJob job, std::function<void(PassOutcome)> done) {
+    std::thread([job = std::move(job), done = std::move(done)]() mutable {
+#ifdef _WIN32
+        ComApartment com;
+#endif
+        PassOutcome out = runPass(job);
+        if (done) done(std::move(out));
+    }).detach();
+}
+
+}  // namespace tavo::cycle
