@@ -4,7 +4,7 @@
 #include <QStyle>
 #include <QStyleOptionFrame>
 
-#include "collectors/dispatch.h"
+#include "collectors/report_definition.h"
 #include "main_fixture.h"
 
 namespace tavo::testing {
