@@ -17,6 +17,10 @@ namespace tavo {
 // grid shows one "*" row with the warning lamp and the error as its tool tip.
 void GetResults(ReportContext& ctx, const std::string& wmiclass, std::int16_t& onepass);
 
+// The same report over any query (tavo-report --query): the lamp rule of the
+// class after FROM; the interval field and the cycle are left alone.
+void GetQueryResults(ReportContext& ctx, const std::string& query);
+
 // The monitors write the rows under the columns the window laid out for their
 // category. When connecting or querying fails they leave the previous rows
 // and raise tavo::Error (and only tavo::Error) for the cycle to report.

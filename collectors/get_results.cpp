@@ -17,6 +17,7 @@ using collect::skip;
 using wmi::Value;
 
 constexpr std::array<ColumnDefinition, 1> kLampColumn{{{"", 300}}};
+constexpr int kDefaultPropertyWidth = 1500;
 
 int levelFromStatus(const Value& status) {
     if (status.isText()) {
@@ -76,13 +77,37 @@ int serviceLamp(const wmi::Object& service) {
 }
 }  // namespace monitor
 
-void GetResults(ReportContext& ctx, const std::string& wmiclass, std::int16_t& onepass) {
+namespace {
+
+// The class a WQL query asks for: the word after FROM, or "" where there is none.
+std::string classOfQuery(const std::string& query) {
+    const std::string low = lowered(query);
+    std::size_t at = 0;
+    while ((at = low.find("from", at)) != std::string::npos) {
+        const bool wordStart = at == 0 || low[at - 1] == ' ' || low[at - 1] == '\t';
+        const std::size_t after = at + 4;
+        if (wordStart && after < low.size() && (low[after] == ' ' || low[after] == '\t')) {
+            const std::size_t first = query.find_first_not_of(" \t", after);
+            if (first == std::string::npos) return {};
+            const std::size_t end = query.find_first_of(" \t\r\n", first);
+            return query.substr(first, end == std::string::npos ? std::string::npos : end - first);
+        }
+        at = after;
+    }
+    return {};
+}
+
+// One row per instance that `query` returns, one column per property. With
+// `onepass`, the report's flag: the interval field follows it and a
+// one-pass report ends the cycle.
+void genericPass(ReportContext& ctx, const std::string& query, LampRule lamp, int propertyWidth,
+                 const std::int16_t* onepass) {
     grid::Grid& results = ctx.results();
     collect::GridUpdate update(results);
 
     skip([&] { results.itemsClear(); });
     skip([&] { results.columnsClear(); });
-    skip([&] { ctx.setIntervalVisible(onepass == 0); });
+    if (onepass) skip([&] { ctx.setIntervalVisible(*onepass == 0); });
 
     collect::Session session;
     // The first failure that keeps the walk from starting, shown on the
@@ -102,15 +127,10 @@ void GetResults(ReportContext& ctx, const std::string& wmiclass, std::int16_t& o
     note([&] {
         if (!session.connection)
             throw Error(errc::kFailed, "The management service gave no connection");
-        session.results = session.connection->execQuery("SELECT * FROM " + wmiclass);
+        session.results = session.connection->execQuery(query);
     });
 
-    const ReportDefinition* report = nullptr;
-    for (const auto& r : reportDefinitions())
-        if (r.collector == CollectorKind::GetResults && r.managementClass == wmiclass) report = &r;
-    const int propertyWidth = report ? report->propertyWidth : 1500;
     skip([&] { addColumns(results, monitor::genericColumns()); });
-    const LampRule lamp = lampForClass(wmiclass);
 
     // Property columns by lower-cased name (the service matches names without
     // regard to case); the lamp column is column 1, the first property column 2.
@@ -165,7 +185,12 @@ void GetResults(ReportContext& ctx, const std::string& wmiclass, std::int16_t& o
                 // earlier instances lacked gets a new column at the end.
                 skip([&] {
                     if (!sameNames || lastColumns[i] == 0) lastColumns[i] = columnFor(names[i]);
-                    row->setSubItems(lastColumns[i] - 1, wmi::toText(o->get(names[i])));
+                    // A null or an array has no text and its cell stays
+                    // empty; told apart here rather than by the conversion's
+                    // exception, which cost a Processes pass most of its time.
+                    const wmi::Value value = o->get(names[i]);
+                    if (value.isNull() || value.isArray()) return;
+                    row->setSubItems(lastColumns[i] - 1, wmi::toText(value));
                 });
             }
             if (!sameNames) lastNames = std::move(names);
@@ -177,9 +202,25 @@ void GetResults(ReportContext& ctx, const std::string& wmiclass, std::int16_t& o
         skip([&] { obj = session.results->next(); });
     }
 
+    // Said apart from the row too, for whoever shows more than a lamp.
+    if (failure) skip([&] { ctx.passFailed(*failure); });
     skip([&] { ctx.resetPointer(); });
     session.release();
-    if (onepass == -1) skip([&] { ctx.endOfPass(); });
+    if (onepass && *onepass == -1) skip([&] { ctx.endOfPass(); });
+}
+
+}  // namespace
+
+void GetResults(ReportContext& ctx, const std::string& wmiclass, std::int16_t& onepass) {
+    const ReportDefinition* report = nullptr;
+    for (const auto& r : reportDefinitions())
+        if (r.collector == CollectorKind::GetResults && r.managementClass == wmiclass) report = &r;
+    genericPass(ctx, "SELECT * FROM " + wmiclass, lampForClass(wmiclass),
+                report ? report->propertyWidth : kDefaultPropertyWidth, &onepass);
+}
+
+void GetQueryResults(ReportContext& ctx, const std::string& query) {
+    genericPass(ctx, query, lampForClass(classOfQuery(query)), kDefaultPropertyWidth, nullptr);
 }
 
 }  // namespace tavo

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "collectors/management.h"
+#include "grid/error.h"
 #include "grid/grid.h"
 
 namespace tavo {
@@ -31,6 +32,9 @@ class ReportContext {
     // Set when the pass is no longer wanted (the user pressed STOP): the
     // collectors stop between objects and the pass's rows are dropped.
     virtual std::stop_token stopToken() const { return {}; }
+    // A report that shows its failure as a row (the generic report) says
+    // here what failed, for callers that report it elsewhere too.
+    virtual void passFailed(const Error& /*failure*/) {}
 };
 
 }  // namespace tavo

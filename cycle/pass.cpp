@@ -16,7 +16,7 @@ namespace {
 // What a collector sees of the window during a pass on a worker.
 class PassContext : public ReportContext {
   public:
-    PassContext(PassJob& job, bool& endedCycle) : job_(job), endedCycle_(endedCycle) {}
+    PassContext(PassJob& job, PassOutcome& out) : job_(job), out_(out) {}
 
     std::string computer() const override { return job_.computer; }
     grid::Grid& results() override { return *job_.grid; }
@@ -26,7 +26,8 @@ class PassContext : public ReportContext {
     void resetPointer() override {
         if (job_.resetPointer) job_.resetPointer();
     }
-    void endOfPass() override { endedCycle_ = true; }
+    void endOfPass() override { out_.endedCycle = true; }
+    void passFailed(const Error& failure) override { out_.shownFailure = failure; }
     // The window's thread is never held by a pass, so it has nothing waiting.
     void processEvents() override {}
     wmi::ConnectionFactory& management() override {
@@ -38,7 +39,7 @@ class PassContext : public ReportContext {
 
   private:
     PassJob& job_;
-    bool& endedCycle_;
+    PassOutcome& out_;
 };
 
 }  // namespace
@@ -80,7 +81,7 @@ PassOutcome runPass(PassJob& job) {
     if (!job.grid) job.grid = std::make_unique<grid::Grid>();
     StopScope scope(job.token);
     try {
-        PassContext ctx(job, out.endedCycle);
+        PassContext ctx(job, out);
         // One batch for the whole pass: a sorted grid sorts once at the end
         // rather than placing every row as it comes.
         struct Batch {

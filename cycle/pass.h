@@ -47,10 +47,11 @@ struct PassJob {
 };
 
 struct PassOutcome {
-    std::unique_ptr<grid::Grid> grid;  // the rows, already in the shown order
-    std::optional<Error> failure;      // what the collector raised
-    bool endedCycle = false;           // a one-pass report made its end-of-pass call
-    bool cancelled = false;            // the token was set before the pass ended
+    std::unique_ptr<grid::Grid> grid;   // the rows, already in the shown order
+    std::optional<Error> failure;       // what the collector raised
+    std::optional<Error> shownFailure;  // what a report showed as its failure row
+    bool endedCycle = false;            // a one-pass report made its end-of-pass call
+    bool cancelled = false;             // the token was set before the pass ended
 };
 
 // A grid for a new pass: the columns and the sort settings of `shown`, no rows.

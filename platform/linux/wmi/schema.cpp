@@ -1,18 +1,25 @@
 #include "platform/linux/wmi/schema.h"
 
 #include <algorithm>
-#include <cctype>
 #include <stdexcept>
 #include <string>
 
 namespace tavo::linuxwmi {
 
 namespace {
+// Property and class names are ASCII. Folded inline: std::tolower is a call
+// into the C library per character, and every property read of every
+// instance searches the schema by name.
+inline int foldAscii(char c) {
+    const auto u = static_cast<unsigned char>(c);
+    return u >= 'A' && u <= 'Z' ? u + ('a' - 'A') : u;
+}
+
 int compareIgnoreCase(std::string_view a, std::string_view b) {
     const std::size_t n = std::min(a.size(), b.size());
     for (std::size_t i = 0; i < n; ++i) {
-        const int ca = std::tolower(static_cast<unsigned char>(a[i]));
-        const int cb = std::tolower(static_cast<unsigned char>(b[i]));
+        const int ca = foldAscii(a[i]);
+        const int cb = foldAscii(b[i]);
         if (ca != cb) return ca < cb ? -1 : 1;
     }
     return a.size() == b.size() ? 0 : (a.size() < b.size() ? -1 : 1);
@@ -34,7 +41,7 @@ CimType parseType(std::string_view t) {
 std::vector<ClassDef> build() {
     std::vector<ClassDef> classes;
     for (const auto& raw : generated::rawClasses()) {
-        ClassDef c{raw.name, raw.superclass, {}};
+        ClassDef c{raw.name, raw.superclass, {}, {}};
         for (const auto& p : raw.properties) {
             std::string_view t = p.type;
             const bool isArray = t.size() > 2 && t.substr(t.size() - 2) == "[]";
@@ -45,6 +52,13 @@ std::vector<ClassDef> build() {
                          [](const PropertyDef& a, const PropertyDef& b) {
                              return compareIgnoreCase(a.name, b.name) < 0;
                          });
+        for (std::size_t i = 0; i < c.properties.size(); ++i) {
+            std::string key(c.properties[i].name);
+            for (char& ch : key) ch = static_cast<char>(foldAscii(ch));
+            // The first of two names that differ only in case wins, as the
+            // sorted search found it.
+            c.byLowerName.emplace(std::move(key), static_cast<int>(i));
+        }
         classes.push_back(std::move(c));
     }
     return classes;
@@ -61,12 +75,11 @@ bool equalsIgnoreCase(std::string_view a, std::string_view b) {
 }
 
 int ClassDef::indexOf(std::string_view property) const {
-    // Sorted case-insensitively, so a binary search finds it.
-    auto it = std::lower_bound(
-        properties.begin(), properties.end(), property,
-        [](const PropertyDef& p, std::string_view n) { return compareIgnoreCase(p.name, n) < 0; });
-    if (it == properties.end() || compareIgnoreCase(it->name, property) != 0) return -1;
-    return static_cast<int>(it - properties.begin());
+    // Names are short: the folded copy stays in the string's own buffer.
+    std::string key(property);
+    for (char& c : key) c = static_cast<char>(foldAscii(c));
+    const auto it = byLowerName.find(key);
+    return it == byLowerName.end() ? -1 : it->second;
 }
 
 const ClassDef* findClass(std::string_view name) {

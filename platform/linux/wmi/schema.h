@@ -1,7 +1,9 @@
 #pragma once
 
 #include <span>
+#include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 // The classes the provider serves, with their properties and CIM types, as
@@ -38,6 +40,10 @@ struct ClassDef {
 
     // Index into `properties` by case-insensitive name, or -1.
     int indexOf(std::string_view property) const;
+
+    // Lower-cased name -> index: every property read and write of every
+    // instance looks a name up here.
+    std::unordered_map<std::string, int> byLowerName;
 };
 
 // The class by case-insensitive name, or nullptr.

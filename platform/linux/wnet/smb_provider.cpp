@@ -1,12 +1,11 @@
 #include "platform/linux/wnet/smb_provider.h"
 
-#include <libsmbclient.h>
-
 #include <cstring>
 #include <optional>
 #include <vector>
 
 #include "cycle/deadline.h"
+#include "platform/linux/wnet/smb_library.h"
 
 namespace tavo::linuxwnet {
 
@@ -23,23 +22,26 @@ void anonymous(SMBCCTX*, const char*, const char*, char*, int, char* user, int u
 // context to itself, so a later call never shares state with a stuck one.
 class Context {
   public:
-    explicit Context(std::chrono::milliseconds timeout) {
-        SMBCCTX* fresh = smbc_new_context();
+    explicit Context(std::chrono::milliseconds timeout) : lib_(smbLibrary()) {
+        if (!lib_) return;
+        SMBCCTX* fresh = lib_->newContext();
         if (!fresh) return;
-        smbc_setDebug(fresh, 0);
-        smbc_setTimeout(fresh, static_cast<int>(timeout.count()));
-        smbc_setFunctionAuthDataWithContext(fresh, anonymous);
-        ctx_ = smbc_init_context(fresh);
-        if (!ctx_) smbc_free_context(fresh, 1);
+        lib_->setDebug(fresh, 0);
+        lib_->setTimeout(fresh, static_cast<int>(timeout.count()));
+        lib_->setAuthData(fresh, anonymous);
+        ctx_ = lib_->initContext(fresh);
+        if (!ctx_) lib_->freeContext(fresh, 1);
     }
     ~Context() {
-        if (ctx_) smbc_free_context(ctx_, 1);
+        if (ctx_) lib_->freeContext(ctx_, 1);
     }
     Context(const Context&) = delete;
     Context& operator=(const Context&) = delete;
     SMBCCTX* get() const { return ctx_; }
+    const SmbLibrary& lib() const { return *lib_; }
 
   private:
+    const SmbLibrary* lib_;
     SMBCCTX* ctx_ = nullptr;
 };
 
@@ -54,14 +56,14 @@ std::optional<std::vector<Entry>> listDirectory(const std::string& url,
     Context context(timeout);
     SMBCCTX* ctx = context.get();
     if (!ctx) return std::nullopt;
-    SMBCFILE* dir = smbc_getFunctionOpendir(ctx)(ctx, url.c_str());
+    SMBCFILE* dir = context.lib().opendir(ctx)(ctx, url.c_str());
     if (!dir) return std::nullopt;
     std::vector<Entry> entries;
-    while (const smbc_dirent* d = smbc_getFunctionReaddir(ctx)(ctx, dir)) {
+    while (const smbc_dirent* d = context.lib().readdir(ctx)(ctx, dir)) {
         entries.push_back({d->smbc_type, std::string(d->name, strnlen(d->name, d->namelen + 1)),
                            d->comment ? d->comment : ""});
     }
-    smbc_getFunctionClosedir(ctx)(ctx, dir);
+    context.lib().closedir(ctx)(ctx, dir);
     return entries;
 }
 

@@ -1,0 +1,185 @@
+#include "cli/report_command.h"
+
+#include <chrono>
+#include <cmath>
+#include <fstream>
+#include <sstream>
+
+#include "cli/options.h"
+#include "cli/report_output.h"
+#include "cli/run_targets.h"
+#include "collectors/report_definition.h"
+#include "grid/error.h"
+#include "grid/export.h"
+#include "grid/export_file.h"
+
+#ifndef TAVO_VERSION
+#define TAVO_VERSION "0"
+#endif
+
+namespace tavo::cli {
+
+namespace {
+
+constexpr const char* kProgram = "tavo-report: ";
+
+std::vector<std::string> readComputersFile(const std::string& path) {
+    std::ifstream in(grid::pathFromUtf8(path), std::ios::binary);
+    if (!in) throw UsageError("cannot read the computers file \"" + path + "\"");
+    std::ostringstream text;
+    // A list of computers is small; a huge file is a mistake, not a list.
+    constexpr std::size_t kMaxBytes = 16u << 20;
+    std::string chunk(65536, '\0');
+    std::size_t total = 0;
+    while (in.read(chunk.data(), static_cast<std::streamsize>(chunk.size())) || in.gcount() > 0) {
+        total += static_cast<std::size_t>(in.gcount());
+        if (total > kMaxBytes)
+            throw UsageError("the computers file \"" + path + "\" is larger than 16 MiB");
+        text.write(chunk.data(), in.gcount());
+    }
+    return computersFromText(text.str());
+}
+
+Format formatFor(const Options& o, const Environment& env) {
+    if (o.format != Format::Default) return o.format;
+    if (!o.output.empty()) {
+        const auto ends = [&](const char* ext) {
+            const std::string e(ext);
+            if (o.output.size() < e.size()) return false;
+            std::string tail = o.output.substr(o.output.size() - e.size());
+            for (char& c : tail)
+                if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+            return tail == e;
+        };
+        if (ends(".json")) return Format::Json;
+        if (ends(".html") || ends(".htm")) return Format::Html;
+        return Format::Csv;
+    }
+    return env.stdoutIsTerminal ? Format::Table : Format::Csv;
+}
+
+}  // namespace
+
+CommandResult runCommand(const std::vector<std::string>& args, const Environment& env,
+                         const std::atomic<bool>& interrupted) {
+    CommandResult r;
+    Options o;
+    try {
+        o = parseOptions(args, readComputersFile);
+    } catch (const UsageError& e) {
+        r.status = kExitUsage;
+        r.err = std::string(kProgram) + e.what() + "\nTry 'tavo-report --help'.\n";
+        return r;
+    }
+    if (o.help) {
+        r.out = usageText();
+        return r;
+    }
+    if (o.version) {
+        r.out = std::string("tavo-report ") + TAVO_VERSION + "\n";
+        return r;
+    }
+    if (o.list) {
+        for (const std::string_view c : reportCategories()) {
+            r.out += c;
+            r.out += '\n';
+        }
+        return r;
+    }
+
+    RunRequest request;
+    request.report = o.category.empty() ? nullptr : findReport(o.category);
+    request.query = o.query;
+    request.computers = o.computers;
+    request.jobs = o.jobs;
+    if (o.timeoutSeconds)
+        request.timeout = std::chrono::milliseconds(std::llround(*o.timeoutSeconds * 1000));
+    if (env.makeServices) request.services = env.makeServices();
+    request.collector = env.collector;
+    if (env.stderrIsTerminal && env.progress && o.computers.size() > 1) {
+        request.progress = [&env](std::size_t done, std::size_t total) {
+            env.progress("\r" + std::to_string(done) + " of " + std::to_string(total) +
+                         " computers answered" + (done == total ? "\n" : ""));
+        };
+    }
+
+    RunResult run = runTargets(request, interrupted);
+    r.abandonedPasses = run.end != RunEnd::Complete;
+    const bool interruptedRun = run.end == RunEnd::Interrupted;
+
+    int failed = 0;
+    for (const TargetOutcome& t : run.targets) {
+        if (!t.failure) continue;
+        ++failed;
+        if (interruptedRun && t.unfinished) continue;
+        r.err += kProgram + t.computer + ": " + t.failure->description() + " (" +
+                 t.failure->numberText() + ")\n";
+    }
+    if (interruptedRun) {
+        std::string missing;
+        for (const TargetOutcome& t : run.targets)
+            if (t.unfinished) missing += (missing.empty() ? "" : ", ") + t.computer;
+        r.err += std::string(kProgram) + "interrupted" +
+                 (missing.empty() ? std::string() : "; no report from " + missing) + "\n";
+    }
+
+    // One computer that answered prints its own grid as it stands; only
+    // several (or a failure) need a grid put together from theirs.
+    grid::Grid merged;
+    const grid::Grid* shown = &merged;
+    std::vector<std::string> rowComputers;
+    if (run.targets.size() == 1 && !o.computerColumn && !run.targets[0].failure &&
+        run.targets[0].grid) {
+        shown = run.targets[0].grid.get();
+        const auto& order = shown->shownOrder();
+        rowComputers.assign(order.size(), run.targets[0].computer);
+    } else {
+        rowComputers = combine(run.targets, o.computerColumn, !interruptedRun, merged);
+    }
+    const std::string category = o.category.empty() ? std::string("Query") : o.category;
+    std::string label;
+    for (const std::string& c : o.computers) label += (label.empty() ? "" : ", ") + c;
+
+    std::string text;
+    const Format format = formatFor(o, env);
+    switch (format) {
+        case Format::Csv:
+            text = grid::csvText(*shown);
+            break;
+        case Format::Html:
+            text = grid::htmlText(*shown, label, category);
+            break;
+        case Format::Json:
+            text = jsonText(*shown, rowComputers);
+            break;
+        case Format::Table:
+        case Format::Default:
+            text = tableText(*shown, env.stdoutIsTerminal && !env.noColor && o.output.empty(),
+                             env.stdoutIsTerminal && o.output.empty() ? 60 : 0);
+            break;
+    }
+
+    if (o.output.empty()) {
+        r.out = std::move(text);
+    } else {
+        try {
+            const auto wanted = grid::pathFromUtf8(o.output);
+            const auto written = grid::writeNewFile(wanted, text);
+            if (written != wanted)
+                r.err += kProgram + o.output + " exists and was left as it is; the report is in " +
+                         grid::pathToUtf8(written) + "\n";
+        } catch (const Error& e) {
+            r.err += kProgram + e.description() + "\n";
+            r.status = kExitSomeFailed;
+            return r;
+        }
+    }
+
+    if (interruptedRun)
+        r.status = kExitInterrupted;
+    else if (failed > 0)
+        r.status = kExitSomeFailed;
+    return r;
+}
+
+}  // namespace tavo::cli

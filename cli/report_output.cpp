@@ -1,0 +1,191 @@
+#include "cli/report_output.h"
+
+#include <algorithm>
+#include <nlohmann/json.hpp>
+#include <unordered_map>
+
+namespace tavo::cli {
+
+namespace {
+
+// Code points a cell takes on a terminal; every character counts one, which
+// holds for the text reports carry (wide East Asian characters count two
+// columns but are rare in these reports).
+std::size_t displayWidth(std::string_view s) {
+    std::size_t n = 0;
+    for (const char c : s)
+        if ((static_cast<unsigned char>(c) & 0xC0) != 0x80) ++n;
+    return n;
+}
+
+// The cell as one line: a line break or tab would break the table's rows.
+std::string oneLine(std::string_view s) {
+    std::string out(s);
+    for (char& c : out)
+        if (c == '\n' || c == '\r' || c == '\t') c = ' ';
+    return out;
+}
+
+std::string cut(const std::string& s, std::size_t width) {
+    if (width == 0 || displayWidth(s) <= width) return s;
+    std::size_t seen = 0;
+    std::size_t i = 0;
+    for (; i < s.size(); ++i) {
+        if ((static_cast<unsigned char>(s[i]) & 0xC0) != 0x80) {
+            if (seen == width - 1) break;
+            ++seen;
+        }
+    }
+    return s.substr(0, i) + "\xE2\x80\xA6";
+}
+
+}  // namespace
+
+const char* lampWord(int icon) {
+    switch (icon) {
+        case 1:
+            return "green";
+        case 2:
+            return "yellow";
+        case 3:
+            return "red";
+        default:
+            return "";
+    }
+}
+
+std::vector<std::string> combine(const std::vector<TargetOutcome>& targets, bool computerColumn,
+                                 bool includeFailed, grid::Grid& out) {
+    // Columns by caption in the order first seen; a caption repeated within
+    // one report keeps its own column.
+    std::vector<std::string> captions;
+    std::unordered_map<std::string, std::vector<int>> byCaption;
+    if (computerColumn) out.columnsAdd("Computer");
+    bool anyFailed = false;
+    for (const TargetOutcome& t : targets) {
+        if (t.failure) {
+            anyFailed = true;
+            continue;
+        }
+        if (!t.grid) continue;
+        std::unordered_map<std::string, int> used;
+        for (int c = 1; c <= t.grid->columnsCount(); ++c) {
+            const grid::ColumnHeader& h = t.grid->column(c);
+            auto& slots = byCaption[h.Text];
+            const int k = used[h.Text]++;
+            if (k < static_cast<int>(slots.size())) continue;
+            out.columnsAdd(h.Text, h.Width);
+            slots.push_back(out.columnsCount() - 1);
+        }
+    }
+    int errorColumn = -1;
+    if (anyFailed && includeFailed) {
+        out.columnsAdd("Error", 4000);
+        errorColumn = out.columnsCount() - 1;
+    }
+
+    std::vector<std::string> computers;
+    const auto put = [&](grid::ListItem& item, int column, std::string text) {
+        if (column == 0)
+            item.setText(std::move(text));
+        else
+            item.setSubItems(column, std::move(text));
+    };
+    for (const TargetOutcome& t : targets) {
+        if (t.failure) {
+            if (!includeFailed) continue;
+            grid::ListItem& item = out.itemsAdd("", "", 3);
+            if (computerColumn) put(item, 0, t.computer);
+            put(item, errorColumn, t.failure->description() + " (" + t.failure->numberText() + ")");
+            computers.push_back(t.computer);
+            continue;
+        }
+        if (!t.grid) continue;
+        // Where each of this report's columns lands in the combined grid.
+        std::vector<int> target;
+        std::unordered_map<std::string, int> used;
+        for (int c = 1; c <= t.grid->columnsCount(); ++c) {
+            const std::string& caption = t.grid->column(c).Text;
+            target.push_back(byCaption[caption][static_cast<std::size_t>(used[caption]++)]);
+        }
+        for (const std::size_t row : t.grid->shownOrder()) {
+            const grid::ListItem& from = t.grid->item(static_cast<int>(row) + 1);
+            grid::ListItem& item = out.itemsAdd("", "", from.SmallIcon());
+            if (computerColumn) put(item, 0, t.computer);
+            for (int c = 0; c < t.grid->columnsCount(); ++c)
+                put(item, target[static_cast<std::size_t>(c)], from.cell(c));
+            computers.push_back(t.computer);
+        }
+    }
+    return computers;
+}
+
+std::string jsonText(const grid::Grid& g, const std::vector<std::string>& rowComputers) {
+    nlohmann::ordered_json rows = nlohmann::ordered_json::array();
+    std::size_t index = 0;
+    for (const std::size_t shown : g.shownOrder()) {
+        const grid::ListItem& item = g.item(static_cast<int>(shown) + 1);
+        nlohmann::ordered_json row = nlohmann::ordered_json::object();
+        row["computer"] = index < rowComputers.size() ? rowComputers[index] : std::string();
+        const char* lamp = lampWord(item.SmallIcon());
+        row["status"] = *lamp ? nlohmann::ordered_json(lamp) : nlohmann::ordered_json(nullptr);
+        for (int c = 0; c < g.columnsCount(); ++c) row[g.column(c + 1).Text] = item.cell(c);
+        rows.push_back(std::move(row));
+        ++index;
+    }
+    return rows.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace) + "\n";
+}
+
+std::string tableText(const grid::Grid& g, bool colour, int maxWidth) {
+    const int columns = g.columnsCount();
+    const std::size_t limit = maxWidth > 0 ? static_cast<std::size_t>(maxWidth) : 0;
+    std::vector<std::vector<std::string>> cells;
+    std::vector<std::size_t> width(static_cast<std::size_t>(columns), 0);
+    std::vector<std::string> head;
+    for (int c = 1; c <= columns; ++c) head.push_back(cut(oneLine(g.column(c).Text), limit));
+    cells.push_back(head);
+    const std::vector<std::size_t>& order = g.shownOrder();
+    for (const std::size_t shown : order) {
+        const grid::ListItem& item = g.item(static_cast<int>(shown) + 1);
+        std::vector<std::string> row;
+        for (int c = 0; c < columns; ++c) row.push_back(cut(oneLine(item.cell(c)), limit));
+        cells.push_back(std::move(row));
+    }
+    for (const auto& row : cells)
+        for (int c = 0; c < columns; ++c)
+            width[static_cast<std::size_t>(c)] = std::max(
+                width[static_cast<std::size_t>(c)], displayWidth(row[static_cast<std::size_t>(c)]));
+
+    // The lamp column: a mark, or the lamp's word where colour is off.
+    const std::size_t lampWidth = colour ? 1 : 6;
+    std::string out;
+    for (std::size_t r = 0; r < cells.size(); ++r) {
+        std::string line;
+        if (r == 0) {
+            line.append(lampWidth, ' ');
+        } else {
+            const int icon = g.item(static_cast<int>(order[r - 1]) + 1).SmallIcon();
+            if (colour) {
+                static const char* const kColour[] = {"", "\x1b[32m", "\x1b[33m", "\x1b[31m"};
+                line += icon >= 1 && icon <= 3 ? std::string(kColour[icon]) + "\xE2\x97\x8F\x1b[0m"
+                                               : std::string(" ");
+            } else {
+                const std::string word = lampWord(icon);
+                line += word + std::string(lampWidth - word.size(), ' ');
+            }
+        }
+        for (int c = 0; c < columns; ++c) {
+            const std::string& cell = cells[r][static_cast<std::size_t>(c)];
+            line += "  ";
+            line += cell;
+            if (c + 1 < columns)
+                line.append(width[static_cast<std::size_t>(c)] - displayWidth(cell), ' ');
+        }
+        while (!line.empty() && line.back() == ' ') line.pop_back();
+        out += line;
+        out += '\n';
+    }
+    return out;
+}
+
+}  // namespace tavo::cli

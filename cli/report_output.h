@@ -1,0 +1,35 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "cli/options.h"
+#include "cli/run_targets.h"
+#include "grid/grid.h"
+
+// The run's results as one grid, and that grid in each output format.
+namespace tavo::cli {
+
+// One grid for every computer: with `computerColumn`, a first column
+// "Computer"; then the columns of the reports in the order first seen (the
+// generic report's columns differ from computer to computer); a computer
+// that failed gives one red row with its error in an "Error" column at the
+// end. `includeFailed` false leaves failed computers out (an interrupted run
+// prints what finished). Returns the computer of each row, in row order.
+std::vector<std::string> combine(const std::vector<TargetOutcome>& targets, bool computerColumn,
+                                 bool includeFailed, grid::Grid& out);
+
+// Both texts follow the grid's shown order.
+// An array of row objects keyed by column caption, each with "computer" and
+// "status" ("green", "yellow", "red", or null for a row without a lamp).
+// Invalid UTF-8 becomes U+FFFD.
+std::string jsonText(const grid::Grid& g, const std::vector<std::string>& rowComputers);
+
+// Aligned columns for a terminal, two spaces apart, with a first column for
+// the lamp: a coloured mark when `colour`, else the lamp's word. With
+// `maxWidth` > 0, longer cells are cut to it with "…".
+std::string tableText(const grid::Grid& g, bool colour, int maxWidth);
+
+const char* lampWord(int icon);
+
+}  // namespace tavo::cli

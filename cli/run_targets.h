@@ -1,0 +1,58 @@
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <cstddef>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "collectors/report_definition.h"
+#include "cycle/pass.h"
+#include "grid/error.h"
+#include "grid/grid.h"
+
+// One pass of one report on many computers at once, with a bound on how
+// many are asked together, a deadline for the whole run and Ctrl+C.
+namespace tavo::cli {
+
+struct TargetOutcome {
+    std::string computer;
+    std::unique_ptr<grid::Grid> grid;  // the pass's rows; empty when it never ended
+    std::optional<Error> failure;      // why this computer gave no report
+    bool unfinished = false;           // still running when the run ended
+};
+
+enum class RunEnd { Complete, TimedOut, Interrupted };
+
+struct RunRequest {
+    const ReportDefinition* report = nullptr;  // a category ...
+    std::string query;                         // ... or any query (the generic report)
+    std::vector<std::string> computers;
+    int jobs = 8;
+    std::optional<std::chrono::milliseconds> timeout;
+    cycle::PassServices services;
+    // Stands in for the real dispatch in tests.
+    cycle::Collector collector;
+    // Told on the calling thread after each computer, while the run goes on.
+    std::function<void(std::size_t finished, std::size_t total)> progress;
+};
+
+struct RunResult {
+    std::vector<TargetOutcome> targets;  // in the order asked
+    RunEnd end = RunEnd::Complete;
+};
+
+// Runs the passes on worker threads and returns when all have ended, when
+// the timeout passes or when `interrupted` becomes true; then passes still
+// running are asked to stop, and those that do not end within a moment are
+// left behind (they own what they touch) and reported as not answered.
+RunResult runTargets(const RunRequest& request, const std::atomic<bool>& interrupted);
+
+// The most passes that ran at the same moment during the last runTargets
+// call of this process (for tests of the bound).
+int peakConcurrency();
+
+}  // namespace tavo::cli
