@@ -144,7 +144,7 @@ CommandResult runCommand(const std::vector<std::string>& args, const Environment
     const Format format = formatFor(o, env);
     switch (format) {
         case Format::Csv:
-            text = grid::csvText(*shown);
+            text = grid::csvText(*shown, grid::CsvCells::raw);
             break;
         case Format::Html:
             text = grid::htmlText(*shown, label, category);

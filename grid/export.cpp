@@ -326,16 +326,16 @@ std::string_view lampCell(int icon) {
 
 }  // namespace
 
-std::string csvText(const Grid& grid, const ShownView& view) {
+std::string csvText(const Grid& grid, const ShownView& view, CsvCells cells) {
     const std::vector<int> columns = heldColumns(grid, view);
     Writer out(estimateViewSize(grid, view, columns.size(), 1));
-    for (int c : columns) putCsvField(out, grid.column(c + 1).Text);
+    for (int c : columns) putCsvCell(out, grid.column(c + 1).Text, cells);
     out.put("\r\n");
     const auto rows = static_cast<std::size_t>(grid.itemsCount());
     for (const std::size_t row : view.rows) {
         if (row >= rows) continue;
         const ListItem& item = grid.item(static_cast<int>(row) + 1);
-        for (int c : columns) putCsvField(out, item.cell(c));
+        for (int c : columns) putCsvCell(out, item.cell(c), cells);
         out.put("\r\n");
     }
     return out.take();

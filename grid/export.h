@@ -43,7 +43,8 @@ std::string htmlText(const Grid& grid, std::string_view computer, std::string_vi
 // rows in its order, its columns in its order. The lamp colours the first
 // cell written in each row. Rows and columns the grid does not hold are
 // left out.
-std::string csvText(const Grid& grid, const ShownView& view);
+std::string csvText(const Grid& grid, const ShownView& view,
+                    CsvCells cells = CsvCells::spreadsheet);
 std::string htmlText(const Grid& grid, const ShownView& view, std::string_view computer,
                      std::string_view category);
 

@@ -49,14 +49,20 @@ class ComputerFarm : public wmi::ConnectionFactory {
             throw Error(errc::kServerUnavailable, "The RPC server is unavailable.");
         std::shared_ptr<FakeBackend> b;
         {
+            // Each computer has a backend (and a log) of its own, so passes on
+            // different threads never share the fake's unguarded records.
             std::lock_guard lock(mutex_);
             auto it = computers.find(computer);
-            if (it == computers.end()) it = computers.find("*");
-            if (it == computers.end())
-                throw Error(errc::kServerUnavailable, "No such computer: " + computer);
+            if (it == computers.end()) {
+                const auto any = computers.find("*");
+                if (any == computers.end())
+                    throw Error(errc::kServerUnavailable, "No such computer: " + computer);
+                auto copy = std::make_shared<FakeBackend>(*any->second);
+                copy->log = std::make_shared<FakeLog>();
+                it = computers.emplace(computer, std::move(copy)).first;
+            }
             b = it->second;
         }
-        std::lock_guard lock(mutex_);  // FakeBackend records into one log
         return b->connect(computer);
     }
 

@@ -14,6 +14,7 @@
 #include "grid/export.h"
 #include "grid/export_file.h"
 #include "grid/grid.h"
+#include "grid/shown_view.h"
 
 namespace fs = std::filesystem;
 using tavo::grid::Grid;
@@ -167,6 +168,11 @@ TEST(CsvExport, CellsASpreadsheetWouldRunGetAnApostropheUnlessRaw) {
     Table raw = {{"Name", "Value", ""}};
     for (const auto& [name, value] : rows) raw.push_back({name, value, ""});
     EXPECT_EQ(parseCsv(tavo::grid::csvText(g, tavo::grid::CsvCells::raw)), raw);
+
+    // The window exports what it shows: that text is guarded the same way.
+    const auto view = tavo::grid::wholeGrid(g);
+    EXPECT_EQ(parseCsv(tavo::grid::csvText(g, view)), expected);
+    EXPECT_EQ(parseCsv(tavo::grid::csvText(g, view, tavo::grid::CsvCells::raw)), raw);
 }
 
 TEST(CsvExport, RowsComeInTheShownOrder) {
