@@ -487,7 +487,19 @@ void Main::passFinished(std::uint64_t id, tavo::cycle::PassOutcome outcome) {
         // strings are freed on a thread of their own, not on this one.
         std::thread([old = std::move(outcome.grid)] {}).detach();
     }
-    lblTime->setText(QStringLiteral("Updated ") + timeOfDay());
+    if (outcome.shownFailure) {
+        // A report that could not be collected says why where "Updated"
+        // stands (the label is red), not only in its row's tool tip.
+        const QString what = QString::fromStdString(outcome.shownFailure->description());
+        const QString why =
+            QString::fromStdString(outcome.shownFailure->numberText() + ": ") + what;
+        // The label is narrow: the reason first, the number in its tool tip.
+        lblTime->setText(lblTime->fontMetrics().elidedText(what, Qt::ElideRight, lblTime->width()));
+        lblTime->setToolTip(why);
+    } else {
+        lblTime->setText(QStringLiteral("Updated ") + timeOfDay());
+        lblTime->setToolTip({});
+    }
     if (outcome.endedCycle) endOfPass();
     if (isRunning()) tmrPing->start();
 }

@@ -18,6 +18,7 @@ using wmi::Value;
 
 constexpr std::array<ColumnDefinition, 1> kLampColumn{{{"", 300}}};
 constexpr int kDefaultPropertyWidth = 1500;
+constexpr int kErrorWidth = 9000;  // twips: room for a sentence
 
 int levelFromStatus(const Value& status) {
     if (status.isText()) {
@@ -170,7 +171,11 @@ void genericPass(ReportContext& ctx, const std::string& query, LampRule lamp, in
         skip([&] { row = &results.itemsAdd("", "*", level); });
         if (row && once && failure)
             skip([&] {
-                row->setToolTipText(failure->numberText() + ": " + failure->description());
+                // Where the eye goes, beside the lamp, and not only in a tool tip.
+                const std::string text = failure->numberText() + ": " + failure->description();
+                row->setToolTipText(text);
+                results.columnsAdd("Error", kErrorWidth);
+                row->setSubItems(1, text);
             });
 
         if (o && row) {

@@ -440,3 +440,31 @@ TEST_F(CycleTest, HeaderClicksSortAndExportButtonsExport) {
 
 }  // namespace
 }  // namespace tavo::testing
+
+namespace tavo::testing {
+namespace {
+
+// A report that shows its failure as a row also says why where "Updated"
+// stands, and the next good pass puts "Updated" back.
+TEST_F(CycleTest, AFailureShownAsARowIsNamedBesideTheInterval) {
+    chooseCategory("Processes");
+    window->pass = [](ReportContext& ctx, const TestMain::Call&) {
+        ctx.results().itemsAdd("", "*", 2);
+        ctx.passFailed(Error(errc::kServerUnavailable, "The computer TESTPC cannot be reached"));
+    };
+    run();
+    EXPECT_EQ(label("lblTime")->toolTip(), "0x800706BA: The computer TESTPC cannot be reached");
+    EXPECT_TRUE(label("lblTime")->text().startsWith("The computer"))
+        << label("lblTime")->text().toStdString();
+    EXPECT_TRUE(window->isRunning()) << "a failure row does not stop a periodic report";
+    window->pass = [](ReportContext& ctx, const TestMain::Call&) {
+        ctx.results().itemsAdd("", "ok");
+    };
+    tick();
+    EXPECT_TRUE(label("lblTime")->text().startsWith("Updated "));
+    EXPECT_TRUE(label("lblTime")->toolTip().isEmpty());
+    run();  // stop
+}
+
+}  // namespace
+}  // namespace tavo::testing

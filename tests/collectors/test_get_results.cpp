@@ -155,11 +155,14 @@ TEST_F(GetResultsTest, UnreachableComputerGivesOneExplainedWarningRow) {
     grid().columnsAdd("old");
     grid().itemsAdd("", "old row");
     GetResults(ctx, "Win32_BIOS", onePass);
-    EXPECT_EQ(captions(), std::vector<std::string>{""});
+    EXPECT_EQ(captions(), (std::vector<std::string>{"", "Error"}));
     ASSERT_EQ(grid().itemsCount(), 1);
     EXPECT_EQ(row(1).Text(), "*");
     EXPECT_EQ(row(1).SmallIcon(), 2);
     EXPECT_EQ(row(1).ToolTipText(), "0x800706BA: The RPC server is unavailable.");
+    // Said in the row itself and to whoever shows it elsewhere, not only in a tool tip.
+    EXPECT_EQ(row(1).SubItems(1), "0x800706BA: The RPC server is unavailable.");
+    EXPECT_EQ(ctx.failures, std::vector<std::string>{"0x800706BA: The RPC server is unavailable."});
     EXPECT_EQ(ctx.endOfPassCalls, 1);  // a one-pass report still ends the cycle
     EXPECT_EQ(ctx.resetPointerCalls, 1);
 }
@@ -172,7 +175,7 @@ TEST_F(GetResultsTest, UnknownClassOrFailingFirstFetchIsExplainedToo) {
 
     cls("Win32_Share").add(FakeObject().with("Name", "C$")).failWalk(0);
     GetResults(ctx, "Win32_Share", periodic);
-    EXPECT_EQ(captions(), std::vector<std::string>{""});
+    EXPECT_EQ(captions(), (std::vector<std::string>{"", "Error"}));
     ASSERT_EQ(grid().itemsCount(), 1);
     EXPECT_NE(row(1).ToolTipText().find("0x80041001"), std::string::npos);
     EXPECT_EQ(backend->log->openConnections, 0);

@@ -35,6 +35,8 @@ class FakeReportContext : public ReportContext {
     std::vector<bool> intervalVisibleCalls;
     bool intervalVisible = true;  // as the last setIntervalVisible left it
 
+    std::vector<std::string> failures;  // numberText ": " description, as told
+
     std::function<void()> onEndOfPass;
     std::function<void()> onProcessEvents;
 
@@ -58,6 +60,9 @@ class FakeReportContext : public ReportContext {
         calls.push_back("processEvents");
         ++processEventsCalls;
         if (onProcessEvents) onProcessEvents();
+    }
+    void passFailed(const Error& failure) override {
+        failures.push_back(failure.numberText() + ": " + failure.description());
     }
     wmi::ConnectionFactory& management() override {
         if (!factory) throw Error(errc::kFailed, "This test gave the report no management service");
