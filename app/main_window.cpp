@@ -496,6 +496,12 @@ void Main::passFinished(std::uint64_t id, tavo::cycle::PassOutcome outcome) {
         // The label is narrow: the reason first, the number in its tool tip.
         lblTime->setText(lblTime->fontMetrics().elidedText(what, Qt::ElideRight, lblTime->width()));
         lblTime->setToolTip(why);
+    } else if (!outcome.emptyReason.empty()) {
+        // An empty grid with a blank header says nothing by itself.
+        const QString why =
+            QStringLiteral("No instances: ") + QString::fromStdString(outcome.emptyReason);
+        lblTime->setText(lblTime->fontMetrics().elidedText(why, Qt::ElideRight, lblTime->width()));
+        lblTime->setToolTip(why);
     } else {
         lblTime->setText(QStringLiteral("Updated ") + timeOfDay());
         lblTime->setToolTip({});

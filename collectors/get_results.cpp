@@ -161,6 +161,8 @@ void genericPass(ReportContext& ctx, const std::string& query, LampRule lamp, in
     // instance: every read fails and one warning row stands for the failure.
     // Without an instance every read of the lamp rules fails: the warning.
     bool once = !started;
+    // A walk that started and found nothing: the service may know why.
+    const bool none = started && !obj;
     const std::stop_token stop = ctx.stopToken();
     while ((obj || once) && !stop.stop_requested()) {
         const wmi::Object* o = obj.get();
@@ -209,6 +211,10 @@ void genericPass(ReportContext& ctx, const std::string& query, LampRule lamp, in
 
     // Said apart from the row too, for whoever shows more than a lamp.
     if (failure) skip([&] { ctx.passFailed(*failure); });
+    if (none && !failure && session.results)
+        skip([&] {
+            if (std::string why = session.results->emptyReason(); !why.empty()) ctx.passEmpty(why);
+        });
     skip([&] { ctx.resetPointer(); });
     session.release();
     if (onepass && *onepass == -1) skip([&] { ctx.endOfPass(); });

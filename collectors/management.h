@@ -28,6 +28,9 @@ class ResultSet {
     // The next object, or nullptr at the end. Throws when the walk fails
     // (for a class the service does not know, the first call throws).
     virtual std::unique_ptr<Object> next() = 0;
+    // After a walk that found nothing: why, where the service can tell (a
+    // source it could not read); "" otherwise.
+    virtual std::string emptyReason() const { return {}; }
 };
 
 class Connection {

@@ -35,6 +35,8 @@ class ReportContext {
     // A report that shows its failure as a row (the generic report) says
     // here what failed, for callers that report it elsewhere too.
     virtual void passFailed(const Error& /*failure*/) {}
+    // A report that found no instances, and the service said why.
+    virtual void passEmpty(const std::string& /*why*/) {}
 };
 
 }  // namespace tavo

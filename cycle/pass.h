@@ -50,6 +50,7 @@ struct PassOutcome {
     std::unique_ptr<grid::Grid> grid;   // the rows, already in the shown order
     std::optional<Error> failure;       // what the collector raised
     std::optional<Error> shownFailure;  // what a report showed as its failure row
+    std::string emptyReason;            // why a report found nothing, where known
     bool endedCycle = false;            // a one-pass report made its end-of-pass call
     bool cancelled = false;             // the token was set before the pass ended
 };

@@ -468,3 +468,20 @@ TEST_F(CycleTest, AFailureShownAsARowIsNamedBesideTheInterval) {
 
 }  // namespace
 }  // namespace tavo::testing
+
+namespace tavo::testing {
+namespace {
+
+TEST_F(CycleTest, AnEmptyReportSaysWhyBesideTheInterval) {
+    chooseCategory("Battery");
+    window->pass = [](ReportContext& ctx, const TestMain::Call&) {
+        ctx.passEmpty("this computer has no battery");
+        ctx.endOfPass();
+    };
+    run();
+    EXPECT_EQ(label("lblTime")->toolTip(), "No instances: this computer has no battery");
+    EXPECT_TRUE(label("lblTime")->text().startsWith("No instances:"));
+}
+
+}  // namespace
+}  // namespace tavo::testing

@@ -232,3 +232,28 @@ TEST_F(GetResultsTest, RepeatedPassesNeverPileUp) {
 
 }  // namespace
 }  // namespace tavo::testing
+
+namespace tavo::testing {
+namespace {
+
+// An empty report says why where the service knows; having instances, or
+// failing, says nothing of the kind.
+TEST_F(GetResultsTest, AnEmptyClassPassesOnTheServicesReason) {
+    cls("Win32_Battery").emptyReason = "this computer has no battery";
+    GetResults(ctx, "Win32_Battery", onePass);
+    EXPECT_EQ(grid().itemsCount(), 0);
+    EXPECT_EQ(ctx.emptyReasons, std::vector<std::string>{"this computer has no battery"});
+    EXPECT_TRUE(ctx.failures.empty());
+
+    ctx.emptyReasons.clear();
+    cls("Win32_PrintJob");  // empty, and nothing to say about it
+    GetResults(ctx, "Win32_PrintJob", periodic);
+    EXPECT_TRUE(ctx.emptyReasons.empty());
+
+    cls("Win32_BIOS").add(FakeObject().with("Name", "BIOS")).emptyReason = "never asked";
+    GetResults(ctx, "Win32_BIOS", onePass);
+    EXPECT_TRUE(ctx.emptyReasons.empty());
+}
+
+}  // namespace
+}  // namespace tavo::testing

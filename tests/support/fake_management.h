@@ -120,6 +120,8 @@ struct FakeScript {
     std::optional<Error> queryError;  // execQuery throws this
     // next() throws after handing out this many objects (0: the first fetch fails).
     std::optional<std::size_t> failWalkAfter;
+    // What the result set says when asked why it held nothing.
+    std::string emptyReason;
 
     FakeScript& add(FakeObject o) {
         objects.push_back(std::move(o));
@@ -146,6 +148,7 @@ class FakeResultSet : public wmi::ResultSet {
         --log_->openResultSets;
         log_->events.push_back("release results");
     }
+    std::string emptyReason() const override { return script_.emptyReason; }
     std::unique_ptr<wmi::Object> next() override {
         if (script_.failWalkAfter && pos_ >= *script_.failWalkAfter)
             throw Error(errc::kFailed,

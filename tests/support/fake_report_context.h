@@ -36,6 +36,7 @@ class FakeReportContext : public ReportContext {
     bool intervalVisible = true;  // as the last setIntervalVisible left it
 
     std::vector<std::string> failures;  // numberText ": " description, as told
+    std::vector<std::string> emptyReasons;
 
     std::function<void()> onEndOfPass;
     std::function<void()> onProcessEvents;
@@ -64,6 +65,7 @@ class FakeReportContext : public ReportContext {
     void passFailed(const Error& failure) override {
         failures.push_back(failure.numberText() + ": " + failure.description());
     }
+    void passEmpty(const std::string& why) override { emptyReasons.push_back(why); }
     wmi::ConnectionFactory& management() override {
         if (!factory) throw Error(errc::kFailed, "This test gave the report no management service");
         return *factory;

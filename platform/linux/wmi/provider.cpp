@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "grid/error.h"
+#include "platform/linux/wmi/empty_reasons.h"
 #include "platform/linux/wmi/instance.h"
 #include "platform/linux/wmi/registry.h"
 #include "platform/linux/wmi/wql.h"
@@ -76,6 +77,11 @@ class InstanceResultSet : public wmi::ResultSet {
         return nullptr;
     }
 
+    std::string emptyReason() const override {
+        return started_ && !produced_ && !className_.empty() ? whyNoInstances(className_, *context_)
+                                                             : std::string();
+    }
+
   private:
     void run() {
         WqlQuery q = parseWql(query_);
@@ -93,8 +99,10 @@ class InstanceResultSet : public wmi::ResultSet {
                                                  " has no property \"" + q.where->property + "\"");
         }
         condition_ = std::move(q.where);
+        className_ = std::string(cls->name);
         try {
             instances_ = (*producer)(*context_);
+            produced_ = !instances_.empty();
         } catch (const Error&) {
             throw;
         } catch (const std::exception& e) {
@@ -107,6 +115,8 @@ class InstanceResultSet : public wmi::ResultSet {
     std::shared_ptr<const Registry> registry_;
     std::string query_;
     bool started_ = false;
+    bool produced_ = false;  // the class had any instance, before the condition
+    std::string className_;
     std::optional<WqlQuery::Condition> condition_;
     std::vector<Instance> instances_;
     std::size_t pos_ = 0;

@@ -122,3 +122,41 @@ TEST(Provider, AbstractClassYieldsSubclassObjects) {
 
 }  // namespace
 }  // namespace tavo::linuxwmi
+
+#include <unistd.h>
+
+#include <filesystem>
+
+namespace tavo::linuxwmi {
+namespace {
+
+// A class with nothing to show says why, from what the provider could not
+// read; a class that had instances says nothing of the kind.
+TEST(ProviderEmptyReasons, NoBatteryAndNoFirmwareTablesAreNamed) {
+    namespace fs = std::filesystem;
+    const fs::path root = fs::temp_directory_path() / ("tavo-empty-" + std::to_string(getpid()));
+    fs::create_directories(root / "proc");
+    SystemContext ctx;
+    ctx.root = root;
+    auto provider = makeProvider(ctx);
+    const auto reasonAfterWalk = [&](const std::string& wmiclass) {
+        auto rs = provider->connect(".")->execQuery("SELECT * FROM " + wmiclass);
+        while (rs->next()) {
+        }
+        return rs->emptyReason();
+    };
+    EXPECT_NE(reasonAfterWalk("Win32_Battery").find("no /sys/class/power_supply"),
+              std::string::npos);
+    fs::create_directories(root / "sys/class/power_supply/AC");
+    EXPECT_EQ(reasonAfterWalk("Win32_Battery"),
+              "this computer has no battery (/sys/class/power_supply lists none)");
+    EXPECT_NE(reasonAfterWalk("Win32_BIOS").find("no /sys/class/dmi/id"), std::string::npos);
+    EXPECT_NE(reasonAfterWalk("Win32_PhysicalMemory").find("/sys/firmware/dmi/tables/DMI"),
+              std::string::npos);
+    // Nothing to explain where having none is ordinary.
+    EXPECT_EQ(reasonAfterWalk("Win32_PrintJob"), "");
+    fs::remove_all(root);
+}
+
+}  // namespace
+}  // namespace tavo::linuxwmi
