@@ -10,16 +10,12 @@
 #include <emmintrin.h>
 #endif
 
-#if defined(__linux__)
-#include <sys/mman.h>
-#include <unistd.h>
-#endif
-
 #include <QElapsedTimer>
 #include <QTimer>
 
 #include "app/results_model.h"
 #include "grid/grid.h"
+#include "grid/huge_pages.h"
 
 namespace {
 
@@ -28,21 +24,6 @@ namespace {
 // counting separators. Nobody types a NUL into the filter field.
 constexpr char kSeparator = '\0';
 constexpr char kCellNul = '\x01';
-
-// The folded rows of a large report fill a buffer of a hundred megabytes;
-// faulted in 4 KiB at a time that costs more than the folding, so such a
-// buffer asks for huge pages before it is first touched.
-void adviseHugePages([[maybe_unused]] char* data, [[maybe_unused]] std::size_t size) {
-#if defined(__linux__) && defined(MADV_HUGEPAGE)
-    constexpr std::size_t kWorthIt = std::size_t{4} << 20;
-    if (size < kWorthIt) return;
-    const auto page = static_cast<std::uintptr_t>(sysconf(_SC_PAGESIZE));
-    const auto first = (reinterpret_cast<std::uintptr_t>(data) + page - 1) & ~(page - 1);
-    const auto last = (reinterpret_cast<std::uintptr_t>(data) + size) & ~(page - 1);
-    // Only advice: where the kernel declines, the buffer works the same.
-    if (last > first) ::madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
-#endif
-}
 
 // ASCII letters to lower case, NUL to kCellNul, every other byte as it is.
 struct FoldTable {
@@ -328,7 +309,7 @@ std::string_view RowFilterModel::foldedRow(std::size_t gridRow) {
         // Room for every row, guessed from the first, so a big report is
         // not copied over and over as the buffer grows.
         arena_.reserve(row * folded_.size() + row * folded_.size() / 8 + 4096);
-        adviseHugePages(arena_.data(), arena_.capacity());
+        tavo::grid::adviseHugePages(arena_.data(), arena_.capacity());
     }
     // One resize for the row, then the cells straight into place.
     arena_.resize(at + (row > 0 ? row - 1 : 0));

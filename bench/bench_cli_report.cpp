@@ -10,6 +10,7 @@
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include "process_bench_support.h"
 
 #include <algorithm>
 #include <chrono>
@@ -17,24 +18,13 @@
 #include <cstdio>
 #include <vector>
 
-extern char** environ;
-
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using tavo::bench::countProcesses;
+using tavo::bench::median;
+using tavo::bench::spawn;
 
-pid_t spawn(std::vector<const char*> argv, bool quiet) {
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    if (quiet) posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    pid_t pid = -1;
-    if (posix_spawnp(&pid, argv[0], &actions, nullptr, const_cast<char* const*>(argv.data()),
-                     environ) != 0)
-        pid = -1;
-    posix_spawn_file_actions_destroy(&actions);
-    return pid;
-}
+using Clock = std::chrono::steady_clock;
 
 // Wall time of one run of a command, in milliseconds; negative when it failed.
 double timed(std::vector<const char*> argv) {
@@ -45,20 +35,6 @@ double timed(std::vector<const char*> argv) {
         WEXITSTATUS(status) != 0)
         return -1;
     return std::chrono::duration<double, std::milli>(Clock::now() - t0).count();
-}
-
-int countProcesses() {
-    int n = 0;
-    if (DIR* d = opendir("/proc")) {
-        while (dirent* e = readdir(d)) n += e->d_name[0] >= '1' && e->d_name[0] <= '9';
-        closedir(d);
-    }
-    return n;
-}
-
-double median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
 }
 
 const std::vector<const char*> kReport = {TAVO_REPORT_BIN, "-f", "csv", "Processes"};
@@ -79,15 +55,10 @@ BENCHMARK(BM_Ps)->Unit(benchmark::kMillisecond)->Iterations(5);
 
 int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
-    std::vector<pid_t> children;
     const int wanted = 1000;
-    while (countProcesses() < wanted + 20 && children.size() < 1200) {
-        const pid_t pid = spawn({"sleep", "600"}, false);
-        if (pid <= 0) break;
-        children.push_back(pid);
-    }
+    const tavo::bench::Crowd crowd(wanted + 20);
     const int running = countProcesses();
-    std::printf("processes running: %d (started %zu)\n", running, children.size());
+    std::printf("processes running: %d (started %zu)\n", running, crowd.children.size());
     benchmark::RunSpecifiedBenchmarks();
 
     // Interleaved, so both see the same load.
@@ -113,8 +84,6 @@ int main(int argc, char** argv) {
     std::printf("measured: %.1f ms -> %s\n", listMs, listOk ? "within budget" : "OVER BUDGET");
     if (failed) std::printf("a command failed to run\n");
 
-    for (pid_t pid : children) kill(pid, SIGTERM);
-    for (pid_t pid : children) waitpid(pid, nullptr, 0);
     benchmark::Shutdown();
     return processesOk && listOk ? 0 : 1;
 }

@@ -8,6 +8,7 @@
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include "process_bench_support.h"
 
 #include <dirent.h>
 #include <algorithm>
@@ -19,34 +20,13 @@
 #include "collectors/management.h"
 #include "platform/linux/wmi/provider.h"
 
-extern char** environ;
-
 namespace {
 
+using tavo::bench::countProcesses;
+using tavo::bench::median;
+using tavo::bench::spawn;
+
 using Clock = std::chrono::steady_clock;
-
-pid_t spawn(std::vector<const char*> argv, bool quiet) {
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    if (quiet) posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    pid_t pid = -1;
-    if (posix_spawnp(&pid, argv[0], &actions, nullptr, const_cast<char* const*>(argv.data()),
-                     environ) != 0) {
-        pid = -1;
-    }
-    posix_spawn_file_actions_destroy(&actions);
-    return pid;
-}
-
-int countProcesses() {
-    int n = 0;
-    if (DIR* d = opendir("/proc")) {
-        while (dirent* e = readdir(d)) n += e->d_name[0] >= '1' && e->d_name[0] <= '9';
-        closedir(d);
-    }
-    return n;
-}
 
 double runPs() {
     const auto t0 = Clock::now();
@@ -90,24 +70,14 @@ void BM_ProcessesWalk(benchmark::State& state) {
 }
 BENCHMARK(BM_ProcessesWalk)->Unit(benchmark::kMillisecond)->Iterations(5);
 
-double median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
-    std::vector<pid_t> children;
     const int wanted = 1000;
-    while (countProcesses() + 0 < wanted + 20 && children.size() < 1200) {
-        const pid_t pid = spawn({"sleep", "600"}, false);
-        if (pid <= 0) break;
-        children.push_back(pid);
-    }
+    const tavo::bench::Crowd crowd(wanted + 20);
     const int running = countProcesses();
-    std::printf("processes running: %d (started %zu)\n", running, children.size());
+    std::printf("processes running: %d (started %zu)\n", running, crowd.children.size());
 
     benchmark::RunSpecifiedBenchmarks();
 
@@ -124,8 +94,6 @@ int main(int argc, char** argv) {
     std::printf("measured: walk %.1f ms, ps %.1f ms, ratio %.2f -> %s\n", walkMs, psMs, ratio,
                 ratio <= 1.5 && running >= wanted ? "within budget" : "OVER BUDGET");
 
-    for (pid_t pid : children) kill(pid, SIGTERM);
-    for (pid_t pid : children) waitpid(pid, nullptr, 0);
     benchmark::Shutdown();
     return ratio <= 1.5 && running >= wanted ? 0 : 1;
 }

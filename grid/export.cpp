@@ -1,5 +1,7 @@
 #include "grid/export.h"
 
+#include "grid/huge_pages.h"
+
 #include <algorithm>
 #include <cassert>
 #include <cstdint>
@@ -10,11 +12,6 @@
 #include <stdexcept>
 #include <string>
 #include <vector>
-
-#if defined(__linux__)
-#include <sys/mman.h>
-#include <unistd.h>
-#endif
 
 namespace tavo::grid {
 
@@ -47,21 +44,6 @@ struct ByteClasses {
     }
 };
 constexpr ByteClasses kClasses;
-
-// An export of a large grid is a buffer of a hundred megabytes or more.
-// Faulted in 4 KiB at a time it costs more than building the text itself,
-// so such a buffer asks for huge pages before it is first touched.
-void adviseHugePages([[maybe_unused]] char* data, [[maybe_unused]] std::size_t size) {
-#if defined(__linux__) && defined(MADV_HUGEPAGE)
-    constexpr std::size_t kWorthIt = std::size_t{4} << 20;
-    if (size < kWorthIt) return;
-    const auto page = static_cast<std::uintptr_t>(sysconf(_SC_PAGESIZE));
-    const auto first = (reinterpret_cast<std::uintptr_t>(data) + page - 1) & ~(page - 1);
-    const auto last = (reinterpret_cast<std::uintptr_t>(data) + size) & ~(page - 1);
-    // Only advice: where the kernel declines, the buffer works the same.
-    if (last > first) ::madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
-#endif
-}
 
 // An append-only text buffer writing straight into a std::string's storage:
 // a few hundred megabytes of small appends cost a capacity check each, not

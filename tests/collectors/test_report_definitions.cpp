@@ -10,6 +10,7 @@
 
 #include "collectors/collectors.h"
 #include "collectors/report_definition.h"
+#include "cycle/pass.h"
 #include "support/answering_object.h"
 #include "support/fake_report_context.h"
 
@@ -93,20 +94,11 @@ TEST(ReportDefinitions, RunLayoutOfATextOutsideTheListIsSixtySecondsShownAndNoCo
     EXPECT_FALSE(drives.intervalShown);
 }
 
+// The monitors through the window's own dispatch.
 void runMonitor(const ReportDefinition& r, ReportContext& ctx) {
-    switch (r.collector) {
-        case CollectorKind::DriveMon:
-            DriveMon(ctx);
-            break;
-        case CollectorKind::NetMon:
-            NetMon(ctx);
-            break;
-        case CollectorKind::PrintMon:
-            PrintMon(ctx);
-            break;
-        default:
-            FAIL() << "not a monitor";
-    }
+    ASSERT_NE(r.collector, CollectorKind::GetResults) << "not a monitor";
+    ASSERT_NE(r.collector, CollectorKind::ListComputers) << "not a monitor";
+    cycle::runCollector(r, ctx, nullptr);
 }
 
 TEST(ReportDefinitions, EveryDeclaredColumnOfAMonitorIsWrittenByIt) {
