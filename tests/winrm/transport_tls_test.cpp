@@ -118,6 +118,18 @@ TEST_F(Https, ASelfSignedCertificateIsRefusedThenAcceptedByItsFingerprint) {
     EXPECT_EQ(prompter_->trustQuestions.size(), 2u);
 }
 
+TEST_F(Https, ACertificateAcceptedForTheSessionIsNotWrittenDown) {
+    auto s = server(Cert::SelfSigned);
+    prompter_->trust.push_back(remote::TrustAnswer::ConnectOnce);
+    EXPECT_EQ(instances(*makeHttpTransport(options(s->port()))), 3);
+    // Another connection of this session goes ahead without a question...
+    TransportOptions again = options(s->port());
+    again.prompter = remote::makeNoPrompter();
+    EXPECT_EQ(instances(*makeHttpTransport(again)), 3);
+    // ...but nothing was remembered for the next one.
+    EXPECT_FALSE(std::ifstream(known_.file("tavo/known_certificates")).good());
+}
+
 TEST_F(Https, ARememberedCertificateThatChangedIsAskedAboutAgain) {
     auto s = server(Cert::SelfSigned);
     std::filesystem::create_directories(known_.path() / "tavo");

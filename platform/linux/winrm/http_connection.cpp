@@ -141,6 +141,10 @@ std::unique_ptr<Connection> Connection::open(const std::string& host, int port,
             }
             if (Clock::now() >= giveUp) {
                 ::close(fd);
+                if (giveUp == until)
+                    throw Error(errc::kTimedOut, label +
+                                                     " did not accept the connection in the "
+                                                     "time allowed for the request.");
                 const long long ms = connectTimeout.count();
                 throw unreachable("no answer within " + (ms % 1000 == 0
                                                              ? std::to_string(ms / 1000) + " s"
@@ -306,8 +310,16 @@ void Connection::writeAll(std::string_view bytes, Clock::time_point until) {
 bool Connection::closedByPeer() {
     pollfd p{fd_, POLLIN, 0};
     if (poll(&p, 1, 0) <= 0) return false;
-    // Nothing is due between requests: readable means an end of stream, a
-    // reset, or a TLS goodbye, and the connection is of no further use.
+    // Nothing is due between requests, so readable means the end of the
+    // stream, a reset, or bytes no request asked for: either way the
+    // connection is of no further use. TLS 1.3 is the exception: a server
+    // may send session tickets after the handshake, which are not data.
+    if (ssl_) {
+        ERR_clear_error();
+        char byte;
+        int rc = SSL_peek(ssl_, &byte, 1);
+        return !(rc <= 0 && SSL_get_error(ssl_, rc) == SSL_ERROR_WANT_READ);
+    }
     return true;
 }
 
