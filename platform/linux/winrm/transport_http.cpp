@@ -55,6 +55,26 @@ class HttpTransport final : public SoapTransport {
                     "readable by anyone on the network. Use HTTPS (https://, port 5986) for "
                     "Basic, or Negotiate (NTLM or Kerberos), which seals every message.");
         const Clock::time_point until = Clock::now() + deadline;
+        // What the layers below throw besides tavo::Error becomes one, so
+        // the caller sees the host and the reason, and no half-used
+        // connection is kept.
+        try {
+            return exchange(envelope, until);
+        } catch (const GssFailure& f) {
+            drop();
+            throw Error(errc::kFailed,
+                        "Securing the connection to " + label_ + " failed: " + f.what);
+        } catch (const ConnectionLost& lost) {
+            drop();
+            throw Error(errc::kServerUnavailable,
+                        "The connection to " + label_ + " broke: " + lost.why);
+        }
+    }
+
+  private:
+    struct Retry {};
+
+    SoapReply exchange(const std::string& envelope, Clock::time_point until) {
         int reconnects = 0;
         int basicTries = 0;
         std::string lastFailure;
@@ -80,8 +100,9 @@ class HttpTransport final : public SoapTransport {
             try {
                 reply = roundTrip(headers, body, until);
             } catch (const Retry&) {
-                // A kept-alive connection the server had closed: once more on
-                // a new one (nothing of this request reached the server).
+                // A kept-alive connection the server had closed (an idle
+                // timeout, most likely, before it read the request): once
+                // more on a new one.
                 if (reused && reconnects++ == 0) continue;
                 throw Error(errc::kServerUnavailable,
                             label_ + " closed the connection without answering.");
@@ -102,9 +123,6 @@ class HttpTransport final : public SoapTransport {
             return out;
         }
     }
-
-  private:
-    struct Retry {};
 
     bool sealingOn() const { return o_.auth == AuthMethod::Negotiate && !o_.https; }
 
