@@ -153,5 +153,30 @@ TEST(SealedBody, RefusesBodiesThatAreNotWhole) {
     EXPECT_THROW(sealing::parse("<s:Envelope/>"), sealing::Malformed);
 }
 
+TEST(SealedBody, DamagedBodiesNeverReadOutsideTheirBytes) {
+    // Every cut and every single-byte change of a valid body either parses
+    // or is refused; the sanitizer builds watch the reads.
+    const std::string good = sealing::frame(40, std::string(16, 's'), std::string(40, 'd'));
+    int refused = 0;
+    for (std::size_t i = 0; i < good.size(); ++i) {
+        try {
+            sealing::parse(good.substr(0, i));
+        } catch (const sealing::Malformed&) {
+            ++refused;
+        }
+        for (char c : {'\0', '\xff', '-', '\r'}) {
+            std::string bent = good;
+            bent[i] = c;
+            try {
+                for (const auto& part : sealing::parse(bent))
+                    EXPECT_LE(part.signature.size() + part.sealed.size(), bent.size());
+            } catch (const sealing::Malformed&) {
+            }
+        }
+    }
+    // Only the closing boundary's line end may be missing: the data is whole.
+    EXPECT_EQ(refused, static_cast<int>(good.size()) - 2);
+}
+
 }  // namespace
 }  // namespace tavo::winrm

@@ -76,6 +76,14 @@ TEST_F(NtlmTransport, ReconnectsAndAuthenticatesAgainWhenTheServerClosedTheConne
     EXPECT_EQ(prompter_->secretQuestions.size(), 1u) << "the session's credential is reused";
 }
 
+TEST_F(NtlmTransport, AServerThatClosesAfterEachReplyIsFollowed) {
+    server_->setCloseAfterReply(true);
+    auto t = transport();
+    EXPECT_EQ(walk(*t), 25);
+    EXPECT_EQ(server_->connectionsAccepted(), 3);
+    EXPECT_EQ(server_->handshakesCompleted(), 3);
+}
+
 TEST_F(NtlmTransport, RejectsTamperedRepliesAndRecoversAfterwards) {
     auto t = transport();
     const std::string envelope = enumerateEnvelope(t->endpoint());

@@ -262,6 +262,8 @@ void WsmanTestServer::serve(int fd) {
                  Clock::now() < until && !stopping_;)
                 std::this_thread::sleep_for(std::chrono::milliseconds(10));
 
+            const bool closing = closeAfterReply_ || req.closes;
+            if (closing) replyHeaders.add("Connection", "close");
             const Tamper tamper = tamper_;
             if (sealed && tamper != Tamper::Unsealed) {
                 GssContext::Sealed s = gss->seal(answer.body);
@@ -275,7 +277,7 @@ void WsmanTestServer::serve(int fd) {
                 replyHeaders.add("Content-Type", "application/soap+xml;charset=UTF-8");
                 send(answer.httpStatus, replyHeaders, answer.body);
             }
-            if (req.closes) return;
+            if (closing) return;
         }
     } catch (...) {
         // The client went away, the connection was dropped, or the server stops.

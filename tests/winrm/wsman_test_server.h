@@ -48,6 +48,8 @@ class WsmanTestServer {
     // Behaviour that tests change between requests.
     void setReplyDelay(std::chrono::milliseconds delay) { delayMs_ = delay.count(); }
     void setTamper(Tamper tamper) { tamper_ = tamper; }
+    // Says "Connection: close" with each reply and closes, as HTTP/1.0 did.
+    void setCloseAfterReply(bool close) { closeAfterReply_ = close; }
     // Closes every open connection, as a server does with idle ones.
     void dropConnections();
 
@@ -68,6 +70,7 @@ class WsmanTestServer {
     std::atomic<bool> stopping_{false};
     std::atomic<long long> delayMs_{0};
     std::atomic<Tamper> tamper_{Tamper::None};
+    std::atomic<bool> closeAfterReply_{false};
     std::atomic<int> accepted_{0}, handshakes_{0}, answered_{0};
     mutable std::mutex mutex_;
     std::vector<int> openFds_;
