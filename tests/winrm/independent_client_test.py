@@ -44,12 +44,12 @@ def envelope(to, action, body):
     ).encode()
 
 
-def enumerate_request(to):
+def enumerate_request(to, class_name="Win32_Service"):
     return envelope(
         to, "Enumerate",
         "<n:Enumerate><w:OptimizeEnumeration/><w:MaxElements>32000</w:MaxElements>"
         '<w:Filter Dialect="http://schemas.microsoft.com/wbem/wsman/1/WQL">'
-        "SELECT * FROM Win32_Service</w:Filter></n:Enumerate>")
+        "SELECT * FROM %s</w:Filter></n:Enumerate>" % class_name)
 
 
 def pull_request(to, context):
@@ -57,6 +57,20 @@ def pull_request(to, context):
         to, "Pull",
         "<n:Pull><n:EnumerationContext>%s</n:EnumerationContext>"
         "<n:MaxElements>32000</n:MaxElements></n:Pull>" % context)
+
+
+def local(tag):
+    return tag.split("}")[1] if "}" in tag else tag
+
+
+def value_of(element):
+    """A property as text, None when nil, or its parts when it has children
+    (a cim:Datetime, an embedded object)."""
+    if element.get(XSI_NIL) == "true":
+        return None
+    if len(element):
+        return tuple((local(c.tag), value_of(c)) for c in element)
+    return element.text or ""
 
 
 def instances_and_context(reply):
@@ -70,19 +84,15 @@ def instances_and_context(reply):
         items = response.find("n:Items", NS)
     found = []
     for item in list(items) if items is not None else []:
-        props = []
-        for p in item:
-            value = None if p.get(XSI_NIL) == "true" else (p.text or "")
-            props.append((p.tag.split("}")[1], value))
-        found.append((item.tag.split("}")[1], props))
+        found.append((local(item.tag), [(local(p.tag), value_of(p)) for p in item]))
     ended = (response.find("w:EndOfSequence", NS) is not None
              or response.find("n:EndOfSequence", NS) is not None)
     context = response.find("n:EnumerationContext", NS)
     return found, None if ended or context is None else context.text
 
 
-def walk(send, to):
-    found, context = instances_and_context(send(enumerate_request(to)))
+def walk(send, to, class_name="Win32_Service"):
+    found, context = instances_and_context(send(enumerate_request(to, class_name)))
     pages = 1
     while context:
         more, context = instances_and_context(send(pull_request(to, context)))
@@ -166,6 +176,7 @@ def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--server", required=True)
     parser.add_argument("--relay", required=True)
+    parser.add_argument("--fixtures", help="the fixture replies (tests/data/winrm)")
     args = parser.parse_args()
 
     # requests would otherwise send loopback traffic to a configured proxy.
@@ -176,44 +187,99 @@ def main():
     # Our programs run as they would anywhere, without the legacy provider.
     ours_env = {k: v for k, v in os.environ.items() if k not in ("OPENSSL_CONF", "TAVO_MD4_CONF")}
 
+    failures = []
     with tempfile.TemporaryDirectory(prefix="tavo-winrm-py-") as tmp:
         users = os.path.join(tmp, "ntlm_users")
         with open(users, "w") as f:
             f.write("%s:%s:%s\n" % (DOMAIN, USER, PASSWORD))
-        server = subprocess.Popen(
-            [args.server, "--auth", "ntlm", "--users", users,
-             "--instances", str(INSTANCES), "--page", str(PAGE)],
-            stdin=subprocess.PIPE, stdout=subprocess.PIPE, env=ours_env)
-        try:
-            line = server.stdout.readline().decode().split()
-            if len(line) != 2 or line[0] != "PORT":
-                print("the test server did not start")
-                return 1
-            port = int(line[1])
-            endpoint = "http://127.0.0.1:%d/wsman" % port
 
-            theirs, their_pages = walk(pywinrm_client(endpoint), endpoint)
-            relay = TavoRelay(args.relay, port, ours_env)
-            try:
-                ours, our_pages = walk(relay.send, endpoint)
-            finally:
-                relay.close()
-        finally:
-            server.stdin.close()
-            server.wait(timeout=10)
+        # Many pages of one class, with nulls among the values.
+        results = compare(args, users, ours_env,
+                          ["--instances", str(INSTANCES), "--page", str(PAGE)], ["Win32_Service"])
+        theirs = results["Win32_Service"]
+        if len(theirs) != INSTANCES:
+            failures.append("python3-winrm read %d instances, not %d" % (len(theirs), INSTANCES))
+        if not any(value is None for _, props in theirs for _, value in props):
+            failures.append("no null value came through")
 
-    print("python3-winrm: %d instances in %d pages; Tavo: %d instances in %d pages"
-          % (len(theirs), their_pages, len(ours), our_pages))
-    failures = []
-    if len(theirs) != INSTANCES:
-        failures.append("python3-winrm read %d instances, not %d" % (len(theirs), INSTANCES))
-    if ours != theirs:
-        failures.append("the two clients read different instances")
-    if not any(value is None for _, props in theirs for _, value in props):
-        failures.append("no null value came through")
+        # Every class of the fixture replies, in the shapes Windows sends.
+        if args.fixtures:
+            classes = sorted(c for c in os.listdir(args.fixtures) if c.startswith("Win32_"))
+            results = compare(args, users, ours_env, ["--fixtures", args.fixtures], classes)
+            if not any(results.values()):
+                failures.append("the fixtures gave no instances at all")
+        failures += MISMATCHES
+
     for f in failures:
         print("FAIL:", f)
     return 1 if failures else 0
+
+
+MISMATCHES = []
+
+
+def compare_objects(relay, port, env, classes, results):
+    """Tavo's WinRM back end (walk, parsing, typing) must find the objects
+    python3-winrm read, each with the properties that have a value."""
+    proc = subprocess.Popen(
+        [relay, "--host", "127.0.0.1", "--port", str(port), "--user", "%s\\%s" % (DOMAIN, USER),
+         "--classes"], stdin=subprocess.PIPE, stdout=subprocess.PIPE, env=env)
+    try:
+        proc.stdin.write(PASSWORD.encode() + b"\n")
+        for class_name in classes:
+            proc.stdin.write(class_name.encode() + b"\n")
+            proc.stdin.flush()
+            objects = []
+            while True:
+                line = proc.stdout.readline().decode()
+                if not line or line.startswith("END") or line.startswith("ERR"):
+                    break
+                objects.append(sorted(line.split()))
+            if line.startswith("ERR") or not line:
+                MISMATCHES.append("%s: Tavo's back end failed: %s" % (class_name, line.strip()))
+                continue
+            expected = [sorted({name for name, value in props if value is not None})
+                        for _, props in results[class_name]]
+            if objects != expected:
+                MISMATCHES.append("%s: Tavo's back end read %s, python3-winrm %s"
+                                  % (class_name, objects, expected))
+    finally:
+        proc.stdin.close()
+        proc.wait(timeout=10)
+
+
+def compare(args, users, env, server_args, classes):
+    """Starts the server, walks each class through both clients and records
+    where they differ; returns python3-winrm's instances per class."""
+    server = subprocess.Popen(
+        [args.server, "--auth", "ntlm", "--users", users] + server_args,
+        stdin=subprocess.PIPE, stdout=subprocess.PIPE, env=env)
+    results = {}
+    try:
+        line = server.stdout.readline().decode().split()
+        if len(line) != 2 or line[0] != "PORT":
+            MISMATCHES.append("the test server did not start")
+            return results
+        port = int(line[1])
+        endpoint = "http://127.0.0.1:%d/wsman" % port
+        send_theirs = pywinrm_client(endpoint)
+        relay = TavoRelay(args.relay, port, env)
+        try:
+            for class_name in classes:
+                theirs, their_pages = walk(send_theirs, endpoint, class_name)
+                ours, our_pages = walk(relay.send, endpoint, class_name)
+                print("%s: python3-winrm %d instances in %d pages; Tavo %d in %d pages"
+                      % (class_name, len(theirs), their_pages, len(ours), our_pages))
+                if ours != theirs:
+                    MISMATCHES.append("%s: the two clients read different instances" % class_name)
+                results[class_name] = theirs
+        finally:
+            relay.close()
+        compare_objects(args.relay, port, env, classes, results)
+    finally:
+        server.stdin.close()
+        server.wait(timeout=10)
+    return results
 
 
 if __name__ == "__main__":

@@ -151,9 +151,9 @@ void WsmanTestServer::serve(int fd) {
     bool authenticated = o_.auth == ServerAuth::None;
     auto send = [&](int status, http::Headers headers, const std::string& body) {
         conn.writeAll(
-            http::formatResponseHead(status, http::reasonPhrase(status), headers, body.size()) +
-                body,
+            http::formatResponseHead(status, http::reasonPhrase(status), headers, body.size()),
             soon());
+        conn.writeAll(body, soon());
     };
     auto challenge = [&](const std::string& value) {
         http::Headers h;
@@ -269,10 +269,10 @@ void WsmanTestServer::serve(int fd) {
                 GssContext::Sealed s = gss->seal(answer.body);
                 std::size_t declared = answer.body.size();
                 if (tamper == Tamper::DeclaredLength) ++declared;
-                if (tamper == Tamper::Signature && s.signature.size() > 6) s.signature[6] ^= 0x5a;
+                if (tamper == Tamper::Signature && s.signatureLength > 6) s.token[6] ^= 0x5a;
                 replyHeaders.add("Content-Type", sealing::contentType());
                 send(answer.httpStatus, replyHeaders,
-                     sealing::frame(declared, s.signature, s.data));
+                     sealing::frame(declared, s.signature(), s.data()));
             } else {
                 replyHeaders.add("Content-Type", "application/soap+xml;charset=UTF-8");
                 send(answer.httpStatus, replyHeaders, answer.body);

@@ -187,7 +187,7 @@ GssContext::Sealed GssContext::seal(std::string_view plain) {
         constexpr std::size_t kSignature = 16;
         if (!conf || token.size() < kSignature)
             throw GssFailure{"gss_wrap did not seal the message"};
-        return Sealed{token.substr(0, kSignature), token.substr(kSignature)};
+        return Sealed{std::move(token), kSignature};
     }
     // Kerberos: the RFC 4121 header apart from the data, as gss_wrap_iov
     // gives them.
@@ -200,9 +200,11 @@ GssContext::Sealed GssContext::seal(std::string_view plain) {
     OM_uint32 major = gss_wrap_iov(&minor, context_, 1, GSS_C_QOP_DEFAULT, &conf, iov, 3);
     if (GSS_ERROR(major)) fail("gss_wrap_iov", major, minor, mechUsed_);
     Sealed s;
-    s.signature.assign(static_cast<const char*>(iov[0].buffer.value), iov[0].buffer.length);
-    s.data = std::move(data);
-    s.data.append(static_cast<const char*>(iov[2].buffer.value), iov[2].buffer.length);
+    s.signatureLength = iov[0].buffer.length;
+    s.token.reserve(iov[0].buffer.length + data.size() + iov[2].buffer.length);
+    s.token.append(static_cast<const char*>(iov[0].buffer.value), iov[0].buffer.length);
+    s.token.append(data);
+    s.token.append(static_cast<const char*>(iov[2].buffer.value), iov[2].buffer.length);
     gss_release_iov_buffer(&minor, iov, 3);
     return s;
 }
@@ -212,10 +214,18 @@ std::string GssContext::unseal(std::string_view signature, std::string_view data
     int conf = 0;
     gss_qop_t qop = 0;
     if (!kerberos_) {
-        std::string token;
-        token.reserve(signature.size() + data.size());
-        token.append(signature);
-        token.append(data);
+        // On the wire the signature sits right before the sealed bytes,
+        // which is NTLM's own token: unwrapped where it lies, not copied.
+        std::string joined;
+        std::string_view token;
+        if (signature.data() + signature.size() == data.data()) {
+            token = std::string_view(signature.data(), signature.size() + data.size());
+        } else {
+            joined.reserve(signature.size() + data.size());
+            joined.append(signature);
+            joined.append(data);
+            token = joined;
+        }
         gss_buffer_desc in = bufferOf(token);
         gss_buffer_desc out{};
         OM_uint32 major = gss_unwrap(&minor, context_, &in, &out, &conf, &qop);

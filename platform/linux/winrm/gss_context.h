@@ -63,9 +63,14 @@ class GssContext {
     std::string step(std::string_view peerToken);
     bool complete() const { return complete_; }
 
+    // The sealed message in one buffer: the signature, then the data.
     struct Sealed {
-        std::string signature;
-        std::string data;
+        std::string token;
+        std::size_t signatureLength = 0;
+        std::string_view signature() const {
+            return std::string_view(token).substr(0, signatureLength);
+        }
+        std::string_view data() const { return std::string_view(token).substr(signatureLength); }
     };
     Sealed seal(std::string_view plain);
     // Throws GssFailure when the signature does not match the data.

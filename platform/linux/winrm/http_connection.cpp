@@ -167,8 +167,6 @@ std::unique_ptr<Connection> Connection::open(const std::string& host, int port,
             ::close(fd);
             continue;
         }
-        int one = 1;
-        setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
         return std::make_unique<Connection>(fd, label);
     }
     throw unreachable(lastError);
@@ -178,6 +176,10 @@ Connection::Connection(int fd, std::string label) : fd_(fd), label_(std::move(la
     ignoreSigpipeOnce();
     int flags = fcntl(fd_, F_GETFL, 0);
     if (flags >= 0) fcntl(fd_, F_SETFL, flags | O_NONBLOCK);
+    // A request or reply goes out in one write; waiting to fill a segment
+    // would only hold back its last bytes for a round trip.
+    int one = 1;
+    setsockopt(fd_, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
 }
 
 Connection::~Connection() {

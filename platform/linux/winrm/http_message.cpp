@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cstring>
 
 #include <openssl/evp.h>
 
@@ -196,14 +197,26 @@ std::string_view MessageReader::takeLine() {
 }
 
 std::string MessageReader::take(std::size_t n) {
-    if (buffer_.capacity() < begin_ + n) buffer_.reserve(begin_ + n + kReadChunk);
-    while (buffer_.size() - begin_ < n) {
-        if (fill() == 0)
+    const std::size_t have = buffer_.size() - begin_;
+    if (have >= n) {
+        std::string out(buffer_.data() + begin_, n);
+        begin_ += n;
+        return out;
+    }
+    // The rest of a large body goes straight into its own string: one copy
+    // of the bulk, and the buffer stays small.
+    std::string out;
+    out.resize(n);
+    std::memcpy(out.data(), buffer_.data() + begin_, have);
+    begin_ = buffer_.size();
+    std::size_t got = have;
+    while (got < n) {
+        std::size_t k = readSome_(out.data() + got, n - got);
+        if (k == 0)
             throw Malformed{"the connection closed before the end of the body (" +
                             std::to_string(n) + " bytes announced)"};
+        got += k;
     }
-    std::string out(buffer_.data() + begin_, n);
-    begin_ += n;
     return out;
 }
 

@@ -103,7 +103,7 @@ std::vector<Part> parse(std::string_view body, std::string_view boundary) {
         std::uint32_t sigLen = b[0] | (b[1] << 8) | (b[2] << 16) | (std::uint32_t(b[3]) << 24);
         at += 4;
         if (sigLen > body.size() - at) throw Malformed{"the signature is longer than the part"};
-        part.signature = std::string(body.substr(at, sigLen));
+        part.signature = body.substr(at, sigLen);
         at += sigLen;
         // The sealed bytes run up to the next boundary. Sealing keeps the
         // length (plus a block's padding at most), so look there first: the
@@ -116,7 +116,7 @@ std::vector<Part> parse(std::string_view body, std::string_view boundary) {
         if (end == std::string_view::npos) end = body.find(marker, at);
         if (end == std::string_view::npos)
             throw Malformed{"the sealed data has no closing boundary"};
-        part.sealed = std::string(body.substr(at, end - at));
+        part.sealed = body.substr(at, end - at);
         at = end;
         parts.push_back(std::move(part));
     }

@@ -17,11 +17,12 @@ inline constexpr std::string_view kBoundary = "Encrypted Boundary";
 // The Content-Type header of a sealed request or reply.
 std::string contentType();
 
-// One sealed message as the body carries it.
+// One sealed message as the body carries it; the views point into the
+// parsed body and live as long as it does.
 struct Part {
     std::uint64_t declaredLength = 0;  // Length= of the original content
-    std::string signature;
-    std::string sealed;
+    std::string_view signature;
+    std::string_view sealed;
 };
 
 // The whole body for one sealed message of `plainLength` bytes.

@@ -88,7 +88,7 @@ class HttpTransport final : public SoapTransport {
             const bool sealing = sealingOn();
             if (sealing) {
                 GssContext::Sealed s = gss_->seal(envelope);
-                body = sealing::frame(envelope.size(), s.signature, s.data);
+                body = sealing::frame(envelope.size(), s.signature(), s.data());
                 headers.add("Content-Type", sealing::contentType());
             } else {
                 headers.add("Content-Type", "application/soap+xml;charset=UTF-8");
@@ -423,7 +423,10 @@ class HttpTransport final : public SoapTransport {
                 throw rejected("it unseals to " + std::to_string(piece.size()) +
                                " bytes but declares " + std::to_string(part.declaredLength) +
                                "; it may have been tampered with");
-            plain += piece;
+            if (parts.size() == 1)
+                plain = std::move(piece);
+            else
+                plain += piece;
         }
         return plain;
     }

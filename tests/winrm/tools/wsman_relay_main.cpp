@@ -4,6 +4,9 @@
 // (never on the command line), then requests framed as "<length>\n<bytes>".
 // Standard output: "<status> <length>\n<bytes>" per reply, or
 // "ERR <number> <length>\n<description>".
+// With --classes, it instead runs "SELECT * FROM <class>" for each class
+// named on the following lines through Tavo's WinRM back end, and prints per
+// object one line: the names of its non-null properties, sorted, then "END".
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
@@ -11,8 +14,13 @@
 #include <optional>
 #include <string>
 
+#include <algorithm>
+#include <vector>
+
+#include "collectors/management.h"
 #include "grid/error.h"
 #include "platform/linux/winrm/transport_http.h"
+#include "platform/linux/winrm/winrm_backend.h"
 
 namespace {
 
@@ -43,6 +51,7 @@ class StdinPrompter final : public tavo::remote::Prompter {
 
 int main(int argc, char** argv) {
     tavo::winrm::TransportOptions o;
+    bool classes = false;
     for (int i = 1; i < argc; ++i) {
         std::string a = argv[i];
         auto value = [&]() -> std::string {
@@ -60,6 +69,8 @@ int main(int argc, char** argv) {
             o.auth = v == "basic"  ? tavo::winrm::AuthMethod::Basic
                      : v == "none" ? tavo::winrm::AuthMethod::None
                                    : tavo::winrm::AuthMethod::Negotiate;
+        } else if (a == "--classes") {
+            classes = true;
         } else if (a == "--https") {
             o.https = true;
         } else if (a == "--ca") {
@@ -72,6 +83,31 @@ int main(int argc, char** argv) {
     std::getline(std::cin, password);
     o.prompter = std::make_shared<StdinPrompter>(password);
     auto transport = tavo::winrm::makeHttpTransport(o);
+
+    if (classes) {
+        auto backend =
+            tavo::winrm::makeWinRmBackend([transport](const std::string&) { return transport; });
+        auto connection = backend->connect(o.host);
+        std::string className;
+        while (std::getline(std::cin, className)) {
+            try {
+                auto results = connection->execQuery("SELECT * FROM " + className);
+                while (auto object = results->next()) {
+                    std::vector<std::string> names;
+                    for (const std::string& name : object->propertyNames())
+                        if (!object->get(name).isNull()) names.push_back(name);
+                    std::sort(names.begin(), names.end());
+                    for (const std::string& name : names) std::cout << name << ' ';
+                    std::cout << '\n';
+                }
+                std::cout << "END\n";
+            } catch (const tavo::Error& e) {
+                std::cout << "ERR " << e.numberText() << " " << e.description() << "\n";
+            }
+            std::cout.flush();
+        }
+        return 0;
+    }
 
     std::string header;
     while (std::getline(std::cin, header)) {

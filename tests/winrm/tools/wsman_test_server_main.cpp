@@ -7,6 +7,7 @@
 #include <iostream>
 #include <string>
 
+#include "winrm/fixture_responder.h"
 #include "winrm/server_paged_responder.h"
 #include "winrm/wsman_test_server.h"
 
@@ -15,8 +16,12 @@ namespace {
 [[noreturn]] void usage() {
     std::fprintf(stderr,
                  "usage: wsman_test_server [--auth none|basic|ntlm] [--users FILE]\n"
-                 "         [--cert FILE --key FILE] [--instances N] [--page N]\n"
-                 "  FILE of --users holds DOMAIN:USER:PASSWORD lines (NTLM and Basic).\n");
+                 "         [--cert FILE --key FILE]\n"
+                 "         [--fixtures DIR | --synthetic N | --instances N] [--page N]\n"
+                 "  FILE of --users holds DOMAIN:USER:PASSWORD lines (NTLM and Basic).\n"
+                 "  --fixtures answers from the reply folders under DIR (tests/data/winrm),\n"
+                 "  --synthetic from N process-like instances of any class, --instances\n"
+                 "  from N services; pages of --page instances.\n");
     std::exit(2);
 }
 
@@ -25,7 +30,8 @@ namespace {
 int main(int argc, char** argv) {
     using namespace tavo::winrm::testing;
     ServerOptions o;
-    int instances = 100, page = 20;
+    int instances = 100, page = 20, synthetic = 0;
+    std::string fixtures;
     for (int i = 1; i < argc; ++i) {
         std::string a = argv[i];
         auto value = [&]() -> std::string {
@@ -46,13 +52,22 @@ int main(int argc, char** argv) {
             o.keyFile = value();
         } else if (a == "--instances") {
             instances = std::atoi(value().c_str());
+        } else if (a == "--fixtures") {
+            fixtures = value();
+        } else if (a == "--synthetic") {
+            synthetic = std::atoi(value().c_str());
         } else if (a == "--page") {
             page = std::atoi(value().c_str());
         } else {
             usage();
         }
     }
-    o.responder = makePagedResponder(instances, page);
+    if (!fixtures.empty())
+        o.responder = tavo::testing::makeFixtureResponder(fixtures);
+    else if (synthetic > 0)
+        o.responder = tavo::testing::makeSyntheticResponder(synthetic, page);
+    else
+        o.responder = makePagedResponder(instances, page);
     try {
         WsmanTestServer server(o);
         std::printf("PORT %d\n", server.port());
