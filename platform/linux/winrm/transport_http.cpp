@@ -95,6 +95,12 @@ class HttpTransport final : public SoapTransport {
             }
             if (o_.auth == AuthMethod::Basic)
                 headers.add("Authorization", basicAuthorization(lastFailure));
+            struct WipeHeaders {
+                http::Headers& h;
+                ~WipeHeaders() {
+                    for (auto& field : h.fields) wipe(field.second);
+                }
+            } wipeHeaders{headers};
 
             http::Message reply;
             try {
@@ -180,7 +186,14 @@ class HttpTransport final : public SoapTransport {
         bytesRead_ = 0;
         try {
             std::string head = http::formatRequestHead("POST", o_.path, headers, body.size());
-            conn_->writeAll(head + body, until);
+            // Basic's header is the password in base64: it is not left
+            // lying in freed memory.
+            struct Wipe {
+                std::string& s;
+                ~Wipe() { wipe(s); }
+            } wipeHead{head};
+            conn_->writeAll(head, until);
+            conn_->writeAll(body, until);
             http::Message reply = reader_->readResponse();
             return reply;
         } catch (const http::ClosedBeforeMessage&) {
