@@ -161,6 +161,7 @@ TEST_F(Walk, FaultsCarryTheServicesCodeAndAdviceAnAdminCanActOn) {
 
     EXPECT_EQ(failure("SELECT * FROM Tavo_Malformed", &text), errc::kFailed);
     EXPECT_NE(text.find("not well-formed"), std::string::npos) << text;
+    EXPECT_NE(text.find("http://win-fixture:5985/wsman"), std::string::npos) << text;
     EXPECT_EQ(failure("SELECT * FROM Tavo_Doctype", &text), errc::kFailed);
 }
 

@@ -45,11 +45,16 @@ EnumerationReply EnumerationWalk::send(const std::string& envelope,
     std::optional<EnumerationReply> parsed;
     try {
         parsed = parseReply(reply.body);
-    } catch (const Error&) {
+    } catch (const Error& e) {
         // A failure status with a body that is no envelope (an HTML page
         // from a proxy, nothing at all) is told by its status.
         if (reply.httpStatus != 200) throw faultError(reply, nullptr, transport_->endpoint(), wql_);
-        throw;
+        // Which computer sent it matters when many are asked.
+        std::string text = e.description();
+        const std::string service = "The WinRM service";
+        if (text.rfind(service, 0) == 0)
+            text.insert(service.size(), " at " + transport_->endpoint());
+        throw Error(e.number(), text + ", for \"" + wql_ + "\"");
     }
     if (reply.httpStatus == 200 && !parsed->fault) return std::move(*parsed);
     if (isTimedOutFault(*parsed)) return std::move(*parsed);  // the caller decides
