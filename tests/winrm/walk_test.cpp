@@ -215,5 +215,30 @@ TEST(WinRmBackend, OneTransportPerComputerReusedAcrossPasses) {
     }
 }
 
+TEST(WinRmBackend, ATransportThatWasRefusedIsMadeAnewForTheNextPass) {
+    // Refused credentials: the next pass gets a new transport (and with it a
+    // new chance to ask for them); a fault from the service does not.
+    class Refusing : public SoapTransport {
+      public:
+        SoapReply post(const std::string&, std::chrono::milliseconds) override {
+            throw Error(errc::kAccessDenied, "HTTP 401 from win-1 for CORP\\alice");
+        }
+        std::string endpoint() const override { return "http://win-1:5985/wsman"; }
+    };
+    auto responder = testing::makeFixtureResponder(std::string(TAVO_TEST_DATA) + "/winrm");
+    int made = 0;
+    auto backend = makeWinRmBackend([&](const std::string&) -> std::shared_ptr<SoapTransport> {
+        if (++made == 1) return std::make_shared<Refusing>();
+        return std::make_shared<InProcessTransport>(responder);
+    });
+    EXPECT_THROW(backend->connect("win-1")->execQuery("SELECT * FROM Win32_BIOS")->next(), Error);
+    EXPECT_TRUE(backend->connect("win-1")->execQuery("SELECT * FROM Win32_BIOS")->next());
+    EXPECT_EQ(made, 2);
+    EXPECT_THROW(backend->connect("win-1")->execQuery("SELECT * FROM Tavo_AccessDenied")->next(),
+                 Error);
+    EXPECT_TRUE(backend->connect("win-1")->execQuery("SELECT * FROM Win32_BIOS")->next());
+    EXPECT_EQ(made, 2);
+}
+
 }  // namespace
 }  // namespace tavo::winrm

@@ -28,10 +28,12 @@ bool isTimedOutFault(const EnumerationReply& r) {
 }  // namespace
 
 EnumerationWalk::EnumerationWalk(std::shared_ptr<SoapTransport> transport, std::string wql,
-                                 WalkOptions options)
+                                 WalkOptions options,
+                                 std::function<void(const Error&)> transportFailed)
     : transport_(std::move(transport)),
       wql_(std::move(wql)),
       options_(std::move(options)),
+      transportFailed_(std::move(transportFailed)),
       until_(Clock::now() + options_.overall) {}
 
 EnumerationWalk::~EnumerationWalk() {
@@ -41,7 +43,13 @@ EnumerationWalk::~EnumerationWalk() {
 EnumerationReply EnumerationWalk::send(const std::string& envelope,
                                        std::chrono::milliseconds deadline) {
     ++requests_;
-    const SoapReply reply = transport_->post(envelope, deadline);
+    SoapReply reply;
+    try {
+        reply = transport_->post(envelope, deadline);
+    } catch (const Error& e) {
+        if (transportFailed_ && !cycle::currentStopToken().stop_requested()) transportFailed_(e);
+        throw;
+    }
     std::optional<EnumerationReply> parsed;
     try {
         parsed = parseReply(reply.body);
