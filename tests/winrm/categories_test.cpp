@@ -11,6 +11,7 @@
 #include "cycle/pass.h"
 #include "grid/export.h"
 #include "platform/linux/winrm/winrm_backend.h"
+#include "platform/linux/wmi/schema.h"
 #include "winrm/fixture_responder.h"
 #include "winrm/in_process_soap.h"
 
@@ -111,6 +112,20 @@ TEST_F(Categories, EveryCategoryFillsItsGridAndExportsAsOnWindows) {
     }
     EXPECT_EQ(checked, static_cast<int>(expectations().size()));
     EXPECT_EQ(responder->openContexts(), 0);
+}
+
+TEST(CategoriesSchema, EveryClassACategoryQueriesIsTypedFromTheClassTable) {
+    // Without the table a class's numbers, booleans and one-element arrays
+    // would reach the collectors as text.
+    for (const ReportDefinition& report : reportDefinitions()) {
+        if (report.managementClass.empty()) continue;
+        const linuxwmi::ClassDef* cls = linuxwmi::findClass(report.managementClass);
+        ASSERT_NE(cls, nullptr) << report.managementClass;
+        EXPECT_FALSE(cls->properties.empty()) << report.managementClass;
+    }
+    // The subclasses an account query returns.
+    for (const char* sub : {"Win32_UserAccount", "Win32_Group", "Win32_SystemAccount"})
+        EXPECT_NE(linuxwmi::findClass(sub), nullptr) << sub;
 }
 
 TEST_F(Categories, MonitorsReadSizesArraysAndStatesAsTheyDoOverCom) {

@@ -161,6 +161,7 @@ TEST_F(Walk, FaultsCarryTheServicesCodeAndAdviceAnAdminCanActOn) {
 
     EXPECT_EQ(failure("SELECT * FROM Tavo_Malformed", &text), errc::kFailed);
     EXPECT_NE(text.find("not well-formed"), std::string::npos) << text;
+    EXPECT_NE(text.find("http://win-fixture:5985/wsman"), std::string::npos) << text;
     EXPECT_EQ(failure("SELECT * FROM Tavo_Doctype", &text), errc::kFailed);
 }
 
@@ -212,6 +213,31 @@ TEST(WinRmBackend, OneTransportPerComputerReusedAcrossPasses) {
         EXPECT_EQ(e.number(), errc::kServerUnavailable);
         EXPECT_NE(e.description().find("win-3"), std::string::npos);
     }
+}
+
+TEST(WinRmBackend, ATransportThatWasRefusedIsMadeAnewForTheNextPass) {
+    // Refused credentials: the next pass gets a new transport (and with it a
+    // new chance to ask for them); a fault from the service does not.
+    class Refusing : public SoapTransport {
+      public:
+        SoapReply post(const std::string&, std::chrono::milliseconds) override {
+            throw Error(errc::kAccessDenied, "HTTP 401 from win-1 for CORP\\alice");
+        }
+        std::string endpoint() const override { return "http://win-1:5985/wsman"; }
+    };
+    auto responder = testing::makeFixtureResponder(std::string(TAVO_TEST_DATA) + "/winrm");
+    int made = 0;
+    auto backend = makeWinRmBackend([&](const std::string&) -> std::shared_ptr<SoapTransport> {
+        if (++made == 1) return std::make_shared<Refusing>();
+        return std::make_shared<InProcessTransport>(responder);
+    });
+    EXPECT_THROW(backend->connect("win-1")->execQuery("SELECT * FROM Win32_BIOS")->next(), Error);
+    EXPECT_TRUE(backend->connect("win-1")->execQuery("SELECT * FROM Win32_BIOS")->next());
+    EXPECT_EQ(made, 2);
+    EXPECT_THROW(backend->connect("win-1")->execQuery("SELECT * FROM Tavo_AccessDenied")->next(),
+                 Error);
+    EXPECT_TRUE(backend->connect("win-1")->execQuery("SELECT * FROM Win32_BIOS")->next());
+    EXPECT_EQ(made, 2);
 }
 
 }  // namespace

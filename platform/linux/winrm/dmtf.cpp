@@ -92,7 +92,7 @@ std::optional<std::string> dmtfFromXsDateTime(std::string_view text) {
     std::string zone;
     if (!date(c, y, mo, d) || !c.take('T') || !time(c, h, mi, se, us) || !c.zone(zone) || !c.done())
         return std::nullopt;
-    char buf[40];
+    char buf[96];
     std::snprintf(buf, sizeof buf, "%04ld%02ld%02ld%02ld%02ld%02ld.%06ld%s", y, mo, d, h, mi, se,
                   us, zone.c_str());
     return std::string(buf);
@@ -103,7 +103,7 @@ std::optional<std::string> dmtfFromXsDate(std::string_view text) {
     long y = 0, mo = 0, d = 0;
     std::string zone;
     if (!date(c, y, mo, d) || !c.zone(zone) || !c.done()) return std::nullopt;
-    char buf[40];
+    char buf[96];
     std::snprintf(buf, sizeof buf, "%04ld%02ld%02ld******.******%s", y, mo, d, zone.c_str());
     return std::string(buf);
 }
@@ -113,7 +113,7 @@ std::optional<std::string> dmtfFromXsTime(std::string_view text) {
     long h = 0, mi = 0, se = 0, us = 0;
     std::string zone;
     if (!time(c, h, mi, se, us) || !c.zone(zone) || !c.done()) return std::nullopt;
-    char buf[40];
+    char buf[96];
     std::snprintf(buf, sizeof buf, "********%02ld%02ld%02ld.%06ld%s", h, mi, se, us, zone.c_str());
     return std::string(buf);
 }
@@ -161,7 +161,7 @@ std::optional<std::string> dmtfFromXsDuration(std::string_view text) {
     days += hours / 24;
     hours %= 24;
     if (days > 99999999) return std::nullopt;
-    char buf[40];
+    char buf[96];
     std::snprintf(buf, sizeof buf, "%08lld%02lld%02lld%02lld.%06ld:000", days, hours, minutes,
                   seconds, micros);
     return std::string(buf);

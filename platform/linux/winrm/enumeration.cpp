@@ -28,10 +28,12 @@ bool isTimedOutFault(const EnumerationReply& r) {
 }  // namespace
 
 EnumerationWalk::EnumerationWalk(std::shared_ptr<SoapTransport> transport, std::string wql,
-                                 WalkOptions options)
+                                 WalkOptions options,
+                                 std::function<void(const Error&)> transportFailed)
     : transport_(std::move(transport)),
       wql_(std::move(wql)),
       options_(std::move(options)),
+      transportFailed_(std::move(transportFailed)),
       until_(Clock::now() + options_.overall) {}
 
 EnumerationWalk::~EnumerationWalk() {
@@ -41,15 +43,26 @@ EnumerationWalk::~EnumerationWalk() {
 EnumerationReply EnumerationWalk::send(const std::string& envelope,
                                        std::chrono::milliseconds deadline) {
     ++requests_;
-    const SoapReply reply = transport_->post(envelope, deadline);
+    SoapReply reply;
+    try {
+        reply = transport_->post(envelope, deadline);
+    } catch (const Error& e) {
+        if (transportFailed_ && !cycle::currentStopToken().stop_requested()) transportFailed_(e);
+        throw;
+    }
     std::optional<EnumerationReply> parsed;
     try {
         parsed = parseReply(reply.body);
-    } catch (const Error&) {
+    } catch (const Error& e) {
         // A failure status with a body that is no envelope (an HTML page
         // from a proxy, nothing at all) is told by its status.
         if (reply.httpStatus != 200) throw faultError(reply, nullptr, transport_->endpoint(), wql_);
-        throw;
+        // Which computer sent it matters when many are asked.
+        std::string text = e.description();
+        const std::string service = "The WinRM service";
+        if (text.rfind(service, 0) == 0)
+            text.insert(service.size(), " at " + transport_->endpoint());
+        throw Error(e.number(), text + ", for \"" + wql_ + "\"");
     }
     if (reply.httpStatus == 200 && !parsed->fault) return std::move(*parsed);
     if (isTimedOutFault(*parsed)) return std::move(*parsed);  // the caller decides

@@ -2,10 +2,12 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "grid/error.h"
 #include "platform/linux/winrm/reply_parser.h"
 #include "platform/linux/winrm/soap_transport.h"
 
@@ -31,8 +33,12 @@ struct WalkOptions {
 
 class EnumerationWalk {
   public:
+    // `transportFailed` hears of a request the transport itself could not
+    // carry (refused credentials, a host it could not reach), as opposed to
+    // a fault the service answered with.
     EnumerationWalk(std::shared_ptr<SoapTransport> transport, std::string wql,
-                    WalkOptions options = {});
+                    WalkOptions options = {},
+                    std::function<void(const Error&)> transportFailed = nullptr);
     // A walk dropped before its end releases its context.
     ~EnumerationWalk();
     EnumerationWalk(const EnumerationWalk&) = delete;
@@ -55,6 +61,7 @@ class EnumerationWalk {
     std::shared_ptr<SoapTransport> transport_;
     std::string wql_;
     WalkOptions options_;
+    std::function<void(const Error&)> transportFailed_;
     std::chrono::steady_clock::time_point until_;
     std::string context_;
     bool started_ = false;

@@ -14,8 +14,9 @@ namespace {
 class WinRmResultSet : public wmi::ResultSet {
   public:
     WinRmResultSet(std::shared_ptr<SoapTransport> transport, const std::string& query,
-                   const WalkOptions& options)
-        : walk_(std::move(transport), query, options), maker_(classOfQuery(query)) {}
+                   const WalkOptions& options, std::function<void(const Error&)> transportFailed)
+        : walk_(std::move(transport), query, options, std::move(transportFailed)),
+          maker_(classOfQuery(query)) {}
 
     std::unique_ptr<wmi::Object> next() override {
         // The walk starts with the first call, as a semi-synchronous query
@@ -37,18 +38,44 @@ class WinRmResultSet : public wmi::ResultSet {
     std::size_t at_ = 0;
 };
 
+// The transports made so far, by computer. Shared with the connections, so
+// one whose transport fails can drop it: the next pass then asks the
+// factory again, which may ask for other credentials or reconnect.
+struct TransportCache {
+    std::mutex mutex;
+    std::map<std::string, std::shared_ptr<SoapTransport>> byComputer;
+
+    void drop(const std::string& key, const SoapTransport* which) {
+        std::lock_guard lock(mutex);
+        const auto it = byComputer.find(key);
+        if (it != byComputer.end() && it->second.get() == which) byComputer.erase(it);
+    }
+};
+
 class WinRmConnection : public wmi::Connection {
   public:
-    WinRmConnection(std::shared_ptr<SoapTransport> transport, WalkOptions options)
-        : transport_(std::move(transport)), options_(std::move(options)) {}
+    WinRmConnection(std::shared_ptr<SoapTransport> transport, WalkOptions options,
+                    std::shared_ptr<TransportCache> cache, std::string key)
+        : transport_(std::move(transport)),
+          options_(std::move(options)),
+          cache_(std::move(cache)),
+          key_(std::move(key)) {}
 
     std::unique_ptr<wmi::ResultSet> execQuery(const std::string& query) override {
-        return std::make_unique<WinRmResultSet>(transport_, query, options_);
+        auto failed = [cache = cache_, key = key_, which = transport_.get()](const Error& e) {
+            // Only what a new transport could mend: refused credentials, a
+            // host not reached. A timeout says nothing against the connection.
+            if (e.number() == errc::kAccessDenied || e.number() == errc::kServerUnavailable)
+                cache->drop(key, which);
+        };
+        return std::make_unique<WinRmResultSet>(transport_, query, options_, failed);
     }
 
   private:
     std::shared_ptr<SoapTransport> transport_;
     WalkOptions options_;
+    std::shared_ptr<TransportCache> cache_;
+    std::string key_;
 };
 
 class WinRmBackend : public wmi::Backend {
@@ -57,18 +84,20 @@ class WinRmBackend : public wmi::Backend {
         : transportFor_(std::move(transportFor)), options_(std::move(options)) {}
 
     std::unique_ptr<wmi::Connection> connect(const std::string& computer) override {
-        return std::make_unique<WinRmConnection>(transportOf(computer), options_);
-    }
-
-  private:
-    std::shared_ptr<SoapTransport> transportOf(const std::string& computer) {
         // Names differ in case only as the user typed them.
         std::string key = computer;
         for (char& c : key)
             if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + ('a' - 'A'));
+        return std::make_unique<WinRmConnection>(transportOf(computer, key), options_, cache_, key);
+    }
+
+  private:
+    std::shared_ptr<SoapTransport> transportOf(const std::string& computer,
+                                               const std::string& key) {
         {
-            std::lock_guard lock(mutex_);
-            if (auto it = transports_.find(key); it != transports_.end()) return it->second;
+            std::lock_guard lock(cache_->mutex);
+            if (auto it = cache_->byComputer.find(key); it != cache_->byComputer.end())
+                return it->second;
         }
         // Made outside the lock: a factory may prompt for credentials or
         // wait on the network, and other computers must not wait behind it.
@@ -85,15 +114,14 @@ class WinRmBackend : public wmi::Backend {
             throw Error(errc::kServerUnavailable, "Cannot reach the WinRM service of " + computer +
                                                       ": no connection could be made to it");
         }
-        std::lock_guard lock(mutex_);
+        std::lock_guard lock(cache_->mutex);
         // Two passes that raced here share the first transport made.
-        return transports_.emplace(key, std::move(made)).first->second;
+        return cache_->byComputer.emplace(key, std::move(made)).first->second;
     }
 
     TransportFor transportFor_;
     WalkOptions options_;
-    std::mutex mutex_;
-    std::map<std::string, std::shared_ptr<SoapTransport>> transports_;
+    std::shared_ptr<TransportCache> cache_ = std::make_shared<TransportCache>();
 };
 
 }  // namespace

@@ -17,7 +17,9 @@ using TransportFor = std::function<std::shared_ptr<SoapTransport>(const std::str
 // `transportFor` makes the transport of a computer; the back end asks once
 // per computer and reuses it for every later pass (an NTLM context
 // authenticates the connection, and its sealing keys live with it). A
-// factory that throws, or gives nothing, fails the connect.
+// transport that fails with access denied or an unreachable host is
+// dropped, so the next pass asks for a new one. A factory that throws, or
+// gives nothing, fails the connect.
 std::shared_ptr<wmi::Backend> makeWinRmBackend(TransportFor transportFor, WalkOptions options = {});
 
 }  // namespace tavo::winrm
