@@ -49,23 +49,32 @@ std::string boundaryOf(std::string_view header) {
 }
 
 std::string frame(std::size_t plainLength, std::string_view signature, std::string_view sealed) {
+    std::string out = frameHead(plainLength, signature.size());
+    out.reserve(out.size() + signature.size() + sealed.size() + frameTail().size());
+    out += signature;
+    out += sealed;
+    out += frameTail();
+    return out;
+}
+
+std::string_view frameTail() {
+    return "--Encrypted Boundary--\r\n";
+}
+
+std::string frameHead(std::size_t plainLength, std::size_t signatureLength) {
     const std::string marker = "--" + std::string(kBoundary);
     std::string out;
-    out.reserve(marker.size() * 3 + 200 + signature.size() + sealed.size());
     out += marker + "\r\n";
     out += "\tContent-Type: " + std::string(kProtocol) + "\r\n";
     out += "\tOriginalContent: type=application/soap+xml;charset=UTF-8;Length=" +
            std::to_string(plainLength) + "\r\n";
     out += marker + "\r\n";
     out += "\tContent-Type: application/octet-stream\r\n";
-    const auto n = static_cast<std::uint32_t>(signature.size());
+    const auto n = static_cast<std::uint32_t>(signatureLength);
     const char length[4] = {static_cast<char>(n & 0xff), static_cast<char>((n >> 8) & 0xff),
                             static_cast<char>((n >> 16) & 0xff),
                             static_cast<char>((n >> 24) & 0xff)};
     out.append(length, 4);
-    out += signature;
-    out += sealed;
-    out += marker + "--\r\n";
     return out;
 }
 

@@ -27,6 +27,11 @@ struct Part {
 
 // The whole body for one sealed message of `plainLength` bytes.
 std::string frame(std::size_t plainLength, std::string_view signature, std::string_view sealed);
+// The same body in three pieces, for a sender that writes a large sealed
+// message where it lies: what goes before the signature, the signature and
+// the sealed bytes as one run, and what goes after.
+std::string frameHead(std::size_t plainLength, std::size_t signatureLength);
+std::string_view frameTail();
 
 // True when a reply's Content-Type says it is sealed this way.
 bool isSealed(std::string_view contentTypeHeader);
