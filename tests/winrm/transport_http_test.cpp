@@ -44,21 +44,8 @@ std::pair<Error, Clock::duration> failure(F&& call) {
     return {Error(0, ""), Clock::now() - start};
 }
 
-// A port on which nothing listens.
-int closedPort() {
-    int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    socklen_t len = sizeof a;
-    getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-    ::close(fd);
-    return ntohs(a.sin_port);
-}
-
 TEST(HttpTransportReach, AClosedPortIsUnavailableAtOnceNamingHostAndPort) {
-    const int port = closedPort();
+    const int port = freeLoopbackPort();
     auto [e, took] = failure([&] { plainTransport(port)->post("<x/>", 10s); });
     EXPECT_EQ(e.number(), errc::kServerUnavailable);
     EXPECT_NE(e.description().find("127.0.0.1:" + std::to_string(port)), std::string::npos)

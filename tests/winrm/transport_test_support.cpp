@@ -1,5 +1,9 @@
 #include "winrm/transport_test_support.h"
 
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <cstdio>
 #include <fstream>
 #include <stdexcept>
@@ -62,6 +66,18 @@ std::string opensslFingerprint(const std::string& certFile) {
     std::string hex = out.substr(eq + 1);
     while (!hex.empty() && (hex.back() == '\n' || hex.back() == '\r')) hex.pop_back();
     return "SHA256:" + hex;
+}
+
+int freeLoopbackPort() {
+    int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    socklen_t len = sizeof a;
+    getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
+    ::close(fd);
+    return ntohs(a.sin_port);
 }
 
 namespace {

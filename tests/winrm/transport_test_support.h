@@ -87,6 +87,9 @@ Certificates makeCertificates(const TempDir& dir);
 // The SHA256 fingerprint of a PEM certificate as `openssl x509` prints it.
 std::string opensslFingerprint(const std::string& certFile);
 
+// A loopback port nothing listens on (for a moment).
+int freeLoopbackPort();
+
 std::string enumerateEnvelope(const std::string& to);
 std::string pullEnvelope(const std::string& to, const std::string& context);
 // The context of an Enumerate or Pull reply; "" at the end of the sequence.
