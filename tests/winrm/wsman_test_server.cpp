@@ -16,6 +16,7 @@
 #include "platform/linux/winrm/http_connection.h"
 #include "platform/linux/winrm/http_message.h"
 #include "platform/linux/winrm/sealing_multipart.h"
+#include "platform/linux/winrm/tls_trust.h"
 
 namespace tavo::winrm::testing {
 
@@ -134,6 +135,10 @@ void WsmanTestServer::serve(int fd) {
     } catch (...) {
         return;  // a client that refused our certificate
     }
+    // Over TLS a client must bind its authentication to this connection,
+    // as a listener with CbtHardeningLevel Strict demands.
+    std::string binding;
+    if (tls) binding = tlsServerEndPoint(SSL_get_certificate(conn.ssl()));
     http::MessageReader reader(
         [&](char* buffer, std::size_t n) -> std::size_t {
             for (;;) {
@@ -194,7 +199,7 @@ void WsmanTestServer::serve(int fd) {
                         challenge("Negotiate");
                         continue;
                     }
-                    if (!gss || gss->complete()) gss = GssContext::acceptor();
+                    if (!gss || gss->complete()) gss = GssContext::acceptor(binding);
                     authenticated = false;
                     std::string out;
                     try {

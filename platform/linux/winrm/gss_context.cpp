@@ -118,8 +118,10 @@ GssCredential::~GssCredential() {
 }
 
 std::unique_ptr<GssContext> GssContext::initiator(std::shared_ptr<GssCredential> credential,
-                                                  const std::string& host) {
+                                                  const std::string& host,
+                                                  std::string channelBinding) {
     std::unique_ptr<GssContext> c(new GssContext());
+    c->channelBinding_ = std::move(channelBinding);
     c->credential_ = std::move(credential);
     c->kerberos_ = c->credential_->mech() == GssMech::Kerberos;
     std::string service = "HTTP@" + host;
@@ -130,9 +132,10 @@ std::unique_ptr<GssContext> GssContext::initiator(std::shared_ptr<GssCredential>
     return c;
 }
 
-std::unique_ptr<GssContext> GssContext::acceptor() {
+std::unique_ptr<GssContext> GssContext::acceptor(std::string channelBinding) {
     std::unique_ptr<GssContext> c(new GssContext());
     c->acceptor_ = true;
+    c->channelBinding_ = std::move(channelBinding);
     return c;
 }
 
@@ -148,10 +151,15 @@ std::string GssContext::step(std::string_view peerToken) {
     OM_uint32 major = 0;
     gss_buffer_desc in = bufferOf(peerToken);
     gss_buffer_desc out{};
+    gss_channel_bindings_struct binding{};
+    binding.initiator_addrtype = GSS_C_AF_UNSPEC;
+    binding.acceptor_addrtype = GSS_C_AF_UNSPEC;
+    binding.application_data = bufferOf(channelBinding_);
+    gss_channel_bindings_t bindings =
+        channelBinding_.empty() ? GSS_C_NO_CHANNEL_BINDINGS : &binding;
     if (acceptor_) {
-        major = gss_accept_sec_context(&minor, &context_, GSS_C_NO_CREDENTIAL, &in,
-                                       GSS_C_NO_CHANNEL_BINDINGS, &peer_, &mechUsed_, &out, nullptr,
-                                       nullptr, nullptr);
+        major = gss_accept_sec_context(&minor, &context_, GSS_C_NO_CREDENTIAL, &in, bindings,
+                                       &peer_, &mechUsed_, &out, nullptr, nullptr, nullptr);
     } else {
         // Confidentiality is what the sealing of plain HTTP needs; without it
         // NTLM would not negotiate a sealing key at all.
@@ -159,7 +167,7 @@ std::string GssContext::step(std::string_view peerToken) {
                           GSS_C_REPLAY_FLAG | GSS_C_SEQUENCE_FLAG;
         gss_OID mech = kerberos_ ? const_cast<gss_OID>(gss_mech_krb5) : &kNtlmOid;
         major = gss_init_sec_context(&minor, credential_->handle(), &context_, target_, mech, flags,
-                                     GSS_C_INDEFINITE, GSS_C_NO_CHANNEL_BINDINGS,
+                                     GSS_C_INDEFINITE, bindings,
                                      peerToken.empty() ? GSS_C_NO_BUFFER : &in, &mechUsed_, &out,
                                      nullptr, nullptr);
     }

@@ -47,12 +47,17 @@ class GssCredential {
 
 class GssContext {
   public:
-    // The client side towards HTTP@host.
+    // The client side towards HTTP@host. Over TLS, `channelBinding` ties
+    // the authentication to that TLS connection ("tls-server-end-point:"
+    // and the certificate's hash), so it cannot be relayed to another; a
+    // listener hardened for it refuses authentication without.
     static std::unique_ptr<GssContext> initiator(std::shared_ptr<GssCredential> credential,
-                                                 const std::string& host);
+                                                 const std::string& host,
+                                                 std::string channelBinding = {});
     // The server side (the test server), with the default acceptor
-    // credential (for NTLM, the users of NTLM_USER_FILE).
-    static std::unique_ptr<GssContext> acceptor();
+    // credential (for NTLM, the users of NTLM_USER_FILE); with a channel
+    // binding, a client must present the same one.
+    static std::unique_ptr<GssContext> acceptor(std::string channelBinding = {});
     ~GssContext();
     GssContext(const GssContext&) = delete;
     GssContext& operator=(const GssContext&) = delete;
@@ -89,6 +94,7 @@ class GssContext {
     bool complete_ = false;
     bool kerberos_ = false;
     gss_name_t peer_ = GSS_C_NO_NAME;
+    std::string channelBinding_;
 };
 
 }  // namespace tavo::winrm

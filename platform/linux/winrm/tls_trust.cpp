@@ -89,6 +89,19 @@ std::string certificateFingerprint(X509* certificate) {
     return out;
 }
 
+std::string tlsServerEndPoint(X509* certificate) {
+    int mdNid = NID_undef, pkNid = NID_undef;
+    const EVP_MD* md = nullptr;
+    if (OBJ_find_sigid_algs(X509_get_signature_nid(certificate), &mdNid, &pkNid) &&
+        mdNid != NID_md5 && mdNid != NID_sha1 && mdNid != NID_undef)
+        md = EVP_get_digestbynid(mdNid);
+    if (!md) md = EVP_sha256();
+    unsigned char hash[EVP_MAX_MD_SIZE];
+    unsigned int n = 0;
+    if (X509_digest(certificate, md, hash, &n) != 1) return {};
+    return "tls-server-end-point:" + std::string(reinterpret_cast<const char*>(hash), n);
+}
+
 KnownCertificates::KnownCertificates(std::string path) : path_(std::move(path)) {}
 
 std::string KnownCertificates::defaultPath() {

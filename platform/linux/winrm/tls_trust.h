@@ -28,6 +28,12 @@ void expectHost(SSL* ssl, const std::string& host);
 // shows it, so it can be compared with the server's own view.
 std::string certificateFingerprint(X509* certificate);
 
+// The channel binding of a TLS connection for authentication over it
+// (RFC 5929 "tls-server-end-point"): the prefix and the hash of the
+// server's certificate, made with its signature's hash (SHA-256 where that
+// is MD5 or SHA-1, or where the signature names none).
+std::string tlsServerEndPoint(X509* certificate);
+
 // Certificates accepted by their fingerprint, one "host:port fingerprint"
 // line each; written whole to a new file that then replaces the old one, so
 // a crash never leaves it half written.

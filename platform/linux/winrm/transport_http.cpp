@@ -306,7 +306,14 @@ class HttpTransport final : public SoapTransport {
     // Nothing when the connection is authenticated; why not otherwise.
     std::optional<std::string> handshake(const std::shared_ptr<GssCredential>& cred,
                                          Clock::time_point until) {
-        gss_ = GssContext::initiator(cred, o_.host);
+        std::string binding;
+        if (o_.https) {
+            if (X509* cert = SSL_get1_peer_certificate(conn_->ssl())) {
+                binding = tlsServerEndPoint(cert);
+                X509_free(cert);
+            }
+        }
+        gss_ = GssContext::initiator(cred, o_.host, std::move(binding));
         std::string out;
         try {
             out = gss_->step({});
