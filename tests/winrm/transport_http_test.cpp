@@ -131,6 +131,23 @@ TEST(HttpTransportLimits, AReplyLargerThanTheLimitIsRefusedNotKept) {
     EXPECT_NE(e.description().find("limit"), std::string::npos) << e.description();
 }
 
+TEST(HttpTransportLimits, AHostNameCannotWriteHeaderLinesAndForeverIsNotThePast) {
+    TransportOptions o;
+    o.auth = AuthMethod::None;
+    for (const char* host : {"bad\r\nX-Injected: 1", "two words", "", "a/b"}) {
+        o.host = host;
+        auto [e, took] = failure([&] { makeHttpTransport(o)->post("<x/>", 5s); });
+        EXPECT_EQ(e.number(), errc::kInvalidSyntax) << host;
+    }
+    ServerOptions s;
+    s.responder = makePagedResponder(5, 5);
+    WsmanTestServer server(s);
+    auto t = plainTransport(server.port());
+    EXPECT_EQ(instancesIn(
+                  t->post(enumerateEnvelope(t->endpoint()), std::chrono::milliseconds::max()).body),
+              5);
+}
+
 TEST(HttpTransportLimits, AnUnauthenticatedTransportGetsAccessDeniedFromAServerThatWantsNtlm) {
     TempDir dir;
     ServerOptions o;

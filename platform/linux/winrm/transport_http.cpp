@@ -54,7 +54,16 @@ class HttpTransport final : public SoapTransport {
                     " was refused by Tavo: over plain HTTP it would send the password "
                     "readable by anyone on the network. Use HTTPS (https://, port 5986) for "
                     "Basic, or Negotiate (NTLM or Kerberos), which seals every message.");
-        const Clock::time_point until = Clock::now() + deadline;
+        // The host goes into the request's header lines as it stands: a
+        // name with spaces or line breaks in it would write others.
+        for (unsigned char c : o_.host)
+            if (c <= ' ' || c == 0x7f || c == '/' || c == '@')
+                throw Error(errc::kInvalidSyntax,
+                            "\"" + o_.host + "\" is not a computer name or address.");
+        if (o_.host.empty()) throw Error(errc::kInvalidSyntax, "No computer was named.");
+        // A deadline of "for ever" must not wrap round to the past.
+        const Clock::time_point until =
+            Clock::now() + std::min<std::chrono::milliseconds>(deadline, std::chrono::hours(24));
         // What the layers below throw besides tavo::Error becomes one, so
         // the caller sees the host and the reason, and no half-used
         // connection is kept.
