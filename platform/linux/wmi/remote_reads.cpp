@@ -70,6 +70,10 @@ Requests declaredReads(std::string_view className) {
     } else if (equalsIgnoreCase(className, "Win32_Product")) {
         r.insert(file("/var/lib/dpkg/status", std::size_t{1} << 30));
         r.insert(pattern(Kind::MTime, "/var/lib/dpkg/info/*.list"));
+    } else if (equalsIgnoreCase(className, "Win32_TimeZone")) {
+        r.insert({Kind::Type, "/etc/localtime", 0, false});
+        r.insert({Kind::Link, "/etc/localtime", 0, false});
+        r.insert(file("/etc/timezone"));
     } else if (equalsIgnoreCase(className, "Win32_Printer") ||
                equalsIgnoreCase(className, "Win32_PrintJob")) {
         r.insert({Kind::Command, std::string(kPrinters), 0, false});

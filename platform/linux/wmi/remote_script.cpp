@@ -80,7 +80,7 @@ NL='
 T=$(mktemp -d 2>/dev/null) || T=
 if [ -n "$T" ]; then
   trap 'rm -rf "$T"' EXIT
-  printf '\n%s\n' "$B" > "$T/b" && ln -s "$B" "$T/m" || T=
+  printf '\n%s\n' "$B" > "$T/b" && ln -s -- "@$B" "$T/m" || T=
 fi
 if command -v timeout >/dev/null 2>&1; then TO="timeout -k 1 $TS"; else TO=; fi
 h() { printf '\n%s %s\n' "$B" "$1"; }
@@ -101,8 +101,6 @@ ft() {
 rd() {
   if [ -n "$T" ]; then
     [ -s "$T/l" ] && $TO xargs -0 head -q -c "$1" < "$T/l"
-  else
-    while IFS= read -r f; do printf '\n%s\n' "$B"; $TO head -c "$1" -- "$f"; done < "$T/l"
   fi
 }
 )SH";
@@ -122,13 +120,20 @@ void emitBatch(std::string& s, std::string_view header, const std::vector<const 
     s += "  [ -n \"$T\" ] && printf '%s\\0%s\\0' \"$T/" + std::string(marker) + "\" \"$f\" >&3\n";
     s += "done 3>\"$W\"\nset -f\nh D\n";
     s += "if [ -n \"$T\" ]; then [ -s \"$T/l\" ] && " + std::string(batch) + " < \"$T/l\"\n";
+    // One at a time, each value under its own name: a second expansion of
+    // a pattern may not give the same names as the first.
     s += "else set +f; for f in" + list + "; do ok \"$f\" || continue; " + std::string(test) +
-         "; printf '\\n%s\\n' \"$B\"; " + std::string(single) + "; done; set -f; fi\n";
+         "; h \"F $f\"; " + std::string(single) + "; h \"E $?\"; done; set -f; fi\n";
     s += "h \"E $?\"\n";
 }
 
-void emitReads(std::string& s, const std::vector<const Request*>& items, bool user,
-               std::size_t limit, const ScriptOptions& o) {
+void emitReads(std::string& s, std::vector<const Request*> items, bool user, std::size_t limit,
+               const ScriptOptions& o) {
+    // A process's command line is the read that can hang (the process is in
+    // uninterruptible sleep holding its memory map): last, so a hang cuts
+    // off nothing else.
+    std::stable_partition(items.begin(), items.end(),
+                          [](const Request* r) { return !r->path.ends_with("/cmdline"); });
     const std::string n = std::to_string(limit);
     const std::string test = user ? "[ -f \"$f\" ] && [ -r \"$f\" ] && ! [ -L \"$f\" ] || continue"
                                   : "[ -f \"$f\" ] && [ -r \"$f\" ] || continue";
@@ -140,10 +145,10 @@ void emitReads(std::string& s, const std::vector<const Request*>& items, bool us
 
 std::string makeBoundary() {
     std::random_device rd;
-    std::string b = "--tavo-";
+    std::string b = "tavo-";
     static const char hex[] = "0123456789abcdef";
     for (int i = 0; i < 32; ++i) b += hex[rd() % 16];
-    return b + "--";
+    return b;
 }
 
 std::string buildScript(const Requests& requests, const std::string& boundary,
@@ -295,12 +300,14 @@ std::vector<Piece> split(std::string_view out, std::string_view boundary) {
             const std::size_t nl = out.find('\n', after);
             const std::size_t lineEnd = nl == std::string_view::npos ? end : std::min(nl, end);
             pieces.push_back({true, out.substr(after + 1, lineEnd - after - 1)});
+            // The header's own line break may also begin the next mark.
             pieces.push_back(
-                {false, lineEnd < end ? out.substr(lineEnd + 1, end - lineEnd - 1) : ""});
+                {false, lineEnd + 1 < end ? out.substr(lineEnd + 1, end - lineEnd - 1) : ""});
         } else if (after < out.size() && out[after] == '\n') {
             // A file's content follows the marker.
             pieces.push_back({true, "+"});
-            pieces.push_back({false, out.substr(after + 1, end - after - 1)});
+            pieces.push_back(
+                {false, after + 1 < end ? out.substr(after + 1, end - after - 1) : ""});
         }
         pos = next;
     }
@@ -415,6 +422,30 @@ void parseOutput(std::string_view output, const std::string& boundary, const Req
             std::size_t at = i + 1;
             while (at < pieces.size() && !(pieces[at].header && pieces[at].text == "D")) ++at;
             at += 2;  // the header and its empty body
+            auto& map = user ? snap.userFiles : snap.files;
+            if (at < pieces.size() && pieces[at].header && pieces[at].text.starts_with("F ")) {
+                // One file at a time, each under its name and with its own status.
+                while (at < pieces.size() && pieces[at].header &&
+                       pieces[at].text.starts_with("F ")) {
+                    const std::string name = unrooted(pieces[at].text.substr(2), options);
+                    const std::string_view content = body(at + 1);
+                    std::size_t e = at + 2;
+                    const auto rc = endStatus(e);
+                    if (rc && (*rc == 124 || *rc == 137)) {
+                        map[name] = FileData{std::nullopt, limit};
+                        snap.failed.insert(
+                            Request{user ? Kind::UserRead : Kind::Read, name, limit, false});
+                    } else {
+                        map[name] = FileData{std::string(content), limit};
+                    }
+                    at = e + 2;
+                }
+                for (const auto& n : names) {
+                    if (!map.count(n)) map[n] = FileData{std::nullopt, limit};
+                }
+                i = at;
+                continue;
+            }
             std::vector<std::string_view> contents;
             while (at < pieces.size() && pieces[at].header && pieces[at].text == "+") {
                 contents.push_back(body(at + 1));
@@ -425,7 +456,6 @@ void parseOutput(std::string_view output, const std::string& boundary, const Req
             // short: that one has no value, and those after it are left for
             // another round.
             const bool cut = !rc || *rc == 124 || *rc == 137;
-            auto& map = user ? snap.userFiles : snap.files;
             for (std::size_t k = 0; k < names.size(); ++k) {
                 if (k < contents.size() && !(cut && k + 1 == contents.size())) {
                     map[names[k]] = FileData{std::string(contents[k]), limit};
@@ -465,27 +495,41 @@ void parseOutput(std::string_view output, const std::string& boundary, const Req
             for (auto l : lines(body(i + 1))) names.push_back(unrooted(l, options));
             std::size_t at = i + 1;
             while (at < pieces.size() && !(pieces[at].header && pieces[at].text == "D")) ++at;
-            // Batched, readlink printed a marker line (ending in the
-            // boundary) before each target; one at a time, the script did.
-            std::string out;
-            for (std::size_t k = at + 1;
-                 k < pieces.size() && !(pieces[k].header && pieces[k].text.starts_with("E "));
-                 ++k) {
-                if (pieces[k].header)
-                    out += "\n" + boundary + "\n";  // a marker line
-                else
-                    out += pieces[k].text;
+            auto& map = t == "K" ? snap.links : snap.canon;
+            if (at + 2 < pieces.size() && pieces[at + 2].header &&
+                pieces[at + 2].text.starts_with("F ")) {
+                std::size_t f = at + 2;
+                while (f < pieces.size() && pieces[f].header && pieces[f].text.starts_with("F ")) {
+                    const std::string name = unrooted(pieces[f].text.substr(2), options);
+                    std::string v(body(f + 1));
+                    if (!v.empty() && v.back() == '\n') v.pop_back();
+                    if (v.empty())
+                        map[name] = std::nullopt;
+                    else
+                        map[name] = t == "C" ? unrooted(v, options) : v;
+                    std::size_t e = f + 2;
+                    endStatus(e);
+                    f = e + 2;
+                }
+                for (const auto& n : names) {
+                    if (!map.count(n)) map[n] = std::nullopt;
+                }
+                i = f;
+                continue;
             }
+            // Batched, readlink printed a marker line (ending in "@" and the
+            // boundary: the marker link's target) before each real target.
+            const std::string out(body(at + 1));
+            const std::string boundaryMark = "@" + boundary;
             std::vector<std::pair<std::size_t, std::size_t>> markers;  // line start, line end
-            for (std::size_t pos = 0; (pos = out.find(boundary, pos)) != std::string::npos;) {
-                const std::size_t lineEnd = pos + boundary.size();
+            for (std::size_t pos = 0; (pos = out.find(boundaryMark, pos)) != std::string::npos;) {
+                const std::size_t lineEnd = pos + boundaryMark.size();
                 if (lineEnd == out.size() || out[lineEnd] == '\n') {
                     const std::size_t nl = pos == 0 ? std::string::npos : out.rfind('\n', pos - 1);
                     markers.push_back({nl == std::string::npos ? 0 : nl + 1, lineEnd});
                 }
                 pos = lineEnd;
             }
-            auto& map = t == "K" ? snap.links : snap.canon;
             for (std::size_t k = 0; k < names.size(); ++k) {
                 std::optional<std::string> value;
                 if (k < markers.size()) {
