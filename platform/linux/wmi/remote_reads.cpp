@@ -70,6 +70,15 @@ Requests declaredReads(std::string_view className) {
     } else if (equalsIgnoreCase(className, "Win32_Product")) {
         r.insert(file("/var/lib/dpkg/status", std::size_t{1} << 30));
         r.insert(pattern(Kind::MTime, "/var/lib/dpkg/info/*.list"));
+    } else if (equalsIgnoreCase(className, "Win32_Processor")) {
+        r.insert(file("/proc/stat"));
+        r.insert(file("/proc/cpuinfo"));
+        r.insert({Kind::Command, std::string(kLaterStat), 0, false});
+        // Caches, topology and clocks of every processor: small sysfs files.
+        for (const char* g : {"/sys/devices/system/cpu/cpu[0-9]*/cache/index[0-9]*/*",
+                              "/sys/devices/system/cpu/cpu[0-9]*/topology/*",
+                              "/sys/devices/system/cpu/cpu[0-9]*/cpufreq/*"})
+            r.insert(pattern(Kind::Read, g, 64 * 1024));
     } else if (equalsIgnoreCase(className, "Win32_TimeZone")) {
         r.insert({Kind::Type, "/etc/localtime", 0, false});
         r.insert({Kind::Link, "/etc/localtime", 0, false});

@@ -54,6 +54,9 @@ inline constexpr std::string_view kFacts = "facts";          // clock, zone, una
 inline constexpr std::string_view kSystemd = "systemd";      // systemctl list-units + show
 inline constexpr std::string_view kPrinters = "printers";    // lpstat
 inline constexpr std::string_view kAddresses = "addresses";  // ip -o link / addr
+// /proc/stat read again a moment after the files: a second sample of the
+// processors' counters, for their load over that moment.
+inline constexpr std::string_view kLaterStat = "stat-later";
 
 // What came back.
 struct FileData {
