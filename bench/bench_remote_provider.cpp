@@ -105,7 +105,8 @@ int main(int argc, char** argv) {
         std::printf(
             "measured %-14s local %7.1f ms, remote %7.1f ms (first pass %7.1f ms, %d round "
             "trips; later passes %d), ratio %.2f -> %s\n",
-            cls, lm, rm, firstMs, firstTrips, trips, ratio, within ? "within budget" : "OVER BUDGET");
+            cls, lm, rm, firstMs, firstTrips, trips, ratio,
+            within ? "within budget" : "OVER BUDGET");
     }
     benchmark::Shutdown();
     return ok ? 0 : 1;

@@ -105,6 +105,12 @@ rd() {
 }
 )SH";
 
+// A pattern over /proc or /sys: the kernel's own files, which are never
+// FIFOs or devices and whose names never hold a line break.
+bool isKernelPattern(const Request& r) {
+    return r.glob && (r.path.starts_with("/proc/") || r.path.starts_with("/sys/"));
+}
+
 // One batch: `test` picks the items worth asking for (their names are
 // printed, one a line), then `batch` runs once over all of them with a
 // marker before each (xargs reads the NUL-separated list), or, without a
@@ -112,13 +118,27 @@ rd() {
 void emitBatch(std::string& s, std::string_view header, const std::vector<const Request*>& items,
                const ScriptOptions& o, std::string_view test, std::string_view marker,
                std::string_view batch, std::string_view single) {
-    std::string list;
-    for (const Request* r : items) list += " " + word(*r, o);
-    s += "set +f\nh '" + std::string(header) + "'\nW=/dev/null; [ -n \"$T\" ] && W=\"$T/l\"\n";
-    s += "for f in" + list + "; do\n  ok \"$f\" || continue\n  " + std::string(test) + "\n";
-    s += "  printf '%s\\n' \"$f\"\n";
-    s += "  [ -n \"$T\" ] && printf '%s\\0%s\\0' \"$T/" + std::string(marker) + "\" \"$f\" >&3\n";
-    s += "done 3>\"$W\"\nset -f\nh D\n";
+    std::string list, kernel, other;
+    for (const Request* r : items) {
+        list += " " + word(*r, o);
+        (isKernelPattern(*r) ? kernel : other) += " " + word(*r, o);
+    }
+    s += "set +f\nh '" + std::string(header) + "'\nW=/dev/null; [ -n \"$T\" ] && W=\"$T/l\"\n{\n";
+    if (!kernel.empty()) {
+        // Kernel files, thousands of them: no test and no loop, one printf
+        // for the names and one for the list (a name that is not there
+        // gives an empty value, as a file gone meanwhile does).
+        s += "set --" + kernel + "\nprintf '%s\\n' \"$@\"\n";
+        s += "[ -n \"$T\" ] && printf \"$T/" + std::string(marker) + "\\0%s\\0\" \"$@\" >&3\n";
+    }
+    if (!other.empty()) {
+        s += "for f in" + other + "; do\n  ok \"$f\" || continue\n  " + std::string(test) + "\n";
+        s += "  printf '%s\\n' \"$f\"\n";
+        s += "  [ -n \"$T\" ] && printf '%s\\0%s\\0' \"$T/" + std::string(marker) +
+             "\" \"$f\" >&3\n";
+        s += "done\n";
+    }
+    s += "} 3>\"$W\"\nset -f\nh D\n";
     s += "if [ -n \"$T\" ]; then [ -s \"$T/l\" ] && " + std::string(batch) + " < \"$T/l\"\n";
     // One at a time, each value under its own name: a second expansion of
     // a pattern may not give the same names as the first.
@@ -171,7 +191,20 @@ std::string buildScript(const Requests& requests, const std::string& boundary,
                 emitReads(s, items, kind == Kind::UserRead, key.second, options);
                 break;
             case Kind::List:
-                s += "set +f\nfor d in";
+                // With GNU find, every folder's entries in one process:
+                // NUL-separated "folder, type, name" records, so any name
+                // comes through. Otherwise a loop per folder.
+                s += "set +f\n";
+                s += "if [ -n \"$T\" ] && find / -maxdepth 0 -printf '' 2>/dev/null; then\nh "
+                     "LF\nfor d in";
+                for (const Request* r : items) s += " " + word(*r, options);
+                s += "; do\n  ok \"$d\" && [ -d \"$d\" ] || continue\n";
+                s += "  if ! [ -r \"$d\" ] || ! [ -x \"$d\" ]; then printf '!%s\\n' \"$d\"; "
+                     "continue; fi\n";
+                s += "  printf '%s\\n' \"$d\"; printf '%s\\0' \"$d\" >&3\ndone 3>\"$T/d\"\nh D\n";
+                s += "[ -s \"$T/d\" ] && xargs -0 sh -c 'exec find \"$@\" -mindepth 1 -maxdepth 1 "
+                     "-printf \"%H\\0%y\\0%f\\0\"' sh < \"$T/d\" 2>/dev/null\nh \"E $?\"\nelse\n";
+                s += "for d in";
                 for (const Request* r : items) s += " " + word(*r, options);
                 s += "; do\n  ok \"$d\" || continue\n  [ -d \"$d\" ] || continue\n";
                 s += "  if ! [ -r \"$d\" ] || ! [ -x \"$d\" ]; then h \"L! $d\"; continue; fi\n";
@@ -180,7 +213,7 @@ std::string buildScript(const Requests& requests, const std::string& boundary,
                 s += "    [ -e \"$e\" ] || [ -L \"$e\" ] || continue\n";
                 s += "    n=${e##*/}; ok \"$n\" || continue\n";
                 s += "    ty \"$e\"; printf ' %s\\n' \"$n\"\n";
-                s += "  done\ndone\nset -f\n";
+                s += "  done\ndone\nfi\nset -f\n";
                 break;
             case Kind::Link:
                 // The marker is a link to the boundary: readlink prints it on
@@ -233,14 +266,14 @@ std::string buildScript(const Requests& requests, const std::string& boundary,
             case Kind::Command:
                 for (const Request* r : items) {
                     if (r->path == kFacts) {
+                        // One process per fact source: now and the offsets of
+                        // January and July (daylight saving) from one date.
                         s += "h 'X facts'\n"
-                             "y=$(date '+%s %z %Y' 2>/dev/null); printf '%s\\n' \"$y\"\n"
-                             "printf '%s\\n' \"$(getconf CLK_TCK 2>/dev/null)\" \"$(getconf "
-                             "PAGESIZE 2>/dev/null)\" \"$(uname -m 2>/dev/null)\" \"$(uname -n "
-                             "2>/dev/null)\"\n"
-                             "set -- $y\n"
-                             "printf '%s\\n' \"$(date -d \"$3-01-01 12:00\" +%z 2>/dev/null)\" "
-                             "\"$(date -d \"$3-07-01 12:00\" +%z 2>/dev/null)\"\n"
+                             "printf 'now\\nJan 1 12:00\\nJul 1 12:00\\n' | date -f - '+%s %z' "
+                             "2>/dev/null || { date '+%s %z'; echo; echo; }\n"
+                             "uname -nm 2>/dev/null || echo\n"
+                             "getconf CLK_TCK 2>/dev/null || echo\n"
+                             "getconf PAGESIZE 2>/dev/null || echo\n"
                              "h 'E 0'\n";
                     } else if (r->path == kSystemd) {
                         s += "if command -v systemctl >/dev/null 2>&1; then\n"
@@ -474,6 +507,50 @@ void parseOutput(std::string_view output, const std::string& boundary, const Req
             }
             if (cut) readsTimedOut.insert(std::string(1, t[0]) + std::to_string(limit));
             i = at + 1;
+            continue;
+        }
+        if (t == "LF") {
+            // Folders one a line ("!" before one that may not be listed),
+            // then find's records.
+            for (auto l : lines(body(i + 1))) {
+                if (!l.empty() && l[0] == '!')
+                    snap.lists[unrooted(l.substr(1), options)] = std::nullopt;
+                else
+                    snap.lists[unrooted(l, options)] = std::vector<DirEntry>{};
+            }
+            // Its records follow at once under "D"; a run cut before has none.
+            const std::size_t at = i + 2;
+            if (at < pieces.size() && pieces[at].header && pieces[at].text == "D") {
+                std::string_view rec = body(at + 1);
+                std::vector<std::string_view> f;
+                while (!rec.empty()) {
+                    const auto z = rec.find('\0');
+                    if (z == std::string_view::npos) break;
+                    f.push_back(rec.substr(0, z));
+                    rec.remove_prefix(z + 1);
+                }
+                for (std::size_t k = 0; k + 2 < f.size(); k += 3) {
+                    auto it = snap.lists.find(unrooted(f[k], options));
+                    if (it == snap.lists.end() || !it->second || f[k + 1].size() != 1) continue;
+                    const char y = f[k + 1][0];
+                    const FileType type = y == 'f'   ? FileType::Regular
+                                          : y == 'd' ? FileType::Directory
+                                          : y == 'l' ? FileType::Symlink
+                                                     : FileType::Other;
+                    it->second->push_back({std::string(f[k + 2]), type});
+                }
+                for (auto& [dir, entries] : snap.lists) {
+                    if (entries)
+                        std::sort(
+                            entries->begin(), entries->end(),
+                            [](const DirEntry& a, const DirEntry& b) { return a.name < b.name; });
+                }
+                std::size_t e = at + 1;
+                endStatus(e);
+                i = e + 1;
+            } else {
+                i = at;
+            }
             continue;
         }
         if (t.substr(0, 2) == "L " || t.substr(0, 3) == "L! ") {

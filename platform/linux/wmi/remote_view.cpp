@@ -102,16 +102,21 @@ Facts parseFacts(const std::optional<CommandOutput>& c) {
     if (!c) return f;
     const auto l = splitLines(c->out);
     auto at = [&](std::size_t i) { return i < l.size() ? l[i] : std::string_view(); };
-    const auto first = words(at(0));
-    if (first.size() >= 2) {
-        f.now = number<std::int64_t>(first[0]);
-        f.offsetMinutes = zoneOffset(first[1]);
+    // "seconds offset" now, on the 1st of January and of July; "node
+    // machine"; clock ticks; page size.
+    auto offsetAt = [&](std::size_t i) -> std::optional<int> {
+        const auto w = words(at(i));
+        return w.size() >= 2 ? zoneOffset(w[1]) : std::nullopt;
+    };
+    if (const auto now = words(at(0)); now.size() >= 2) f.now = number<std::int64_t>(now[0]);
+    f.offsetMinutes = offsetAt(0);
+    if (const auto u = words(at(3)); u.size() >= 2) {
+        f.node = std::string(u[0]);
+        f.machine = std::string(u[1]);
     }
-    f.ticks = number<long>(at(1));
-    f.pageSize = number<long>(at(2));
-    if (!at(3).empty()) f.machine = std::string(at(3));
-    if (!at(4).empty()) f.node = std::string(at(4));
-    const auto jan = zoneOffset(at(5)), jul = zoneOffset(at(6));
+    f.ticks = number<long>(at(4));
+    f.pageSize = number<long>(at(5));
+    const auto jan = offsetAt(1), jul = offsetAt(2);
     if (f.offsetMinutes && jan && jul)
         f.dst = *jan != *jul && *f.offsetMinutes == std::max(*jan, *jul);
     return f;
