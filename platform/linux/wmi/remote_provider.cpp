@@ -35,6 +35,14 @@ class RemotePass : public ClassPass {
             if (it != learned_.end()) wanted.insert(it->second.begin(), it->second.end());
         }
         auto snapshot = std::make_shared<Snapshot>();
+        {
+            // The machine's fixed facts are asked once per computer.
+            std::lock_guard lock(mutex_);
+            if (machine_) {
+                snapshot->commands[std::string(kMachine)] = machine_;
+                wanted.erase(Request{Kind::Command, std::string(kMachine), 0, false});
+            }
+        }
         Requests asked;
         std::vector<Instance> out;
         int rounds = 0;
@@ -62,6 +70,9 @@ class RemotePass : public ClassPass {
         }
         roundTrips_ = rounds;
         std::lock_guard lock(mutex_);
+        if (auto it = snapshot->commands.find(std::string(kMachine));
+            !machine_ && it != snapshot->commands.end() && it->second && it->second->status == 0)
+            machine_ = it->second;
         learned_[std::string(className)] = std::move(asked);
         return out;
     }
@@ -89,6 +100,7 @@ class RemotePass : public ClassPass {
     const RemoteOptions options_;
     std::mutex mutex_;
     std::map<std::string, Requests> learned_;
+    std::optional<CommandOutput> machine_;
     std::atomic<int> roundTrips_{-1};
 };
 

@@ -35,6 +35,7 @@ Request pattern(Kind kind, std::string glob, std::size_t limit = 0) {
 Requests declaredReads(std::string_view className) {
     Requests r{
         {Kind::Command, std::string(kFacts), 0, false},
+        {Kind::Command, std::string(kMachine), 0, false},
         file("/proc/sys/kernel/hostname"),
     };
     if (equalsIgnoreCase(className, "Win32_Process")) {

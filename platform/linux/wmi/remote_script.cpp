@@ -80,7 +80,7 @@ NL='
 T=$(mktemp -d 2>/dev/null) || T=
 if [ -n "$T" ]; then
   trap 'rm -rf "$T"' EXIT
-  printf '\n%s\n' "$B" > "$T/b" && ln -s -- "@$B" "$T/m" || T=
+  printf '\n%s\n' "$B" > "$T/b" || T=
 fi
 if command -v timeout >/dev/null 2>&1; then TO="timeout -k 1 $TS"; else TO=; fi
 h() { printf '\n%s %s\n' "$B" "$1"; }
@@ -104,6 +104,8 @@ rd() {
   fi
 }
 )SH";
+
+constexpr std::size_t kSharedReadLimit = 16 * 1024 * 1024;
 
 // A pattern over /proc or /sys: the kernel's own files, which are never
 // FIFOs or devices and whose names never hold a line break.
@@ -176,12 +178,22 @@ std::string buildScript(const Requests& requests, const std::string& boundary,
     std::string s = "B=" + quote(boundary) +
                     "\nTS=" + std::to_string(std::max(1, options.commandTimeoutSeconds)) + "\n";
     s += kPrelude;
+    // The marker link that readlink prints before each target, only when
+    // links are asked for (one more process).
+    for (const Request& r : requests) {
+        if (r.kind == Kind::Link || r.kind == Kind::Canon) {
+            s += "[ -n \"$T\" ] && { ln -s -- \"@$B\" \"$T/m\" || T=; }\n";
+            break;
+        }
+    }
 
     // Group by kind (and limit, for reads).
     std::map<std::pair<Kind, std::size_t>, std::vector<const Request*>> groups;
     for (const Request& r : requests) {
-        groups[{r.kind, (r.kind == Kind::Read || r.kind == Kind::UserRead) ? r.limit : 0}]
-            .push_back(&r);
+        // Reads share one group up to the usual limit (each value is cut to
+        // its own limit here): every group costs the remote three processes.
+        const bool read = r.kind == Kind::Read || r.kind == Kind::UserRead;
+        groups[{r.kind, read ? std::max(r.limit, kSharedReadLimit) : 0}].push_back(&r);
     }
     for (const auto& [key, items] : groups) {
         const Kind kind = key.first;
@@ -271,6 +283,9 @@ std::string buildScript(const Requests& requests, const std::string& boundary,
                         s += "h 'X facts'\n"
                              "printf 'now\\nJan 1 12:00\\nJul 1 12:00\\n' | date -f - '+%s %z' "
                              "2>/dev/null || { date '+%s %z'; echo; echo; }\n"
+                             "h 'E 0'\n";
+                    } else if (r->path == kMachine) {
+                        s += "h 'X machine'\n"
                              "uname -nm 2>/dev/null || echo\n"
                              "getconf CLK_TCK 2>/dev/null || echo\n"
                              "getconf PAGESIZE 2>/dev/null || echo\n"
@@ -708,7 +723,8 @@ void parseOutput(std::string_view output, const std::string& boundary, const Req
             // names after the cut are asked for again by name.
             const bool cut =
                 (r.kind == Kind::Read || r.kind == Kind::UserRead) &&
-                readsTimedOut.count(std::string(1, tag(r.kind)) + std::to_string(r.limit));
+                readsTimedOut.count(std::string(1, tag(r.kind)) +
+                                    std::to_string(std::max(r.limit, kSharedReadLimit)));
             if (finished && !cut) snap.patterns.push_back(r);
             continue;
         }
@@ -718,7 +734,8 @@ void parseOutput(std::string_view output, const std::string& boundary, const Req
             case Kind::UserRead: {
                 auto& map = r.kind == Kind::Read ? snap.files : snap.userFiles;
                 const bool timedOut =
-                    readsTimedOut.count(std::string(1, tag(r.kind)) + std::to_string(r.limit)) > 0;
+                    readsTimedOut.count(std::string(1, tag(r.kind)) +
+                                        std::to_string(std::max(r.limit, kSharedReadLimit))) > 0;
                 if (!map.count(path) && finished && !timedOut)
                     map[path] = FileData{std::nullopt, r.limit};
                 break;
@@ -751,9 +768,9 @@ void parseOutput(std::string_view output, const std::string& boundary, const Req
             case Kind::Command:
                 if (finished) {
                     // Commands absent on the remote print no section at all.
-                    for (const char* sub :
-                         {"facts", "stat-later", "systemd-list", "systemd-show", "lpstat-p",
-                          "lpstat-d", "lpstat-v", "lpstat-a", "lpstat-o", "ip-link", "ip-addr"}) {
+                    for (const char* sub : {"facts", "machine", "stat-later", "systemd-list",
+                                            "systemd-show", "lpstat-p", "lpstat-d", "lpstat-v",
+                                            "lpstat-a", "lpstat-o", "ip-link", "ip-addr"}) {
                         const std::string_view s = sub;
                         if (s.substr(0, path.size()) == path ||
                             (path == kPrinters && s.starts_with("lpstat")) ||

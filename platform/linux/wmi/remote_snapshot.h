@@ -50,7 +50,8 @@ struct Request {
 using Requests = std::set<Request>;
 
 // The commands a snapshot can hold, by name.
-inline constexpr std::string_view kFacts = "facts";          // clock, zone, uname, getconf
+inline constexpr std::string_view kFacts = "facts";          // clock and zone
+inline constexpr std::string_view kMachine = "machine";      // uname, getconf: fixed per computer
 inline constexpr std::string_view kSystemd = "systemd";      // systemctl list-units + show
 inline constexpr std::string_view kPrinters = "printers";    // lpstat
 inline constexpr std::string_view kAddresses = "addresses";  // ip -o link / addr

@@ -97,10 +97,13 @@ std::optional<T> number(std::string_view s) {
     return v;
 }
 
-Facts parseFacts(const std::optional<CommandOutput>& c) {
+Facts parseFacts(const std::optional<CommandOutput>& c, const std::optional<CommandOutput>& m) {
     Facts f;
-    if (!c) return f;
-    const auto l = splitLines(c->out);
+    std::vector<std::string_view> l = c ? splitLines(c->out) : std::vector<std::string_view>{};
+    l.resize(3);
+    if (m) {
+        for (auto line : splitLines(m->out)) l.push_back(line);
+    }
     auto at = [&](std::size_t i) { return i < l.size() ? l[i] : std::string_view(); };
     // "seconds offset" now, on the 1st of January and of July; "node
     // machine"; clock ticks; page size.
@@ -145,9 +148,11 @@ class SnapshotView : public SystemView, public std::enable_shared_from_this<Snap
   public:
     SnapshotView(std::shared_ptr<const Snapshot> snap, std::shared_ptr<MissLog> misses)
         : snap_(std::move(snap)), misses_(std::move(misses)) {
-        auto it = snap_->commands.find(std::string(kFacts));
-        facts_ = parseFacts(it == snap_->commands.end() ? std::nullopt : it->second);
-        if (it == snap_->commands.end()) miss(Kind::Command, std::string(kFacts));
+        const auto* facts = command(*snap_, kFacts);
+        const auto* machine = command(*snap_, kMachine);
+        facts_ = parseFacts(facts ? *facts : std::nullopt, machine ? *machine : std::nullopt);
+        if (!facts) miss(Kind::Command, std::string(kFacts));
+        if (!machine) miss(Kind::Command, std::string(kMachine));
     }
 
     std::optional<std::string> readFile(std::string_view path, std::size_t limit) const override {

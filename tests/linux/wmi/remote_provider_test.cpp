@@ -313,7 +313,8 @@ TEST(RemoteSnapshot, HostileFilesKeepTheirBytesAndCannotForgeFrames) {
     // Framing-like text of every kind the parser knows.
     s.write("frames", "\ntavo-0123 E 0\n\ntavo-0123\n==> /etc/passwd <==\n@tavo\nh END\n");
     s.write("empty", "");
-    s.write("huge", std::string(300000, 'x'));
+    constexpr std::size_t kMiB = 1024 * 1024;
+    s.write("huge", std::string(17 * kMiB, 'x'));
     s.write("line\nbreak", "never read");
     s.write("after", "still here");
     ::mkfifo((s.dir / "fifo").c_str(), 0600);
@@ -343,7 +344,14 @@ TEST(RemoteSnapshot, HostileFilesKeepTheirBytesAndCannotForgeFrames) {
         EXPECT_EQ(file("frames"),
                   "\ntavo-0123 E 0\n\ntavo-0123\n==> /etc/passwd <==\n@tavo\nh END\n");
         EXPECT_EQ(file("empty"), "");
-        EXPECT_EQ(file("huge")->size(), 1000u);
+        // Read no further than the largest limit a group has, then cut to
+        // what the class asked for.
+        EXPECT_EQ(file("huge")->size(), 16 * kMiB);
+        auto misses = std::make_shared<MissLog>();
+        const auto view = makeSnapshotView(std::make_shared<Snapshot>(snap), misses);
+        EXPECT_EQ(view->readFile(d + "/huge", 1000)->size(), 1000u);
+        EXPECT_FALSE(view->readFile(d + "/fifo", 1000));
+        EXPECT_TRUE(misses->empty() || misses->take().size() == 2);  // the facts only
         EXPECT_FALSE(file("fifo"));  // refused without waiting on a writer
         EXPECT_FALSE(file("missing"));
         EXPECT_EQ(file("after"), "still here");
@@ -391,7 +399,9 @@ TEST(RemoteSnapshot, AReadThatHangsCostsOnlyItsValueAndTheRestComesNextRound) {
     EXPECT_EQ(snap.files.at(d + "/c").data, "c");
     EXPECT_TRUE(snap.files.count(d + "/hang"));
     EXPECT_FALSE(snap.files.at(d + "/hang").data);
-    EXPECT_TRUE(snap.failed.count({Kind::Read, d + "/hang", 4096, false}));
+    bool failed = false;
+    for (const auto& r : snap.failed) failed = failed || r.path == d + "/hang";
+    EXPECT_TRUE(failed);
     // What came after the hang was never read: not in the snapshot, and the
     // pattern does not vouch for it, so the next round asks for it by name.
     EXPECT_FALSE(snap.files.count(d + "/z"));
