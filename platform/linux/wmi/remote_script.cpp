@@ -260,13 +260,22 @@ std::string buildScript(const Requests& requests, const std::string& boundary,
                 break;
             }
             case Kind::Count:
-                s += "set +f\nh N\nfor d in";
+                // With GNU find, one process for every folder: a record per
+                // folder that may be listed and one per entry, NUL-separated.
+                s += "set +f\nif [ -n \"$T\" ] && find / -maxdepth 0 -printf '' 2>/dev/null; "
+                     "then\nh NF\n";
+                s += "find";
+                for (const Request* r : items) s += " " + word(*r, options);
+                s += " -maxdepth 1 \\( -readable -executable -type d -printf '%d\\0%h\\0%f\\0R\\0' "
+                     "\\) "
+                     "-o -printf '%d\\0%h\\0%f\\0N\\0' 2>/dev/null\nh \"E $?\"\nelse\n";
+                s += "h N\nfor d in";
                 for (const Request* r : items) s += " " + word(*r, options);
                 s += "; do\n  ok \"$d\" || continue\n";
                 s += "  if [ -d \"$d\" ] && [ -r \"$d\" ] && [ -x \"$d\" ]; then set -- \"$d\"/*; "
                      "if [ -e \"$1\" ] || [ -L \"$1\" ]; then printf '%s %s\\n' $# \"$d\"; else "
                      "printf '0 %s\\n' \"$d\"; fi; fi\n";
-                s += "done\nset -f\n";
+                s += "done\nfi\nset -f\n";
                 break;
             case Kind::StatFs:
                 for (const Request* r : items) {
@@ -663,6 +672,33 @@ void parseOutput(std::string_view output, const std::string& boundary, const Req
                 map[unrooted(l.substr(sp + 1), options)] = ts;
             }
             i += 2;
+            continue;
+        }
+        if (t == "NF") {
+            // "depth, folder, name, R(eadable folder) or N(ot)" records.
+            std::string_view rec = body(i + 1);
+            std::vector<std::string_view> f;
+            while (!rec.empty()) {
+                const auto z = rec.find('\0');
+                if (z == std::string_view::npos) break;
+                f.push_back(rec.substr(0, z));
+                rec.remove_prefix(z + 1);
+            }
+            std::map<std::string, std::size_t> counts;
+            for (std::size_t k = 0; k + 3 < f.size(); k += 4) {
+                const std::string parent = unrooted(f[k + 1], options);
+                if (f[k] == "0") {
+                    const std::string self = parent == "/" ? "/" + std::string(f[k + 2])
+                                                           : parent + "/" + std::string(f[k + 2]);
+                    if (f[k + 3] == "R") counts.emplace(self, 0);
+                } else if (f[k] == "1" && !f[k + 2].starts_with(".")) {
+                    ++counts[parent];
+                }
+            }
+            for (const auto& [dir, n] : counts) snap.counts[dir] = n;
+            std::size_t e = i + 2;
+            endStatus(e);
+            i = e + 1;
             continue;
         }
         if (t == "N") {
