@@ -144,7 +144,7 @@ std::vector<Instance> produceIp4Routes(const SystemContext& ctx) {
     // The kernel's route table is not a file under the root; only this
     // machine's own routes can be asked who added them.
     std::map<RouteKey, int> protocols;
-    if (ctx.root == "/") protocols = routeProtocols(ctx.deadline);
+    if (ctx.system()->isRunningMachine()) protocols = routeProtocols(ctx.deadline);
 
     std::istringstream in(*table);
     std::string line;
