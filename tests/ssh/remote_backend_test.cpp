@@ -85,8 +85,7 @@ int acceptedLogins() {
     const std::string log = sshd().serverLog();
     int n = 0;
     const std::string login = "Accepted publickey for";
-    for (auto pos = log.find(login); pos != std::string::npos; pos = log.find(login, pos + 1))
-        ++n;
+    for (auto pos = log.find(login); pos != std::string::npos; pos = log.find(login, pos + 1)) ++n;
     return n;
 }
 

@@ -57,6 +57,24 @@ inline int freePort() {
     return ntohs(addr.sin_port);
 }
 
+inline std::vector<int> allProcesses() {
+    std::vector<int> pids;
+    for (const auto& e : fs::directory_iterator("/proc")) {
+        const std::string name = e.path().filename().string();
+        if (!name.empty() && name.find_first_not_of("0123456789") == std::string::npos)
+            pids.push_back(std::stoi(name));
+    }
+    return pids;
+}
+
+// Processes whose command line is exactly `argv` (NUL-separated).
+inline std::vector<int> processesRunning(const std::string& argv) {
+    std::vector<int> out;
+    for (int pid : allProcesses())
+        if (readFile("/proc/" + std::to_string(pid) + "/cmdline") == argv) out.push_back(pid);
+    return out;
+}
+
 class Sshd {
   public:
     Sshd() {
@@ -137,10 +155,18 @@ class Sshd {
     }
     // The per-connection server processes (children of the listener).
     std::vector<int> sessionProcesses() const {
+        const int listener = std::atoi(readFile(serverDir() / "sshd.pid").c_str());
         std::vector<int> pids;
-        std::istringstream in(runCommand("pgrep -P " + readFile(serverDir() / "sshd.pid")));
-        int pid;
-        while (in >> pid) pids.push_back(pid);
+        for (int pid : allProcesses()) {
+            // The parent is the fourth field, after the name in parentheses.
+            const std::string stat = readFile("/proc/" + std::to_string(pid) + "/stat");
+            const auto close = stat.rfind(')');
+            if (close == std::string::npos) continue;
+            std::istringstream rest(stat.substr(close + 2));
+            char state;
+            int parent = 0;
+            if (rest >> state >> parent && parent == listener && listener > 0) pids.push_back(pid);
+        }
         return pids;
     }
 

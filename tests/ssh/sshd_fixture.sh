@@ -2,8 +2,9 @@
 # A private sshd on 127.0.0.1 for the SSH tests, everything in one folder:
 #   sshd_fixture.sh start DIR PORT WATCHPID   prints "ready" once it listens
 #   sshd_fixture.sh stop DIR
-# The folder gets a host key, an authorised client key, a second client key
-# that is not authorised, the server's config and log, and (as root) a
+# The folder gets a host key, an authorised client key, an authorised key
+# locked with the passphrase "tavo-passphrase", a client key that is not
+# authorised, the server's config and log, and (as root) a
 # throw-away user with a password (its name and password in DIR/password_user).
 # A watcher stops the server when process WATCHPID ends, so a test that
 # crashes does not leave it behind.
@@ -19,7 +20,12 @@ stop() {
     fi
     if [ -f "$dir/password_user" ]; then
         user=$(sed -n 1p "$dir/password_user")
-        userdel "$user" 2>/dev/null || true
+        # Other test programs may hold the password file's lock a moment.
+        for _ in 1 2 3 4 5 6 7 8 9 10; do
+            userdel "$user" 2>/dev/null && break
+            getent passwd "$user" >/dev/null || break
+            sleep 0.2
+        done
         rm -f "$dir/password_user"
     fi
 }
@@ -48,7 +54,8 @@ fi
 ssh-keygen -q -t ed25519 -N '' -C tavo-test-host -f "$dir/host_ed25519"
 ssh-keygen -q -t ed25519 -N '' -C tavo-test-client -f "$dir/client_key"
 ssh-keygen -q -t ed25519 -N '' -C tavo-test-stranger -f "$dir/stranger_key"
-cp "$dir/client_key.pub" "$dir/authorized_keys"
+ssh-keygen -q -t ed25519 -N 'tavo-passphrase' -C tavo-test-locked -f "$dir/locked_key"
+cat "$dir/client_key.pub" "$dir/locked_key.pub" >"$dir/authorized_keys"
 
 cat >"$dir/sshd_config" <<EOF
 Port $port
@@ -71,9 +78,17 @@ EOF
 if [ "$(id -u)" = 0 ] && command -v useradd >/dev/null; then
     user="tavot$$"
     password="pw-$(od -An -N8 -tx1 /dev/urandom | tr -d ' \n')"
-    useradd -M -d /nonexistent -s /bin/sh "$user"
-    echo "$user:$password" | chpasswd
-    printf '%s\n%s\n' "$user" "$password" >"$dir/password_user"
+    # Tests run side by side, each with its own server and user; the
+    # password file's lock may be taken for a moment.
+    for _ in 1 2 3 4 5 6 7 8 9 10; do
+        if useradd -M -d /nonexistent -s /bin/sh "$user" 2>/dev/null &&
+            echo "$user:$password" | chpasswd 2>/dev/null; then
+            printf '%s\n%s\n' "$user" "$password" >"$dir/password_user"
+            break
+        fi
+        userdel "$user" 2>/dev/null || true
+        sleep 0.2
+    done
 fi
 
 /usr/sbin/sshd -f "$dir/sshd_config" -E "$dir/sshd.log"

@@ -120,6 +120,8 @@ struct SshShell::Impl {
     std::atomic<bool> lost{false};
     // Passphrase callback state: one question per key and connection.
     std::string passphraseFailure;
+    // libssh keeps a pointer to these for the session's whole life.
+    ssh_callbacks_struct callbacks{};
 
     std::string name() const {
         std::string out = user.empty() ? host : user + "@" + host;
@@ -400,11 +402,10 @@ std::shared_ptr<SshShell> SshShell::open(const remote::Target& target, const Ssh
     }
     ssh_options_get_port(s, &impl->port);
 
-    ssh_callbacks_struct callbacks{};
-    callbacks.userdata = impl.get();
-    callbacks.auth_function = askPassphrase;
-    ssh_callbacks_init(&callbacks);
-    ssh_set_callbacks(s, &callbacks);
+    impl->callbacks.userdata = impl.get();
+    impl->callbacks.auth_function = askPassphrase;
+    ssh_callbacks_init(&impl->callbacks);
+    ssh_set_callbacks(s, &impl->callbacks);
 
     const auto until = Clock::now() + settings.connectTimeout;
     throwIfStopped(*impl);
@@ -412,10 +413,8 @@ std::shared_ptr<SshShell> SshShell::open(const remote::Target& target, const Ssh
     checkHostKey(*impl, settings);
     throwIfStopped(*impl);
     authenticate(*impl, password, !target.user.empty());
-    // The callbacks struct lives on this stack; later runs need no key.
-    ssh_callbacks_struct none{};
-    ssh_callbacks_init(&none);
-    ssh_set_callbacks(s, &none);
+    // Later runs need no key: nothing may ask for a passphrase any more.
+    impl->callbacks.auth_function = nullptr;
     return std::shared_ptr<SshShell>(new SshShell(std::move(impl)));
 }
 
