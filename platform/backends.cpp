@@ -6,6 +6,7 @@
 #else
 #include "platform/linux/ssh/remote_backend.h"
 #include "platform/linux/wmi/provider.h"
+#include "platform/linux/wmi/remote_provider.h"
 #include "platform/linux/wnet/linux_wnet.h"
 #endif
 
@@ -13,9 +14,12 @@ namespace tavo {
 
 #ifndef _WIN32
 namespace {
-// The provider's classes over a remote shell.
+// The provider's classes over a remote shell: another Linux computer
+// answers the same classes, read through one script per round trip.
 ssh::ProviderOverShell remoteProvider() {
-    return nullptr;
+    return [](std::shared_ptr<remote::RemoteShell> shell) {
+        return linuxwmi::makeRemoteProvider(std::move(shell));
+    };
 }
 }  // namespace
 #endif
