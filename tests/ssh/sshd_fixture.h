@@ -83,6 +83,9 @@ class Sshd {
         char templ[] = "/tmp/tavo-sshd-XXXXXX";
         if (!mkdtemp(templ)) return;
         dir_ = templ;
+        // The throw-away user's login reads the authorised keys inside.
+        fs::permissions(dir_, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                                  fs::perms::others_read | fs::perms::others_exec);
         const std::string script = std::string(TAVO_TEST_DATA) + "/../ssh/sshd_fixture.sh";
         for (int attempt = 0; attempt < 3 && !ready_; ++attempt) {
             port_ = freePort();

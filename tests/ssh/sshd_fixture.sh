@@ -45,7 +45,9 @@ esac
 port=$3
 watch=$4
 mkdir -p "$dir"
-chmod 700 "$dir"
+# sshd reads the authorised keys as the user logging in, who may be the
+# throw-away user: the folder is open to look into, the private keys are not.
+chmod 755 "$dir"
 if [ "$(id -u)" = 0 ]; then
     # The privilege-separation folder that an init system would make.
     mkdir -p -m0755 /run/sshd
@@ -56,6 +58,7 @@ ssh-keygen -q -t ed25519 -N '' -C tavo-test-client -f "$dir/client_key"
 ssh-keygen -q -t ed25519 -N '' -C tavo-test-stranger -f "$dir/stranger_key"
 ssh-keygen -q -t ed25519 -N 'tavo-passphrase' -C tavo-test-locked -f "$dir/locked_key"
 cat "$dir/client_key.pub" "$dir/locked_key.pub" >"$dir/authorized_keys"
+chmod 644 "$dir/authorized_keys"
 
 cat >"$dir/sshd_config" <<EOF
 Port $port
