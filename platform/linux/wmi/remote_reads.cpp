@@ -37,6 +37,8 @@ Requests declaredReads(std::string_view className) {
         {Kind::Command, std::string(kFacts), 0, false},
         {Kind::Command, std::string(kMachine), 0, false},
         file("/proc/sys/kernel/hostname"),
+        // The zone's rules, for the local time of moments other than now.
+        file("/etc/localtime", 1024 * 1024),
     };
     if (equalsIgnoreCase(className, "Win32_Process")) {
         r.insert({Kind::List, "/proc", 0, false});

@@ -292,6 +292,9 @@ std::string buildScript(const Requests& requests, const std::string& boundary,
                         s += "h 'X facts'\n"
                              "printf 'now\\nJan 1 12:00\\nJul 1 12:00\\n' | date -f - '+%s %z' "
                              "2>/dev/null || { date '+%s %z'; echo; echo; }\n"
+                             // The zone the shell's programs use, when TZ names one.
+                             "if [ \"${TZ+set}\" = set ]; then printf 'TZ=%s\\n' \"$TZ\"; else "
+                             "echo; fi\n"
                              "h 'E 0'\n";
                     } else if (r->path == kMachine) {
                         s += "h 'X machine'\n"
