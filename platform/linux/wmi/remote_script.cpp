@@ -329,6 +329,11 @@ std::string buildScript(const Requests& requests, const std::string& boundary,
                         s += "h 'X stat-later'\nsleep 0.2 2>/dev/null || sleep 1\n"
                              "head -c 16777216 " +
                              quote(options.root + "/proc/stat") + "\nh \"E $?\"\n";
+                    } else if (r->path == kRoutes) {
+                        s += "if command -v ip >/dev/null 2>&1; then\n"
+                             "h 'X routes'\n$TO ip -4 route show table main 2>/dev/null\nh \"E "
+                             "$?\"\n"
+                             "fi\n";
                     } else if (r->path == kAddresses) {
                         s += "if command -v ip >/dev/null 2>&1; then\n"
                              "h 'X ip-link'\n$TO ip -o link show 2>/dev/null\nh \"E $?\"\n"
@@ -807,9 +812,10 @@ void parseOutput(std::string_view output, const std::string& boundary, const Req
             case Kind::Command:
                 if (finished) {
                     // Commands absent on the remote print no section at all.
-                    for (const char* sub : {"facts", "machine", "stat-later", "systemd-list",
-                                            "systemd-show", "lpstat-p", "lpstat-d", "lpstat-v",
-                                            "lpstat-a", "lpstat-o", "ip-link", "ip-addr"}) {
+                    for (const char* sub :
+                         {"facts", "machine", "stat-later", "routes", "systemd-list",
+                          "systemd-show", "lpstat-p", "lpstat-d", "lpstat-v", "lpstat-a",
+                          "lpstat-o", "ip-link", "ip-addr"}) {
                         const std::string_view s = sub;
                         if (s.substr(0, path.size()) == path ||
                             (path == kPrinters && s.starts_with("lpstat")) ||

@@ -255,6 +255,15 @@ class SnapshotView : public SystemView, public std::enable_shared_from_this<Snap
     std::optional<std::string> machine() const override { return facts_.machine; }
     std::optional<std::string> hostName() const override { return facts_.node; }
     bool isRunningMachine() const override { return false; }
+    std::optional<std::string> routeListing() const override {
+        const auto* c = command(*snap_, kRoutes);
+        if (!c) {
+            miss(Kind::Command, std::string(kRoutes));
+            return std::nullopt;
+        }
+        if (!*c || (*c)->status != 0) return std::nullopt;
+        return (*c)->out;
+    }
 
     // The offset at `t` by the zone's rule, which must agree with the
     // remote's own clock now; without a rule, the offset now.

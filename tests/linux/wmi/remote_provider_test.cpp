@@ -113,9 +113,6 @@ bool movesBetweenReads(const std::string& cls, const std::string& prop, const Ro
             return true;
         return false;
     }
-    // Who added a route is the kernel's routing socket's answer, which a
-    // shell does not reach: only this machine's own pass has it.
-    if (cls == "Win32_IP4RouteTable" && prop == "Protocol") return !remote.count(prop);
     return false;
 }
 
@@ -501,6 +498,29 @@ TEST(RemoteProvider, WithoutSystemctlOrLpstatServiceStateAndPrintersStayNull) {
     }
     EXPECT_TRUE(rows(*remote, "Win32_Printer").empty());
     EXPECT_TRUE(rows(*remote, "Win32_PrintJob").empty());
+}
+
+TEST(RemoteProvider, RoutesSayWhoAddedThemFromTheRemotesIpListing) {
+    FakeCommands fake;
+    // The routes of the fixture's table as ip prints them (it leaves out "proto boot").
+    fake.add("ip",
+             "echo 'default via 192.168.1.1 dev eth0 proto dhcp metric 100'\n"
+             "echo '192.168.1.0/24 dev eth0 proto kernel scope link metric 100'\n"
+             "echo '192.168.10.10 via 192.168.1.1 dev wlan0 metric 600'\n"
+             "echo 'unreachable 10.0.0.0/8 proto static'\n");
+    RemoteOptions o;
+    o.root = std::string(TAVO_TEST_DATA) + "/services/routes";
+    auto remote = makeRemoteProvider(makeLocalShell(fake.env()), o);
+    std::map<std::string, std::string> protocol;
+    for (const auto& r : rows(*remote, "Win32_IP4RouteTable")) {
+        protocol[r.at("Destination") + "/" + r.at("Mask")] =
+            r.count("Protocol") ? r.at("Protocol") : "<null>";
+    }
+    EXPECT_EQ(protocol["0.0.0.0/0.0.0.0"], "3");                // dhcp: configured here
+    EXPECT_EQ(protocol["192.168.1.0/255.255.255.0"], "2");      // kernel: local
+    EXPECT_EQ(protocol["192.168.10.10/255.255.255.255"], "3");  // boot
+    // A route the kernel refuses traffic on has no protocol to tell.
+    EXPECT_EQ(protocol["10.0.0.0/255.0.0.0"], "<null>");
 }
 
 TEST(RemoteParsers, CommandOutputsInTheCLocale) {
