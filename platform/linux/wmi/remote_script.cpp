@@ -195,13 +195,28 @@ std::string buildScript(const Requests& requests, const std::string& boundary,
         const bool read = r.kind == Kind::Read || r.kind == Kind::UserRead;
         groups[{r.kind, read ? std::max(r.limit, kSharedReadLimit) : 0}].push_back(&r);
     }
+    int background = 0;
     for (const auto& [key, items] : groups) {
         const Kind kind = key.first;
         switch (kind) {
             case Kind::Read:
-            case Kind::UserRead:
-                emitReads(s, items, kind == Kind::UserRead, key.second, options);
+            case Kind::UserRead: {
+                // The reads run beside the rest of the script, into a file
+                // of their own that is printed at the end: the remote's
+                // processors work on both at once. (The list file of this
+                // group is its own too.)
+                const std::string n = std::to_string(background++);
+                std::string body;
+                emitReads(body, items, kind == Kind::UserRead, key.second, options);
+                std::string own = "$T/l" + n;
+                for (std::size_t at = 0; (at = body.find("$T/l", at)) != std::string::npos;
+                     at += own.size())
+                    body.replace(at, 4, own);
+                s += "rd" + n + "() {\n" + body + "}\n";
+                s += "if [ -n \"$T\" ]; then rd" + n + " > \"$T/o" + n +
+                     "\" 2>/dev/null & else rd" + n + "; fi\n";
                 break;
+            }
             case Kind::List:
                 // With GNU find, every folder's entries in one process:
                 // NUL-separated "folder, type, name" records, so any name
@@ -343,6 +358,11 @@ std::string buildScript(const Requests& requests, const std::string& boundary,
                 }
                 break;
         }
+    }
+    if (background > 0) {
+        s += "wait\n[ -n \"$T\" ] && cat";
+        for (int i = 0; i < background; ++i) s += " \"$T/o" + std::to_string(i) + "\"";
+        s += " 2>/dev/null\n";
     }
     s += "h END\n";
     return s;
