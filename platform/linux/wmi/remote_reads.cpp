@@ -37,6 +37,8 @@ Requests declaredReads(std::string_view className) {
         {Kind::Command, std::string(kFacts), 0, false},
         {Kind::Command, std::string(kMachine), 0, false},
         file("/proc/sys/kernel/hostname"),
+        // The zone's rules, for the local time of moments other than now.
+        file("/etc/localtime", 1024 * 1024),
     };
     if (equalsIgnoreCase(className, "Win32_Process")) {
         r.insert({Kind::List, "/proc", 0, false});
@@ -80,6 +82,10 @@ Requests declaredReads(std::string_view className) {
                               "/sys/devices/system/cpu/cpu[0-9]*/topology/*",
                               "/sys/devices/system/cpu/cpu[0-9]*/cpufreq/*"})
             r.insert(pattern(Kind::Read, g, 64 * 1024));
+    } else if (equalsIgnoreCase(className, "Win32_IP4RouteTable")) {
+        r.insert(file("/proc/net/route"));
+        r.insert({Kind::Command, std::string(kRoutes), 0, false});
+        r.insert(pattern(Kind::Read, "/sys/class/net/*/ifindex", 64 * 1024));
     } else if (equalsIgnoreCase(className, "Win32_TimeZone")) {
         r.insert({Kind::Type, "/etc/localtime", 0, false});
         r.insert({Kind::Link, "/etc/localtime", 0, false});

@@ -163,6 +163,36 @@ void emitReads(std::string& s, std::vector<const Request*> items, bool user, std
               "$TO xargs -0 head -q -c " + n, "$TO head -c " + n + " -- \"$f\"");
 }
 
+// A pattern over the entries of one folder: "<folder>/<name pattern>".
+bool folderPattern(const Request& r) {
+    if (!r.glob) return false;
+    const auto slash = r.path.rfind('/');
+    return slash != std::string::npos && r.path.find_first_of("*?[") > slash;
+}
+
+// Types, modification and birth times one path at a time, with the shell's
+// own tests and stat.
+void emitPlain(std::string& s, Kind kind, const std::vector<const Request*>& items,
+               const ScriptOptions& options) {
+    if (kind == Kind::Type) {
+        s += "set +f\nh T\nfor f in";
+        for (const Request* r : items) s += " " + word(*r, options);
+        s += "; do\n  ok \"$f\" || continue\n";
+        s += "  ty \"$f\"; ft \"$f\"; printf ' %s\\n' \"$f\"\ndone\nset -f\n";
+        return;
+    }
+    const std::string fmt = kind == Kind::MTime ? "%.6Y %n" : "%.6W %n";
+    std::string list;
+    for (const Request* r : items) list += " " + word(*r, options);
+    s += "set +f\nh " + std::string(1, tag(kind)) + "\n";
+    s += "W=/dev/null; [ -n \"$T\" ] && W=\"$T/s\"\nfor f in" + list + "; do\n";
+    s += "  ok \"$f\" && [ -e \"$f\" ] || continue\n";
+    s += "  if [ -n \"$T\" ]; then printf '%s\\0' \"$f\" >&3; else stat -L -c '" + fmt +
+         "' -- \"$f\"; fi\n";
+    s += "done 3>\"$W\"\nset -f\n[ -n \"$T\" ] && [ -s \"$T/s\" ] && xargs -0 stat -L -c '" + fmt +
+         "' -- < \"$T/s\"\n";
+}
+
 }  // namespace
 
 std::string makeBoundary() {
@@ -195,13 +225,28 @@ std::string buildScript(const Requests& requests, const std::string& boundary,
         const bool read = r.kind == Kind::Read || r.kind == Kind::UserRead;
         groups[{r.kind, read ? std::max(r.limit, kSharedReadLimit) : 0}].push_back(&r);
     }
+    int background = 0;
     for (const auto& [key, items] : groups) {
         const Kind kind = key.first;
         switch (kind) {
             case Kind::Read:
-            case Kind::UserRead:
-                emitReads(s, items, kind == Kind::UserRead, key.second, options);
+            case Kind::UserRead: {
+                // The reads run beside the rest of the script, into a file
+                // of their own that is printed at the end: the remote's
+                // processors work on both at once. (The list file of this
+                // group is its own too.)
+                const std::string n = std::to_string(background++);
+                std::string body;
+                emitReads(body, items, kind == Kind::UserRead, key.second, options);
+                std::string own = "$T/l" + n;
+                for (std::size_t at = 0; (at = body.find("$T/l", at)) != std::string::npos;
+                     at += own.size())
+                    body.replace(at, 4, own);
+                s += "rd" + n + "() {\n" + body + "}\n";
+                s += "if [ -n \"$T\" ]; then rd" + n + " > \"$T/o" + n +
+                     "\" 2>/dev/null & else rd" + n + "; fi\n";
                 break;
+            }
             case Kind::List:
                 // With GNU find, every folder's entries in one process:
                 // NUL-separated "folder, type, name" records, so any name
@@ -239,26 +284,39 @@ std::string buildScript(const Requests& requests, const std::string& boundary,
                           "xargs -0 readlink -f", "readlink -f -- \"$f\"");
                 break;
             case Kind::Type:
-                s += "set +f\nh T\nfor f in";
-                for (const Request* r : items) s += " " + word(*r, options);
-                s += "; do\n  ok \"$f\" || continue\n";
-                s += "  ty \"$f\"; ft \"$f\"; printf ' %s\\n' \"$f\"\ndone\nset -f\n";
-                break;
-            case Kind::MTime:
-            case Kind::Birth: {
-                const std::string fmt = kind == Kind::MTime ? "%.6Y %n" : "%.6W %n";
-                std::string list;
-                for (const Request* r : items) list += " " + word(*r, options);
-                s += "set +f\nh " + std::string(1, tag(kind)) + "\n";
-                s += "W=/dev/null; [ -n \"$T\" ] && W=\"$T/s\"\nfor f in" + list + "; do\n";
-                s += "  ok \"$f\" && [ -e \"$f\" ] || continue\n";
-                s += "  if [ -n \"$T\" ]; then printf '%s\\0' \"$f\" >&3; else stat -L -c '" + fmt +
-                     "' -- \"$f\"; fi\n";
-                s += "done 3>\"$W\"\nset -f\n[ -n \"$T\" ] && [ -s \"$T/s\" ] && xargs -0 stat -L "
-                     "-c '" +
-                     fmt + "' -- < \"$T/s\"\n";
+            case Kind::MTime: {
+                // Patterns over one folder ("/etc/x/*.service") go to one
+                // find with NUL-separated records when it is GNU's.
+                std::vector<const Request*> fast, slow;
+                for (const Request* r : items) (folderPattern(*r) ? fast : slow).push_back(r);
+                if (!fast.empty()) {
+                    const bool type = kind == Kind::Type;
+                    s += "if [ -n \"$T\" ] && find / -maxdepth 0 -printf '' 2>/dev/null; then\n";
+                    s += type ? "h TF\n" : "h MF\n";
+                    // One find per name pattern, over all its folders.
+                    std::map<std::string, std::string> folders;
+                    for (const Request* r : fast) {
+                        const auto slash = r->path.rfind('/');
+                        folders[r->path.substr(slash + 1)] +=
+                            " " +
+                            quote(options.root + (slash == 0 ? "/" : r->path.substr(0, slash)));
+                    }
+                    for (const auto& [name, dirs] : folders) {
+                        s += std::string("find ") + (type ? "" : "-L ") + dirs +
+                             " -mindepth 1 -maxdepth 1 -name " + quote(name) +
+                             (type ? " -printf '%y%Y %p\\0'" : " -printf '%T@ %p\\0'") +
+                             " 2>/dev/null\n";
+                    }
+                    s += "h \"E $?\"\nelse\n";
+                    emitPlain(s, kind, fast, options);
+                    s += "fi\n";
+                }
+                if (!slow.empty()) emitPlain(s, kind, slow, options);
                 break;
             }
+            case Kind::Birth:
+                emitPlain(s, kind, items, options);
+                break;
             case Kind::Count:
                 // With GNU find, one process for every folder: a record per
                 // folder that may be listed and one per entry, NUL-separated.
@@ -292,6 +350,9 @@ std::string buildScript(const Requests& requests, const std::string& boundary,
                         s += "h 'X facts'\n"
                              "printf 'now\\nJan 1 12:00\\nJul 1 12:00\\n' | date -f - '+%s %z' "
                              "2>/dev/null || { date '+%s %z'; echo; echo; }\n"
+                             // The zone the shell's programs use, when TZ names one.
+                             "if [ \"${TZ+set}\" = set ]; then printf 'TZ=%s\\n' \"$TZ\"; else "
+                             "echo; fi\n"
                              "h 'E 0'\n";
                     } else if (r->path == kMachine) {
                         s += "h 'X machine'\n"
@@ -326,6 +387,11 @@ std::string buildScript(const Requests& requests, const std::string& boundary,
                         s += "h 'X stat-later'\nsleep 0.2 2>/dev/null || sleep 1\n"
                              "head -c 16777216 " +
                              quote(options.root + "/proc/stat") + "\nh \"E $?\"\n";
+                    } else if (r->path == kRoutes) {
+                        s += "if command -v ip >/dev/null 2>&1; then\n"
+                             "h 'X routes'\n$TO ip -4 route show table main 2>/dev/null\nh \"E "
+                             "$?\"\n"
+                             "fi\n";
                     } else if (r->path == kAddresses) {
                         s += "if command -v ip >/dev/null 2>&1; then\n"
                              "h 'X ip-link'\n$TO ip -o link show 2>/dev/null\nh \"E $?\"\n"
@@ -335,6 +401,11 @@ std::string buildScript(const Requests& requests, const std::string& boundary,
                 }
                 break;
         }
+    }
+    if (background > 0) {
+        s += "wait\n[ -n \"$T\" ] && cat";
+        for (int i = 0; i < background; ++i) s += " \"$T/o" + std::to_string(i) + "\"";
+        s += " 2>/dev/null\n";
     }
     s += "h END\n";
     return s;
@@ -661,6 +732,39 @@ void parseOutput(std::string_view output, const std::string& boundary, const Req
             i += 2;
             continue;
         }
+        if (t == "TF" || t == "MF") {
+            // find's NUL-separated records: "<type><type followed> <path>"
+            // or "<seconds.fraction> <path>".
+            std::string_view rec = body(i + 1);
+            while (!rec.empty()) {
+                const auto z = rec.find('\0');
+                if (z == std::string_view::npos) break;
+                const std::string_view r = rec.substr(0, z);
+                rec.remove_prefix(z + 1);
+                const auto sp = r.find(' ');
+                if (sp == std::string_view::npos) continue;
+                const std::string path = unrooted(r.substr(sp + 1), options);
+                if (t == "TF") {
+                    if (sp != 2) continue;
+                    auto conv = [](char c) {
+                        return c == 'f'   ? FileType::Regular
+                               : c == 'd' ? FileType::Directory
+                               : c == 'l' ? FileType::Symlink
+                               : c == 'N' ? FileType::None
+                                          : FileType::Other;
+                    };
+                    // A link's own type; the type it leads to ('N': nowhere).
+                    const FileType followed = r[1] == 'L' ? FileType::None : conv(r[1]);
+                    snap.types[path] = {conv(r[0]), followed};
+                } else {
+                    snap.mtimes[path] = timestamp(r.substr(0, sp));
+                }
+            }
+            std::size_t e = i + 2;
+            endStatus(e);
+            i = e + 1;
+            continue;
+        }
         if (t == "M" || t == "W") {
             auto& map = t == "M" ? snap.mtimes : snap.births;
             for (auto l : lines(body(i + 1))) {
@@ -804,9 +908,10 @@ void parseOutput(std::string_view output, const std::string& boundary, const Req
             case Kind::Command:
                 if (finished) {
                     // Commands absent on the remote print no section at all.
-                    for (const char* sub : {"facts", "machine", "stat-later", "systemd-list",
-                                            "systemd-show", "lpstat-p", "lpstat-d", "lpstat-v",
-                                            "lpstat-a", "lpstat-o", "ip-link", "ip-addr"}) {
+                    for (const char* sub :
+                         {"facts", "machine", "stat-later", "routes", "systemd-list",
+                          "systemd-show", "lpstat-p", "lpstat-d", "lpstat-v", "lpstat-a",
+                          "lpstat-o", "ip-link", "ip-addr"}) {
                         const std::string_view s = sub;
                         if (s.substr(0, path.size()) == path ||
                             (path == kPrinters && s.starts_with("lpstat")) ||

@@ -58,6 +58,7 @@ inline constexpr std::string_view kAddresses = "addresses";  // ip -o link / add
 // /proc/stat read again a moment after the files: a second sample of the
 // processors' counters, for their load over that moment.
 inline constexpr std::string_view kLaterStat = "stat-later";
+inline constexpr std::string_view kRoutes = "routes";  // ip -4 route show table main
 
 // What came back.
 struct FileData {

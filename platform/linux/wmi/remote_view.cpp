@@ -10,9 +10,11 @@
 #include <atomic>
 #include <charconv>
 #include <cstdlib>
+#include <mutex>
 
 #include "platform/linux/wmi/instance.h"
 #include "platform/linux/wmi/remote_snapshot.h"
+#include "platform/linux/wmi/service_classes.h"
 
 namespace tavo::linuxwmi::remote_view {
 
@@ -53,7 +55,48 @@ struct Facts {
     std::optional<bool> dst;
     std::optional<long> ticks, pageSize;
     std::optional<std::string> machine, node;
+    std::optional<std::string> tz;  // TZ as the remote's shell has it
 };
+
+// Days since 1970-01-01 of a civil date (proleptic Gregorian).
+std::int64_t daysFromCivil(std::int64_t y, unsigned m, unsigned d) {
+    y -= m <= 2;
+    const std::int64_t era = (y >= 0 ? y : y - 399) / 400;
+    const unsigned yoe = static_cast<unsigned>(y - era * 400);
+    const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+    const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+    return era * 146097 + static_cast<std::int64_t>(doe) - 719468;
+}
+
+// The moment (UTC seconds) a "month.week.day" rule changes the clock in
+// `year`, the clock then being `offset` seconds behind UTC.
+std::optional<std::int64_t> transitionAt(int year, const ZoneTransition& t, int offset) {
+    if (!t.month || !t.week || !t.dayOfWeek) return std::nullopt;
+    const std::int64_t first = daysFromCivil(year, static_cast<unsigned>(*t.month), 1);
+    const int firstDow = static_cast<int>(((first % 7) + 11) % 7);  // 1970-01-01 was a Thursday
+    int day = 1 + (*t.dayOfWeek - firstDow + 7) % 7 + (*t.week - 1) * 7;
+    const int nextMonthFirst = static_cast<int>(
+        (*t.month == 12 ? daysFromCivil(year + 1, 1, 1)
+                        : daysFromCivil(year, static_cast<unsigned>(*t.month + 1), 1)) -
+        first);
+    while (day > nextMonthFirst) day -= 7;  // week 5: the last such day
+    return (first + day - 1) * 86400 + t.seconds + offset;
+}
+
+// The zone's offset from UTC in minutes at `t`, by its current rule.
+int offsetAt(const PosixZone& z, std::int64_t t) {
+    if (!z.daylightName) return -z.standardOffset / 60;
+    const std::int64_t days = t >= 0 ? t / 86400 : (t - 86399) / 86400;
+    // The civil year of `t` (good to a day, which the rules never need closer).
+    int year = 1970 + static_cast<int>(days / 365);
+    while (daysFromCivil(year, 1, 1) > days) --year;
+    while (daysFromCivil(year + 1, 1, 1) <= days) ++year;
+    const auto start = transitionAt(year, z.toDaylight, z.standardOffset);
+    const auto end = transitionAt(year, z.toStandard, z.daylightOffset);
+    if (!start || !end) return -z.standardOffset / 60;
+    const bool daylight = *start < *end ? (t >= *start && t < *end) : !(t >= *end && t < *start);
+    return -(daylight ? z.daylightOffset : z.standardOffset) / 60;
+}
 
 std::optional<int> zoneOffset(std::string_view z) {
     // "+0130" -> 90
@@ -100,25 +143,26 @@ std::optional<T> number(std::string_view s) {
 Facts parseFacts(const std::optional<CommandOutput>& c, const std::optional<CommandOutput>& m) {
     Facts f;
     std::vector<std::string_view> l = c ? splitLines(c->out) : std::vector<std::string_view>{};
-    l.resize(3);
+    l.resize(4);
     if (m) {
         for (auto line : splitLines(m->out)) l.push_back(line);
     }
     auto at = [&](std::size_t i) { return i < l.size() ? l[i] : std::string_view(); };
-    // "seconds offset" now, on the 1st of January and of July; "node
-    // machine"; clock ticks; page size.
+    // "seconds offset" now, on the 1st of January and of July; "TZ=..." or
+    // nothing; then "node machine", clock ticks, page size.
     auto offsetAt = [&](std::size_t i) -> std::optional<int> {
         const auto w = words(at(i));
         return w.size() >= 2 ? zoneOffset(w[1]) : std::nullopt;
     };
     if (const auto now = words(at(0)); now.size() >= 2) f.now = number<std::int64_t>(now[0]);
     f.offsetMinutes = offsetAt(0);
-    if (const auto u = words(at(3)); u.size() >= 2) {
+    if (at(3).starts_with("TZ=")) f.tz = std::string(at(3).substr(3));
+    if (const auto u = words(at(4)); u.size() >= 2) {
         f.node = std::string(u[0]);
         f.machine = std::string(u[1]);
     }
-    f.ticks = number<long>(at(4));
-    f.pageSize = number<long>(at(5));
+    f.ticks = number<long>(at(5));
+    f.pageSize = number<long>(at(6));
     const auto jan = offsetAt(1), jul = offsetAt(2);
     if (f.offsetMinutes && jan && jul)
         f.dst = *jan != *jul && *f.offsetMinutes == std::max(*jan, *jul);
@@ -204,13 +248,47 @@ class SnapshotView : public SystemView, public std::enable_shared_from_this<Snap
     bool daylightSaving() const override { return facts_.dst.value_or(false); }
     std::string dmtfLocal(std::int64_t seconds, long microseconds) const override {
         return dmtfDateTimeUtcOffset(static_cast<std::time_t>(seconds), microseconds,
-                                     utcOffsetMinutes());
+                                     offsetMinutesAt(seconds));
     }
     long clockTicks() const override { return facts_.ticks.value_or(100); }
     long pageSize() const override { return facts_.pageSize.value_or(4096); }
     std::optional<std::string> machine() const override { return facts_.machine; }
     std::optional<std::string> hostName() const override { return facts_.node; }
     bool isRunningMachine() const override { return false; }
+    std::optional<std::string> routeListing() const override {
+        const auto* c = command(*snap_, kRoutes);
+        if (!c) {
+            miss(Kind::Command, std::string(kRoutes));
+            return std::nullopt;
+        }
+        if (!*c || (*c)->status != 0) return std::nullopt;
+        return (*c)->out;
+    }
+
+    // The offset at `t` by the zone's rule, which must agree with the
+    // remote's own clock now; without a rule, the offset now.
+    int offsetMinutesAt(std::int64_t t) const {
+        std::call_once(zoneOnce_, [this] {
+            std::optional<std::string> rule;
+            if (facts_.tz) {
+                std::string tz = *facts_.tz;
+                if (!tz.empty() && tz.front() == ':') tz.erase(0, 1);
+                if (parsePosixTz(tz)) {
+                    rule = tz;
+                } else if (!tz.empty() && tz.find("..") == std::string::npos) {
+                    const std::string file = tz.front() == '/' ? tz : "/usr/share/zoneinfo/" + tz;
+                    if (auto data = readFile(file, 1024 * 1024)) rule = tzifRule(*data);
+                }
+            } else if (auto data = readFile("/etc/localtime", 1024 * 1024)) {
+                rule = tzifRule(*data);
+            }
+            if (rule) zone_ = parsePosixTz(*rule);
+            if (zone_ && facts_.now && facts_.offsetMinutes &&
+                offsetAt(*zone_, *facts_.now) != *facts_.offsetMinutes)
+                zone_.reset();
+        });
+        return zone_ ? offsetAt(*zone_, t) : utcOffsetMinutes();
+    }
 
     std::optional<std::size_t> count(const std::string& dir) const {
         return lookup(Kind::Count, snap_->counts, dir);
@@ -255,6 +333,8 @@ class SnapshotView : public SystemView, public std::enable_shared_from_this<Snap
     std::shared_ptr<MissLog> misses_;
     Facts facts_;
     mutable std::atomic<int> statReads_{0};
+    mutable std::once_flag zoneOnce_;
+    mutable std::optional<PosixZone> zone_;
 };
 
 bool SnapshotDir::read(const char* name, std::string& buf, std::size_t limit) {

@@ -84,6 +84,10 @@ class SystemView {
     // another computer): the sources that are neither files nor probes, such
     // as the kernel's routing socket, are asked only then.
     virtual bool isRunningMachine() const = 0;
+    // The main IPv4 route table as `ip -4 route show table main` prints it,
+    // which says who added each route; for a computer whose kernel this
+    // program cannot ask itself. Nothing when unknown.
+    virtual std::optional<std::string> routeListing() const { return std::nullopt; }
 };
 
 // This machine's files under `root` ("/" normally, a fixture tree in tests)

@@ -23,6 +23,8 @@
 #include "platform/linux/wmi/provider.h"
 #include "platform/linux/wmi/remote_snapshot.h"
 
+extern char** environ;
+
 namespace tavo::linuxwmi {
 namespace {
 
@@ -111,9 +113,6 @@ bool movesBetweenReads(const std::string& cls, const std::string& prop, const Ro
             return true;
         return false;
     }
-    // Who added a route is the kernel's routing socket's answer, which a
-    // shell does not reach: only this machine's own pass has it.
-    if (cls == "Win32_IP4RouteTable" && prop == "Protocol") return !remote.count(prop);
     return false;
 }
 
@@ -144,9 +143,40 @@ const std::vector<std::string> kClasses = {"Win32_LogicalDisk",
                                            "Win32_Printer",
                                            "Win32_PrintJob"};
 
+// Variables this test program changed since it started (other tests set
+// some): the local class reads the environment the kernel kept from the
+// start, the shell inherits the current one.
+std::set<std::string> changedSinceStart() {
+    std::set<std::string> atStart, now, changed;
+    std::ifstream in("/proc/self/environ", std::ios::binary);
+    for (std::string kv; std::getline(in, kv, '\0');) atStart.insert(kv);
+    for (char** e = environ; *e; ++e) now.insert(*e);
+    for (const auto* side : {&atStart, &now}) {
+        const auto* other = side == &atStart ? &now : &atStart;
+        for (const auto& kv : *side) {
+            if (!other->count(kv)) changed.insert(kv.substr(0, kv.find('=')));
+        }
+    }
+    return changed;
+}
+
+// The variables a shell sets for itself when it starts: the remote's
+// environment is its shell's, this program's is its own.
+bool shellOwnVariable(const std::string& cls, const Row& r) {
+    if (cls != "Win32_Environment") return false;
+    static const std::set<std::string> changed = changedSinceStart();
+    const auto name = r.find("Name");
+    return name != r.end() &&
+           (name->second == "PWD" || name->second == "OLDPWD" || name->second == "SHLVL" ||
+            name->second == "_" || changed.count(name->second));
+}
+
 // Compares one class property by property; returns the failures.
-std::vector<std::string> compare(const std::string& cls, const std::vector<Row>& local,
-                                 const std::vector<Row>& remote) {
+std::vector<std::string> compare(const std::string& cls, std::vector<Row> local,
+                                 std::vector<Row> remote) {
+    for (auto* rows : {&local, &remote}) {
+        std::erase_if(*rows, [&](const Row& r) { return shellOwnVariable(cls, r); });
+    }
     std::vector<std::string> problems;
     std::map<std::string, Row> byKey;
     for (const auto& r : remote) byKey[keyOf(cls, r)] = r;
@@ -183,8 +213,14 @@ std::vector<std::string> compare(const std::string& cls, const std::vector<Row>&
             problems.push_back("only " + std::to_string(matched) + " of " +
                                std::to_string(local.size()) + " processes found remotely");
     } else if (local.size() != remote.size()) {
+        std::string extra;
+        std::set<std::string> localKeys;
+        for (const auto& l : local) localKeys.insert(keyOf(cls, l));
+        for (const auto& r : remote) {
+            if (!localKeys.count(keyOf(cls, r))) extra += " " + keyOf(cls, r);
+        }
         problems.push_back(cls + ": " + std::to_string(local.size()) + " local instances, " +
-                           std::to_string(remote.size()) + " remote");
+                           std::to_string(remote.size()) + " remote; only remote:" + extra);
     }
     return problems;
 }
@@ -462,6 +498,29 @@ TEST(RemoteProvider, WithoutSystemctlOrLpstatServiceStateAndPrintersStayNull) {
     }
     EXPECT_TRUE(rows(*remote, "Win32_Printer").empty());
     EXPECT_TRUE(rows(*remote, "Win32_PrintJob").empty());
+}
+
+TEST(RemoteProvider, RoutesSayWhoAddedThemFromTheRemotesIpListing) {
+    FakeCommands fake;
+    // The routes of the fixture's table as ip prints them (it leaves out "proto boot").
+    fake.add("ip",
+             "echo 'default via 192.168.1.1 dev eth0 proto dhcp metric 100'\n"
+             "echo '192.168.1.0/24 dev eth0 proto kernel scope link metric 100'\n"
+             "echo '192.168.10.10 via 192.168.1.1 dev wlan0 metric 600'\n"
+             "echo 'unreachable 10.0.0.0/8 proto static'\n");
+    RemoteOptions o;
+    o.root = std::string(TAVO_TEST_DATA) + "/services/routes";
+    auto remote = makeRemoteProvider(makeLocalShell(fake.env()), o);
+    std::map<std::string, std::string> protocol;
+    for (const auto& r : rows(*remote, "Win32_IP4RouteTable")) {
+        protocol[r.at("Destination") + "/" + r.at("Mask")] =
+            r.count("Protocol") ? r.at("Protocol") : "<null>";
+    }
+    EXPECT_EQ(protocol["0.0.0.0/0.0.0.0"], "3");                // dhcp: configured here
+    EXPECT_EQ(protocol["192.168.1.0/255.255.255.0"], "2");      // kernel: local
+    EXPECT_EQ(protocol["192.168.10.10/255.255.255.255"], "3");  // boot
+    // A route the kernel refuses traffic on has no protocol to tell.
+    EXPECT_EQ(protocol["10.0.0.0/255.0.0.0"], "<null>");
 }
 
 TEST(RemoteParsers, CommandOutputsInTheCLocale) {
