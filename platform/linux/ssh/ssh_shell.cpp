@@ -458,8 +458,19 @@ remote::ShellRun SshShell::run(std::string_view script, std::chrono::millisecond
     ChannelPtr channel(ssh_channel_new(s));
     if (!channel) throw lost("no channel");
     if (ssh_channel_open_session(channel.get()) != SSH_OK) throw lost("opening a channel");
-    // LC_ALL=C so the tools' output reads the same on every remote.
-    if (ssh_channel_request_exec(channel.get(), "LC_ALL=C exec sh -s") != SSH_OK)
+    // LC_ALL=C so the tools' output reads the same on every remote. The
+    // remote ends the run itself a second or two after our deadline: sshd passes
+    // a signal to the session only where it separates privileges, which it
+    // does not for root, so a run we abandon must not rely on it. timeout
+    // kills the shell's whole process group; without timeout (rare) only
+    // the signal below remains.
+    const long long remoteSeconds =
+        std::chrono::duration_cast<std::chrono::seconds>(deadline).count() + 2;
+    const std::string command =
+        "sh -c 'LC_ALL=C; export LC_ALL; command -v timeout >/dev/null 2>&1 && exec timeout -s "
+        "KILL " +
+        std::to_string(remoteSeconds) + " sh -s; exec sh -s'";
+    if (ssh_channel_request_exec(channel.get(), command.c_str()) != SSH_OK)
         throw lost("starting the shell");
     std::size_t sent = 0;
     while (sent < script.size()) {
