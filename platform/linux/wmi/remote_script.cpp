@@ -376,10 +376,11 @@ std::string buildScript(const Requests& requests, const std::string& boundary,
                     } else if (r->path == kPrinters) {
                         s += "if command -v lpstat >/dev/null 2>&1; then\n";
                         for (const char* sub : {"p:-l -p", "d:-d", "v:-v", "a:-a", "o:-o"}) {
-                            const std::string_view spec = sub;
-                            const auto colon = spec.find(':');
-                            s += "h 'X lpstat-" + std::string(spec.substr(0, colon)) + "'\n";
-                            s += "$TO env LC_ALL=C lpstat " + std::string(spec.substr(colon + 1)) +
+                            const std::string_view command = sub;
+                            const auto colon = command.find(':');
+                            s += "h 'X lpstat-" + std::string(command.substr(0, colon)) + "'\n";
+                            s += "$TO env LC_ALL=C lpstat " +
+                                 std::string(command.substr(colon + 1)) +
                                  " 2>/dev/null\nh \"E $?\"\n";
                         }
                         s += "fi\n";
