@@ -153,6 +153,7 @@ Main::~Main() {
     // A pass still out finishes on its own and its news goes nowhere.
     post_->close();
     cycle_.stop();
+    if (services_.management) services_.management->closeSessions();
     // The model watches the grid; let it go before the grid does.
     if (model_) {
         Results->setModel(nullptr);
@@ -280,6 +281,8 @@ void Main::buildControls() {
     bindResultsView(*Results, *model_, filter_);
     connect(Results->header(), &QHeaderView::sectionClicked, this,
             [this](int section) { Results_ColumnClick(section); });
+    connect(Results, &QAbstractItemView::doubleClicked, this,
+            [this](const QModelIndex& index) { Results_DblClick(index); });
 
     website = new QLabel(productWebsiteHost(), this);
     website->setObjectName(QStringLiteral("website"));
@@ -406,6 +409,8 @@ void Main::stopBranch() {
     // A pass that is out is told to stop and its rows are dropped; the
     // window does not wait for it, however long its back end takes.
     cycle_.stop();
+    // Remote sessions last as long as the cycle that opened them.
+    if (services_.management) services_.management->closeSessions();
     resetPointer();
     showCycleState();
 }
@@ -622,6 +627,15 @@ void Main::Results_ColumnClick(int column) {
 
 // ---------------------------------------------------------------------------
 // Target computer menu
+
+void Main::Results_DblClick(const QModelIndex& index) {
+    // A computer of the network list becomes the target; while a cycle
+    // runs the target stays what that cycle reports on.
+    if (isRunning() || !index.isValid()) return;
+    if (cmbFunction->currentText() != QStringLiteral("Network Computers")) return;
+    const QString name = index.sibling(index.row(), 1).data(Qt::DisplayRole).toString();
+    if (!name.isEmpty()) txtComputer->setText(name);
+}
 
 void Main::txtComputer_Click(const QPoint& globalPos) {
     if (!txtComputer->isEnabled()) return;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QModelIndex>
 #include <QPointF>
 #include <QWidget>
 #include <cstdint>
@@ -55,7 +56,8 @@ class Main : public QWidget {
     // --- Grid actions ---
     void cmdExport_Click();
     void cmdExportHTM_Click();
-    void Results_ColumnClick(int column);  // column counted from 0
+    void Results_ColumnClick(int column);             // column counted from 0
+    void Results_DblClick(const QModelIndex& index);  // a network computer becomes the target
 
     // The filter, column chooser and copying that the grid offers.
     RowFilterModel& rowFilter() { return *filter_; }

@@ -1,10 +1,12 @@
 #include "app/services.h"
 
+#include "app/prompt_dialogs.h"
 #include "platform/backends.h"
 
 MainServices defaultServices() {
     MainServices services;
-    tavo::Backends backends = tavo::defaultBackends();
+    // Remote connections ask their questions in dialogs of the window.
+    tavo::Backends backends = tavo::defaultBackends(makeWindowPrompter());
     services.management = std::move(backends.management);
     services.network = std::move(backends.network);
     services.dialogs = std::make_shared<QtDialogs>();

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "cli/report_command.h"
+#include "cli/tty_prompter.h"
 #include "platform/backends.h"
 
 #ifdef _WIN32
@@ -39,8 +40,11 @@ int main(int argc, char** argv) {
     env.stderrIsTerminal = TAVO_ISATTY(TAVO_FILENO(stderr)) != 0;
     const char* noColor = std::getenv("NO_COLOR");
     env.noColor = noColor && *noColor;
-    env.makeServices = [] {
-        tavo::Backends b = tavo::defaultBackends();
+    // Questions of remote connections go to the terminal, if there is one;
+    // never a password on the command line.
+    auto prompter = tavo::cli::makeTerminalPrompter();
+    env.makeServices = [prompter] {
+        tavo::Backends b = tavo::defaultBackends(prompter);
         return tavo::cycle::PassServices{std::move(b.management), std::move(b.network)};
     };
     std::signal(SIGINT, onInterrupt);

@@ -8,6 +8,7 @@
 
 #include "cycle/deadline.h"
 #include "grid/error.h"
+#include "remote/target_text.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -23,8 +24,6 @@ namespace {
 
 constexpr std::string_view kPrefix = "winmgmts:\\\\";
 constexpr std::string_view kNamespace = "\\root\\CIMV2";
-// Longest DNS name, without the trailing dot.
-constexpr std::size_t kMaxHostName = 253;
 
 char lower(char c) {
     return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
@@ -41,147 +40,9 @@ bool equalsNoCase(std::string_view a, std::string_view b) {
                                               [](char x, char y) { return lower(x) == lower(y); });
 }
 
-bool isDigit(char c) {
-    return c >= '0' && c <= '9';
-}
-bool isHex(char c) {
-    return isDigit(c) || (lower(c) >= 'a' && lower(c) <= 'f');
-}
-bool isAlnum(char c) {
-    return isDigit(c) || (lower(c) >= 'a' && lower(c) <= 'z');
-}
-
-bool isIPv4(std::string_view s) {
-    int parts = 0;
-    std::size_t i = 0;
-    while (true) {
-        std::size_t start = i;
-        int value = 0;
-        while (i < s.size() && isDigit(s[i]) && i - start < 3) value = value * 10 + (s[i++] - '0');
-        std::size_t len = i - start;
-        // No empty part, no part above 255, no leading zero (which some
-        // resolvers read as octal, so the user would reach another host).
-        if (len == 0 || value > 255 || (len > 1 && s[start] == '0')) return false;
-        ++parts;
-        if (i == s.size()) return parts == 4;
-        if (s[i] != '.' || parts == 4) return false;
-        ++i;
-    }
-}
-
-bool isIPv6(std::string_view s) {
-    // An optional zone ("fe80::1%eth0") names the local interface to use.
-    if (auto pct = s.find('%'); pct != std::string_view::npos) {
-        std::string_view zone = s.substr(pct + 1);
-        if (zone.empty() || !std::all_of(zone.begin(), zone.end(), [](char c) {
-                return isAlnum(c) || c == '_' || c == '-' || c == '.';
-            }))
-            return false;
-        s = s.substr(0, pct);
-    }
-    if (s.size() < 2) return false;
-    int groups = 0;
-    bool compressed = false;
-    std::size_t i = 0;
-    if (s.substr(0, 2) == "::") {
-        compressed = true;
-        i = 2;
-        if (i == s.size()) return true;  // "::"
-    } else if (s[0] == ':') {
-        return false;
-    }
-    while (i < s.size()) {
-        std::size_t start = i;
-        while (i < s.size() && isHex(s[i]) && i - start < 5) ++i;
-        std::size_t len = i - start;
-        if (i < s.size() && s[i] == '.') {
-            // A trailing IPv4 part counts as two groups.
-            if (!isIPv4(s.substr(start))) return false;
-            groups += 2;
-            i = s.size();
-            break;
-        }
-        if (len == 0 || len > 4) return false;
-        ++groups;
-        if (i == s.size()) break;
-        if (s[i] != ':') return false;
-        ++i;
-        if (i < s.size() && s[i] == ':') {
-            if (compressed) return false;
-            compressed = true;
-            ++i;
-        } else if (i == s.size()) {
-            return false;  // a single trailing colon
-        }
-    }
-    return compressed ? groups < 8 : groups == 8;
-}
-
-// A DNS or NetBIOS style name: labels of letters, digits, '-' and '_' (which
-// Windows computer names allow), none empty or longer than 63, none starting
-// or ending with '-'; one trailing dot allowed for a fully qualified name.
-bool isHostName(std::string_view s) {
-    if (!s.empty() && s.back() == '.') s.remove_suffix(1);
-    if (s.empty() || s.size() > kMaxHostName) return false;
-    bool allNumeric = true;
-    std::size_t start = 0;
-    while (start <= s.size()) {
-        std::size_t end = s.find('.', start);
-        if (end == std::string_view::npos) end = s.size();
-        std::string_view label = s.substr(start, end - start);
-        if (label.empty() || label.size() > 63 || label.front() == '-' || label.back() == '-')
-            return false;
-        for (char c : label) {
-            if (!isAlnum(c) && c != '-' && c != '_') return false;
-            if (!isDigit(c)) allNumeric = false;
-        }
-        start = end + 1;
-    }
-    // "10.0.0.300" is a mistyped address, not a name.
-    return !allNumeric;
-}
-
-// Why `computer` cannot name a computer, or "" when it can.
-std::string whyNotComputer(std::string_view computer) {
-    if (computer.empty()) return "the computer name is missing";
-    for (char c : computer) {
-        auto u = static_cast<unsigned char>(c);
-        if (u >= 0x80) return "the computer name holds a character outside ASCII";
-        if (u <= 0x20) return "the computer name holds a space or a control character";
-        if (c == '\\' || c == '/') return "the computer name holds a slash or backslash";
-    }
-    if (computer == ".") return {};
-    if (computer.size() > kMaxHostName + 1)
-        return "the computer name is longer than " + std::to_string(kMaxHostName) + " characters";
-    if (computer.front() == '[' && computer.back() == ']' && computer.size() > 2) {
-        if (isIPv6(computer.substr(1, computer.size() - 2))) return {};
-        return "the computer name is not a valid IPv6 address";
-    }
-    if (computer.find(':') != std::string_view::npos) {
-        if (isIPv6(computer)) return {};
-        return "the computer name is not a valid IPv6 address";
-    }
-    bool dotted = std::all_of(computer.begin(), computer.end(),
-                              [](char c) { return isDigit(c) || c == '.'; });
-    if (dotted) {
-        if (isIPv4(computer)) return {};
-        return "the computer name is not a valid IPv4 address";
-    }
-    if (isHostName(computer)) return {};
-    return "the computer name is neither a host name nor an IP address";
-}
-
 [[noreturn]] void badMoniker(const std::string& moniker, const std::string& why) {
     throw Error(errc::kInvalidSyntax, "Invalid moniker \"" + moniker + "\": " + why +
                                           " (expected winmgmts:\\\\computer\\root\\CIMV2)");
-}
-
-bool isLoopbackAddress(std::string_view s) {
-    if (s.size() > 2 && s.front() == '[' && s.back() == ']') s = s.substr(1, s.size() - 2);
-    if (s.substr(0, 4) == "127." && isIPv4(s)) return true;
-    if (s == "::1" || s == "0:0:0:0:0:0:0:1") return true;
-    std::string l = lowered(s);
-    return l == "::ffff:127.0.0.1";
 }
 
 // The names this computer answers to, looked up once: resolving the fully
@@ -267,6 +128,11 @@ class RoutingFactory : public ConnectionFactory {
         return remote_->connect(computer);
     }
 
+    void closeSessions() override {
+        if (local_) local_->closeSessions();
+        if (remote_ && remote_ != local_) remote_->closeSessions();
+    }
+
   private:
     std::shared_ptr<Backend> local_;
     std::shared_ptr<Backend> remote_;
@@ -292,15 +158,25 @@ std::string parseMoniker(const std::string& moniker) {
     if (!equalsNoCase(ns, kNamespace))
         badMoniker(moniker,
                    "the namespace \"" + std::string(ns.substr(1)) + "\" is not root\\CIMV2");
-    if (std::string why = whyNotComputer(computer); !why.empty()) badMoniker(moniker, why);
+    if (std::string why = remote::whyNotTarget(computer); !why.empty()) badMoniker(moniker, why);
     return std::string(computer);
 }
 
 bool isLocalComputer(const std::string& computer) {
-    if (computer == "." || equalsNoCase(computer, "localhost") ||
-        equalsNoCase(computer, "localhost.") || isLoopbackAddress(computer))
+    // A user, a port or a scheme asks for a service on the computer, which
+    // the built-in provider is not, even when the host is this one.
+    remote::Target target;
+    try {
+        target = remote::parseTarget(computer);
+    } catch (const Error&) {
+        return false;
+    }
+    if (target.explicitRemote()) return false;
+    const std::string& host = target.host;
+    if (host == "." || equalsNoCase(host, "localhost") || equalsNoCase(host, "localhost.") ||
+        remote::isLoopbackHost(host))
         return true;
-    std::string name = lowered(computer);
+    std::string name = lowered(host);
     while (!name.empty() && name.back() == '.') name.pop_back();
     if (name.empty()) return false;
     const auto& names = localNames().names;

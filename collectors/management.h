@@ -45,6 +45,10 @@ class Backend {
   public:
     virtual ~Backend() = default;
     virtual std::unique_ptr<Connection> connect(const std::string& computer) = 0;
+    // The cycle has stopped: close the sessions kept for its passes (a
+    // remote computer's connection). Must not block; a pass still out keeps
+    // what it holds until it ends.
+    virtual void closeSessions() {}
 };
 
 class ConnectionFactory {
@@ -52,6 +56,8 @@ class ConnectionFactory {
     virtual ~ConnectionFactory() = default;
     // `moniker` is "winmgmts:\\" + computer + "\root\CIMV2".
     virtual std::unique_ptr<Connection> connect(const std::string& moniker) = 0;
+    // Passed to the back ends when the window's or the report's cycle stops.
+    virtual void closeSessions() {}
 };
 
 // "winmgmts:\\" + computer + "\root\CIMV2", as the collectors build it.
@@ -59,11 +65,13 @@ std::string monikerFor(const std::string& computer);
 
 // The computer named in a moniker; throws tavo::Error (errc::kInvalidSyntax)
 // naming the text when it is malformed: another namespace, a missing part,
-// or a computer that neither a host name nor an IPv4/IPv6 address can be.
+// or a computer that is not target text (remote/target_text.h): a host name
+// or address, optionally with a user, a port and a scheme.
 std::string parseMoniker(const std::string& moniker);
 
 // True for this computer: its host name or fully qualified name, ".",
-// "localhost", a loopback address; case does not matter.
+// "localhost", a loopback address; case does not matter. A text with a
+// user, a port or a scheme names a remote service and is never local.
 bool isLocalComputer(const std::string& computer);
 
 // The factory the app uses: parses the moniker, sends this computer to

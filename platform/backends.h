@@ -4,6 +4,7 @@
 
 #include "collectors/management.h"
 #include "netenum/wnet_api.h"
+#include "remote/prompts.h"
 
 // The platform's back ends, chosen in this one place for the window and for
 // tavo-report alike.
@@ -14,6 +15,8 @@ struct Backends {
     std::shared_ptr<netenum::WNetApi> network;
 };
 
-Backends defaultBackends();
+// `prompter` answers what remote connections ask (a host key, a password);
+// none: nothing is asked and such connections fail saying why.
+Backends defaultBackends(std::shared_ptr<remote::Prompter> prompter = nullptr);
 
 }  // namespace tavo

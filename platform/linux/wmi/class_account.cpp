@@ -42,8 +42,8 @@ std::optional<std::int64_t> optionalDays(std::string_view s) {
 }
 
 // Days since the epoch, as the shadow file counts dates.
-std::int64_t today() {
-    return static_cast<std::int64_t>(std::time(nullptr)) / 86400;
+std::int64_t today(const SystemContext& ctx) {
+    return ctx.system()->now() / 86400;
 }
 
 // a - b for values read from files, held at the ends of the range instead of
@@ -178,9 +178,16 @@ std::optional<bool> isLockedOut(const SystemContext& ctx, const FaillockRules& r
                                 const std::string& user, bool isRoot, std::time_t now) {
     if (user.find('/') != std::string::npos) return std::nullopt;
     const std::string file = rules.dir + "/" + user;
-    std::error_code ec;
-    if (!std::filesystem::exists(ctx.path(file), ec))
-        return ec ? std::nullopt : std::optional(false);
+    // Only a name that is surely absent means no tally; one that cannot be
+    // looked at says nothing.
+    switch (ctx.type(file, true)) {
+        case FileType::None:
+            return false;
+        case FileType::Unknown:
+            return std::nullopt;
+        default:
+            break;
+    }
     const auto tally = ctx.readFile(file, 1 << 20);
     if (!tally) return std::nullopt;
     return tallyLocksOut(*tally, rules, isRoot, static_cast<std::int64_t>(now));
@@ -197,7 +204,7 @@ std::vector<Instance> produceUserAccounts(const SystemContext& ctx) {
         for (auto& e : parseShadow(*text)) shadow.emplace(e.name, std::move(e));
     }
     const std::string computer = ctx.computerName();
-    const std::int64_t now = today();
+    const std::int64_t now = today(ctx);
     const FaillockRules rules = readFaillockRules(ctx);
 
     for (const PasswdEntry& u : parsePasswd(*passwd)) {
@@ -238,7 +245,7 @@ std::vector<Instance> produceUserAccounts(const SystemContext& ctx) {
                   sh->maxDays.has_value() && *sh->maxDays >= 0 && *sh->maxDays < 99999);
         }
         if (disabled) a.set("Disabled", *disabled);
-        if (const auto locked = isLockedOut(ctx, rules, u.name, u.uid == 0, std::time(nullptr))) {
+        if (const auto locked = isLockedOut(ctx, rules, u.name, u.uid == 0, ctx.system()->now())) {
             a.set("Lockout", *locked);
         }
         a.set("Status", disabled.value_or(false) ? "Degraded" : "OK");

@@ -68,7 +68,7 @@ std::vector<Instance> motherboardDeviceInstances(const SystemContext& ctx) {
     d.setInt("Availability", 3);  // running at full power
     d.set("Status", "OK");
     std::error_code ec;
-    if (std::filesystem::is_directory(ctx.path("/sys/bus/pci/devices"), ec)) {
+    if (ctx.type("/sys/bus/pci/devices") == FileType::Directory) {
         d.set("PrimaryBusType", "PCI");
     }
     if (auto version = readAttribute(ctx, "/sys/class/dmi/id/board_version")) {

@@ -88,7 +88,7 @@ std::optional<bool> domainMember(const SystemContext& ctx) {
     const auto sssd = ctx.readFile("/etc/sssd/sssd.conf", 1024 * 1024);
     if (!sssd) {
         std::error_code ec;
-        if (std::filesystem::exists(ctx.path("/etc/sssd/sssd.conf"), ec)) return std::nullopt;
+        if (ctx.exists("/etc/sssd/sssd.conf")) return std::nullopt;
         return false;
     }
     std::string_view rest = *sssd;
@@ -191,8 +191,8 @@ std::vector<Instance> computerSystemInstances(const SystemContext& ctx) {
         if (auto type = systemType(*machine)) cs.set("SystemType", *type);
     }
 
-    cs.setInt("CurrentTimeZone", utcOffsetMinutes());
-    cs.set("DaylightInEffect", daylightSavingInEffect());
+    cs.setInt("CurrentTimeZone", ctx.system()->utcOffsetMinutes());
+    cs.set("DaylightInEffect", ctx.system()->daylightSaving());
     if (auto user = consoleUser(ctx)) cs.set("UserName", computer + "\\" + *user);
 
     std::vector<Instance> out;

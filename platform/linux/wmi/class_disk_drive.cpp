@@ -70,11 +70,11 @@ std::optional<std::string> vpdSerial(const SystemContext& ctx, const std::string
 }
 
 // "host:channel:target:lun" from the name of the SCSI device directory.
-std::optional<std::array<std::uint64_t, 4>> scsiAddress(const std::filesystem::path& device) {
-    std::error_code ec;
-    const auto target = std::filesystem::read_symlink(device, ec);
-    if (ec) return std::nullopt;
-    const std::string leaf = target.filename().string();
+std::optional<std::array<std::uint64_t, 4>> scsiAddress(const SystemContext& ctx,
+                                                        const std::string& device) {
+    const auto target = ctx.readLink(device);
+    if (!target) return std::nullopt;
+    const std::string leaf = std::filesystem::path(*target).filename().string();
     const auto parts = inventory::split(leaf, ':');
     if (parts.size() != 4) return std::nullopt;
     std::array<std::uint64_t, 4> hctl{};
@@ -181,11 +181,10 @@ std::vector<Instance> produceDiskDrives(const SystemContext& ctx) {
             }
         }
 
-        std::error_code ec;
         std::int64_t partitions = 0;
         for (const auto& entry : inventory::listDirectory(ctx, dir)) {
             if (inventory::startsWith(entry, name) &&
-                std::filesystem::exists(ctx.path(dir + "/" + entry + "/partition"), ec)) {
+                ctx.exists(dir + "/" + entry + "/partition")) {
                 ++partitions;
             }
         }
@@ -208,7 +207,9 @@ std::vector<Instance> produceDiskDrives(const SystemContext& ctx) {
         d.set("CapabilityDescriptions", std::move(capNames));
 
         // The bus shows in the device's place in the sysfs tree.
-        const std::string real = std::filesystem::canonical(ctx.path(dir), ec).string();
+        const auto canonical = ctx.canonical(dir);
+        const bool ec = !canonical;
+        const std::string real = canonical.value_or("");
         const bool usb = !ec && real.find("/usb") != std::string::npos;
         if (usb) {
             d.set("InterfaceType", "USB");
@@ -227,7 +228,7 @@ std::vector<Instance> produceDiskDrives(const SystemContext& ctx) {
             if (auto id = devicePath(real, name)) d.set("PNPDeviceID", *id);
         }
         if (kind == Kind::Scsi) {
-            if (const auto hctl = scsiAddress(ctx.path(dir + "/device"))) {
+            if (const auto hctl = scsiAddress(ctx, dir + "/device")) {
                 d.setInt("SCSIPort", static_cast<std::int64_t>((*hctl)[0]));
                 d.setInt("SCSIBus", static_cast<std::int64_t>((*hctl)[1]));
                 d.setInt("SCSITargetId", static_cast<std::int64_t>((*hctl)[2]));

@@ -5,11 +5,15 @@
 #include <sys/time.h>
 #include <unistd.h>
 
+#include <charconv>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <map>
+#include <optional>
+#include <set>
 #include <sstream>
+#include <string_view>
 #include <tuple>
 
 #include "platform/linux/wmi/service_classes.h"
@@ -134,6 +138,80 @@ std::map<RouteKey, int> routeProtocols(std::chrono::milliseconds deadline) {
     return out;
 }
 
+// The kernel's numbers for the protocols `ip` names.
+std::optional<unsigned char> protocolNumber(std::string_view name) {
+    static const std::pair<std::string_view, unsigned char> kNames[] = {
+        {"redirect", RTPROT_REDIRECT},
+        {"kernel", RTPROT_KERNEL},
+        {"boot", RTPROT_BOOT},
+        {"static", RTPROT_STATIC},
+        {"ra", 9},
+        {"dhcp", RTPROT_DHCP},
+        {"zebra", 11},
+        {"bird", 12},
+        {"bgp", 186},
+        {"isis", 187},
+        {"ospf", 188},
+        {"rip", 189},
+        {"eigrp", 192}};
+    for (const auto& [n, v] : kNames) {
+        if (n == name) return v;
+    }
+    unsigned v = 0;
+    auto [p, ec] = std::from_chars(name.data(), name.data() + name.size(), v);
+    if (ec == std::errc() && p == name.data() + name.size() && v < 256)
+        return static_cast<unsigned char>(v);
+    return std::nullopt;
+}
+
+// The same map from `ip -4 route show table main`: "default via 192.0.2.1
+// dev eth0 proto dhcp metric 100". ip leaves out "proto boot".
+std::map<RouteKey, int> routeProtocolsFromListing(const SystemContext& ctx, std::string_view text) {
+    static const std::set<std::string_view> kTypes{
+        "unicast", "unreachable", "prohibit",  "blackhole", "throw",
+        "local",   "broadcast",   "multicast", "anycast",   "nat"};
+    std::map<RouteKey, int> out;
+    std::istringstream in{std::string(text)};
+    for (std::string line; std::getline(in, line);) {
+        std::istringstream ws(line);
+        std::vector<std::string> w;
+        for (std::string x; ws >> x;) w.push_back(x);
+        std::size_t i = 0;
+        if (i < w.size() && kTypes.count(w[i])) ++i;
+        if (i >= w.size()) continue;
+        std::uint32_t dst = 0;
+        int len = 0;
+        if (w[i] != "default") {
+            const auto slash = w[i].find('/');
+            in_addr a{};
+            if (inet_pton(AF_INET, w[i].substr(0, slash).c_str(), &a) != 1) continue;
+            dst = a.s_addr;
+            len = slash == std::string::npos ? 32 : std::atoi(w[i].c_str() + slash + 1);
+        }
+        std::uint32_t gw = 0, metric = 0;
+        std::optional<int> oif;
+        unsigned char proto = RTPROT_BOOT;
+        for (++i; i + 1 < w.size(); ++i) {
+            if (w[i] == "via") {
+                in_addr a{};
+                if (inet_pton(AF_INET, w[i + 1].c_str(), &a) == 1) gw = a.s_addr;
+            } else if (w[i] == "dev") {
+                if (auto v = ctx.readLine("/sys/class/net/" + w[i + 1] + "/ifindex"))
+                    oif = std::atoi(v->c_str());
+            } else if (w[i] == "proto") {
+                if (auto p = protocolNumber(w[i + 1])) proto = *p;
+            } else if (w[i] == "metric") {
+                metric = static_cast<std::uint32_t>(std::strtoul(w[i + 1].c_str(), nullptr, 10));
+            } else {
+                continue;
+            }
+            ++i;
+        }
+        if (oif) out[RouteKey{dst, len, gw, *oif, metric}] = mibProtocol(proto);
+    }
+    return out;
+}
+
 }  // namespace
 
 std::vector<Instance> produceIp4Routes(const SystemContext& ctx) {
@@ -144,7 +222,12 @@ std::vector<Instance> produceIp4Routes(const SystemContext& ctx) {
     // The kernel's route table is not a file under the root; only this
     // machine's own routes can be asked who added them.
     std::map<RouteKey, int> protocols;
-    if (ctx.root == "/") protocols = routeProtocols(ctx.deadline);
+    const auto view = ctx.system();
+    if (view->isRunningMachine()) {
+        protocols = routeProtocols(ctx.deadline);
+    } else if (auto listing = view->routeListing()) {
+        protocols = routeProtocolsFromListing(ctx, *listing);
+    }
 
     std::istringstream in(*table);
     std::string line;

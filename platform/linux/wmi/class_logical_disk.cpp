@@ -1,7 +1,6 @@
 #include <algorithm>
 #include <cctype>
 #include <filesystem>
-#include <fstream>
 #include <map>
 #include <optional>
 #include <set>
@@ -79,13 +78,11 @@ std::string unescapeUdev(std::string_view s) {
 // Kernel device name ("sda1", "dm-0") -> the link name in /dev/disk/<dir>.
 std::map<std::string, std::string> diskLinks(const SystemContext& ctx, std::string_view dir) {
     std::map<std::string, std::string> out;
-    std::error_code ec;
-    for (fs::directory_iterator it(ctx.path("/dev/disk/" + std::string(dir)), ec), end;
-         !ec && it != end; it.increment(ec)) {
-        std::error_code lec;
-        const fs::path target = fs::read_symlink(it->path(), lec);
-        if (lec) continue;
-        out.emplace(target.filename().string(), unescapeUdev(it->path().filename().string()));
+    const std::string base = "/dev/disk/" + std::string(dir) + "/";
+    for (const std::string& name : ctx.names(base)) {
+        const auto target = ctx.readLink(base + name);
+        if (!target) continue;
+        out.emplace(fs::path(*target).filename().string(), unescapeUdev(name));
     }
     return out;
 }
@@ -98,18 +95,16 @@ struct BlockInfo {
 // The kernel's name for a device number and whether its disk is removable,
 // through /sys/dev/block/MAJ:MIN.
 std::optional<BlockInfo> blockInfo(const SystemContext& ctx, unsigned major, unsigned minor) {
-    std::error_code ec;
-    const fs::path link =
-        ctx.path("/sys/dev/block/" + std::to_string(major) + ":" + std::to_string(minor));
-    const fs::path dev = fs::canonical(link, ec);
-    if (ec) return std::nullopt;
+    const auto real =
+        ctx.canonical("/sys/dev/block/" + std::to_string(major) + ":" + std::to_string(minor));
+    if (!real) return std::nullopt;
+    const fs::path dev = *real;
     BlockInfo b;
     b.name = dev.filename().string();
     // A partition's "removable" flag lives on its disk, the parent folder.
-    const fs::path disk = fs::exists(dev / "partition", ec) ? dev.parent_path() : dev;
-    std::ifstream in(disk / "removable");
-    std::string flag;
-    b.removable = std::getline(in, flag) && flag == "1";
+    const fs::path disk = ctx.exists((dev / "partition").string()) ? dev.parent_path() : dev;
+    const auto flag = ctx.readLine((disk / "removable").string());
+    b.removable = flag && *flag == "1";
     return b;
 }
 
@@ -160,9 +155,8 @@ std::vector<Instance> produceLogicalDisks(const SystemContext& ctx) {
         // and /etc/hosts so) is not a file system. Only a bind of part of a
         // local file system can be one, so only those mount points are looked at.
         if (type != kNetwork && m.root != "/") {
-            std::error_code ec;
-            const auto status = fs::symlink_status(ctx.path(m.mountPoint), ec);
-            if (!ec && status.type() != fs::file_type::directory) continue;
+            const FileType t = ctx.type(m.mountPoint, false);
+            if (t == FileType::Regular || t == FileType::Symlink || t == FileType::Other) continue;
         }
         // Bind mounts: same device and same root seen again.
         if (type != kNetwork && !seen.emplace(m.major, m.minor, m.root).second) continue;

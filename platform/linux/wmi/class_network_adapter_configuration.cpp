@@ -17,8 +17,6 @@ namespace tavo::linuxwmi {
 
 namespace {
 
-namespace fs = std::filesystem;
-
 constexpr unsigned kArphrdLoopback = 772;
 
 std::vector<std::string_view> lines(std::string_view t) {
@@ -119,7 +117,7 @@ wmi::Value textArray(const std::vector<std::string>& items) {
 std::optional<bool> dhcpEnabled(const SystemContext& ctx, const std::string& name, unsigned index) {
     const std::string idx = std::to_string(index);
     // systemd-networkd keeps a lease file per link while DHCP runs.
-    if (fs::exists(ctx.path("/run/systemd/netif/leases/" + idx))) return true;
+    if (ctx.exists("/run/systemd/netif/leases/" + idx)) return true;
     const auto link = keyValues(ctx.readFile("/run/systemd/netif/links/" + idx));
     if (auto it = link.find("NETWORK_FILE"); it != link.end() && !it->second.empty()) {
         if (auto net = ctx.readFile(it->second)) {
@@ -171,12 +169,8 @@ std::vector<Instance> produceNetworkAdapterConfigurations(const SystemContext& c
 
     // Every interface the kernel knows, with or without an address.
     std::vector<NetInterfaceInfo> all;
-    std::error_code ec;
     std::set<std::string> names;
-    for (fs::directory_iterator it(ctx.path("/sys/class/net"), ec), end; !ec && it != end;
-         it.increment(ec)) {
-        names.insert(it->path().filename().string());
-    }
+    for (std::string& n : ctx.names("/sys/class/net")) names.insert(std::move(n));
     for (const auto& p : probed) names.insert(p.name);
     for (const auto& name : names) {
         NetInterfaceInfo info{name, 0, 0, {}};
@@ -248,9 +242,8 @@ std::vector<Instance> produceNetworkAdapterConfigurations(const SystemContext& c
             const unsigned long v = std::strtoul(mtu->c_str(), &end, 10);
             if (end != mtu->c_str()) a.setInt("MTU", static_cast<std::int64_t>(v));
         }
-        std::error_code lec;
-        const fs::path driver = fs::read_symlink(ctx.path(sys + "device/driver"), lec);
-        if (!lec) a.set("ServiceName", driver.filename().string());
+        if (const auto driver = ctx.readLink(sys + "device/driver"))
+            a.set("ServiceName", std::filesystem::path(*driver).filename().string());
 
         std::vector<std::string> ips, subnets;
         for (int family : {AF_INET, AF_INET6}) {

@@ -42,10 +42,7 @@ std::optional<std::string> osCaption(const SystemContext& ctx) {
 
 int processCount(const SystemContext& ctx) {
     int n = 0;
-    std::error_code ec;
-    for (std::filesystem::directory_iterator it(ctx.path("/proc"), ec), end; !ec && it != end;
-         it.increment(ec)) {
-        const std::string name = it->path().filename().string();
+    for (const std::string& name : ctx.names("/proc")) {
         if (!name.empty() && std::all_of(name.begin(), name.end(),
                                          [](unsigned char c) { return std::isdigit(c); })) {
             ++n;
@@ -168,11 +165,10 @@ std::optional<std::string> rootDevice(const SystemContext& ctx) {
 // When the root filesystem was made: the best record of the installation a
 // Linux system keeps. Filesystems that do not record it give nothing.
 std::optional<std::string> installDate(const SystemContext& ctx) {
-    struct statx sx {};
-    if (statx(AT_FDCWD, ctx.root.c_str(), 0, STATX_BTIME, &sx) != 0) return std::nullopt;
-    if (!(sx.stx_mask & STATX_BTIME) || sx.stx_btime.tv_sec <= 0) return std::nullopt;
-    return dmtfDateTime(static_cast<std::time_t>(sx.stx_btime.tv_sec),
-                        static_cast<long>(sx.stx_btime.tv_nsec / 1000));
+    const auto view = ctx.system();
+    const auto born = view->birthTime("/");
+    if (!born) return std::nullopt;
+    return view->dmtfLocal(born->seconds, born->microseconds);
 }
 
 bool hasCpuFlag(const std::vector<CpuInfoBlock>& cpus, std::string_view flag) {
@@ -223,11 +219,11 @@ std::vector<Instance> operatingSystemInstances(const SystemContext& ctx) {
 
     if (auto stat = ctx.readFile("/proc/stat")) {
         if (auto boot = parseBootTime(*stat)) {
-            os.set("LastBootUpTime", dmtfDateTime(static_cast<std::time_t>(*boot)));
+            os.set("LastBootUpTime", ctx.system()->dmtfLocal(*boot, 0));
         }
     }
-    os.set("LocalDateTime", dmtfDateTime(std::time(nullptr)));
-    os.setInt("CurrentTimeZone", utcOffsetMinutes());
+    os.set("LocalDateTime", ctx.system()->dmtfLocal(ctx.system()->now(), 0));
+    os.setInt("CurrentTimeZone", ctx.system()->utcOffsetMinutes());
     if (auto date = installDate(ctx)) os.set("InstallDate", *date);
 
     // WMI states these as a Windows locale identifier and code page; a

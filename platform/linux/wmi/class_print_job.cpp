@@ -84,8 +84,8 @@ std::vector<Instance> printJobInstances(const SystemContext& ctx) {
         if (j.priority) job.setInt("Priority", *j.priority);
         if (j.pages && *j.pages > 0) job.setInt("TotalPages", *j.pages);
         if (j.pagesCompleted) job.setInt("PagesPrinted", *j.pagesCompleted);
-        if (j.created) job.set("TimeSubmitted", dmtfDateTime(*j.created));
-        if (j.processing) job.set("StartTime", dmtfDateTime(*j.processing));
+        if (j.created) job.set("TimeSubmitted", ctx.system()->dmtfLocal(*j.created, 0));
+        if (j.processing) job.set("StartTime", ctx.system()->dmtfLocal(*j.processing, 0));
         const JobStatusText st = describe(j.state);
         if (j.state != JobState::Unknown) job.setInt("StatusMask", st.mask);
         if (st.text) job.set("JobStatus", st.text);

@@ -1,8 +1,3 @@
-#include <dirent.h>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <charconv>
 #include <cstring>
@@ -17,46 +12,9 @@ namespace tavo::linuxwmi {
 
 namespace {
 
-// Small RAII for descriptors opened relative to /proc.
-class Fd {
-  public:
-    explicit Fd(int fd = -1) : fd_(fd) {}
-    Fd(Fd&& o) noexcept : fd_(std::exchange(o.fd_, -1)) {}
-    Fd& operator=(Fd&& o) noexcept {
-        std::swap(fd_, o.fd_);
-        return *this;
-    }
-    ~Fd() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    int get() const { return fd_; }
-    int release() { return std::exchange(fd_, -1); }
-    explicit operator bool() const { return fd_ >= 0; }
-
-  private:
-    int fd_;
-};
-
-// Reads a small /proc file in one go into `buf`; false when it cannot be
-// opened or read (the process is gone, or it is not ours to read).
-bool readAt(int dirfd, const char* name, std::string& buf, std::size_t limit = 1 << 20) {
-    Fd fd(::openat(dirfd, name, O_RDONLY | O_CLOEXEC));
-    if (!fd) return false;
-    buf.resize(4096);
-    std::size_t used = 0;
-    for (;;) {
-        if (used == buf.size()) {
-            if (buf.size() >= limit) break;
-            buf.resize(std::min(buf.size() * 2, limit));
-        }
-        const ssize_t n = ::read(fd.get(), buf.data() + used, buf.size() - used);
-        if (n < 0) return false;
-        if (n == 0) break;
-        used += static_cast<std::size_t>(n);
-    }
-    buf.resize(used);
-    return true;
-}
+// A /proc file of one process is small; a command line may be long, but
+// beyond this it is not worth a row.
+constexpr std::size_t kProcFileLimit = 1 << 20;
 
 template <class T>
 bool parseNumber(std::string_view s, T& out) {
@@ -189,31 +147,33 @@ bool parseProcStat(std::string_view text, ProcStat& out) {
 
 std::vector<Instance> produceProcesses(const SystemContext& ctx) {
     std::vector<Instance> out;
-    const std::string procPath = ctx.path("/proc").string();
-    Fd procFd(::open(procPath.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (!procFd) return out;
+    const std::shared_ptr<const SystemView> view = ctx.system();
+    const auto entries = view->list("/proc");
+    if (!entries) return out;
 
     std::vector<int> pids;
-    {
-        DIR* dir = ::fdopendir(::dup(procFd.get()));
-        if (!dir) return out;
-        while (const dirent* e = ::readdir(dir)) {
-            int pid = 0;
-            const std::string_view name = e->d_name;
-            auto [p, ec] = std::from_chars(name.data(), name.data() + name.size(), pid);
-            if (ec == std::errc() && p == name.data() + name.size() && pid > 0) pids.push_back(pid);
-        }
-        ::closedir(dir);
+    for (const DirEntry& e : *entries) {
+        int pid = 0;
+        const std::string_view name = e.name;
+        auto [p, ec] = std::from_chars(name.data(), name.data() + name.size(), pid);
+        if (ec == std::errc() && p == name.data() + name.size() && pid > 0) pids.push_back(pid);
     }
     std::sort(pids.begin(), pids.end());
+    // Reads still stuck from an earlier pass are known by this name: the
+    // tree's own folder here, and another computer's view by its identity.
+    const std::string inFlightPrefix =
+        ctx.view ? "view@" + std::to_string(reinterpret_cast<std::uintptr_t>(ctx.view.get()))
+                 : ctx.path("/proc").string();
 
     // Command lines are the one read that can block on the process itself,
     // so they are read on a worker while this thread reads the rest, each
     // with its own time so that one blocked process costs only its own line.
     const auto until = std::chrono::steady_clock::now() + ctx.deadline;
     const auto each = std::max(ctx.deadline / 8, std::chrono::milliseconds(50));
-    auto readCmdline = [pids, procPath, each](std::size_t i) -> std::optional<CmdlineRead> {
-        const std::string key = procPath + "/" + std::to_string(pids[i]);
+    auto readCmdline = [pids, view, inFlightPrefix,
+                        each](std::size_t i) -> std::optional<CmdlineRead> {
+        const std::string pidName = std::to_string(pids[i]);
+        const std::string key = inFlightPrefix + "/" + pidName;
         const auto now = std::chrono::steady_clock::now();
         {
             std::lock_guard lock(gInFlightMutex);
@@ -224,14 +184,14 @@ std::vector<Instance> produceProcesses(const SystemContext& ctx) {
         std::optional<CmdlineRead> read;
         // The folder stays the same process while it is open; stat before
         // and after tells whether it exec'd another program in between.
-        if (Fd dir{::open(key.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)}) {
+        if (auto dir = view->openDirectory("/proc/" + pidName)) {
             std::string buf, stat;
             ProcStat before, after;
-            if (readAt(dir.get(), "stat", stat) && parseProcStat(stat, before) &&
-                readAt(dir.get(), "cmdline", buf)) {
+            if (dir->read("stat", stat, kProcFileLimit) && parseProcStat(stat, before) &&
+                dir->read("cmdline", buf, kProcFileLimit)) {
                 std::optional<std::string> line;
                 if (!buf.empty()) line = joinArgs(std::move(buf));
-                if (readAt(dir.get(), "stat", stat) && parseProcStat(stat, after) &&
+                if (dir->read("stat", stat, kProcFileLimit) && parseProcStat(stat, after) &&
                     after.startTime == before.startTime && after.comm == before.comm) {
                     read = CmdlineRead{std::move(line), before.startTime, before.comm};
                 }
@@ -246,8 +206,8 @@ std::vector<Instance> produceProcesses(const SystemContext& ctx) {
         return readEachWithDeadline<CmdlineRead>(n, readCmdline, each, until);
     });
 
-    const long ticks = std::max(1L, ::sysconf(_SC_CLK_TCK));
-    const long pageSize = std::max(1L, ::sysconf(_SC_PAGESIZE));
+    const long ticks = std::max(1L, view->clockTicks());
+    const long pageSize = std::max(1L, view->pageSize());
     const auto boot = bootTime(ctx);
     const std::string computer = ctx.computerName();
     const std::string os = osName(ctx);
@@ -257,27 +217,25 @@ std::vector<Instance> produceProcesses(const SystemContext& ctx) {
     bool retried = false;
     out.reserve(pids.size());
     std::string buf, status;
-    char link[4096];
     for (std::size_t pi = 0; pi < pids.size(); ++pi) {
         const bool isRetry = std::exchange(retried, false);
         const int pid = pids[pi];
         const std::string pidName = std::to_string(pid);
-        Fd dir(::openat(procFd.get(), pidName.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        const auto dir = view->openDirectory("/proc/" + pidName);
         if (!dir) continue;  // gone since the listing
         ProcStat st;
         // stat and status are readable for every process; failing either
         // means the process ended mid-read, and it is skipped.
-        if (!readAt(dir.get(), "stat", buf) || !parseProcStat(buf, st)) continue;
-        if (!readAt(dir.get(), "status", status)) continue;
+        if (!dir->read("stat", buf, kProcFileLimit) || !parseProcStat(buf, st)) continue;
+        if (!dir->read("status", status, kProcFileLimit)) continue;
 
         Instance p("Win32_Process");
         p.setInt("ProcessId", pid);
         p.set("Handle", pidName);
         p.setInt("ParentProcessId", st.ppid);
         std::string name = st.comm;
-        const ssize_t ln = ::readlinkat(dir.get(), "exe", link, sizeof link - 1);
-        if (ln > 0) {
-            std::string exe(link, static_cast<std::size_t>(ln));
+        if (auto link = dir->readLink("exe")) {
+            std::string exe = std::move(*link);
             p.set("ExecutablePath", exe);
             // The kernel keeps 15 characters of the name; the executable's
             // file name gives the rest when it starts the same way.
@@ -294,7 +252,7 @@ std::vector<Instance> produceProcesses(const SystemContext& ctx) {
             const long micros =
                 static_cast<long>((st.startTime % static_cast<unsigned long long>(ticks)) *
                                   1000000 / static_cast<unsigned long long>(ticks));
-            p.set("CreationDate", dmtfDateTime(static_cast<std::time_t>(startSeconds), micros));
+            p.set("CreationDate", view->dmtfLocal(static_cast<std::int64_t>(startSeconds), micros));
         }
         p.setInt("ThreadCount", st.numThreads);
         p.setInt("Priority", windowsPriority(st));
@@ -315,18 +273,9 @@ std::vector<Instance> produceProcesses(const SystemContext& ctx) {
         p.setInt("SessionId", std::max(0, st.session));
 
         // Open descriptors: only readable for our own processes (or as root).
-        if (Fd fdDir{::openat(dir.get(), "fd", O_RDONLY | O_DIRECTORY | O_CLOEXEC)}) {
-            if (DIR* d = ::fdopendir(fdDir.get())) {
-                fdDir.release();  // the DIR owns it now
-                std::int64_t count = 0;
-                while (const dirent* e = ::readdir(d)) {
-                    if (e->d_name[0] != '.') ++count;
-                }
-                ::closedir(d);
-                p.setInt("HandleCount", count);
-            }
-        }
-        if (readAt(dir.get(), "io", buf)) {
+        if (const auto count = dir->countEntries("fd"))
+            p.setInt("HandleCount", static_cast<std::int64_t>(*count));
+        if (dir->read("io", buf, kProcFileLimit)) {
             if (auto v = statusField(buf, "rchar")) p.setUInt64("ReadTransferCount", *v);
             if (auto v = statusField(buf, "wchar")) p.setUInt64("WriteTransferCount", *v);
             if (auto v = statusField(buf, "syscr")) p.setUInt64("ReadOperationCount", *v);
@@ -341,7 +290,7 @@ std::vector<Instance> produceProcesses(const SystemContext& ctx) {
         // programs in one row: read it once more, and leave it out if it
         // changes again. (The open folder keeps a reused PID out.)
         ProcStat again;
-        if (!readAt(dir.get(), "stat", buf) || !parseProcStat(buf, again)) continue;
+        if (!dir->read("stat", buf, kProcFileLimit) || !parseProcStat(buf, again)) continue;
         if (again.startTime != st.startTime || again.comm != st.comm) {
             if (!isRetry) {
                 retried = true;

@@ -81,7 +81,8 @@ std::vector<Instance> produceProducts(const SystemContext& ctx) {
     const auto status = ctx.readFile("/var/lib/dpkg/status", std::size_t{1} << 30);
     if (!status) return out;
     const ClassDef& cls = *findClass("Win32_Product");
-    const std::string info = ctx.path("/var/lib/dpkg/info").string() + "/";
+    const std::string info = "/var/lib/dpkg/info/";
+    const auto view = ctx.system();
 
     for (const DpkgPackage& pkg : parseDpkgStatus(*status)) {
         const auto state = installState(pkg.state);
@@ -108,23 +109,16 @@ std::vector<Instance> produceProducts(const SystemContext& ctx) {
         // The file list is written when the package is unpacked, so its time
         // is the install (or last upgrade) time. Packages that may be
         // installed for several architectures name it "name:arch.list".
-        struct stat st {};
-        bool found = false;
-        if (!pkg.architecture.empty()) {
-            found = ::stat((info + name + ":" + std::string(pkg.architecture) + ".list").c_str(),
-                           &st) == 0;
-        }
-        if (!found) found = ::stat((info + name + ".list").c_str(), &st) == 0;
-        if (found) {
-            std::tm tm{};
-            localtime_r(&st.st_mtim.tv_sec, &tm);
-            char day[48];
-            std::snprintf(day, sizeof day, "%04d%02d%02d", tm.tm_year + 1900, tm.tm_mon + 1,
-                          tm.tm_mday);
-            p.set("InstallDate", day);
-            p.set("InstallDate2",
-                  dmtfDateTimeUtcOffset(st.st_mtim.tv_sec, st.st_mtim.tv_nsec / 1000,
-                                        static_cast<int>(tm.tm_gmtoff / 60)));
+        std::optional<Timestamp> listed;
+        if (!pkg.architecture.empty())
+            listed =
+                view->modifiedTime(info + name + ":" + std::string(pkg.architecture) + ".list");
+        if (!listed) listed = view->modifiedTime(info + name + ".list");
+        if (listed) {
+            // The day in the computer's own local time, as the datetime says it.
+            const std::string when = view->dmtfLocal(listed->seconds, listed->microseconds);
+            p.set("InstallDate", when.substr(0, 8));
+            p.set("InstallDate2", when);
         }
         out.push_back(std::move(p));
     }

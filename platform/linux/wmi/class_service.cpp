@@ -57,8 +57,9 @@ bool parseBool(std::string_view v) {
 }
 
 struct FoundFile {
-    fs::path path;  // on disk, under the root
+    std::string path;  // the file itself, links resolved
     std::string dir;
+    std::optional<std::string> text;  // when it was read while scanning
 };
 
 struct Scan {
@@ -69,27 +70,30 @@ struct Scan {
     std::set<std::string> instances;
 };
 
-// The target of a symlink found under the root, resolved inside the root.
-fs::path resolveLink(const SystemContext& ctx, const fs::path& link, const fs::path& target) {
-    if (target.is_absolute()) return ctx.path(target.string());
-    return link.parent_path() / target;
+// The target of a symlink found in `dir`, in the system's namespace.
+std::string resolveLink(std::string_view dir, const std::string& target) {
+    if (!target.empty() && target.front() == '/') return target;
+    return std::string(dir) + "/" + target;
 }
 
+// A unit file is small; a huge one is not a unit file and is cut short
+// rather than read whole.
+constexpr std::size_t kUnitFileLimit = 1024 * 1024;
+
 void scanDir(const SystemContext& ctx, std::string_view dir, Scan& scan) {
-    std::error_code ec;
-    const fs::path base = ctx.path(dir);
-    fs::directory_iterator it(base, ec), end;
-    for (; !ec && it != end; it.increment(ec)) {
-        const fs::directory_entry& e = *it;
-        const std::string name = e.path().filename().string();
-        std::error_code sec;
-        if (e.is_directory(sec)) {
+    const auto entries = ctx.list(dir);
+    if (!entries) return;
+    for (const DirEntry& e : *entries) {
+        const std::string& name = e.name;
+        const std::string full = std::string(dir) + "/" + name;
+        const bool isDir =
+            e.type == FileType::Directory ||
+            (e.type == FileType::Symlink && ctx.type(full, true) == FileType::Directory);
+        if (isDir) {
             // foo.target.wants/bar.service: bar is enabled when an administrator put it there.
             if (isConfigDir(dir) && (endsWith(name, ".wants") || endsWith(name, ".requires") ||
                                      endsWith(name, ".upholds"))) {
-                fs::directory_iterator wit(e.path(), sec), wend;
-                for (; !sec && wit != wend; wit.increment(sec)) {
-                    const std::string unit = wit->path().filename().string();
+                for (const std::string& unit : ctx.names(full)) {
                     if (!endsWith(unit, ".service")) continue;
                     scan.enabled.insert(unit);
                     if (!templateOf(unit).empty()) scan.instances.insert(unit);
@@ -98,9 +102,10 @@ void scanDir(const SystemContext& ctx, std::string_view dir, Scan& scan) {
             continue;
         }
         if (!endsWith(name, ".service") || scan.seen.count(name)) continue;
-        if (e.is_symlink(sec)) {
-            const fs::path target = fs::read_symlink(e.path(), sec);
-            if (sec) continue;
+        if (e.type == FileType::Symlink) {
+            const auto link = ctx.readLink(full);
+            if (!link) continue;
+            const fs::path target = *link;
             scan.seen.insert(name);
             if (target == "/dev/null") {
                 scan.masked.insert(name);
@@ -113,16 +118,17 @@ void scanDir(const SystemContext& ctx, std::string_view dir, Scan& scan) {
                 if (isConfigDir(dir)) scan.enabled.insert(targetName);
                 continue;
             }
-            scan.files[name] = FoundFile{resolveLink(ctx, e.path(), target), std::string(dir)};
+            scan.files[name] = FoundFile{resolveLink(dir, *link), std::string(dir), std::nullopt};
             continue;
         }
         scan.seen.insert(name);
+        auto text = e.type == FileType::Regular ? ctx.readFile(full, kUnitFileLimit) : std::nullopt;
         // An empty unit file masks the unit as a link to /dev/null does.
-        if (e.is_regular_file(sec) && e.file_size(sec) == 0) {
+        if (text && text->empty()) {
             scan.masked.insert(name);
             continue;
         }
-        scan.files[name] = FoundFile{e.path(), std::string(dir)};
+        scan.files[name] = FoundFile{full, std::string(dir), std::move(text)};
     }
 }
 
@@ -204,35 +210,26 @@ std::string expandInstance(std::string text, std::string_view instance) {
     return text;
 }
 
-// A file already resolved under the root (a unit file is small; a huge one
-// is not a unit file and is cut short rather than read whole).
-std::optional<std::string> readPath(const fs::path& path) {
-    SystemContext direct;
-    return direct.readFile(path.string(), 1024 * 1024);
-}
-
 void loadUnit(const SystemContext& ctx, const FoundFile& file, std::string_view fileName,
               ServiceUnitFile& unit) {
     std::vector<std::string> exec;
-    std::error_code ec;
-    if (auto text = readPath(file.path)) applyUnitFile(*text, unit, exec);
+    if (auto text = file.text ? file.text : ctx.readFile(file.path, kUnitFileLimit))
+        applyUnitFile(*text, unit, exec);
     // Drop-ins of the unit (and of its template) in every unit directory,
     // applied in file name order as systemd does.
-    std::map<std::string, fs::path> dropIns;
+    std::map<std::string, std::string> dropIns;
     std::vector<std::string> names{std::string(fileName)};
     if (unit.name != fileName) names.push_back(unit.name);
     for (std::string_view dir : kUnitDirs) {
         for (const std::string& n : names) {
-            fs::directory_iterator it(ctx.path(std::string(dir) + "/" + n + ".d"), ec), end;
-            for (; !ec && it != end; it.increment(ec)) {
-                const std::string conf = it->path().filename().string();
-                if (endsWith(conf, ".conf") && !dropIns.count(conf)) dropIns[conf] = it->path();
+            const std::string d = std::string(dir) + "/" + n + ".d";
+            for (const std::string& conf : ctx.names(d)) {
+                if (endsWith(conf, ".conf") && !dropIns.count(conf)) dropIns[conf] = d + "/" + conf;
             }
-            ec.clear();
         }
     }
     for (const auto& [conf, path] : dropIns) {
-        if (auto text = readPath(path)) applyUnitFile(*text, unit, exec);
+        if (auto text = ctx.readFile(path, kUnitFileLimit)) applyUnitFile(*text, unit, exec);
     }
     if (!exec.empty()) unit.execStart = commandLine(exec.front());
 }

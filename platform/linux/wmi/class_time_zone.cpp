@@ -252,16 +252,15 @@ SystemZone findSystemZone(const SystemContext& ctx) {
     SystemZone zone;
     // Follow /etc/localtime inside the root, link by link, so a fixture tree
     // never reads this machine's own zone files.
-    fs::path p = ctx.path("/etc/localtime");
-    std::error_code ec;
-    for (int hops = 0; hops < 8 && fs::is_symlink(p, ec); ++hops) {
-        const fs::path target = fs::read_symlink(p, ec);
-        if (ec) break;
+    fs::path p = "/etc/localtime";
+    for (int hops = 0; hops < 8 && ctx.type(p.string(), false) == FileType::Symlink; ++hops) {
+        const auto link = ctx.readLink(p.string());
+        if (!link) break;
+        const fs::path target = *link;
         if (std::string n = zoneNameFromLink(target.string()); !n.empty()) zone.name = n;
-        p = target.is_absolute() ? ctx.path(target.string()) : p.parent_path() / target;
+        p = target.is_absolute() ? target : p.parent_path() / target;
     }
-    SystemContext direct;
-    zone.data = direct.readFile(p.string(), 1024 * 1024);
+    zone.data = ctx.readFile(p.string(), 1024 * 1024);
     if (zone.name.empty()) {
         if (auto line = ctx.readLine("/etc/timezone")) {
             std::string n = *line;

@@ -76,7 +76,7 @@ PciNames lookupPciIds(std::string_view db, std::string_view vendor, std::string_
 
 struct Card {
     std::string name;     // "card0"
-    fs::path dir;         // /sys/class/drm/card0 under the root
+    std::string dir;      // /sys/class/drm/card0
     std::string pciSlot;  // "0000:00:02.0", empty for a device not on PCI
 };
 
@@ -86,22 +86,18 @@ struct Mode {
 
 // The mode of the card's first connected, enabled output. The kernel lists
 // an output's modes with the one in use for its console first.
-std::optional<Mode> outputMode(const fs::path& drm, const std::string& card) {
-    std::error_code ec;
-    std::vector<fs::path> outputs;
-    for (fs::directory_iterator it(drm, ec), end; !ec && it != end; it.increment(ec)) {
-        const std::string n = it->path().filename().string();
-        if (n.starts_with(card + "-")) outputs.push_back(it->path());
+std::optional<Mode> outputMode(const SystemContext& ctx, const std::string& drm,
+                               const std::string& card) {
+    std::vector<std::string> outputs;
+    for (const std::string& n : ctx.names(drm)) {
+        if (n.starts_with(card + "-")) outputs.push_back(drm + "/" + n);
     }
     std::sort(outputs.begin(), outputs.end());
-    SystemContext direct;
-    for (const fs::path& o : outputs) {
-        if (direct.readLine((o / "status").string()) != std::optional<std::string>("connected")) {
-            continue;
-        }
-        auto enabled = direct.readLine((o / "enabled").string());
+    for (const std::string& o : outputs) {
+        if (ctx.readLine(o + "/status") != std::optional<std::string>("connected")) continue;
+        auto enabled = ctx.readLine(o + "/enabled");
         if (enabled && *enabled != "enabled") continue;
-        auto first = direct.readLine((o / "modes").string());
+        auto first = ctx.readLine(o + "/modes");
         if (!first) continue;
         Mode m;
         if (std::sscanf(first->c_str(), "%dx%d", &m.width, &m.height) == 2 && m.width > 0 &&
@@ -112,28 +108,24 @@ std::optional<Mode> outputMode(const fs::path& drm, const std::string& card) {
     return std::nullopt;
 }
 
-std::string linkName(const fs::path& link) {
-    std::error_code ec;
-    const fs::path target = fs::read_symlink(link, ec);
-    return ec ? std::string() : target.filename().string();
+std::string linkName(const SystemContext& ctx, const std::string& link) {
+    const auto target = ctx.readLink(link);
+    return target ? fs::path(*target).filename().string() : std::string();
 }
 
 }  // namespace
 
 std::vector<Instance> produceVideoControllers(const SystemContext& ctx) {
-    std::error_code ec;
-    const fs::path drm = ctx.path("/sys/class/drm");
+    const std::string drm = "/sys/class/drm";
     std::vector<Card> cards;
-    for (fs::directory_iterator it(drm, ec), end; !ec && it != end; it.increment(ec)) {
-        const std::string n = it->path().filename().string();
+    for (const std::string& n : ctx.names(drm)) {
         if (!n.starts_with("card") || n.size() == 4 ||
             !std::all_of(n.begin() + 4, n.end(), [](unsigned char c) { return std::isdigit(c); })) {
             continue;
         }
-        Card c{n, it->path(), {}};
-        const std::string slot = linkName(it->path() / "device");
-        std::error_code sec;
-        if (!slot.empty() && fs::exists(ctx.path("/sys/bus/pci/devices/" + slot), sec)) {
+        Card c{n, drm + "/" + n, {}};
+        const std::string slot = linkName(ctx, c.dir + "/device");
+        if (!slot.empty() && ctx.exists("/sys/bus/pci/devices/" + slot)) {
             c.pciSlot = slot;
         }
         cards.push_back(c);
@@ -146,10 +138,7 @@ std::vector<Instance> produceVideoControllers(const SystemContext& ctx) {
     // Display controllers on PCI (class 03xxxx), including those no driver
     // has taken, which have no DRM card.
     std::vector<std::string> slots;
-    ec.clear();
-    for (fs::directory_iterator it(ctx.path("/sys/bus/pci/devices"), ec), end; !ec && it != end;
-         it.increment(ec)) {
-        const std::string slot = it->path().filename().string();
+    for (const std::string& slot : ctx.names("/sys/bus/pci/devices")) {
         auto cls = ctx.readLine("/sys/bus/pci/devices/" + slot + "/class");
         if (cls && cls->starts_with("0x03")) slots.push_back(slot);
     }
@@ -184,7 +173,7 @@ std::vector<Instance> produceVideoControllers(const SystemContext& ctx) {
         std::string devDir;
         if (!slot.empty()) {
             devDir = "/sys/bus/pci/devices/" + slot;
-            driver = linkName(ctx.path(devDir + "/driver"));
+            driver = linkName(ctx, devDir + "/driver");
             const std::string ven = hexId(ctx, devDir + "/vendor", 4);
             const std::string dev = hexId(ctx, devDir + "/device", 4);
             if (!ven.empty() && !dev.empty()) {
@@ -214,7 +203,7 @@ std::vector<Instance> produceVideoControllers(const SystemContext& ctx) {
                 }
             }
         } else if (card) {
-            driver = linkName(card->dir / "device" / "driver");
+            driver = linkName(ctx, card->dir + "/device/driver");
         }
         if (v.find("Name")->isNull() && !driver.empty()) {
             v.set("Name", driver);
@@ -235,7 +224,7 @@ std::vector<Instance> produceVideoControllers(const SystemContext& ctx) {
             v.setInt("ConfigManagerErrorCode", 28);
         }
         if (card) {
-            if (auto m = outputMode(drm, card->name)) {
+            if (auto m = outputMode(ctx, drm, card->name)) {
                 v.setInt("CurrentHorizontalResolution", m->width);
                 v.setInt("CurrentVerticalResolution", m->height);
                 v.set("VideoModeDescription",

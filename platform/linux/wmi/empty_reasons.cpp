@@ -10,8 +10,7 @@ namespace tavo::linuxwmi {
 namespace {
 
 bool present(const SystemContext& ctx, std::string_view absolute) {
-    std::error_code ec;
-    return std::filesystem::exists(ctx.path(absolute), ec);
+    return ctx.exists(absolute);
 }
 
 // Classes read from the firmware's summary in /sys/class/dmi/id.

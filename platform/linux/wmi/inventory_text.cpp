@@ -78,14 +78,7 @@ std::optional<std::int64_t> readSignedAttribute(const SystemContext& ctx, const 
 }
 
 std::vector<std::string> listDirectory(const SystemContext& ctx, std::string_view absolute) {
-    std::vector<std::string> names;
-    std::error_code ec;
-    std::filesystem::directory_iterator it(ctx.path(absolute), ec);
-    for (; !ec && it != std::filesystem::directory_iterator(); it.increment(ec)) {
-        names.push_back(it->path().filename().string());
-    }
-    std::sort(names.begin(), names.end());
-    return names;
+    return ctx.names(absolute);
 }
 
 }  // namespace tavo::linuxwmi::inventory

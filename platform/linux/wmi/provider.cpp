@@ -56,9 +56,9 @@ class InstanceObject : public wmi::Object {
 // query or an unknown class fails on the first fetch, not at ExecQuery.
 class InstanceResultSet : public wmi::ResultSet {
   public:
-    InstanceResultSet(std::shared_ptr<const SystemContext> context,
-                      std::shared_ptr<const Registry> registry, std::string query)
-        : context_(std::move(context)), registry_(std::move(registry)), query_(std::move(query)) {}
+    InstanceResultSet(std::shared_ptr<ClassPass> passes, std::shared_ptr<const Registry> registry,
+                      std::string query)
+        : passes_(std::move(passes)), registry_(std::move(registry)), query_(std::move(query)) {}
 
     std::unique_ptr<wmi::Object> next() override {
         if (!started_) {
@@ -78,8 +78,7 @@ class InstanceResultSet : public wmi::ResultSet {
     }
 
     std::string emptyReason() const override {
-        return started_ && !produced_ && !className_.empty() ? whyNoInstances(className_, *context_)
-                                                             : std::string();
+        return started_ && !produced_ && !className_.empty() ? whyEmpty_ : std::string();
     }
 
   private:
@@ -101,7 +100,7 @@ class InstanceResultSet : public wmi::ResultSet {
         condition_ = std::move(q.where);
         className_ = std::string(cls->name);
         try {
-            instances_ = (*producer)(*context_);
+            instances_ = passes_->run(cls->name, *producer, whyEmpty_);
             produced_ = !instances_.empty();
         } catch (const Error&) {
             throw;
@@ -111,9 +110,10 @@ class InstanceResultSet : public wmi::ResultSet {
         }
     }
 
-    std::shared_ptr<const SystemContext> context_;
+    std::shared_ptr<ClassPass> passes_;
     std::shared_ptr<const Registry> registry_;
     std::string query_;
+    std::string whyEmpty_;
     bool started_ = false;
     bool produced_ = false;  // the class had any instance, before the condition
     std::string className_;
@@ -124,35 +124,53 @@ class InstanceResultSet : public wmi::ResultSet {
 
 class ProviderConnection : public wmi::Connection {
   public:
-    ProviderConnection(std::shared_ptr<const SystemContext> context,
-                       std::shared_ptr<const Registry> registry)
-        : context_(std::move(context)), registry_(std::move(registry)) {}
+    ProviderConnection(std::shared_ptr<ClassPass> passes, std::shared_ptr<const Registry> registry)
+        : passes_(std::move(passes)), registry_(std::move(registry)) {}
 
     std::unique_ptr<wmi::ResultSet> execQuery(const std::string& query) override {
-        return std::make_unique<InstanceResultSet>(context_, registry_, query);
+        return std::make_unique<InstanceResultSet>(passes_, registry_, query);
     }
 
   private:
-    std::shared_ptr<const SystemContext> context_;
+    std::shared_ptr<ClassPass> passes_;
     std::shared_ptr<const Registry> registry_;
 };
 
 class ProviderBackend : public wmi::Backend {
   public:
-    ProviderBackend(SystemContext context, std::shared_ptr<const Registry> registry)
-        : context_(std::make_shared<const SystemContext>(std::move(context))),
-          registry_(std::move(registry)) {}
+    ProviderBackend(std::shared_ptr<ClassPass> passes, std::shared_ptr<const Registry> registry)
+        : passes_(std::move(passes)), registry_(std::move(registry)) {}
 
     std::unique_ptr<wmi::Connection> connect(const std::string&) override {
-        return std::make_unique<ProviderConnection>(context_, registry_);
+        return std::make_unique<ProviderConnection>(passes_, registry_);
     }
 
   private:
-    std::shared_ptr<const SystemContext> context_;
+    std::shared_ptr<ClassPass> passes_;
     std::shared_ptr<const Registry> registry_;
 };
 
+// The classes read straight from one context.
+class ContextPass : public ClassPass {
+  public:
+    explicit ContextPass(SystemContext context) : context_(std::move(context)) {}
+    std::vector<Instance> run(std::string_view className, const Producer& producer,
+                              std::string& whyEmpty) override {
+        auto out = producer(context_);
+        if (out.empty()) whyEmpty = whyNoInstances(className, context_);
+        return out;
+    }
+
+  private:
+    const SystemContext context_;
+};
+
 }  // namespace
+
+std::shared_ptr<wmi::Backend> makeProviderOver(std::shared_ptr<ClassPass> passes,
+                                               std::shared_ptr<const Registry> registry) {
+    return std::make_shared<ProviderBackend>(std::move(passes), std::move(registry));
+}
 
 std::shared_ptr<wmi::Backend> makeProvider(SystemContext context) {
     // The built-in registry lives for the whole program; no ownership to share.
@@ -162,7 +180,7 @@ std::shared_ptr<wmi::Backend> makeProvider(SystemContext context) {
 
 std::shared_ptr<wmi::Backend> makeProvider(SystemContext context,
                                            std::shared_ptr<const Registry> registry) {
-    return std::make_shared<ProviderBackend>(std::move(context), std::move(registry));
+    return makeProviderOver(std::make_shared<ContextPass>(std::move(context)), std::move(registry));
 }
 
 }  // namespace tavo::linuxwmi

@@ -16,4 +16,16 @@ std::shared_ptr<wmi::Backend> makeProvider(SystemContext context = SystemContext
 std::shared_ptr<wmi::Backend> makeProvider(SystemContext context,
                                            std::shared_ptr<const Registry> registry);
 
+// How one query's class gets its instances: straight from a context, or
+// through rounds of fetching from another computer.
+class ClassPass {
+  public:
+    virtual ~ClassPass() = default;
+    // Every instance of `className`; when there is none, `whyEmpty` may say why.
+    virtual std::vector<Instance> run(std::string_view className, const Producer& producer,
+                                      std::string& whyEmpty) = 0;
+};
+std::shared_ptr<wmi::Backend> makeProviderOver(std::shared_ptr<ClassPass> passes,
+                                               std::shared_ptr<const Registry> registry);
+
 }  // namespace tavo::linuxwmi

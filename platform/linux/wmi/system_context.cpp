@@ -5,12 +5,6 @@
 #include "platform/linux/wmi/print_system.h"
 #include "platform/linux/wmi/service_manager.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
-
 #include <algorithm>
 #include <cctype>
 
@@ -21,50 +15,43 @@ std::filesystem::path SystemContext::path(std::string_view absolute) const {
     return root / std::filesystem::path(absolute);
 }
 
-namespace {
-
-// Reads a regular file without ever waiting on whoever is at its other end:
-// O_NONBLOCK keeps the open of a FIFO or a device from blocking, and fstat
-// refuses anything that is not a plain file before the first read.
-std::optional<std::string> readRegular(const std::filesystem::path& file, std::size_t limit,
-                                       int extraFlags) {
-    const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY | extraFlags);
-    if (fd < 0) return std::nullopt;
-    struct Closer {
-        int fd;
-        ~Closer() { ::close(fd); }
-    } closer{fd};
-    struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
-    std::string data;
-    // /proc and /sys report a size of zero or one page whatever they hold,
-    // so the size only sets the first guess.
-    data.resize(std::min<std::size_t>(limit, st.st_size > 0 ? std::size_t(st.st_size) + 1 : 4096));
-    std::size_t used = 0;
-    while (used < limit) {
-        if (used == data.size()) data.resize(std::min(limit, data.size() * 2));
-        const ssize_t n = ::read(fd, data.data() + used, data.size() - used);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return std::nullopt;
-        }
-        if (n == 0) break;
-        used += static_cast<std::size_t>(n);
-    }
-    data.resize(used);
-    return data;
+std::shared_ptr<const SystemView> SystemContext::system() const {
+    return view ? view : makeLocalView(root.string());
 }
-
-}  // namespace
 
 std::optional<std::string> SystemContext::readFile(std::string_view absolute,
                                                    std::size_t limit) const {
-    return readRegular(path(absolute), limit, 0);
+    return system()->readFile(absolute, limit);
 }
 
 std::optional<std::string> SystemContext::readUserFile(std::string_view absolute,
                                                        std::size_t limit) const {
-    return readRegular(path(absolute), limit, O_NOFOLLOW);
+    return system()->readUserFile(absolute, limit);
+}
+
+std::optional<std::vector<DirEntry>> SystemContext::list(std::string_view dir) const {
+    return system()->list(dir);
+}
+
+std::vector<std::string> SystemContext::names(std::string_view dir) const {
+    std::vector<std::string> out;
+    if (auto entries = list(dir)) {
+        out.reserve(entries->size());
+        for (auto& e : *entries) out.push_back(std::move(e.name));
+    }
+    return out;
+}
+
+std::optional<std::string> SystemContext::readLink(std::string_view absolute) const {
+    return system()->readLink(absolute);
+}
+
+FileType SystemContext::type(std::string_view absolute, bool followLinks) const {
+    return system()->type(absolute, followLinks);
+}
+
+std::optional<std::string> SystemContext::canonical(std::string_view absolute) const {
+    return system()->canonical(absolute);
 }
 
 std::optional<std::string> SystemContext::readLine(std::string_view absolute) const {
@@ -78,9 +65,8 @@ std::string SystemContext::computerName() const {
     std::string name;
     if (auto h = readLine("/proc/sys/kernel/hostname"); h && !h->empty()) {
         name = *h;
-    } else {
-        char buf[256] = {};
-        if (gethostname(buf, sizeof buf - 1) == 0) name = buf;
+    } else if (auto h = system()->hostName()) {
+        name = *h;
     }
     std::transform(name.begin(), name.end(), name.begin(),
                    [](unsigned char c) { return static_cast<char>(std::toupper(c)); });

@@ -6,6 +6,9 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
+
+#include "platform/linux/wmi/system_view.h"
 
 namespace tavo::linuxwmi {
 
@@ -16,11 +19,15 @@ class NetProbe;        // interfaces and addresses (net_probe.h)
 class PrintSystem;     // CUPS destinations and jobs (print_system.h)
 class ServiceManager;  // systemd's live unit state over D-Bus (service_manager.h)
 
-// Everything a class provider reads: files under `root` ("/" normally, a
-// fixture tree in tests) and the probes above. A probe left null means the
-// source is absent; its classes then answer with what the files give.
+// Everything a class provider reads: the system view (this machine's files
+// under `root`, "/" normally and a fixture tree in tests, unless `view` names
+// another) and the probes above. A probe left null means the source is
+// absent; its classes then answer with what the files give. Classes read
+// only through here, never the machine they run on directly.
 struct SystemContext {
     std::filesystem::path root = "/";
+    // Another computer's view; null means this machine under `root`.
+    std::shared_ptr<const SystemView> view;
     // Every source that can block answers within this or its values stay null.
     std::chrono::milliseconds deadline{2000};
     std::shared_ptr<FsProbe> fs;
@@ -42,6 +49,19 @@ struct SystemContext {
                                             std::size_t limit = 1024 * 1024) const;
     // First line without its line break, or nothing.
     std::optional<std::string> readLine(std::string_view absolute) const;
+
+    // The view the reads below go to.
+    std::shared_ptr<const SystemView> system() const;
+    std::optional<std::vector<DirEntry>> list(std::string_view dir) const;
+    // Just the names of a directory's entries, sorted; empty when it cannot be listed.
+    std::vector<std::string> names(std::string_view dir) const;
+    std::optional<std::string> readLink(std::string_view absolute) const;
+    FileType type(std::string_view absolute, bool followLinks = true) const;
+    bool exists(std::string_view absolute) const {
+        const FileType t = type(absolute, true);
+        return t != FileType::None && t != FileType::Unknown;
+    }
+    std::optional<std::string> canonical(std::string_view absolute) const;
 
     // This computer's name as the service reports it (CSName, SystemName):
     // the host name in upper case, like a Windows computer name.

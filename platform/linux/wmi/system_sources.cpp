@@ -290,12 +290,8 @@ std::optional<std::string> readAttribute(const SystemContext& ctx, std::string_v
 
 std::optional<std::string> machineArchitecture(const SystemContext& ctx) {
     if (auto arch = readAttribute(ctx, "/proc/sys/kernel/arch")) return arch;
-    // Kernels before 6.1 lack that file; uname answers for this machine only.
-    if (ctx.root == std::filesystem::path("/")) {
-        struct utsname u;
-        if (uname(&u) == 0) return std::string(u.machine);
-    }
-    return std::nullopt;
+    // Kernels before 6.1 lack that file; uname answers for a running machine only.
+    return ctx.system()->machine();
 }
 
 bool is64BitMachine(std::string_view m) {

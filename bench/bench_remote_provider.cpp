@@ -1,0 +1,113 @@
+// The provider answering for another computer through its shell, against
+// the same provider answering for this one, side by side in one run:
+// Processes (with at least 1000 processes running), Programs and Services.
+// Budget: each remote pass takes no more than 3 times the local pass; the
+// round trips each pass took are printed beside it.
+//
+// The shell is built by makeShell() below: this machine's own sh -s by
+// default. A transport that reaches another computer (SSH to 127.0.0.1)
+// plugs in there.
+
+#include <benchmark/benchmark.h>
+
+#include <chrono>
+#include <cstdio>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "collectors/management.h"
+#include "platform/linux/wmi/local_shell.h"
+#include "platform/linux/wmi/provider.h"
+#include "platform/linux/wmi/remote_provider.h"
+#include "process_bench_support.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using tavo::bench::countProcesses;
+using tavo::bench::median;
+
+// Where the remote passes go.
+std::function<std::shared_ptr<tavo::remote::RemoteShell>()> makeShell = [] {
+    return tavo::linuxwmi::makeLocalShell();
+};
+
+std::size_t walk(tavo::wmi::Backend& backend, const std::string& cls) {
+    std::size_t values = 0;
+    auto rs = backend.connect(".")->execQuery("SELECT * FROM " + cls);
+    while (auto obj = rs->next()) {
+        for (const auto& name : obj->propertyNames()) {
+            tavo::wmi::Value v = obj->get(name);
+            benchmark::DoNotOptimize(v);
+            ++values;
+        }
+    }
+    return values;
+}
+
+double timedWalk(tavo::wmi::Backend& backend, const std::string& cls) {
+    const auto t0 = Clock::now();
+    walk(backend, cls);
+    return std::chrono::duration<double, std::milli>(Clock::now() - t0).count();
+}
+
+std::shared_ptr<tavo::wmi::Backend>& local() {
+    static auto p = tavo::linuxwmi::makeProvider();
+    return p;
+}
+std::shared_ptr<tavo::wmi::Backend>& remote() {
+    static auto p = tavo::linuxwmi::makeRemoteProvider(makeShell());
+    return p;
+}
+
+void BM_LocalProcesses(benchmark::State& state) {
+    for (auto _ : state) benchmark::DoNotOptimize(walk(*local(), "Win32_Process"));
+}
+BENCHMARK(BM_LocalProcesses)->Unit(benchmark::kMillisecond)->Iterations(5);
+
+void BM_RemoteProcesses(benchmark::State& state) {
+    for (auto _ : state) benchmark::DoNotOptimize(walk(*remote(), "Win32_Process"));
+}
+BENCHMARK(BM_RemoteProcesses)->Unit(benchmark::kMillisecond)->Iterations(5);
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    benchmark::Initialize(&argc, argv);
+    const int wanted = 1000;
+    const tavo::bench::Crowd crowd(wanted + 20);
+    const int running = countProcesses();
+    std::printf("processes running: %d (started %zu)\n", running, crowd.children.size());
+
+    benchmark::RunSpecifiedBenchmarks();
+
+    bool ok = running >= wanted;
+    std::printf("budget: each remote pass <= 3 x the local pass\n");
+    for (const char* cls : {"Win32_Process", "Win32_Product", "Win32_Service"}) {
+        // The first remote pass learns what the class reads; it is timed too.
+        auto fresh = tavo::linuxwmi::makeRemoteProvider(makeShell());
+        const double firstMs = timedWalk(*fresh, cls);
+        const int firstTrips = tavo::linuxwmi::lastRoundTrips(*fresh).value_or(-1);
+        // Interleaved runs, so both see the same machine load.
+        std::vector<double> l, r;
+        int trips = -1;
+        for (int i = 0; i < 7; ++i) {
+            l.push_back(timedWalk(*local(), cls));
+            r.push_back(timedWalk(*fresh, cls));
+            trips = tavo::linuxwmi::lastRoundTrips(*fresh).value_or(-1);
+        }
+        const double lm = median(l), rm = median(r);
+        const double ratio = rm / lm;
+        const bool within = ratio <= 3.0 && firstMs <= 3.0 * lm + 1000.0;
+        ok = ok && within;
+        std::printf(
+            "measured %-14s local %7.1f ms, remote %7.1f ms (first pass %7.1f ms, %d round "
+            "trips; later passes %d), ratio %.2f -> %s\n",
+            cls, lm, rm, firstMs, firstTrips, trips, ratio,
+            within ? "within budget" : "OVER BUDGET");
+    }
+    benchmark::Shutdown();
+    return ok ? 0 : 1;
+}

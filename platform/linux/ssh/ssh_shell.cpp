@@ -1,0 +1,547 @@
+#include "platform/linux/ssh/ssh_shell.h"
+
+#include <libssh/callbacks.h>
+#include <libssh/libssh.h>
+#include <pwd.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "cycle/cancellation.h"
+#include "grid/error.h"
+
+namespace tavo::ssh {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using std::chrono::milliseconds;
+
+// Output beyond this is a runaway remote, not a report.
+constexpr std::size_t kMaxOutput = std::size_t{512} << 20;
+constexpr std::size_t kMaxErrorText = 64 * 1024;
+constexpr int kPasswordTries = 3;
+
+void wipe(std::string& s) {
+    if (!s.empty()) explicit_bzero(s.data(), s.size());
+    s.clear();
+}
+
+std::string homeDir() {
+    if (const char* home = std::getenv("HOME"); home && *home) return home;
+    if (const passwd* pw = getpwuid(getuid()); pw && pw->pw_dir) return pw->pw_dir;
+    return {};
+}
+
+std::string seconds(milliseconds ms) {
+    const auto s = (ms.count() + 500) / 1000;
+    return std::to_string(s) + (s == 1 ? " second" : " seconds");
+}
+
+struct SessionDeleter {
+    void operator()(ssh_session s) const {
+        if (ssh_is_connected(s)) ssh_disconnect(s);
+        ssh_free(s);
+    }
+};
+using SessionPtr = std::unique_ptr<ssh_session_struct, SessionDeleter>;
+
+struct KeyDeleter {
+    void operator()(ssh_key k) const { ssh_key_free(k); }
+};
+using KeyPtr = std::unique_ptr<ssh_key_struct, KeyDeleter>;
+
+struct ChannelDeleter {
+    void operator()(ssh_channel c) const {
+        ssh_channel_close(c);
+        ssh_channel_free(c);
+    }
+};
+using ChannelPtr = std::unique_ptr<ssh_channel_struct, ChannelDeleter>;
+
+void initLibrary() {
+    static std::once_flag once;
+    std::call_once(once, [] { ssh_init(); });
+}
+
+// The known_hosts line that names `hostPort` ("host" or "[host]:port"), so
+// a changed key's message can say exactly what to remove.
+int knownHostsLine(const std::string& file, const std::string& hostPort) {
+    std::ifstream in(file);
+    std::string line;
+    int number = 0;
+    while (std::getline(in, line)) {
+        ++number;
+        if (line.empty() || line[0] == '#') continue;
+        ssh_knownhosts_entry* entry = nullptr;
+        const int rc = ssh_known_hosts_parse_line(hostPort.c_str(), line.c_str(), &entry);
+        if (entry) ssh_knownhosts_entry_free(entry);
+        if (rc == SSH_OK) return number;
+    }
+    return 0;
+}
+
+}  // namespace
+
+SshSettings SshSettings::forUser() {
+    SshSettings s;
+    const std::string home = homeDir();
+    s.sshDir = home.empty() ? std::string(".ssh") : home + "/.ssh";
+    return s;
+}
+
+std::string SshSettings::configPath() const {
+    return configFile.empty() ? sshDir + "/config" : configFile;
+}
+
+std::string SshSettings::knownHostsPath() const {
+    return knownHostsFile.empty() ? sshDir + "/known_hosts" : knownHostsFile;
+}
+
+Secret::~Secret() {
+    wipe(text_);
+}
+
+struct SshShell::Impl {
+    SessionPtr session;
+    std::string user;
+    std::string host;      // as the user named it
+    std::string realHost;  // after the configuration's HostName
+    unsigned port = 22;
+    std::shared_ptr<remote::Prompter> prompter;
+    std::timed_mutex mutex;  // one channel at a time on the session
+    std::atomic<bool> busy{false};
+    std::atomic<bool> lost{false};
+    // Passphrase callback state: one question per key and connection.
+    std::string passphraseFailure;
+    // libssh keeps a pointer to these for the session's whole life.
+    ssh_callbacks_struct callbacks{};
+
+    std::string name() const {
+        std::string out = user.empty() ? host : user + "@" + host;
+        if (port != 22) out += ":" + std::to_string(port);
+        return out;
+    }
+    std::string hostPort() const {
+        return port == 22 ? realHost : "[" + realHost + "]:" + std::to_string(port);
+    }
+    std::string lastError() const { return ssh_get_error(session.get()); }
+
+    [[noreturn]] void unreachable(const std::string& why) const {
+        throw Error(errc::kServerUnavailable,
+                    "SSH: " + name() + " cannot be reached: " + why +
+                        ". Check the computer's name and that it is on and runs an SSH server "
+                        "on port " +
+                        std::to_string(port) + ".");
+    }
+};
+
+namespace {
+
+// The passphrase of a key that libssh found encrypted, asked through the
+// prompter. The buffer is libssh's own; our copy is wiped at once.
+int askPassphrase(const char* prompt, char* buf, size_t len, int /*echo*/, int /*verify*/,
+                  void* userdata) {
+    auto* impl = static_cast<SshShell::Impl*>(userdata);
+    if (!impl->prompter || len == 0) return -1;
+    remote::SecretQuestion q;
+    q.protocol = "SSH";
+    q.host = impl->host;
+    q.user = impl->user;
+    q.prompt = prompt && *prompt ? prompt : "Passphrase for the SSH key";
+    q.lastFailure = impl->passphraseFailure;
+    auto answer = impl->prompter->askSecret(q);
+    if (!answer) return -1;
+    if (answer->secret.size() >= len) {
+        wipe(answer->secret);
+        return -1;
+    }
+    std::memcpy(buf, answer->secret.c_str(), answer->secret.size() + 1);
+    wipe(answer->secret);
+    return 0;
+}
+
+void setOption(ssh_session s, ssh_options_e option, const void* value, const char* what) {
+    if (ssh_options_set(s, option, value) < 0)
+        throw Error(errc::kInvalidParameter,
+                    std::string("SSH: the option ") + what + " was refused: " + ssh_get_error(s));
+}
+
+void throwIfStopped(const SshShell::Impl& impl) {
+    if (cycle::currentStopToken().stop_requested())
+        throw Error(errc::kTimedOut, "SSH: the connection to " + impl.name() + " was stopped.");
+}
+
+// ssh_connect without blocking, so the deadline and STOP both end the wait
+// (an unreachable address never answers a SYN).
+void connectWithin(SshShell::Impl& impl, Clock::time_point until, milliseconds timeout) {
+    ssh_session s = impl.session.get();
+    ssh_set_blocking(s, 0);
+    while (true) {
+        const int rc = ssh_connect(s);
+        if (rc == SSH_OK) break;
+        if (rc == SSH_ERROR) {
+            ssh_set_blocking(s, 1);
+            impl.unreachable(impl.lastError());
+        }
+        if (cycle::currentStopToken().stop_requested()) {
+            ssh_set_blocking(s, 1);
+            throwIfStopped(impl);
+        }
+        if (Clock::now() >= until) {
+            ssh_set_blocking(s, 1);
+            impl.unreachable("no answer within " + seconds(timeout));
+        }
+        std::this_thread::sleep_for(milliseconds(10));
+    }
+    ssh_set_blocking(s, 1);
+}
+
+void checkHostKey(SshShell::Impl& impl, const SshSettings& settings) {
+    ssh_session s = impl.session.get();
+    ssh_key raw = nullptr;
+    if (ssh_get_server_publickey(s, &raw) != SSH_OK) impl.unreachable(impl.lastError());
+    KeyPtr key(raw);
+    unsigned char* hash = nullptr;
+    size_t hashLen = 0;
+    if (ssh_get_publickey_hash(key.get(), SSH_PUBLICKEY_HASH_SHA256, &hash, &hashLen) != 0)
+        impl.unreachable("its host key cannot be read");
+    char* fp = ssh_get_fingerprint_hash(SSH_PUBLICKEY_HASH_SHA256, hash, hashLen);
+    ssh_clean_pubkey_hash(&hash);
+    std::string fingerprint = fp ? fp : "";
+    ssh_string_free_char(fp);
+    const char* type = ssh_key_type_to_char(ssh_key_type(key.get()));
+    const std::string knownHosts = settings.knownHostsPath();
+
+    switch (ssh_session_is_known_server(s)) {
+        case SSH_KNOWN_HOSTS_OK:
+            return;
+        case SSH_KNOWN_HOSTS_CHANGED:
+        case SSH_KNOWN_HOSTS_OTHER: {
+            // Never accepted from here: that is what an attacker in the
+            // middle would present. The user removes the old line knowingly.
+            const int line = knownHostsLine(knownHosts, impl.hostPort());
+            std::string where = knownHosts + (line > 0 ? ":" + std::to_string(line) : "");
+            throw Error(errc::kServerUnavailable,
+                        "SSH: the host key of " + impl.hostPort() + " has changed (now " +
+                            std::string(type ? type : "?") + " " + fingerprint +
+                            "; the recorded key is at " + where +
+                            "). Someone may be intercepting the connection, or the host was "
+                            "reinstalled. Tavo did not connect. If the change is expected, "
+                            "remove the old key with: ssh-keygen -f \"" +
+                            knownHosts + "\" -R \"" + impl.hostPort() + "\"");
+        }
+        case SSH_KNOWN_HOSTS_UNKNOWN:
+        case SSH_KNOWN_HOSTS_NOT_FOUND: {
+            remote::TrustQuestion q;
+            q.protocol = "SSH";
+            q.host = impl.host;
+            q.port = static_cast<int>(impl.port);
+            q.keyType = type ? type : "";
+            q.fingerprint = fingerprint;
+            q.why = "The host's key is not known (it is not in " + knownHosts + ").";
+            const remote::TrustAnswer answer =
+                impl.prompter ? impl.prompter->askTrust(q) : remote::TrustAnswer::Cancel;
+            if (answer == remote::TrustAnswer::Cancel)
+                throw Error(errc::kServerUnavailable,
+                            "SSH: the host key of " + impl.hostPort() + " (" + q.keyType + " " +
+                                fingerprint +
+                                ") is not known and was not accepted. Compare it with the "
+                                "key on the host (ssh-keygen -lf /etc/ssh/ssh_host_*_key.pub) "
+                                "and accept it, or add it to " +
+                                knownHosts + ".");
+            if (answer == remote::TrustAnswer::ConnectAndRemember &&
+                ssh_session_update_known_hosts(s) != SSH_OK)
+                throw Error(errc::kFailed, "SSH: the host key of " + impl.hostPort() +
+                                               " could not be written to " + knownHosts + ": " +
+                                               impl.lastError());
+            return;
+        }
+        case SSH_KNOWN_HOSTS_ERROR:
+        default:
+            impl.unreachable("its host key could not be checked against " + knownHosts + ": " +
+                             impl.lastError());
+    }
+}
+
+// Keyboard-interactive with one hidden prompt is a password asked another way
+// (PAM does it); anything richer needs a terminal Tavo does not have.
+int kbdInteractive(ssh_session s, const std::string& password) {
+    int rc = ssh_userauth_kbdint(s, nullptr, nullptr);
+    for (int round = 0; rc == SSH_AUTH_INFO && round < 4; ++round) {
+        const int prompts = ssh_userauth_kbdint_getnprompts(s);
+        for (int i = 0; i < prompts; ++i) {
+            char echo = 0;
+            ssh_userauth_kbdint_getprompt(s, static_cast<unsigned>(i), &echo);
+            if (echo) return SSH_AUTH_DENIED;
+            if (ssh_userauth_kbdint_setanswer(s, static_cast<unsigned>(i), password.c_str()) < 0)
+                return SSH_AUTH_ERROR;
+        }
+        rc = ssh_userauth_kbdint(s, nullptr, nullptr);
+    }
+    return rc;
+}
+
+void authenticate(SshShell::Impl& impl, std::shared_ptr<Secret>* saved, bool userNamed) {
+    ssh_session s = impl.session.get();
+    int rc = ssh_userauth_none(s, nullptr);
+    if (rc == SSH_AUTH_SUCCESS) return;
+    if (rc == SSH_AUTH_ERROR) impl.unreachable(impl.lastError());
+    const int methods = ssh_userauth_list(s, nullptr);
+    std::vector<std::string> tried;
+
+    if (methods & SSH_AUTH_METHOD_PUBLICKEY) {
+        // The agent, then the configured and default keys; an encrypted key
+        // asks its passphrase through the callback.
+        rc = ssh_userauth_publickey_auto(s, nullptr, nullptr);
+        if (rc == SSH_AUTH_SUCCESS) return;
+        if (rc == SSH_AUTH_ERROR) impl.unreachable(impl.lastError());
+        tried.push_back("the agent and keys");
+    }
+    throwIfStopped(impl);
+
+    const bool password = (methods & SSH_AUTH_METHOD_PASSWORD) != 0;
+    const bool kbd = (methods & SSH_AUTH_METHOD_INTERACTIVE) != 0;
+    if (password || kbd) {
+        auto attempt = [&](const std::string& user, const std::string& secret) {
+            if (user != impl.user) {
+                impl.user = user;
+                ssh_options_set(s, SSH_OPTIONS_USER, user.c_str());
+            }
+            int r = password ? ssh_userauth_password(s, nullptr, secret.c_str()) : SSH_AUTH_DENIED;
+            if (r == SSH_AUTH_DENIED && kbd) r = kbdInteractive(s, secret);
+            if (r == SSH_AUTH_ERROR) impl.unreachable(impl.lastError());
+            return r == SSH_AUTH_SUCCESS;
+        };
+        if (saved && *saved && attempt((*saved)->user(), (*saved)->text())) return;
+        std::string failure;
+        for (int i = 0; i < kPasswordTries && impl.prompter; ++i) {
+            remote::SecretQuestion q;
+            q.protocol = "SSH";
+            q.host = impl.host;
+            q.user = impl.user;
+            q.askUser = !userNamed;
+            q.prompt = "Password for " + impl.name();
+            q.lastFailure = failure;
+            auto answer = impl.prompter->askSecret(q);
+            if (!answer) break;
+            throwIfStopped(impl);
+            const std::string user = answer->user.empty() ? impl.user : answer->user;
+            auto secret = std::make_shared<Secret>(user, std::move(answer->secret));
+            wipe(answer->secret);
+            if (attempt(secret->user(), secret->text())) {
+                if (saved) *saved = std::move(secret);
+                return;
+            }
+            failure = "The password for " + impl.name() + " was not accepted.";
+        }
+        tried.push_back("a password");
+    }
+    std::string how;
+    for (std::size_t i = 0; i < tried.size(); ++i)
+        how += (i == 0 ? "" : (i + 1 == tried.size() ? " and " : ", ")) + tried[i];
+    throw Error(errc::kAccessDenied,
+                "SSH: " + impl.host + " refused the login of user \"" + impl.user + "\"" +
+                    (how.empty() ? " (it offers no method Tavo can use)" : " (tried " + how + ")") +
+                    ". Check the user name, load your key into ssh-agent or add it to that "
+                    "user's ~/.ssh/authorized_keys on the host, or give the right password.");
+}
+
+}  // namespace
+
+std::shared_ptr<SshShell> SshShell::open(const remote::Target& target, const SshSettings& settings,
+                                         std::shared_ptr<remote::Prompter> prompter,
+                                         std::shared_ptr<Secret>* password) {
+    initLibrary();
+    auto impl = std::make_unique<Impl>();
+    impl->session.reset(ssh_new());
+    if (!impl->session) throw Error(errc::kFailed, "SSH: no session could be made (out of memory)");
+    impl->host = target.host;
+    impl->prompter = std::move(prompter);
+    ssh_session s = impl->session.get();
+
+    setOption(s, SSH_OPTIONS_HOST, target.host.c_str(), "host");
+    setOption(s, SSH_OPTIONS_SSH_DIR, settings.sshDir.c_str(), "ssh directory");
+    const std::string knownHosts = settings.knownHostsPath();
+    setOption(s, SSH_OPTIONS_KNOWNHOSTS, knownHosts.c_str(), "known hosts file");
+    if (!settings.globalKnownHostsFile.empty())
+        setOption(s, SSH_OPTIONS_GLOBAL_KNOWNHOSTS, settings.globalKnownHostsFile.c_str(),
+                  "global known hosts file");
+    // The user's configuration first: its first value of each option wins,
+    // and what the target text says explicitly wins over both.
+    const std::string config = settings.configPath();
+    if (access(config.c_str(), R_OK) == 0 && ssh_options_parse_config(s, config.c_str()) < 0)
+        throw Error(errc::kInvalidParameter,
+                    "SSH: " + config + " could not be read: " + std::string(ssh_get_error(s)));
+    if (settings.readSystemConfig && access("/etc/ssh/ssh_config", R_OK) == 0)
+        ssh_options_parse_config(s, "/etc/ssh/ssh_config");
+    if (!target.user.empty()) setOption(s, SSH_OPTIONS_USER, target.user.c_str(), "user");
+    if (target.port != 0) {
+        const unsigned port = static_cast<unsigned>(target.port);
+        setOption(s, SSH_OPTIONS_PORT, &port, "port");
+    }
+    const long timeout = static_cast<long>((settings.connectTimeout.count() + 999) / 1000);
+    setOption(s, SSH_OPTIONS_TIMEOUT, &timeout, "timeout");
+
+    char* value = nullptr;
+    if (ssh_options_get(s, SSH_OPTIONS_USER, &value) == SSH_OK && value) {
+        impl->user = value;
+        ssh_string_free_char(value);
+    }
+    value = nullptr;
+    impl->realHost = target.host;
+    if (ssh_options_get(s, SSH_OPTIONS_HOST, &value) == SSH_OK && value) {
+        impl->realHost = value;
+        ssh_string_free_char(value);
+    }
+    ssh_options_get_port(s, &impl->port);
+
+    impl->callbacks.userdata = impl.get();
+    impl->callbacks.auth_function = askPassphrase;
+    ssh_callbacks_init(&impl->callbacks);
+    ssh_set_callbacks(s, &impl->callbacks);
+
+    const auto until = Clock::now() + settings.connectTimeout;
+    throwIfStopped(*impl);
+    connectWithin(*impl, until, settings.connectTimeout);
+    checkHostKey(*impl, settings);
+    throwIfStopped(*impl);
+    authenticate(*impl, password, !target.user.empty());
+    // Later runs need no key: nothing may ask for a passphrase any more.
+    impl->callbacks.auth_function = nullptr;
+    return std::shared_ptr<SshShell>(new SshShell(std::move(impl)));
+}
+
+SshShell::SshShell(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
+
+SshShell::~SshShell() = default;
+
+std::string SshShell::describe() const {
+    return impl_->name();
+}
+
+bool SshShell::connected() const {
+    return !impl_->lost && impl_->session && ssh_is_connected(impl_->session.get());
+}
+
+bool SshShell::busy() const {
+    return impl_->busy;
+}
+
+remote::ShellRun SshShell::run(std::string_view script, std::chrono::milliseconds deadline) {
+    Impl& impl = *impl_;
+    const auto until = Clock::now() + deadline;
+    std::unique_lock lock(impl.mutex, std::defer_lock);
+    if (!lock.try_lock_until(until))
+        throw Error(errc::kTimedOut, "SSH: " + impl.name() + " is still busy with an earlier run.");
+    impl.busy = true;
+    struct Release {
+        std::atomic<bool>& flag;
+        ~Release() { flag = false; }
+    } release{impl.busy};
+
+    ssh_session s = impl.session.get();
+    auto lost = [&](const std::string& what) -> Error {
+        impl.lost = true;
+        return Error(errc::kServerUnavailable, "SSH: the connection to " + impl.name() +
+                                                   " was lost (" + what + ": " + impl.lastError() +
+                                                   "). The next pass connects again.");
+    };
+    if (!connected()) throw lost("before the run");
+
+    ChannelPtr channel(ssh_channel_new(s));
+    if (!channel) throw lost("no channel");
+    if (ssh_channel_open_session(channel.get()) != SSH_OK) throw lost("opening a channel");
+    // LC_ALL=C so the tools' output reads the same on every remote. The
+    // remote ends the run itself a second or two after our deadline: sshd passes
+    // a signal to the session only where it separates privileges, which it
+    // does not for root, so a run we abandon must not rely on it. timeout
+    // kills the shell's whole process group; without timeout (rare) only
+    // the signal below remains.
+    const long long remoteSeconds =
+        std::chrono::duration_cast<std::chrono::seconds>(deadline).count() + 2;
+    const std::string command =
+        "sh -c 'LC_ALL=C; export LC_ALL; command -v timeout >/dev/null 2>&1 && exec timeout -s "
+        "KILL " +
+        std::to_string(remoteSeconds) + " sh -s; exec sh -s'";
+    if (ssh_channel_request_exec(channel.get(), command.c_str()) != SSH_OK)
+        throw lost("starting the shell");
+    std::size_t sent = 0;
+    while (sent < script.size()) {
+        const auto chunk =
+            static_cast<uint32_t>(std::min<std::size_t>(script.size() - sent, 32768));
+        const int n = ssh_channel_write(channel.get(), script.data() + sent, chunk);
+        if (n <= 0) throw lost("sending the script");
+        sent += static_cast<std::size_t>(n);
+    }
+    if (ssh_channel_send_eof(channel.get()) != SSH_OK) throw lost("ending the script");
+
+    remote::ShellRun result;
+    char buf[32768];
+    const std::stop_token stop = cycle::currentStopToken();
+    auto abandon = [&](const std::string& why) -> Error {
+        // The session's process group goes with the channel, so a command
+        // stuck on the remote does not outlive its run there either.
+        ssh_channel_request_send_signal(channel.get(), "KILL");
+        channel.reset();
+        return Error(errc::kTimedOut, "SSH: the run on " + impl.name() + " " + why + ".");
+    };
+    bool outDone = false;
+    bool errDone = false;
+    while (!outDone || !errDone) {
+        if (stop.stop_requested()) throw abandon("was stopped");
+        const auto now = Clock::now();
+        if (now >= until)
+            throw abandon("did not finish within " + seconds(deadline) + " and was ended");
+        const int wait = static_cast<int>(std::min<long long>(
+            50, std::chrono::duration_cast<milliseconds>(until - now).count() + 1));
+        if (!outDone) {
+            const int avail = ssh_channel_poll_timeout(channel.get(), wait, 0);
+            if (avail == SSH_ERROR) throw lost("reading the output");
+            if (avail == SSH_EOF) outDone = true;
+            while (avail > 0) {
+                const int n = ssh_channel_read_nonblocking(channel.get(), buf, sizeof buf, 0);
+                if (n == SSH_ERROR) throw lost("reading the output");
+                if (n <= 0) break;
+                if (result.out.size() + static_cast<std::size_t>(n) > kMaxOutput)
+                    throw abandon("sent more than " + std::to_string(kMaxOutput >> 20) +
+                                  " MiB and was ended");
+                result.out.append(buf, static_cast<std::size_t>(n));
+            }
+        }
+        const int errAvail = ssh_channel_poll(channel.get(), 1);
+        if (errAvail == SSH_ERROR) throw lost("reading the errors");
+        if (errAvail == SSH_EOF) errDone = true;
+        while (errAvail > 0) {
+            const int n = ssh_channel_read_nonblocking(channel.get(), buf, sizeof buf, 1);
+            if (n == SSH_ERROR) throw lost("reading the errors");
+            if (n <= 0) break;
+            if (result.err.size() < kMaxErrorText)
+                result.err.append(buf, std::min<std::size_t>(static_cast<std::size_t>(n),
+                                                             kMaxErrorText - result.err.size()));
+        }
+        if (outDone && !errDone && ssh_channel_is_eof(channel.get())) errDone = true;
+        if (outDone && errDone) break;
+        if (!outDone && errDone) continue;
+        if (outDone) std::this_thread::sleep_for(milliseconds(5));
+    }
+    // The exit status follows the output; a remote that never sends one
+    // leaves -1 rather than holding the pass.
+    while (Clock::now() < until && !stop.stop_requested()) {
+        const int status = ssh_channel_get_exit_status(channel.get());
+        if (status != -1 || ssh_channel_is_closed(channel.get())) {
+            result.exitStatus = status;
+            break;
+        }
+        if (ssh_channel_poll_timeout(channel.get(), 20, 0) == SSH_ERROR) break;
+    }
+    return result;
+}
+
+}  // namespace tavo::ssh

@@ -1,0 +1,140 @@
+#include "platform/linux/wmi/remote_provider.h"
+
+#include <atomic>
+#include <map>
+#include <mutex>
+#include <utility>
+
+#include "grid/error.h"
+#include "platform/linux/wmi/empty_reasons.h"
+#include "platform/linux/wmi/provider.h"
+#include "platform/linux/wmi/schema.h"
+
+namespace tavo::linuxwmi {
+
+namespace {
+
+using namespace remote_view;
+
+// Runs a class over another computer in rounds: fetch what it is known to
+// read, run it over the snapshot, fetch what it asked for beyond that, and
+// so on, at most `maxRounds` times. What a class read in its last pass is
+// fetched with the first round of the next one, so a steady report costs
+// one round trip a pass.
+class RemotePass : public ClassPass {
+  public:
+    RemotePass(std::shared_ptr<remote::RemoteShell> shell, RemoteOptions options)
+        : shell_(std::move(shell)), options_(std::move(options)) {}
+
+    std::vector<Instance> run(std::string_view className, const Producer& producer,
+                              std::string& whyEmpty) override {
+        Requests wanted = declaredReads(className);
+        {
+            std::lock_guard lock(mutex_);
+            const auto it = learned_.find(std::string(className));
+            if (it != learned_.end()) wanted.insert(it->second.begin(), it->second.end());
+        }
+        auto snapshot = std::make_shared<Snapshot>();
+        {
+            // The machine's fixed facts are asked once per computer.
+            std::lock_guard lock(mutex_);
+            if (machine_) {
+                snapshot->commands[std::string(kMachine)] = machine_;
+                wanted.erase(Request{Kind::Command, std::string(kMachine), 0, false});
+            }
+        }
+        Requests asked;
+        std::vector<Instance> out;
+        int rounds = 0;
+        const ScriptOptions script{static_cast<int>((options_.commandTimeout.count() + 999) / 1000),
+                                   options_.root};
+        while (true) {
+            bool fetched = false;
+            if (!wanted.empty()) {
+                ++rounds;
+                fetched = fetch(wanted, script, *snapshot);
+                asked.insert(wanted.begin(), wanted.end());
+            }
+            auto misses = std::make_shared<MissLog>();
+            const SystemContext ctx =
+                makeSnapshotContext(snapshot, misses, options_.commandTimeout);
+            out = producer(ctx);
+            whyEmpty = out.empty() ? whyNoInstances(className, ctx) : std::string();
+            // Ask only for what was not asked already: a value that came back
+            // empty stays empty, and a round without news ends the pass.
+            wanted.clear();
+            for (const Request& r : misses->take()) {
+                if (!asked.count(r)) wanted.insert(r);
+            }
+            if (wanted.empty() || !fetched || rounds >= options_.maxRounds) break;
+        }
+        roundTrips_ = rounds;
+        std::lock_guard lock(mutex_);
+        if (auto it = snapshot->commands.find(std::string(kMachine));
+            !machine_ && it != snapshot->commands.end() && it->second && it->second->status == 0)
+            machine_ = it->second;
+        learned_[std::string(className)] = std::move(asked);
+        return out;
+    }
+
+    int roundTrips() const { return roundTrips_; }
+
+  private:
+    // One round trip. A run that misses its deadline leaves its values null
+    // (false: no further round is worth it); a connection that fails fails
+    // the pass with the shell's own message.
+    bool fetch(const Requests& wanted, const ScriptOptions& script, Snapshot& snapshot) {
+        const std::string boundary = makeBoundary();
+        remote::ShellRun run;
+        try {
+            run = shell_->run(buildScript(wanted, boundary, script), options_.runDeadline);
+        } catch (const Error& e) {
+            if (e.number() == errc::kTimedOut) return false;
+            throw;
+        }
+        parseOutput(run.out, boundary, wanted, script, snapshot);
+        return true;
+    }
+
+    std::shared_ptr<remote::RemoteShell> shell_;
+    const RemoteOptions options_;
+    std::mutex mutex_;
+    std::map<std::string, Requests> learned_;
+    std::optional<CommandOutput> machine_;
+    std::atomic<int> roundTrips_{-1};
+};
+
+class RemoteBackend : public wmi::Backend {
+  public:
+    RemoteBackend(std::shared_ptr<remote::RemoteShell> shell, RemoteOptions options)
+        : pass_(std::make_shared<RemotePass>(std::move(shell), std::move(options))),
+          inner_(makeProviderOver(pass_, std::shared_ptr<const Registry>(std::shared_ptr<void>(),
+                                                                         &Registry::instance()))) {}
+
+    std::unique_ptr<wmi::Connection> connect(const std::string& moniker) override {
+        return inner_->connect(moniker);
+    }
+
+    std::optional<int> roundTrips() const {
+        const int n = pass_->roundTrips();
+        return n < 0 ? std::nullopt : std::optional<int>(n);
+    }
+
+  private:
+    std::shared_ptr<RemotePass> pass_;
+    std::shared_ptr<wmi::Backend> inner_;
+};
+
+}  // namespace
+
+std::shared_ptr<wmi::Backend> makeRemoteProvider(std::shared_ptr<remote::RemoteShell> shell,
+                                                 RemoteOptions options) {
+    return std::make_shared<RemoteBackend>(std::move(shell), std::move(options));
+}
+
+std::optional<int> lastRoundTrips(const wmi::Backend& backend) {
+    const auto* remote = dynamic_cast<const RemoteBackend*>(&backend);
+    return remote ? remote->roundTrips() : std::nullopt;
+}
+
+}  // namespace tavo::linuxwmi

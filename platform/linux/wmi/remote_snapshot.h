@@ -1,0 +1,150 @@
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <set>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "platform/linux/wmi/fs_probe.h"
+#include "platform/linux/wmi/net_probe.h"
+#include "platform/linux/wmi/print_system.h"
+#include "platform/linux/wmi/service_manager.h"
+#include "platform/linux/wmi/system_context.h"
+#include "platform/linux/wmi/system_view.h"
+
+// Another computer seen through its shell: what a pass wants to read is
+// gathered into one POSIX script, its output comes back in framed sections,
+// and the classes then read that snapshot as if it were the computer itself.
+namespace tavo::linuxwmi::remote_view {
+
+// One thing to fetch. `path` is a literal path, or a shell pattern when
+// `glob` is set (patterns are the program's own, never taken from the remote).
+enum class Kind {
+    Read,      // a regular file's bytes, up to `limit`
+    UserRead,  // the same, refusing a symbolic link
+    List,      // a directory's entries with their types
+    Link,      // a symbolic link's target
+    Type,      // what the path is, with and without following a link
+    Canon,     // the path with every link resolved
+    MTime,     // when it was last changed
+    Birth,     // when it was made
+    Count,     // how many entries a directory has
+    StatFs,    // the file system's sizes (may hang: under a timeout)
+    Command,   // a named command's output: see commandScript()
+};
+
+struct Request {
+    Kind kind = Kind::Read;
+    std::string path;
+    std::size_t limit = 0;  // reads only
+    bool glob = false;
+    auto operator<=>(const Request&) const = default;
+};
+using Requests = std::set<Request>;
+
+// The commands a snapshot can hold, by name.
+inline constexpr std::string_view kFacts = "facts";          // clock and zone
+inline constexpr std::string_view kMachine = "machine";      // uname, getconf: fixed per computer
+inline constexpr std::string_view kSystemd = "systemd";      // systemctl list-units + show
+inline constexpr std::string_view kPrinters = "printers";    // lpstat
+inline constexpr std::string_view kAddresses = "addresses";  // ip -o link / addr
+// /proc/stat read again a moment after the files: a second sample of the
+// processors' counters, for their load over that moment.
+inline constexpr std::string_view kLaterStat = "stat-later";
+inline constexpr std::string_view kRoutes = "routes";  // ip -4 route show table main
+
+// What came back.
+struct FileData {
+    std::optional<std::string> data;  // nothing: absent, unreadable, not a regular file
+    std::size_t fetchedLimit = 0;
+};
+struct CommandOutput {
+    std::string out;
+    int status = -1;
+};
+
+struct Snapshot {
+    std::map<std::string, FileData> files, userFiles;
+    std::map<std::string, std::optional<std::vector<DirEntry>>> lists;
+    std::map<std::string, std::optional<std::string>> links, canon;
+    std::map<std::string, std::pair<FileType, FileType>> types;  // without, with following
+    std::map<std::string, std::optional<Timestamp>> mtimes, births;
+    std::map<std::string, std::optional<std::size_t>> counts;
+    std::map<std::string, std::optional<FsStats>> statfs;
+    std::map<std::string, std::optional<CommandOutput>> commands;
+    // Patterns already expanded, by kind (reads with their limit): a path
+    // they match but that is not above was not there.
+    std::vector<Request> patterns;
+    // Items the remote gave up on (a read that hung): known to have no value.
+    std::set<Request> failed;
+
+    bool covers(Kind kind, std::string_view path, std::size_t limit = 0) const;
+};
+
+struct ScriptOptions {
+    // Seconds each command that may hang gets on the remote before it is
+    // killed (`timeout -k 1 N`); without `timeout` there, only the local
+    // deadline bounds the run.
+    int commandTimeoutSeconds = 2;
+    // Files read from another computer are read under this prefix (fixture
+    // trees); "" for the computer's own root.
+    std::string root;
+};
+
+// A random marker no file can be expected to hold.
+std::string makeBoundary();
+
+// The script that fetches `requests`, its sections framed by `boundary`.
+std::string buildScript(const Requests& requests, const std::string& boundary,
+                        const ScriptOptions& options);
+
+// Adds what one run printed to `snapshot`. Every request ends up answered
+// (with its value, or with none when it was absent or failed), except reads
+// a hang cut short, which stay out so a later round may ask again.
+void parseOutput(std::string_view output, const std::string& boundary, const Requests& requests,
+                 const ScriptOptions& options, Snapshot& snapshot);
+
+// Collects what a producer asked for that the snapshot did not hold.
+class MissLog {
+  public:
+    void add(Request r);
+    Requests take();
+    bool empty() const;
+
+  private:
+    mutable std::mutex mutex_;
+    Requests misses_;
+};
+
+// The classes' view of the snapshot. Anything not in it is recorded as a
+// miss and answered as absent.
+std::shared_ptr<const SystemView> makeSnapshotView(std::shared_ptr<const Snapshot> snapshot,
+                                                   std::shared_ptr<MissLog> misses);
+
+// A context for one run of a producer over the snapshot: the view and
+// probes that answer from it (file system sizes, addresses, services, printers).
+SystemContext makeSnapshotContext(std::shared_ptr<const Snapshot> snapshot,
+                                  std::shared_ptr<MissLog> misses,
+                                  std::chrono::milliseconds deadline);
+
+// Parsers of the commands' C-locale output, exposed for tests.
+// `systemctl list-units` and `systemctl show` of its services; nothing when
+// the manager did not answer.
+std::optional<std::vector<UnitStatus>> parseSystemd(const std::optional<CommandOutput>& list,
+                                                    const std::optional<CommandOutput>& show);
+// `ip -o link` and `ip -o addr`.
+std::vector<NetInterfaceInfo> parseIp(std::string_view links, std::string_view addresses);
+// `lpstat -l -p`, `-d`, `-v`, `-a` for the queues, `-o` for the jobs.
+std::vector<PrinterRecord> parseLpstatPrinters(std::string_view queues, std::string_view dflt,
+                                               std::string_view devices,
+                                               std::string_view accepting);
+std::vector<PrintJobRecord> parseLpstatJobs(std::string_view jobs, std::string_view queues);
+
+}  // namespace tavo::linuxwmi::remote_view
