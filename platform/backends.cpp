@@ -5,9 +5,12 @@
 #include "platform/windows/wmi_com.h"
 #else
 #include "platform/linux/ssh/remote_backend.h"
+#include "platform/linux/winrm/transport_http.h"
+#include "platform/linux/winrm/winrm_backend.h"
 #include "platform/linux/wmi/provider.h"
 #include "platform/linux/wmi/remote_provider.h"
 #include "platform/linux/wnet/linux_wnet.h"
+#include "remote/target_text.h"
 #endif
 
 namespace tavo {
@@ -20,6 +23,24 @@ ssh::ProviderOverShell remoteProvider() {
     return [](std::shared_ptr<remote::RemoteShell> shell) {
         return linuxwmi::makeRemoteProvider(std::move(shell));
     };
+}
+
+// Windows computers through their WinRM listener: winrm:// and bare names on
+// plain HTTP 5985 with Negotiate and the message sealing a default listener
+// demands; https:// on 5986 with TLS. The user comes from the text or is
+// asked with the password.
+std::shared_ptr<wmi::Backend> winRmBackend(std::shared_ptr<remote::Prompter> prompter) {
+    return winrm::makeWinRmBackend([prompter](const std::string& computer) {
+        const remote::Target target = remote::parseTarget(computer);
+        winrm::TransportOptions options;
+        options.user = target.user;
+        options.host = target.host;
+        options.https = target.scheme == remote::Scheme::Https;
+        options.port = target.port != 0 ? target.port : (options.https ? 5986 : 5985);
+        options.auth = winrm::AuthMethod::Negotiate;
+        options.prompter = prompter;
+        return winrm::makeHttpTransport(std::move(options));
+    });
 }
 }  // namespace
 #endif
@@ -34,10 +55,11 @@ Backends defaultBackends([[maybe_unused]] std::shared_ptr<remote::Prompter> prom
 #else
     // This computer answers through the built-in provider; other Linux
     // computers through the same provider over SSH, Windows computers
-    // through WinRM once a back end fills that slot.
+    // through WinRM.
     ssh::RemoteBackendParts remote;
     remote.prompter = std::move(prompter);
     remote.provider = remoteProvider();
+    remote.winrm = winRmBackend(remote.prompter ? remote.prompter : remote::makeNoPrompter());
     b.management = wmi::makeConnectionFactory(linuxwmi::makeProvider(),
                                               ssh::makeRemoteBackend(std::move(remote)));
     b.network = linuxwnet::makeWNetApi();

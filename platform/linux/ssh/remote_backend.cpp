@@ -185,7 +185,7 @@ class RemoteBackend : public wmi::Backend {
         }
         if (target.explicitRemote()) return overSsh(computer, target, nullptr);
         if (auto route = remembered(target.host)) {
-            if (*route == Route::WinRm) return overWinRm(computer);
+            if (*route == Route::WinRm) return overWinRm(winRmTextFor(target.host, computer));
             remote::Target viaSsh = target;
             if (parts_.sshProbePort != 22) viaSsh.port = parts_.sshProbePort;
             return overSsh(computer, viaSsh, nullptr);
@@ -217,6 +217,12 @@ class RemoteBackend : public wmi::Backend {
         auto it = routes_.find(lowered(host));
         if (it == routes_.end()) return std::nullopt;
         return it->second;
+    }
+    // What a bare name that was found to be a WinRM computer is handed on as.
+    std::string winRmTextFor(const std::string& host, const std::string& computer) {
+        std::lock_guard lock(mutex_);
+        auto it = winRmText_.find(lowered(host));
+        return it == winRmText_.end() ? computer : it->second;
     }
     void remember(const std::string& host, Route route) {
         std::lock_guard lock(mutex_);
@@ -301,8 +307,15 @@ class RemoteBackend : public wmi::Backend {
         }
         const bool winrmAnswers = probes[1].answered || probes[2].answered;
         if (winrmAnswers && parts_.winrm) {
+            // Only the HTTPS listener answered: say so to the WinRM back end,
+            // which otherwise starts with plain HTTP on 5985.
+            const std::string via = probes[1].answered ? computer : "https://" + target.display();
+            {
+                std::lock_guard lock(mutex_);
+                winRmText_[lowered(target.host)] = via;
+            }
             remember(target.host, Route::WinRm);
-            return parts_.winrm->connect(computer);
+            return parts_.winrm->connect(via);
         }
         if (winrmAnswers) {
             tries.push_back("WinRM (port " + std::to_string(probes[1].answered ? 5985 : 5986) +
@@ -320,8 +333,9 @@ class RemoteBackend : public wmi::Backend {
 
     RemoteBackendParts parts_;
     std::mutex mutex_;
-    std::map<std::string, Session> sessions_;  // by the target text
-    std::map<std::string, Route> routes_;      // by host, lower case
+    std::map<std::string, Session> sessions_;       // by the target text
+    std::map<std::string, Route> routes_;           // by host, lower case
+    std::map<std::string, std::string> winRmText_;  // by host, lower case
 };
 
 }  // namespace

@@ -91,6 +91,16 @@ class WinRmBackend : public wmi::Backend {
         return std::make_unique<WinRmConnection>(transportOf(computer, key), options_, cache_, key);
     }
 
+    // The cycle stopped: its connections go. A pass still walking keeps its
+    // own transport until it ends.
+    void closeSessions() override {
+        std::map<std::string, std::shared_ptr<SoapTransport>> old;
+        {
+            std::lock_guard lock(cache_->mutex);
+            old.swap(cache_->byComputer);
+        }
+    }
+
   private:
     std::shared_ptr<SoapTransport> transportOf(const std::string& computer,
                                                const std::string& key) {
