@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <future>
 #include <map>
 #include <mutex>
 #include <thread>
@@ -171,6 +172,14 @@ class RemoteBackend : public wmi::Backend {
     explicit RemoteBackend(RemoteBackendParts parts) : parts_(std::move(parts)) {
         if (!parts_.prompter) parts_.prompter = remote::makeNoPrompter();
     }
+    ~RemoteBackend() override {
+        std::vector<std::future<void>> closing;
+        {
+            std::lock_guard lock(mutex_);
+            closing.swap(closing_);
+        }
+        for (auto& f : closing) f.wait();
+    }
 
     std::unique_ptr<wmi::Connection> connect(const std::string& computer) override {
         const remote::Target target = remote::parseTarget(computer);
@@ -200,8 +209,18 @@ class RemoteBackend : public wmi::Backend {
             old.swap(sessions_);
         }
         // Saying goodbye to a remote can wait on the network: not on the
-        // thread that pressed STOP. The passwords are wiped with them.
-        if (!old.empty()) std::thread([old = std::move(old)]() mutable { old.clear(); }).detach();
+        // thread that pressed STOP. The passwords are wiped with them. The
+        // goodbyes are waited for when the back end goes, never left running
+        // while the program exits and libssh's and OpenSSL's globals are torn
+        // down under them.
+        if (!old.empty()) {
+            std::lock_guard lock(mutex_);
+            std::erase_if(closing_, [](const std::future<void>& f) {
+                return f.wait_for(std::chrono::seconds(0)) == std::future_status::ready;
+            });
+            closing_.push_back(
+                std::async(std::launch::async, [old = std::move(old)]() mutable { old.clear(); }));
+        }
         if (parts_.winrm) parts_.winrm->closeSessions();
     }
 
@@ -336,6 +355,7 @@ class RemoteBackend : public wmi::Backend {
     std::map<std::string, Session> sessions_;       // by the target text
     std::map<std::string, Route> routes_;           // by host, lower case
     std::map<std::string, std::string> winRmText_;  // by host, lower case
+    std::vector<std::future<void>> closing_;        // sessions being closed
 };
 
 }  // namespace
