@@ -22,36 +22,19 @@
 #include "platform/linux/wmi/provider.h"
 #include "platform/linux/wmi/remote_provider.h"
 #include "process_bench_support.h"
+#include "provider_bench_support.h"
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
 using tavo::bench::countProcesses;
 using tavo::bench::median;
+using tavo::bench::timedWalk;
+using tavo::bench::walk;
 
 // Where the remote passes go.
 std::function<std::shared_ptr<tavo::remote::RemoteShell>()> makeShell = [] {
     return tavo::linuxwmi::makeLocalShell();
 };
-
-std::size_t walk(tavo::wmi::Backend& backend, const std::string& cls) {
-    std::size_t values = 0;
-    auto rs = backend.connect(".")->execQuery("SELECT * FROM " + cls);
-    while (auto obj = rs->next()) {
-        for (const auto& name : obj->propertyNames()) {
-            tavo::wmi::Value v = obj->get(name);
-            benchmark::DoNotOptimize(v);
-            ++values;
-        }
-    }
-    return values;
-}
-
-double timedWalk(tavo::wmi::Backend& backend, const std::string& cls) {
-    const auto t0 = Clock::now();
-    walk(backend, cls);
-    return std::chrono::duration<double, std::milli>(Clock::now() - t0).count();
-}
 
 std::shared_ptr<tavo::wmi::Backend>& local() {
     static auto p = tavo::linuxwmi::makeProvider();

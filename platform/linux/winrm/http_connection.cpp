@@ -214,37 +214,33 @@ void Connection::startTlsClient(SSL_CTX* context, const std::string& serverName,
                      inet_pton(AF_INET6, serverName.c_str(), &scratch) == 1;
     if (!isAddress) SSL_set_tlsext_host_name(ssl_, serverName.c_str());
     expectHost(ssl_, serverName);
-    for (;;) {
-        ERR_clear_error();
-        int rc = SSL_connect(ssl_);
-        if (rc == 1) return;
-        int err = SSL_get_error(ssl_, rc);
-        if (err == SSL_ERROR_WANT_READ)
-            waitFor(Want::Read, until, "TLS handshake");
-        else if (err == SSL_ERROR_WANT_WRITE)
-            waitFor(Want::Write, until, "TLS handshake");
-        else
-            throw Error(errc::kServerUnavailable,
-                        "The TLS handshake with " + label_ + " failed: " + sslErrorText() +
-                            ". Is this the HTTPS listener (usually port 5986)?");
-    }
+    if (!handshake(SSL_connect, until))
+        throw Error(errc::kServerUnavailable,
+                    "The TLS handshake with " + label_ + " failed: " + sslErrorText() +
+                        ". Is this the HTTPS listener (usually port 5986)?");
 }
 
 void Connection::startTlsServer(SSL_CTX* context, Clock::time_point until) {
     ssl_ = SSL_new(context);
     if (!ssl_) throw ConnectionLost{sslErrorText()};
     SSL_set_fd(ssl_, fd_);
+    if (!handshake(SSL_accept, until)) throw ConnectionLost{sslErrorText()};
+}
+
+bool Connection::handshake(int (*step)(SSL*), Clock::time_point until) {
+    // The socket does not block: each step goes as far as the peer lets it,
+    // and we wait (bounded) for whichever way it needs next.
     for (;;) {
         ERR_clear_error();
-        int rc = SSL_accept(ssl_);
-        if (rc == 1) return;
-        int err = SSL_get_error(ssl_, rc);
+        const int rc = step(ssl_);
+        if (rc == 1) return true;
+        const int err = SSL_get_error(ssl_, rc);
         if (err == SSL_ERROR_WANT_READ)
             waitFor(Want::Read, until, "TLS handshake");
         else if (err == SSL_ERROR_WANT_WRITE)
             waitFor(Want::Write, until, "TLS handshake");
         else
-            throw ConnectionLost{sslErrorText()};
+            return false;
     }
 }
 

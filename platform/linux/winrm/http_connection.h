@@ -61,6 +61,8 @@ class Connection {
   private:
     enum class Want { Read, Write };
     void waitFor(Want want, Clock::time_point until, const char* doing);
+    // Runs SSL_connect or SSL_accept to the end; false when it fails.
+    bool handshake(int (*step)(SSL*), Clock::time_point until);
 
     int fd_ = -1;
     SSL* ssl_ = nullptr;
