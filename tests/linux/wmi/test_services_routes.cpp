@@ -2,6 +2,7 @@
 
 #include <filesystem>
 
+#include "inventory_test_support.h"
 #include "platform/linux/wmi/service_classes.h"
 
 namespace tavo::linuxwmi {
@@ -55,7 +56,8 @@ TEST(Ip4Routes, AbsentOrDamagedTable) {
     ctx.root = fs::path(TAVO_TEST_DATA) / "services" / "nothing-here";
     EXPECT_TRUE(produceIp4Routes(ctx).empty());
 
-    const fs::path root = fs::temp_directory_path() / "tavo-routes-damaged";
+    inventory_test::TempTree tmp;  // its own folder: other runs of this binary go on at once
+    const fs::path& root = tmp.root();
     fs::create_directories(root / "proc/net");
     {
         std::FILE* f = std::fopen((root / "proc/net/route").c_str(), "w");
@@ -70,7 +72,6 @@ TEST(Ip4Routes, AbsentOrDamagedTable) {
     }
     ctx.root = root;
     auto routes = produceIp4Routes(ctx);
-    fs::remove_all(root);
     ASSERT_EQ(routes.size(), 1u);
     EXPECT_EQ(v(routes[0], "Destination"), wmi::Value("192.168.2.0"));
     EXPECT_TRUE(routes[0].find("InterfaceIndex")->isNull());

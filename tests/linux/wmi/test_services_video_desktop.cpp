@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <map>
 
+#include "inventory_test_support.h"
 #include "platform/linux/wmi/service_classes.h"
 
 namespace tavo::linuxwmi {
@@ -52,15 +53,13 @@ TEST(VideoControllers, PciDisplayDevicesWithTheirOutputs) {
 }
 
 TEST(VideoControllers, WithoutTheIdDatabaseOrAnyDevice) {
-    const fs::path root = fs::temp_directory_path() / "tavo-video-noids";
-    fs::remove_all(root);
+    // A folder of its own: the same binary runs in several time zones at once.
+    inventory_test::TempTree tmp;
+    const fs::path& root = tmp.root();
     fs::copy(fs::path(TAVO_TEST_DATA) / "services" / "video", root,
              fs::copy_options::recursive | fs::copy_options::copy_symlinks);
     fs::remove(root / "usr/share/misc/pci.ids");
-    SystemContext ctx;
-    ctx.root = root;
-    auto list = produceVideoControllers(ctx);
-    fs::remove_all(root);
+    auto list = produceVideoControllers(tmp.context());
     ASSERT_EQ(list.size(), 2u);
     // The driver's name is all that names the first; nothing names the second.
     EXPECT_EQ(v(list[0], "Name"), wmi::Value("i915"));
