@@ -190,6 +190,7 @@ void Main::buildControls() {
     place(lblCaption, 0, 0, 3200, 255);
     paint(lblCaption, QColor(0x40, 0x40, 0x40), QColor(0xFF, 0xFF, 0xFF));
     lblCaption->setFont(designFont(QStringLiteral("Tahoma"), false));
+    lblCaption->setTextFormat(Qt::PlainText);  // it names the computer as typed
     lblCaption->installEventFilter(this);
 
     Maximise = new QLabel(this);
@@ -270,6 +271,8 @@ void Main::buildControls() {
     lblTime->setObjectName(QStringLiteral("lblTime"));
     place(lblTime, 6120, 300, 2535, 255);
     paint(lblTime, std::nullopt, QColor(0xFF, 0, 0));
+    // It shows what the computer asked said; never read as markup.
+    lblTime->setTextFormat(Qt::PlainText);
     lblTime->setFont(designFont(QStringLiteral("MS Sans Serif"), true));
 
     Results = new QTreeView(this);
@@ -500,13 +503,13 @@ void Main::passFinished(std::uint64_t id, tavo::cycle::PassOutcome outcome) {
             QString::fromStdString(outcome.shownFailure->numberText() + ": ") + what;
         // The label is narrow: the reason first, the number in its tool tip.
         lblTime->setText(lblTime->fontMetrics().elidedText(what, Qt::ElideRight, lblTime->width()));
-        lblTime->setToolTip(why);
+        lblTime->setToolTip(plainToolTip(why));
     } else if (!outcome.emptyReason.empty()) {
         // An empty grid with a blank header says nothing by itself.
         const QString why =
             QStringLiteral("No instances: ") + QString::fromStdString(outcome.emptyReason);
         lblTime->setText(lblTime->fontMetrics().elidedText(why, Qt::ElideRight, lblTime->width()));
-        lblTime->setToolTip(why);
+        lblTime->setToolTip(plainToolTip(why));
     } else {
         lblTime->setText(QStringLiteral("Updated ") + timeOfDay());
         lblTime->setToolTip({});

@@ -4,10 +4,18 @@
 #include <QPainter>
 #include <QPixmap>
 #include <QRadialGradient>
+#include <QTextDocument>
 #include <QTreeView>
 
 using tavo::grid::Grid;
 using tavo::grid::ListItem;
+
+QString plainToolTip(const QString& text) {
+    // A tool tip that looks like markup is shown as markup. Ours come from
+    // the computer asked (a fault's text, a process's name): said as it is.
+    if (!Qt::mightBeRichText(text)) return text;
+    return Qt::convertFromPlainText(text, Qt::WhiteSpaceNormal);
+}
 
 namespace {
 
@@ -96,7 +104,7 @@ QVariant ResultsModel::data(const QModelIndex& index, int role) const {
         }
         case Qt::ToolTipRole:
             if (item->ToolTipText().empty()) return {};
-            return QString::fromStdString(item->ToolTipText());
+            return plainToolTip(QString::fromStdString(item->ToolTipText()));
         default:
             return {};
     }

@@ -11,6 +11,10 @@
 
 class QTreeView;
 
+// `text` as a tool tip shows it, letter for letter, even when it looks like
+// markup.
+QString plainToolTip(const QString& text);
+
 // The Qt face of the results grid: rows in the grid's shown order, the row's
 // lamp as the decoration of the first column, its tool tip, the column
 // captions. The model keeps its own copy of the shown order, so what it

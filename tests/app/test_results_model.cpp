@@ -3,6 +3,7 @@
 #include <QAbstractItemModelTester>
 #include <QHeaderView>
 #include <QSignalSpy>
+#include <QTextDocument>
 #include <QTreeView>
 
 #include "app/results_model.h"
@@ -50,6 +51,17 @@ TEST_F(ResultsModelTest, ShowsCaptionsCellsLampsAndToolTips) {
     EXPECT_EQ(shown(model, 1, 1), "");  // never written
     EXPECT_EQ(model.data(model.index(0, 0), Qt::ToolTipRole).toString(), "almost full");
     EXPECT_FALSE(model.data(model.index(1, 0), Qt::ToolTipRole).isValid());
+
+    // Text from the computer asked that looks like markup shows as typed.
+    const std::string hostile = "<b>bold</b> & <img src=\"/etc/x.png\"> a<br>b";
+    c.setToolTipText(hostile);
+    const QString tip = model.data(model.index(0, 0), Qt::ToolTipRole).toString();
+    QTextDocument shownTip;
+    if (Qt::mightBeRichText(tip))
+        shownTip.setHtml(tip);
+    else
+        shownTip.setPlainText(tip);
+    EXPECT_EQ(shownTip.toPlainText().toStdString(), hostile);
 
     // The lamp sits in the first column only, and a row without one has none.
     const QIcon lamp = model.data(model.index(0, 0), Qt::DecorationRole).value<QIcon>();
