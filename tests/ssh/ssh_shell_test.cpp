@@ -198,6 +198,16 @@ TEST(SshReach, RefusedPortBlackHoleAndSilentListenerFailWithinTheDeadline) {
         [&] { ssh::SshShell::open(remote::parseTarget("u@192.0.2.1"), settings, prompter); });
     EXPECT_EQ(unreachable.number(), errc::kServerUnavailable);
     EXPECT_LT(Clock::now() - start, milliseconds(5000));
+
+    // A name the resolver does not know, or cannot ask about in time.
+    start = Clock::now();
+    Error unknown = failureOf([&] {
+        ssh::SshShell::open(remote::parseTarget("ssh://u@no-such-host.invalid"), settings,
+                            prompter);
+    });
+    EXPECT_EQ(unknown.number(), errc::kServerUnavailable);
+    EXPECT_NE(unknown.description().find("no-such-host.invalid"), std::string::npos);
+    EXPECT_LT(Clock::now() - start, milliseconds(3000));
     EXPECT_TRUE(prompter->trustQuestions.empty());
 }
 

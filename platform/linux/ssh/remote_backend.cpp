@@ -18,6 +18,7 @@
 #include "cycle/cancellation.h"
 #include "cycle/deadline.h"
 #include "grid/error.h"
+#include "platform/linux/net/tcp_connect.h"
 
 namespace tavo::ssh {
 
@@ -51,43 +52,17 @@ std::vector<PortProbe> probePorts(const std::string& host, const std::vector<int
     const auto until = Clock::now() + timeout;
 
     // A resolver can hang; the lookup gets the same deadline.
-    struct Resolved {
-        std::vector<sockaddr_storage> addrs;
-        std::vector<socklen_t> lens;
-        std::string error;
-    };
-    auto resolved = callWithDeadline(timeout, [host] {
-        Resolved r;
-        addrinfo hints{};
-        hints.ai_family = AF_UNSPEC;
-        hints.ai_socktype = SOCK_STREAM;
-        addrinfo* res = nullptr;
-        const int rc = getaddrinfo(host.c_str(), nullptr, &hints, &res);
-        if (rc != 0) {
-            r.error = gai_strerror(rc);
-            return r;
-        }
-        for (addrinfo* a = res; a; a = a->ai_next) {
-            sockaddr_storage ss{};
-            std::memcpy(&ss, a->ai_addr, a->ai_addrlen);
-            r.addrs.push_back(ss);
-            r.lens.push_back(a->ai_addrlen);
-        }
-        freeaddrinfo(res);
-        return r;
-    });
-    if (!resolved || !resolved->error.empty() || resolved->addrs.empty()) {
-        const std::string why =
-            !resolved
-                ? "its name could not be resolved in time"
-                : "its name could not be resolved (" +
-                      (resolved->error.empty() ? std::string("no address") : resolved->error) + ")";
+    const auto resolved = linuxnet::resolveUntil(host, 0, until);
+    if (!resolved || !resolved->error.empty()) {
+        const std::string why = !resolved
+                                    ? "its name could not be resolved in time"
+                                    : "its name could not be resolved (" + resolved->error + ")";
         for (auto& p : out) p.why = why;
         return out;
     }
     // The first address, as a plain client would try it first.
-    sockaddr_storage base = resolved->addrs.front();
-    const socklen_t len = resolved->lens.front();
+    sockaddr_storage base = resolved->addresses.front();
+    const socklen_t len = resolved->lengths.front();
     std::vector<pollfd> fds;
     for (auto& p : out) {
         sockaddr_storage addr = base;

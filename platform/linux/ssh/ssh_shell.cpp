@@ -15,6 +15,7 @@
 
 #include "cycle/cancellation.h"
 #include "grid/error.h"
+#include "platform/linux/net/tcp_connect.h"
 
 namespace tavo::ssh {
 
@@ -178,9 +179,47 @@ void throwIfStopped(const SshShell::Impl& impl) {
         throw Error(errc::kTimedOut, "SSH: the connection to " + impl.name() + " was stopped.");
 }
 
+// The TCP connection made here rather than by libssh, whose name lookup
+// has no deadline and does not see STOP. A proxy command or jump host makes
+// its own way there, so libssh keeps those.
+void connectSocket(SshShell::Impl& impl, Clock::time_point until, milliseconds timeout) {
+    ssh_session s = impl.session.get();
+    char* proxy = nullptr;
+    if (ssh_options_get(s, SSH_OPTIONS_PROXYCOMMAND, &proxy) == SSH_OK && proxy) {
+        ssh_string_free_char(proxy);
+        return;
+    }
+    const auto c = linuxnet::connectTcp(impl.realHost, static_cast<int>(impl.port), until);
+    using R = linuxnet::TcpConnect::Result;
+    switch (c.result) {
+        case R::Connected: {
+            socket_t fd = c.fd;
+            // libssh owns the socket from here and closes it with the session.
+            if (ssh_options_set(s, SSH_OPTIONS_FD, &fd) < 0) {
+                ::close(fd);
+                impl.unreachable(impl.lastError());
+            }
+            return;
+        }
+        case R::Stopped:
+            throwIfStopped(impl);
+            impl.unreachable("the connection was stopped");
+        case R::NameTimedOut:
+            impl.unreachable("the name " + impl.realHost + " could not be looked up within " +
+                             seconds(timeout));
+        case R::NameUnknown:
+            impl.unreachable("the name " + impl.realHost + " is not known (" + c.why + ")");
+        case R::NoAnswer:
+            impl.unreachable("no answer within " + seconds(timeout));
+        case R::Failed:
+            impl.unreachable(c.why);
+    }
+}
+
 // ssh_connect without blocking, so the deadline and STOP both end the wait
-// (an unreachable address never answers a SYN).
+// (a server that accepts and never speaks).
 void connectWithin(SshShell::Impl& impl, Clock::time_point until, milliseconds timeout) {
+    connectSocket(impl, until, timeout);
     ssh_session s = impl.session.get();
     ssh_set_blocking(s, 0);
     while (true) {

@@ -20,6 +20,7 @@
 #include "cycle/cancellation.h"
 #include "cycle/deadline.h"
 #include "grid/error.h"
+#include "platform/linux/net/tcp_connect.h"
 #include "platform/linux/winrm/tls_trust.h"
 
 namespace tavo::winrm {
@@ -68,12 +69,6 @@ std::string sslErrorText() {
     return buf;
 }
 
-struct Resolved {
-    std::vector<sockaddr_storage> addresses;
-    std::vector<socklen_t> lengths;
-    std::string error;
-};
-
 }  // namespace
 
 std::unique_ptr<Connection> Connection::open(const std::string& host, int port,
@@ -82,7 +77,6 @@ std::unique_ptr<Connection> Connection::open(const std::string& host, int port,
     ignoreSigpipeOnce();
     const std::string label = portLabel(host, port);
     const Clock::time_point giveUp = std::min(until, Clock::now() + connectTimeout);
-    const std::stop_token stop = cycle::currentStopToken();
     auto unreachable = [&](const std::string& why) {
         return Error(errc::kServerUnavailable,
                      "Cannot reach " + label + ": " + why +
@@ -90,86 +84,31 @@ std::unique_ptr<Connection> Connection::open(const std::string& host, int port,
                          "listener runs on that port (winrm quickconfig).");
     };
 
-    // A name lookup cannot be interrupted, so it runs on a worker and the
-    // request waits for it only until the connect deadline.
-    auto lookup = startOnWorker([host, port] {
-        Resolved r;
-        addrinfo hints{};
-        hints.ai_family = AF_UNSPEC;
-        hints.ai_socktype = SOCK_STREAM;
-        addrinfo* list = nullptr;
-        int rc = getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &list);
-        if (rc != 0) {
-            r.error = gai_strerror(rc);
-            return r;
+    const linuxnet::TcpConnect c = linuxnet::connectTcp(host, port, giveUp);
+    switch (c.result) {
+        case linuxnet::TcpConnect::Result::Connected:
+            return std::make_unique<Connection>(c.fd, label);
+        case linuxnet::TcpConnect::Result::Stopped:
+            throwStopped(label);
+        case linuxnet::TcpConnect::Result::NameTimedOut:
+            throw unreachable("the name lookup did not finish in time");
+        case linuxnet::TcpConnect::Result::NameUnknown:
+            throw unreachable("the name is not known (" + c.why + ")");
+        case linuxnet::TcpConnect::Result::NoAnswer: {
+            if (giveUp == until)
+                throw Error(errc::kTimedOut,
+                            label +
+                                " did not accept the connection in the time allowed for the "
+                                "request.");
+            const long long ms = connectTimeout.count();
+            throw unreachable("no answer within " + (ms % 1000 == 0
+                                                         ? std::to_string(ms / 1000) + " s"
+                                                         : std::to_string(ms) + " ms"));
         }
-        for (addrinfo* a = list; a; a = a->ai_next) {
-            sockaddr_storage s{};
-            std::memcpy(&s, a->ai_addr, a->ai_addrlen);
-            r.addresses.push_back(s);
-            r.lengths.push_back(a->ai_addrlen);
-        }
-        freeaddrinfo(list);
-        return r;
-    });
-    std::optional<Resolved> resolved = lookup.waitUntil(giveUp);
-    if (!resolved) {
-        if (stop.stop_requested()) throwStopped(label);
-        throw unreachable("the name lookup did not finish in time");
+        case linuxnet::TcpConnect::Result::Failed:
+            break;
     }
-    if (!resolved->error.empty())
-        throw unreachable("the name is not known (" + resolved->error + ")");
-
-    std::string lastError = "no address";
-    for (std::size_t i = 0; i < resolved->addresses.size(); ++i) {
-        const auto* addr = reinterpret_cast<const sockaddr*>(&resolved->addresses[i]);
-        int fd = socket(addr->sa_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-        if (fd < 0) {
-            lastError = std::strerror(errno);
-            continue;
-        }
-        int rc = connect(fd, addr, resolved->lengths[i]);
-        if (rc != 0 && errno != EINPROGRESS) {
-            lastError = std::strerror(errno);
-            ::close(fd);
-            continue;
-        }
-        while (rc != 0) {
-            if (stop.stop_requested()) {
-                ::close(fd);
-                throwStopped(label);
-            }
-            if (Clock::now() >= giveUp) {
-                ::close(fd);
-                if (giveUp == until)
-                    throw Error(errc::kTimedOut, label +
-                                                     " did not accept the connection in the "
-                                                     "time allowed for the request.");
-                const long long ms = connectTimeout.count();
-                throw unreachable("no answer within " + (ms % 1000 == 0
-                                                             ? std::to_string(ms / 1000) + " s"
-                                                             : std::to_string(ms) + " ms"));
-            }
-            pollfd p{fd, POLLOUT, 0};
-            if (poll(&p, 1, msLeft(giveUp)) > 0) {
-                int err = 0;
-                socklen_t len = sizeof err;
-                getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len);
-                if (err != 0) {
-                    lastError = std::strerror(err);
-                    rc = -2;
-                    break;
-                }
-                rc = 0;
-            }
-        }
-        if (rc == -2) {
-            ::close(fd);
-            continue;
-        }
-        return std::make_unique<Connection>(fd, label);
-    }
-    throw unreachable(lastError);
+    throw unreachable(c.why);
 }
 
 Connection::Connection(int fd, std::string label) : fd_(fd), label_(std::move(label)) {
