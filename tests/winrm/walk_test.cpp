@@ -240,5 +240,36 @@ TEST(WinRmBackend, ATransportThatWasRefusedIsMadeAnewForTheNextPass) {
     EXPECT_EQ(made, 2);
 }
 
+TEST(WinRmBackend, AHostAwayForAPassKeepsItsTransportAndWithItTheCredentials) {
+    // The transport reconnects by itself; a new one would ask for the
+    // password again at every pass while the host is away.
+    class Flapping : public SoapTransport {
+      public:
+        explicit Flapping(std::shared_ptr<SoapResponder> r) : inner_(std::move(r)) {}
+        SoapReply post(const std::string& envelope, std::chrono::milliseconds d) override {
+            if (away) throw Error(errc::kServerUnavailable, "Cannot reach win-1:5985: no answer");
+            return inner_.post(envelope, d);
+        }
+        std::string endpoint() const override { return inner_.endpoint(); }
+        bool away = false;
+
+      private:
+        InProcessTransport inner_;
+    };
+    auto responder = testing::makeFixtureResponder(std::string(TAVO_TEST_DATA) + "/winrm");
+    int made = 0;
+    std::shared_ptr<Flapping> last;
+    auto backend = makeWinRmBackend([&](const std::string&) -> std::shared_ptr<SoapTransport> {
+        ++made;
+        return last = std::make_shared<Flapping>(responder);
+    });
+    EXPECT_TRUE(backend->connect("win-1")->execQuery("SELECT * FROM Win32_BIOS")->next());
+    last->away = true;
+    EXPECT_THROW(backend->connect("win-1")->execQuery("SELECT * FROM Win32_BIOS")->next(), Error);
+    last->away = false;
+    EXPECT_TRUE(backend->connect("win-1")->execQuery("SELECT * FROM Win32_BIOS")->next());
+    EXPECT_EQ(made, 1);
+}
+
 }  // namespace
 }  // namespace tavo::winrm

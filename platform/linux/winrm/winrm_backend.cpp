@@ -63,10 +63,12 @@ class WinRmConnection : public wmi::Connection {
 
     std::unique_ptr<wmi::ResultSet> execQuery(const std::string& query) override {
         auto failed = [cache = cache_, key = key_, which = transport_.get()](const Error& e) {
-            // Only what a new transport could mend: refused credentials, a
-            // host not reached. A timeout says nothing against the connection.
-            if (e.number() == errc::kAccessDenied || e.number() == errc::kServerUnavailable)
-                cache->drop(key, which);
+            // Only what a new transport could mend: refused credentials. A
+            // host not reached is reached again by the same transport, which
+            // reconnects by itself and keeps the credentials the user gave;
+            // a new one would ask for the password at every pass while the
+            // host is away.
+            if (e.number() == errc::kAccessDenied) cache->drop(key, which);
         };
         return std::make_unique<WinRmResultSet>(transport_, query, options_, failed);
     }
