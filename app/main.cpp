@@ -1,9 +1,13 @@
 #include <QApplication>
 #include <QLocale>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
 
 #include "app/main_window.h"
 #include "app/product.h"
 #include "collectors/value.h"
+#include "cycle/pass.h"
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
@@ -15,7 +19,19 @@ int main(int argc, char** argv) {
     const QString point = QLocale::system().decimalPoint();
     if (point.size() == 1 && point.at(0).unicode() < 0x80)
         tavo::wmi::setDecimalSeparator(static_cast<char>(point.at(0).unicode()));
-    Main window(defaultServices());
-    window.show();
-    return QApplication::exec();
+    int rc = 0;
+    {
+        Main window(defaultServices());
+        window.show();
+        rc = QApplication::exec();
+    }
+    // The window stopped its cycle as it went; a pass ends within moments of
+    // that. One stuck in a call nothing interrupts must not be inside
+    // libssh or OpenSSL while their globals are torn down: leave without
+    // the teardown then (the settings were written when the window went).
+    if (!tavo::cycle::waitForPasses(std::chrono::seconds(3))) {
+        std::fflush(nullptr);
+        std::_Exit(rc);
+    }
+    return rc;
 }

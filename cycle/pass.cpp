@@ -1,7 +1,9 @@
 #include "cycle/pass.h"
 
+#include <condition_variable>
 #include <cstdint>
 #include <exception>
+#include <mutex>
 #include <thread>
 #include <utility>
 
@@ -110,13 +112,45 @@ PassOutcome runPass(PassJob& job) {
     return out;
 }
 
+namespace {
+
+struct Running {
+    std::mutex mutex;
+    std::condition_variable ended;
+    int count = 0;
+};
+
+// Never destroyed: a pass that outlives the wait at exit still counts down.
+Running& running() {
+    static auto* r = new Running;
+    return *r;
+}
+
+}  // namespace
+
 void startPass(PassJob job, std::function<void(PassOutcome)> done) {
+    {
+        std::lock_guard lock(running().mutex);
+        ++running().count;
+    }
     // On Windows the management back end joins COM on this thread for as
     // long as its connection lives.
     std::thread([job = std::move(job), done = std::move(done)]() mutable {
-        PassOutcome out = runPass(job);
-        if (done) done(std::move(out));
+        {
+            PassJob mine = std::move(job);
+            auto tell = std::move(done);
+            PassOutcome out = runPass(mine);
+            if (tell) tell(std::move(out));
+        }  // the job and what it holds (a session, a connection) go here
+        std::lock_guard lock(running().mutex);
+        --running().count;
+        running().ended.notify_all();
     }).detach();
+}
+
+bool waitForPasses(std::chrono::milliseconds limit) {
+    std::unique_lock lock(running().mutex);
+    return running().ended.wait_for(lock, limit, [] { return running().count == 0; });
 }
 
 }  // namespace tavo::cycle

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -67,5 +68,10 @@ PassOutcome runPass(PassJob& job);
 // stuck in a call that no token reaches finishes on its own later, touching
 // only what it owns (the job, shared services, static definitions).
 void startPass(PassJob job, std::function<void(PassOutcome)> done);
+
+// Waits until every pass startPass began has ended and let go of its job,
+// or until `limit`; true when none is left. At exit, a pass still inside a
+// library (libssh, OpenSSL) must not meet that library's teardown.
+bool waitForPasses(std::chrono::milliseconds limit);
 
 }  // namespace tavo::cycle

@@ -188,5 +188,31 @@ TEST(Pass, AClosedPostDropsWhatAPassSendsLate) {
     EXPECT_TRUE(queued.empty());
 }
 
+TEST(Pass, ExitWaitsForAStoppedPassToLetGoOfItsJob) {
+    // What the job holds (a remote session, say) must be gone before the
+    // program tears its libraries down.
+    struct Held {
+        std::atomic<bool>& released;
+        explicit Held(std::atomic<bool>& r) : released(r) {}
+        ~Held() { released = true; }
+    };
+    std::atomic<bool> released{false};
+    std::stop_source stop;
+    PassJob job = jobFor("BIOS", nullptr);
+    job.token = stop.get_token();
+    auto held = std::make_shared<Held>(released);
+    job.collector = [held](const ReportDefinition&, ReportContext&) {
+        while (!currentStopToken().stop_requested())
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    };
+    held.reset();
+    startPass(std::move(job), [](PassOutcome) {});
+    EXPECT_FALSE(waitForPasses(std::chrono::milliseconds(100)));
+    EXPECT_FALSE(released);
+    stop.request_stop();
+    EXPECT_TRUE(waitForPasses(std::chrono::seconds(10)));
+    EXPECT_TRUE(released);
+}
+
 }  // namespace
 }  // namespace tavo::cycle
