@@ -262,6 +262,21 @@ TEST_F(SshRun, ACommandThatHangsIsEndedAtTheDeadlineAndDiesOnTheRemote) {
     EXPECT_EQ(shell_->run("echo alive\n", milliseconds(5000)).out, "alive\n");
 }
 
+TEST_F(SshRun, AShellThatDiedBetweenRunsIsReplacedWithoutAFailure) {
+    // Every run goes through one long-lived remote shell. Kill it from
+    // behind (as an administrator or the OOM killer might) after this run.
+    const std::string killer =
+        "outer=$(awk '{print $4}' /proc/$PPID/stat); [ \"$outer\" -gt 1 ] || outer=$PPID\n"
+        "( sleep 0.3; kill -KILL \"$outer\" ) >/dev/null 2>&1 </dev/null &\n"
+        "echo set\n";
+    ASSERT_EQ(shell_->run(killer, milliseconds(5000)).out, "set\n");
+    std::this_thread::sleep_for(milliseconds(1000));
+    const auto r = shell_->run("echo fresh\n", milliseconds(5000));
+    EXPECT_EQ(r.out, "fresh\n");
+    EXPECT_EQ(r.exitStatus, 0);
+    EXPECT_TRUE(shell_->connected());
+}
+
 TEST_F(SshRun, StopEndsARunAtOnce) {
     std::stop_source stop;
     std::thread stopper([&] {

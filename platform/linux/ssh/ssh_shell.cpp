@@ -10,6 +10,7 @@
 #include <cstring>
 #include <fstream>
 #include <mutex>
+#include <random>
 #include <thread>
 #include <vector>
 
@@ -111,6 +112,10 @@ Secret::~Secret() {
 
 struct SshShell::Impl {
     SessionPtr session;
+    // The long-lived remote shell every run goes through: a channel and a
+    // login per run cost more than most runs themselves. Goes before the
+    // session does.
+    ChannelPtr shell;
     std::string user;
     std::string host;      // as the user named it
     std::string realHost;  // after the configuration's HostName
@@ -133,6 +138,11 @@ struct SshShell::Impl {
         return port == 22 ? realHost : "[" + realHost + "]:" + std::to_string(port);
     }
     std::string lastError() const { return ssh_get_error(session.get()); }
+
+    void openShellChannel();
+    // The error for a run that cannot go on: the shell and the session go,
+    // and the next pass connects again.
+    Error lostConnection(const std::string& what);
 
     [[noreturn]] void unreachable(const std::string& why) const {
         throw Error(errc::kServerUnavailable,
@@ -473,6 +483,175 @@ bool SshShell::busy() const {
     return impl_->busy;
 }
 
+namespace {
+
+// A marker no remote file can be expected to hold: new for every run.
+std::string runToken() {
+    static thread_local std::random_device rd;
+    static const char hex[] = "0123456789abcdef";
+    std::string t = "TAVO_END_";
+    for (int i = 0; i < 32; ++i) t += hex[rd() % 16];
+    return t;
+}
+
+// The lines the long-lived shell reads for one run: the script as a
+// here-document to a shell of its own (so an `exit` or a `cd` in it ends
+// there), under the remote's own time limit, then the status on standard
+// output and an end line on standard error, both after the token.
+std::string runCommand(std::string_view script, const std::string& token, long long remoteSeconds) {
+    std::string c;
+    c.reserve(script.size() + 400);
+    c += "if command -v timeout >/dev/null 2>&1; then timeout -s KILL " +
+         std::to_string(remoteSeconds) + " sh -s; else sh -s; fi <<'" + token + "'\n";
+    c += script;
+    if (!script.empty() && script.back() != '\n') c += '\n';
+    c += token + "\n";
+    c += "printf '\\n" + token + " %d\\n' \"$?\"; printf '" + token + "\\n' >&2\n";
+    return c;
+}
+
+}  // namespace
+
+void SshShell::Impl::openShellChannel() {
+    ChannelPtr channel(ssh_channel_new(session.get()));
+    if (!channel || ssh_channel_open_session(channel.get()) != SSH_OK)
+        throw lostConnection("opening a channel");
+    // LC_ALL=C so the tools' output reads the same on every remote. sshd
+    // passes a signal to the session only where it separates privileges,
+    // which it does not for root, so every run carries the remote's own
+    // time limit (timeout kills the run's whole process group); without
+    // timeout (rare) only the channel's signal remains.
+    const char* command = "sh -c 'LC_ALL=C; export LC_ALL; exec sh'";
+    if (ssh_channel_request_exec(channel.get(), command) != SSH_OK)
+        throw lostConnection("starting the shell");
+    shell = std::move(channel);
+}
+
+Error SshShell::Impl::lostConnection(const std::string& what) {
+    shell.reset();
+    lost = true;
+    return Error(errc::kServerUnavailable, "SSH: the connection to " + name() + " was lost (" +
+                                               what + ": " + lastError() +
+                                               "). The next pass connects again.");
+}
+
+namespace {
+
+// The remote shell ended before the run got anywhere.
+struct ShellEnded {
+    std::string what;
+};
+
+remote::ShellRun runOnce(SshShell::Impl& impl, std::string_view script, milliseconds deadline,
+                         Clock::time_point until) {
+    if (!impl.shell) impl.openShellChannel();
+    ssh_channel channel = impl.shell.get();
+
+    // Whatever a run before left behind is not this run's.
+    char buf[32768];
+    while (ssh_channel_poll(channel, 0) > 0 &&
+           ssh_channel_read_nonblocking(channel, buf, sizeof buf, 0) > 0) {
+    }
+    while (ssh_channel_poll(channel, 1) > 0 &&
+           ssh_channel_read_nonblocking(channel, buf, sizeof buf, 1) > 0) {
+    }
+
+    std::string token = runToken();
+    while (script.find(token) != std::string_view::npos) token = runToken();
+    const long long remoteSeconds =
+        std::chrono::duration_cast<std::chrono::seconds>(deadline).count() + 2;
+    const std::string command = runCommand(script, token, remoteSeconds);
+    std::size_t sent = 0;
+    while (sent < command.size()) {
+        const auto chunk =
+            static_cast<uint32_t>(std::min<std::size_t>(command.size() - sent, 32768));
+        const int n = ssh_channel_write(channel, command.data() + sent, chunk);
+        if (n <= 0) {
+            if (sent == 0) throw ShellEnded{"sending the script"};
+            throw impl.lostConnection("sending the script");
+        }
+        sent += static_cast<std::size_t>(n);
+    }
+
+    remote::ShellRun result;
+    const std::stop_token stop = cycle::currentStopToken();
+    auto abandon = [&](const std::string& why) -> Error {
+        // The run's process group goes with the channel (or with the
+        // remote's own time limit), so a command stuck on the remote does
+        // not outlive its run there either. The shell goes too: what the
+        // run still sends would otherwise reach the next one.
+        ssh_channel_request_send_signal(channel, "KILL");
+        impl.shell.reset();
+        return Error(errc::kTimedOut, "SSH: the run on " + impl.name() + " " + why + ".");
+    };
+    const std::string outEnd = "\n" + token + " ";
+    const std::string errEnd = token + "\n";
+    std::size_t outEndAt = std::string::npos;
+    std::size_t searched = 0;  // standard output before this holds no end line
+    std::string errTail;       // the last bytes of standard error, where its end line shows
+    bool errDone = false;
+    bool gotAnything = false;
+    while (true) {
+        if (outEndAt == std::string::npos) {
+            // Only what came since the last look, and the few bytes before
+            // it where the end line may have begun.
+            outEndAt = result.out.find(outEnd, searched);
+            searched = result.out.size() > outEnd.size() ? result.out.size() - outEnd.size() : 0;
+        }
+        const bool outDone = outEndAt != std::string::npos &&
+                             result.out.find('\n', outEndAt + outEnd.size()) != std::string::npos;
+        if (outDone && errDone) break;
+        if (stop.stop_requested()) throw abandon("was stopped");
+        const auto now = Clock::now();
+        if (now >= until)
+            throw abandon("did not finish within " + seconds(deadline) + " and was ended");
+        const int wait = static_cast<int>(std::min<long long>(
+            50, std::chrono::duration_cast<milliseconds>(until - now).count() + 1));
+        bool read = false;
+        for (int stream : {0, 1}) {
+            const int avail = stream == 0 && !outDone ? ssh_channel_poll_timeout(channel, wait, 0)
+                                                      : ssh_channel_poll(channel, stream);
+            if (avail == SSH_ERROR) throw impl.lostConnection("reading the output");
+            if (avail == SSH_EOF) {
+                if (!gotAnything) throw ShellEnded{"the remote shell ended"};
+                throw impl.lostConnection("the remote shell ended mid-run");
+            }
+            for (int left = avail; left > 0;) {
+                const int n = ssh_channel_read_nonblocking(channel, buf, sizeof buf, stream);
+                if (n == SSH_ERROR) throw impl.lostConnection("reading the output");
+                if (n <= 0) break;
+                left -= n;
+                read = gotAnything = true;
+                const std::string_view got(buf, static_cast<std::size_t>(n));
+                if (stream == 0) {
+                    if (result.out.size() + got.size() > kMaxOutput + outEnd.size() + 16)
+                        throw abandon("sent more than " + std::to_string(kMaxOutput >> 20) +
+                                      " MiB and was ended");
+                    result.out.append(got);
+                } else {
+                    if (result.err.size() < kMaxErrorText)
+                        result.err.append(
+                            got.substr(0, std::min(got.size(), kMaxErrorText - result.err.size())));
+                    errTail.append(got);
+                    if (errTail.size() > 4 * errEnd.size())
+                        errTail.erase(0, errTail.size() - 2 * errEnd.size());
+                    if (errTail.size() >= errEnd.size() &&
+                        errTail.compare(errTail.size() - errEnd.size(), errEnd.size(), errEnd) == 0)
+                        errDone = true;
+                }
+            }
+        }
+        if (!read && outDone) std::this_thread::sleep_for(milliseconds(2));
+    }
+    const std::size_t statusAt = outEndAt + outEnd.size();
+    result.exitStatus = std::atoi(result.out.c_str() + statusAt);
+    result.out.resize(outEndAt);
+    if (const auto at = result.err.rfind(errEnd); at != std::string::npos) result.err.resize(at);
+    return result;
+}
+
+}  // namespace
+
 remote::ShellRun SshShell::run(std::string_view script, std::chrono::milliseconds deadline) {
     Impl& impl = *impl_;
     const auto until = Clock::now() + deadline;
@@ -485,102 +664,21 @@ remote::ShellRun SshShell::run(std::string_view script, std::chrono::millisecond
         ~Release() { flag = false; }
     } release{impl.busy};
 
-    ssh_session s = impl.session.get();
-    auto lost = [&](const std::string& what) -> Error {
-        impl.lost = true;
-        return Error(errc::kServerUnavailable, "SSH: the connection to " + impl.name() +
-                                                   " was lost (" + what + ": " + impl.lastError() +
-                                                   "). The next pass connects again.");
-    };
-    if (!connected()) throw lost("before the run");
-
-    ChannelPtr channel(ssh_channel_new(s));
-    if (!channel) throw lost("no channel");
-    if (ssh_channel_open_session(channel.get()) != SSH_OK) throw lost("opening a channel");
-    // LC_ALL=C so the tools' output reads the same on every remote. The
-    // remote ends the run itself a second or two after our deadline: sshd passes
-    // a signal to the session only where it separates privileges, which it
-    // does not for root, so a run we abandon must not rely on it. timeout
-    // kills the shell's whole process group; without timeout (rare) only
-    // the signal below remains.
-    const long long remoteSeconds =
-        std::chrono::duration_cast<std::chrono::seconds>(deadline).count() + 2;
-    const std::string command =
-        "sh -c 'LC_ALL=C; export LC_ALL; command -v timeout >/dev/null 2>&1 && exec timeout -s "
-        "KILL " +
-        std::to_string(remoteSeconds) + " sh -s; exec sh -s'";
-    if (ssh_channel_request_exec(channel.get(), command.c_str()) != SSH_OK)
-        throw lost("starting the shell");
-    std::size_t sent = 0;
-    while (sent < script.size()) {
-        const auto chunk =
-            static_cast<uint32_t>(std::min<std::size_t>(script.size() - sent, 32768));
-        const int n = ssh_channel_write(channel.get(), script.data() + sent, chunk);
-        if (n <= 0) throw lost("sending the script");
-        sent += static_cast<std::size_t>(n);
-    }
-    if (ssh_channel_send_eof(channel.get()) != SSH_OK) throw lost("ending the script");
-
-    remote::ShellRun result;
-    char buf[32768];
-    const std::stop_token stop = cycle::currentStopToken();
-    auto abandon = [&](const std::string& why) -> Error {
-        // The session's process group goes with the channel, so a command
-        // stuck on the remote does not outlive its run there either.
-        ssh_channel_request_send_signal(channel.get(), "KILL");
-        channel.reset();
-        return Error(errc::kTimedOut, "SSH: the run on " + impl.name() + " " + why + ".");
-    };
-    bool outDone = false;
-    bool errDone = false;
-    while (!outDone || !errDone) {
-        if (stop.stop_requested()) throw abandon("was stopped");
-        const auto now = Clock::now();
-        if (now >= until)
-            throw abandon("did not finish within " + seconds(deadline) + " and was ended");
-        const int wait = static_cast<int>(std::min<long long>(
-            50, std::chrono::duration_cast<milliseconds>(until - now).count() + 1));
-        if (!outDone) {
-            const int avail = ssh_channel_poll_timeout(channel.get(), wait, 0);
-            if (avail == SSH_ERROR) throw lost("reading the output");
-            if (avail == SSH_EOF) outDone = true;
-            while (avail > 0) {
-                const int n = ssh_channel_read_nonblocking(channel.get(), buf, sizeof buf, 0);
-                if (n == SSH_ERROR) throw lost("reading the output");
-                if (n <= 0) break;
-                if (result.out.size() + static_cast<std::size_t>(n) > kMaxOutput)
-                    throw abandon("sent more than " + std::to_string(kMaxOutput >> 20) +
-                                  " MiB and was ended");
-                result.out.append(buf, static_cast<std::size_t>(n));
-            }
+    if (!connected()) throw impl.lostConnection("before the run");
+    // A shell left from an earlier run may have ended meanwhile (killed on
+    // the remote, or its channel closed by the server): one fresh try then.
+    for (int attempt = 0;; ++attempt) {
+        const bool reused = impl.shell != nullptr;
+        if (reused &&
+            (ssh_channel_is_eof(impl.shell.get()) || !ssh_channel_is_open(impl.shell.get())))
+            impl.shell.reset();
+        try {
+            return runOnce(impl, script, deadline, until);
+        } catch (const ShellEnded& ended) {
+            impl.shell.reset();
+            if (!reused || attempt > 0 || !connected()) throw impl.lostConnection(ended.what);
         }
-        const int errAvail = ssh_channel_poll(channel.get(), 1);
-        if (errAvail == SSH_ERROR) throw lost("reading the errors");
-        if (errAvail == SSH_EOF) errDone = true;
-        while (errAvail > 0) {
-            const int n = ssh_channel_read_nonblocking(channel.get(), buf, sizeof buf, 1);
-            if (n == SSH_ERROR) throw lost("reading the errors");
-            if (n <= 0) break;
-            if (result.err.size() < kMaxErrorText)
-                result.err.append(buf, std::min<std::size_t>(static_cast<std::size_t>(n),
-                                                             kMaxErrorText - result.err.size()));
-        }
-        if (outDone && !errDone && ssh_channel_is_eof(channel.get())) errDone = true;
-        if (outDone && errDone) break;
-        if (!outDone && errDone) continue;
-        if (outDone) std::this_thread::sleep_for(milliseconds(5));
     }
-    // The exit status follows the output; a remote that never sends one
-    // leaves -1 rather than holding the pass.
-    while (Clock::now() < until && !stop.stop_requested()) {
-        const int status = ssh_channel_get_exit_status(channel.get());
-        if (status != -1 || ssh_channel_is_closed(channel.get())) {
-            result.exitStatus = status;
-            break;
-        }
-        if (ssh_channel_poll_timeout(channel.get(), 20, 0) == SSH_ERROR) break;
-    }
-    return result;
 }
 
 }  // namespace tavo::ssh

@@ -10,8 +10,8 @@
 
 // A shell on another Linux computer over SSH (libssh): the user's ssh
 // configuration, known hosts, agent and keys, then a password asked through
-// the prompter. One authenticated session serves every run; each run is one
-// exec channel.
+// the prompter. One authenticated session serves every run, and one
+// long-lived remote shell on it: each run is a shell of its own under it.
 namespace tavo::ssh {
 
 // Where the client's own files are. The defaults are the user's; tests point
