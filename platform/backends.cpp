@@ -59,7 +59,7 @@ Backends defaultBackends([[maybe_unused]] std::shared_ptr<remote::Prompter> prom
     ssh::RemoteBackendParts remote;
     remote.prompter = std::move(prompter);
     remote.provider = remoteProvider();
-    remote.winrm = winRmBackend(remote.prompter ? remote.prompter : remote::makeNoPrompter());
+    remote.winrm = winRmBackend(remote.prompter);  // without one, nothing is asked
     b.management = wmi::makeConnectionFactory(linuxwmi::makeProvider(),
                                               ssh::makeRemoteBackend(std::move(remote)));
     b.network = linuxwnet::makeWNetApi();

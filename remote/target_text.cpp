@@ -259,10 +259,6 @@ std::string Target::display() const {
     return out;
 }
 
-std::string whyNotHost(std::string_view host) {
-    return whyNotComputerName(host);
-}
-
 bool isLoopbackHost(std::string_view s) {
     if (s.size() > 2 && s.front() == '[' && s.back() == ']') s = s.substr(1, s.size() - 2);
     if (s.substr(0, 4) == "127." && isIPv4(s)) return true;

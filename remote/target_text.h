@@ -30,10 +30,6 @@ struct Target {
     std::string display() const;
 };
 
-// Why `host` cannot name a computer ("" when it can): a host name, an IPv4
-// address, an IPv6 address (bare or in brackets, with an optional zone).
-std::string whyNotHost(std::string_view host);
-
 // A loopback address (127.0.0.0/8, ::1, in brackets or not).
 bool isLoopbackHost(std::string_view host);
 

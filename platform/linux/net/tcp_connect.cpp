@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 
 #include "cycle/cancellation.h"
@@ -15,16 +16,11 @@
 
 namespace tavo::linuxnet {
 
-namespace {
-
-int msLeft(Clock::time_point until) {
+int pollSliceMs(Clock::time_point until, std::chrono::milliseconds slice) {
     const auto left =
         std::chrono::duration_cast<std::chrono::milliseconds>(until - Clock::now()).count();
-    // Short slices, so STOP is seen within a tenth of a second.
-    return static_cast<int>(std::clamp<long long>(left, 0, 100));
+    return static_cast<int>(std::clamp<long long>(left, 0, slice.count()));
 }
-
-}  // namespace
 
 std::optional<Addresses> resolveUntil(const std::string& host, int port, Clock::time_point until) {
     auto lookup = startOnWorker([host, port] {
@@ -55,29 +51,40 @@ std::optional<Addresses> resolveUntil(const std::string& host, int port, Clock::
 }
 
 TcpConnect connectTcp(const std::string& host, int port, Clock::time_point until) {
-    TcpConnect out;
-    const std::stop_token stop = cycle::currentStopToken();
     const auto resolved = resolveUntil(host, port, until);
     if (!resolved) {
-        out.result =
-            stop.stop_requested() ? TcpConnect::Result::Stopped : TcpConnect::Result::NameTimedOut;
+        TcpConnect out;
+        out.result = cycle::currentStopToken().stop_requested() ? TcpConnect::Result::Stopped
+                                                                : TcpConnect::Result::NameTimedOut;
         return out;
     }
     if (!resolved->error.empty()) {
+        TcpConnect out;
         out.result = TcpConnect::Result::NameUnknown;
         out.why = resolved->error;
         return out;
     }
+    return connectAddresses(*resolved, port, until);
+}
 
+TcpConnect connectAddresses(const Addresses& addresses, int port, Clock::time_point until) {
+    TcpConnect out;
+    const std::stop_token stop = cycle::currentStopToken();
     out.why = "no address";
-    for (std::size_t i = 0; i < resolved->addresses.size(); ++i) {
-        const auto* addr = reinterpret_cast<const sockaddr*>(&resolved->addresses[i]);
+    for (std::size_t i = 0; i < addresses.addresses.size(); ++i) {
+        sockaddr_storage storage = addresses.addresses[i];
+        const auto p = htons(static_cast<std::uint16_t>(port));
+        if (storage.ss_family == AF_INET)
+            reinterpret_cast<sockaddr_in*>(&storage)->sin_port = p;
+        else if (storage.ss_family == AF_INET6)
+            reinterpret_cast<sockaddr_in6*>(&storage)->sin6_port = p;
+        const auto* addr = reinterpret_cast<const sockaddr*>(&storage);
         const int fd = socket(addr->sa_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
         if (fd < 0) {
             out.why = std::strerror(errno);
             continue;
         }
-        bool connected = connect(fd, addr, resolved->lengths[i]) == 0;
+        bool connected = connect(fd, addr, addresses.lengths[i]) == 0;
         if (!connected && errno != EINPROGRESS) {
             out.why = std::strerror(errno);
             ::close(fd);
@@ -91,8 +98,8 @@ TcpConnect connectTcp(const std::string& host, int port, Clock::time_point until
                                                    : TcpConnect::Result::NoAnswer;
                 return out;
             }
-            pollfd p{fd, POLLOUT, 0};
-            if (poll(&p, 1, msLeft(until)) <= 0) continue;
+            pollfd pfd{fd, POLLOUT, 0};
+            if (poll(&pfd, 1, pollSliceMs(until)) <= 0) continue;
             int err = 0;
             socklen_t len = sizeof err;
             getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len);

@@ -40,4 +40,13 @@ struct TcpConnect {
 // past `until`, and ends at once on STOP.
 TcpConnect connectTcp(const std::string& host, int port, Clock::time_point until);
 
+// The same for addresses already looked up, each with its port set to
+// `port`. Never NameTimedOut or NameUnknown.
+TcpConnect connectAddresses(const Addresses& addresses, int port, Clock::time_point until);
+
+// How long one wait in a loop that also watches STOP may last: what is
+// left until `until`, at most `slice`, never less than nothing.
+int pollSliceMs(Clock::time_point until,
+                std::chrono::milliseconds slice = std::chrono::milliseconds(100));
+
 }  // namespace tavo::linuxnet

@@ -19,6 +19,7 @@
 #include "cycle/deadline.h"
 #include "grid/error.h"
 #include "platform/linux/net/tcp_connect.h"
+#include "platform/linux/wmi/inventory_text.h"
 
 namespace tavo::ssh {
 
@@ -30,12 +31,6 @@ using std::chrono::milliseconds;
 // Asking a computer that answered SSH what it runs: a login and one round
 // trip, which a loaded host takes a while for.
 constexpr milliseconds kSystemQuestionDeadline{10000};
-
-std::string lowered(std::string s) {
-    for (char& c : s)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    return s;
-}
 
 struct PortProbe {
     int port = 0;
@@ -60,65 +55,30 @@ std::vector<PortProbe> probePorts(const std::string& host, const std::vector<int
         for (auto& p : out) p.why = why;
         return out;
     }
-    // The first address, as a plain client would try it first.
-    sockaddr_storage base = resolved->addresses.front();
-    const socklen_t len = resolved->lengths.front();
-    std::vector<pollfd> fds;
-    for (auto& p : out) {
-        sockaddr_storage addr = base;
-        const auto port = htons(static_cast<uint16_t>(p.port));
-        if (addr.ss_family == AF_INET)
-            reinterpret_cast<sockaddr_in*>(&addr)->sin_port = port;
-        else
-            reinterpret_cast<sockaddr_in6*>(&addr)->sin6_port = port;
-        const int fd = socket(addr.ss_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-        if (fd < 0) {
-            p.why = std::strerror(errno);
-            fds.push_back({-1, 0, 0});
-            continue;
-        }
-        if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), len) == 0) {
-            p.answered = true;
-            close(fd);
-            fds.push_back({-1, 0, 0});
-            continue;
-        }
-        if (errno != EINPROGRESS) {
-            p.why = std::strerror(errno);
-            close(fd);
-            fds.push_back({-1, 0, 0});
-            continue;
-        }
-        fds.push_back({fd, POLLOUT, 0});
-    }
     const std::stop_token stop = cycle::currentStopToken();
-    auto pending = [&] {
-        return std::any_of(fds.begin(), fds.end(), [](const pollfd& f) { return f.fd >= 0; });
-    };
-    while (pending() && Clock::now() < until && !stop.stop_requested()) {
-        const auto left = std::chrono::duration_cast<milliseconds>(until - Clock::now()).count();
-        const int rc =
-            poll(fds.data(), fds.size(), static_cast<int>(std::clamp<long long>(left, 0, 50)));
-        if (rc < 0 && errno != EINTR) break;
-        for (std::size_t i = 0; i < fds.size(); ++i) {
-            if (fds[i].fd < 0 || fds[i].revents == 0) continue;
-            int err = 0;
-            socklen_t errLen = sizeof err;
-            getsockopt(fds[i].fd, SOL_SOCKET, SO_ERROR, &err, &errLen);
-            if (err == 0) {
-                out[i].answered = true;
-            } else {
-                out[i].why = err == ECONNREFUSED ? std::string("the connection was refused")
-                                                 : std::string(std::strerror(err));
-            }
-            close(fds[i].fd);
-            fds[i].fd = -1;
-        }
+    std::vector<std::future<linuxnet::TcpConnect>> tries;
+    for (const auto& p : out) {
+        tries.push_back(std::async(std::launch::async, [&resolved, port = p.port, until, stop] {
+            cycle::StopScope scope(stop);
+            return linuxnet::connectAddresses(*resolved, port, until);
+        }));
     }
-    for (std::size_t i = 0; i < fds.size(); ++i) {
-        if (fds[i].fd < 0) continue;
-        close(fds[i].fd);
-        if (stop.stop_requested()) out[i].why = "stopped";
+    for (std::size_t i = 0; i < out.size(); ++i) {
+        const linuxnet::TcpConnect c = tries[i].get();
+        switch (c.result) {
+            case linuxnet::TcpConnect::Result::Connected:
+                out[i].answered = true;
+                ::close(c.fd);
+                break;
+            case linuxnet::TcpConnect::Result::Stopped:
+                out[i].why = "stopped";
+                break;
+            case linuxnet::TcpConnect::Result::Failed:
+                out[i].why = c.why;
+                break;
+            default:  // no answer by the deadline: the text set above
+                break;
+        }
     }
     return out;
 }
@@ -142,19 +102,20 @@ class HeldConnection : public wmi::Connection {
 
 enum class Route { Ssh, WinRm };
 
+// How a bare name was found to be reached.
+struct Remembered {
+    Route route = Route::Ssh;
+    std::string winRmText;  // what a WinRM computer is handed on as
+};
+
 class RemoteBackend : public wmi::Backend {
   public:
     explicit RemoteBackend(RemoteBackendParts parts) : parts_(std::move(parts)) {
         if (!parts_.prompter) parts_.prompter = remote::makeNoPrompter();
     }
-    ~RemoteBackend() override {
-        std::vector<std::future<void>> closing;
-        {
-            std::lock_guard lock(mutex_);
-            closing.swap(closing_);
-        }
-        for (auto& f : closing) f.wait();
-    }
+    // The futures of closeSessions() come from std::async: destroying them
+    // waits for the goodbyes.
+    ~RemoteBackend() override = default;
 
     std::unique_ptr<wmi::Connection> connect(const std::string& computer) override {
         const remote::Target target = remote::parseTarget(computer);
@@ -168,8 +129,8 @@ class RemoteBackend : public wmi::Backend {
                 break;
         }
         if (target.explicitRemote()) return overSsh(computer, target, nullptr);
-        if (auto route = remembered(target.host)) {
-            if (*route == Route::WinRm) return overWinRm(winRmTextFor(target.host, computer));
+        if (auto way = remembered(target.host)) {
+            if (way->route == Route::WinRm) return overWinRm(way->winRmText);
             remote::Target viaSsh = target;
             if (parts_.sshProbePort != 22) viaSsh.port = parts_.sshProbePort;
             return overSsh(computer, viaSsh, nullptr);
@@ -206,21 +167,15 @@ class RemoteBackend : public wmi::Backend {
         std::shared_ptr<Secret> password;
     };
 
-    std::optional<Route> remembered(const std::string& host) {
+    std::optional<Remembered> remembered(const std::string& host) {
         std::lock_guard lock(mutex_);
-        auto it = routes_.find(lowered(host));
+        auto it = routes_.find(linuxwmi::inventory::toLower(host));
         if (it == routes_.end()) return std::nullopt;
         return it->second;
     }
-    // What a bare name that was found to be a WinRM computer is handed on as.
-    std::string winRmTextFor(const std::string& host, const std::string& computer) {
+    void remember(const std::string& host, Remembered way) {
         std::lock_guard lock(mutex_);
-        auto it = winRmText_.find(lowered(host));
-        return it == winRmText_.end() ? computer : it->second;
-    }
-    void remember(const std::string& host, Route route) {
-        std::lock_guard lock(mutex_);
-        routes_[lowered(host)] = route;
+        routes_[linuxwmi::inventory::toLower(host)] = std::move(way);
     }
 
     std::unique_ptr<wmi::Connection> overWinRm(const std::string& computer) {
@@ -287,8 +242,14 @@ class RemoteBackend : public wmi::Backend {
                 const remote::ShellRun r = s.shell->run("uname -s\n", kSystemQuestionDeadline);
                 std::string system = r.out.substr(0, r.out.find('\n'));
                 if (system == "Linux") {
-                    remember(target.host, Route::Ssh);
+                    remember(target.host, {Route::Ssh, {}});
                     return overSsh(computer, viaSsh, &s);
+                }
+                // Not a computer the provider answers for: its login goes now.
+                {
+                    std::lock_guard lock(mutex_);
+                    auto it = sessions_.find(computer);
+                    if (it != sessions_.end() && it->second.shell == s.shell) sessions_.erase(it);
                 }
                 tries.push_back(sshName + " answered, but the computer is not Linux (uname -s: \"" +
                                 system.substr(0, 40) + "\")");
@@ -304,11 +265,7 @@ class RemoteBackend : public wmi::Backend {
             // Only the HTTPS listener answered: say so to the WinRM back end,
             // which otherwise starts with plain HTTP on 5985.
             const std::string via = probes[1].answered ? computer : "https://" + target.display();
-            {
-                std::lock_guard lock(mutex_);
-                winRmText_[lowered(target.host)] = via;
-            }
-            remember(target.host, Route::WinRm);
+            remember(target.host, {Route::WinRm, via});
             return parts_.winrm->connect(via);
         }
         if (winrmAnswers) {
@@ -327,10 +284,9 @@ class RemoteBackend : public wmi::Backend {
 
     RemoteBackendParts parts_;
     std::mutex mutex_;
-    std::map<std::string, Session> sessions_;       // by the target text
-    std::map<std::string, Route> routes_;           // by host, lower case
-    std::map<std::string, std::string> winRmText_;  // by host, lower case
-    std::vector<std::future<void>> closing_;        // sessions being closed
+    std::map<std::string, Session> sessions_;   // by the target text
+    std::map<std::string, Remembered> routes_;  // by host, lower case
+    std::vector<std::future<void>> closing_;    // sessions being closed
 };
 
 }  // namespace

@@ -122,7 +122,6 @@ struct SshShell::Impl {
     unsigned port = 22;
     std::shared_ptr<remote::Prompter> prompter;
     std::timed_mutex mutex;  // one channel at a time on the session
-    std::atomic<bool> busy{false};
     std::atomic<bool> lost{false};
     // Passphrase callback state: one question per key and connection.
     std::string passphraseFailure;
@@ -479,10 +478,6 @@ bool SshShell::connected() const {
     return !impl_->lost && impl_->session && ssh_is_connected(impl_->session.get());
 }
 
-bool SshShell::busy() const {
-    return impl_->busy;
-}
-
 namespace {
 
 // A marker no remote file can be expected to hold: new for every run.
@@ -605,8 +600,7 @@ remote::ShellRun runOnce(SshShell::Impl& impl, std::string_view script, millisec
         const auto now = Clock::now();
         if (now >= until)
             throw abandon("did not finish within " + seconds(deadline) + " and was ended");
-        const int wait = static_cast<int>(std::min<long long>(
-            50, std::chrono::duration_cast<milliseconds>(until - now).count() + 1));
+        const int wait = linuxnet::pollSliceMs(until, milliseconds(50));
         bool read = false;
         for (int stream : {0, 1}) {
             const int avail = stream == 0 && !outDone ? ssh_channel_poll_timeout(channel, wait, 0)
@@ -658,11 +652,6 @@ remote::ShellRun SshShell::run(std::string_view script, std::chrono::millisecond
     std::unique_lock lock(impl.mutex, std::defer_lock);
     if (!lock.try_lock_until(until))
         throw Error(errc::kTimedOut, "SSH: " + impl.name() + " is still busy with an earlier run.");
-    impl.busy = true;
-    struct Release {
-        std::atomic<bool>& flag;
-        ~Release() { flag = false; }
-    } release{impl.busy};
 
     if (!connected()) throw impl.lostConnection("before the run");
     // A shell left from an earlier run may have ended meanwhile (killed on

@@ -69,8 +69,6 @@ class SshShell : public remote::RemoteShell {
 
     // False once the connection has been lost; the next pass opens another.
     bool connected() const;
-    // True while a run holds the session.
-    bool busy() const;
 
     struct Impl;
 

@@ -2,7 +2,6 @@
 
 #include <arpa/inet.h>
 #include <fcntl.h>
-#include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <openssl/err.h>
@@ -15,10 +14,8 @@
 #include <cerrno>
 #include <cstring>
 #include <mutex>
-#include <vector>
 
 #include "cycle/cancellation.h"
-#include "cycle/deadline.h"
 #include "grid/error.h"
 #include "platform/linux/net/tcp_connect.h"
 #include "platform/linux/winrm/tls_trust.h"
@@ -53,11 +50,6 @@ std::string portLabel(const std::string& host, int port) {
 
 [[noreturn]] void throwStopped(const std::string& label) {
     throw Error(kCallCancelled, "The request to " + label + " was stopped.");
-}
-
-int msLeft(Clock::time_point until) {
-    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - Clock::now());
-    return static_cast<int>(std::clamp<long long>(left.count(), 0, kSlice.count()));
 }
 
 std::string sslErrorText() {
@@ -137,7 +129,7 @@ void Connection::waitFor(Want want, Clock::time_point until, const char* doing) 
             throw Error(errc::kTimedOut, label_ + " did not answer in the time allowed (" +
                                              std::string(doing) + ").");
         pollfd p{fd_, static_cast<short>(want == Want::Read ? POLLIN : POLLOUT), 0};
-        int rc = poll(&p, 1, msLeft(until));
+        int rc = poll(&p, 1, linuxnet::pollSliceMs(until, kSlice));
         if (rc > 0) return;  // ready, or an error the next call reports
         if (rc < 0 && errno != EINTR) throw ConnectionLost{std::strerror(errno)};
     }
