@@ -14,7 +14,6 @@ namespace {
 
 // A /proc file of one process is small; a command line may be long, but
 // beyond this it is not worth a row.
-constexpr std::size_t kProcFileLimit = 1 << 20;
 
 template <class T>
 bool parseNumber(std::string_view s, T& out) {

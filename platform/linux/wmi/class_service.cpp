@@ -14,16 +14,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// The system manager's unit directories, highest precedence first: a unit
-// found in an earlier one hides files of the same name in later ones.
-constexpr std::string_view kUnitDirs[] = {
-    "/etc/systemd/system.control",   "/run/systemd/system.control",  "/run/systemd/transient",
-    "/run/systemd/generator.early",  "/etc/systemd/system",          "/etc/systemd/system.attached",
-    "/run/systemd/system",           "/run/systemd/system.attached", "/run/systemd/generator",
-    "/usr/local/lib/systemd/system", "/usr/lib/systemd/system",      "/lib/systemd/system",
-    "/run/systemd/generator.late",
-};
-
 // Where the administrator's enablement lives (symlinks made by enabling a
 // unit); links in the vendor directories only make a unit static.
 bool isConfigDir(std::string_view dir) {
@@ -75,10 +65,6 @@ std::string resolveLink(std::string_view dir, const std::string& target) {
     if (!target.empty() && target.front() == '/') return target;
     return std::string(dir) + "/" + target;
 }
-
-// A unit file is small; a huge one is not a unit file and is cut short
-// rather than read whole.
-constexpr std::size_t kUnitFileLimit = 1024 * 1024;
 
 void scanDir(const SystemContext& ctx, std::string_view dir, Scan& scan) {
     const auto entries = ctx.list(dir);

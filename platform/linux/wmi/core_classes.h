@@ -14,6 +14,8 @@ namespace tavo::linuxwmi {
 
 std::vector<Instance> produceLogicalDisks(const SystemContext& ctx);
 std::vector<Instance> produceNetworkAdapterConfigurations(const SystemContext& ctx);
+// What the process class reads of each /proc/<pid> file.
+inline constexpr std::size_t kProcFileLimit = 1 << 20;
 std::vector<Instance> produceProcesses(const SystemContext& ctx);
 std::vector<Instance> produceEnvironment(const SystemContext& ctx);
 

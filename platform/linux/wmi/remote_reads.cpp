@@ -3,27 +3,16 @@
 // beyond this is found when it runs over the snapshot and fetched in a
 // later round (and remembered for the next pass).
 
+#include "platform/linux/wmi/core_classes.h"
 #include "platform/linux/wmi/remote_provider.h"
 #include "platform/linux/wmi/schema.h"
+#include "platform/linux/wmi/service_classes.h"
 
 namespace tavo::linuxwmi::remote_view {
 
 namespace {
 
-constexpr std::size_t kWhole = 16 * 1024 * 1024;  // SystemContext::readFile's default
-constexpr std::size_t kProcFile = 1 << 20;        // what the process class reads of each file
-constexpr std::size_t kUnitFile = 1024 * 1024;    // what the service class reads of a unit
-
-// systemd's unit directories, as the service class searches them.
-constexpr std::string_view kUnitDirs[] = {
-    "/etc/systemd/system.control",   "/run/systemd/system.control",  "/run/systemd/transient",
-    "/run/systemd/generator.early",  "/etc/systemd/system",          "/etc/systemd/system.attached",
-    "/run/systemd/system",           "/run/systemd/system.attached", "/run/systemd/generator",
-    "/usr/local/lib/systemd/system", "/usr/lib/systemd/system",      "/lib/systemd/system",
-    "/run/systemd/generator.late",
-};
-
-Request file(std::string path, std::size_t limit = kWhole) {
+Request file(std::string path, std::size_t limit = kDefaultReadLimit) {
     return {Kind::Read, std::move(path), limit, false};
 }
 Request pattern(Kind kind, std::string glob, std::size_t limit = 0) {
@@ -45,7 +34,7 @@ Requests declaredReads(std::string_view className) {
         // Separate words, so every stat comes before the first command line:
         // a command line is the read that can hang (a process in D state).
         for (const char* f : {"stat", "status", "io", "cmdline"})
-            r.insert(pattern(Kind::Read, std::string("/proc/[0-9]*/") + f, kProcFile));
+            r.insert(pattern(Kind::Read, std::string("/proc/[0-9]*/") + f, kProcFileLimit));
         r.insert(pattern(Kind::Link, "/proc/[0-9]*/exe"));
         r.insert(pattern(Kind::Count, "/proc/[0-9]*/fd"));
         for (const char* f : {"/proc/stat", "/etc/os-release", "/usr/lib/os-release"})
@@ -65,8 +54,8 @@ Requests declaredReads(std::string_view className) {
             r.insert({Kind::List, d, 0, false});
             for (const char* w : {"/*.wants", "/*.requires", "/*.upholds", "/*.service.d"})
                 r.insert(pattern(Kind::List, d + w));
-            r.insert(pattern(Kind::Read, d + "/*.service", kUnitFile));
-            r.insert(pattern(Kind::Read, d + "/*.service.d/*.conf", kUnitFile));
+            r.insert(pattern(Kind::Read, d + "/*.service", kUnitFileLimit));
+            r.insert(pattern(Kind::Read, d + "/*.service.d/*.conf", kUnitFileLimit));
             r.insert(pattern(Kind::Link, d + "/*.service"));
             r.insert(pattern(Kind::Type, d + "/*"));
         }

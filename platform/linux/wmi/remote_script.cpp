@@ -19,6 +19,7 @@
 #include <random>
 
 #include "platform/linux/wmi/remote_snapshot.h"
+#include "platform/linux/wmi/system_sources.h"
 
 namespace tavo::linuxwmi::remote_view {
 
@@ -96,16 +97,7 @@ ft() {
   if [ -d "$1" ]; then printf d; elif [ -f "$1" ]; then printf f; elif [ -e "$1" ]; then printf o
   else printf n; fi
 }
-# Reads the files named in $T/l (NUL-separated, a marker before each) or,
-# without a scratch folder, one at a time.
-rd() {
-  if [ -n "$T" ]; then
-    [ -s "$T/l" ] && $TO xargs -0 head -q -c "$1" < "$T/l"
-  fi
-}
 )SH";
-
-constexpr std::size_t kSharedReadLimit = 16 * 1024 * 1024;
 
 // A pattern over /proc or /sys: the kernel's own files, which are never
 // FIFOs or devices and whose names never hold a line break.
@@ -223,7 +215,7 @@ std::string buildScript(const Requests& requests, const std::string& boundary,
         // Reads share one group up to the usual limit (each value is cut to
         // its own limit here): every group costs the remote three processes.
         const bool read = r.kind == Kind::Read || r.kind == Kind::UserRead;
-        groups[{r.kind, read ? std::max(r.limit, kSharedReadLimit) : 0}].push_back(&r);
+        groups[{r.kind, read ? std::max(r.limit, kDefaultReadLimit) : 0}].push_back(&r);
     }
     int background = 0;
     for (const auto& [key, items] : groups) {
@@ -386,7 +378,8 @@ std::string buildScript(const Requests& requests, const std::string& boundary,
                         s += "fi\n";
                     } else if (r->path == kLaterStat) {
                         s += "h 'X stat-later'\nsleep 0.2 2>/dev/null || sleep 1\n"
-                             "head -c 16777216 " +
+                             "head -c " +
+                             std::to_string(kDefaultReadLimit) + " " +
                              quote(options.root + "/proc/stat") + "\nh \"E $?\"\n";
                     } else if (r->path == kRoutes) {
                         s += "if command -v ip >/dev/null 2>&1; then\n"
@@ -447,17 +440,6 @@ std::vector<Piece> split(std::string_view out, std::string_view boundary) {
     return pieces;
 }
 
-std::vector<std::string_view> lines(std::string_view body) {
-    std::vector<std::string_view> out;
-    while (!body.empty()) {
-        const auto nl = body.find('\n');
-        out.push_back(body.substr(0, nl));
-        if (nl == std::string_view::npos) break;
-        body.remove_prefix(nl + 1);
-    }
-    return out;
-}
-
 FileType typeFromChar(char c) {
     switch (c) {
         case 'f':
@@ -475,23 +457,15 @@ FileType typeFromChar(char c) {
     }
 }
 
-template <class T>
-std::optional<T> number(std::string_view s) {
-    T v{};
-    auto [p, ec] = std::from_chars(s.data(), s.data() + s.size(), v);
-    if (ec != std::errc() || p != s.data() + s.size()) return std::nullopt;
-    return v;
-}
-
 std::optional<Timestamp> timestamp(std::string_view s) {
     const auto dot = s.find('.');
-    const auto sec = number<std::int64_t>(s.substr(0, dot));
+    const auto sec = wholeNumber<std::int64_t>(s.substr(0, dot));
     if (!sec) return std::nullopt;
     Timestamp t{*sec, 0};
     if (dot != std::string_view::npos) {
         std::string frac(s.substr(dot + 1, 6));
         while (frac.size() < 6) frac += '0';
-        t.microseconds = number<long>(frac).value_or(0);
+        t.microseconds = wholeNumber<long>(frac).value_or(0);
     }
     return t;
 }
@@ -528,7 +502,7 @@ void parseOutput(std::string_view output, const std::string& boundary, const Req
     auto endStatus = [&](std::size_t& at) -> std::optional<int> {
         while (at < pieces.size()) {
             if (pieces[at].header && pieces[at].text.substr(0, 2) == "E ")
-                return number<int>(pieces[at].text.substr(2));
+                return wholeNumber<int>(pieces[at].text.substr(2));
             if (pieces[at].header && pieces[at].text != "+") return std::nullopt;
             ++at;
         }
@@ -549,9 +523,9 @@ void parseOutput(std::string_view output, const std::string& boundary, const Req
         }
         if ((t[0] == 'R' || t[0] == 'U') && t.size() > 2) {
             const bool user = t[0] == 'U';
-            const std::size_t limit = number<std::size_t>(t.substr(2)).value_or(0);
+            const std::size_t limit = wholeNumber<std::size_t>(t.substr(2)).value_or(0);
             std::vector<std::string> names;
-            for (auto l : lines(body(i + 1))) names.push_back(unrooted(l, options));
+            for (auto l : splitLines(body(i + 1))) names.push_back(unrooted(l, options));
             std::size_t at = i + 1;
             while (at < pieces.size() && !(pieces[at].header && pieces[at].text == "D")) ++at;
             at += 2;  // the header and its empty body
@@ -608,7 +582,7 @@ void parseOutput(std::string_view output, const std::string& boundary, const Req
         if (t == "LF") {
             // Folders one a line ("!" before one that may not be listed),
             // then find's records.
-            for (auto l : lines(body(i + 1))) {
+            for (auto l : splitLines(body(i + 1))) {
                 if (!l.empty() && l[0] == '!')
                     snap.lists[unrooted(l.substr(1), options)] = std::nullopt;
                 else
@@ -656,7 +630,7 @@ void parseOutput(std::string_view output, const std::string& boundary, const Req
                 snap.lists[dir] = std::nullopt;
             } else {
                 std::vector<DirEntry> entries;
-                for (auto l : lines(body(i + 1))) {
+                for (auto l : splitLines(body(i + 1))) {
                     if (l.size() < 3) continue;
                     entries.push_back({std::string(l.substr(2)), typeFromChar(l[0])});
                 }
@@ -669,7 +643,7 @@ void parseOutput(std::string_view output, const std::string& boundary, const Req
         }
         if (t == "K" || t == "C") {
             std::vector<std::string> names;
-            for (auto l : lines(body(i + 1))) names.push_back(unrooted(l, options));
+            for (auto l : splitLines(body(i + 1))) names.push_back(unrooted(l, options));
             std::size_t at = i + 1;
             while (at < pieces.size() && !(pieces[at].header && pieces[at].text == "D")) ++at;
             auto& map = t == "K" ? snap.links : snap.canon;
@@ -725,7 +699,7 @@ void parseOutput(std::string_view output, const std::string& boundary, const Req
             continue;
         }
         if (t == "T") {
-            for (auto l : lines(body(i + 1))) {
+            for (auto l : splitLines(body(i + 1))) {
                 if (l.size() < 4 || l[2] != ' ') continue;
                 snap.types[unrooted(l.substr(3), options)] = {typeFromChar(l[0]),
                                                               typeFromChar(l[1])};
@@ -768,7 +742,7 @@ void parseOutput(std::string_view output, const std::string& boundary, const Req
         }
         if (t == "M" || t == "W") {
             auto& map = t == "M" ? snap.mtimes : snap.births;
-            for (auto l : lines(body(i + 1))) {
+            for (auto l : splitLines(body(i + 1))) {
                 const auto sp = l.find(' ');
                 if (sp == std::string_view::npos) continue;
                 auto ts = timestamp(l.substr(0, sp));
@@ -807,11 +781,11 @@ void parseOutput(std::string_view output, const std::string& boundary, const Req
             continue;
         }
         if (t == "N") {
-            for (auto l : lines(body(i + 1))) {
+            for (auto l : splitLines(body(i + 1))) {
                 const auto sp = l.find(' ');
                 if (sp == std::string_view::npos) continue;
                 snap.counts[unrooted(l.substr(sp + 1), options)] =
-                    number<std::size_t>(l.substr(0, sp));
+                    wholeNumber<std::size_t>(l.substr(0, sp));
             }
             i += 2;
             continue;
@@ -821,7 +795,7 @@ void parseOutput(std::string_view output, const std::string& boundary, const Req
             std::size_t at = i + 1;
             const auto rc = endStatus(at);
             std::optional<FsStats> st;
-            const auto f = lines(body(i + 1));
+            const auto f = splitLines(body(i + 1));
             if (rc && *rc == 0 && !f.empty()) {
                 std::vector<std::string_view> w;
                 std::string_view line = f.front();
@@ -832,8 +806,8 @@ void parseOutput(std::string_view output, const std::string& boundary, const Req
                     line.remove_prefix(sp + 1);
                 }
                 if (w.size() == 4) {
-                    auto a = number<std::uint64_t>(w[0]), b = number<std::uint64_t>(w[1]),
-                         c = number<std::uint64_t>(w[2]), d = number<std::uint64_t>(w[3]);
+                    auto a = wholeNumber<std::uint64_t>(w[0]), b = wholeNumber<std::uint64_t>(w[1]),
+                         c = wholeNumber<std::uint64_t>(w[2]), d = wholeNumber<std::uint64_t>(w[3]);
                     if (a && b && c && d) st = FsStats{*a, *b, *c, *d};
                 }
             }
@@ -865,7 +839,7 @@ void parseOutput(std::string_view output, const std::string& boundary, const Req
             const bool cut =
                 (r.kind == Kind::Read || r.kind == Kind::UserRead) &&
                 readsTimedOut.count(std::string(1, tag(r.kind)) +
-                                    std::to_string(std::max(r.limit, kSharedReadLimit)));
+                                    std::to_string(std::max(r.limit, kDefaultReadLimit)));
             if (finished && !cut) snap.patterns.push_back(r);
             continue;
         }
@@ -876,7 +850,7 @@ void parseOutput(std::string_view output, const std::string& boundary, const Req
                 auto& map = r.kind == Kind::Read ? snap.files : snap.userFiles;
                 const bool timedOut =
                     readsTimedOut.count(std::string(1, tag(r.kind)) +
-                                        std::to_string(std::max(r.limit, kSharedReadLimit))) > 0;
+                                        std::to_string(std::max(r.limit, kDefaultReadLimit))) > 0;
                 if (!map.count(path) && finished && !timedOut)
                     map[path] = FileData{std::nullopt, r.limit};
                 break;

@@ -15,6 +15,7 @@
 #include "platform/linux/wmi/instance.h"
 #include "platform/linux/wmi/remote_snapshot.h"
 #include "platform/linux/wmi/service_classes.h"
+#include "platform/linux/wmi/system_sources.h"
 
 namespace tavo::linuxwmi::remote_view {
 
@@ -109,37 +110,6 @@ std::optional<int> zoneOffset(std::string_view z) {
     return z[0] == '-' ? -v : v;
 }
 
-std::vector<std::string_view> splitLines(std::string_view s) {
-    std::vector<std::string_view> out;
-    while (!s.empty()) {
-        const auto nl = s.find('\n');
-        out.push_back(s.substr(0, nl));
-        if (nl == std::string_view::npos) break;
-        s.remove_prefix(nl + 1);
-    }
-    return out;
-}
-
-std::vector<std::string_view> words(std::string_view s) {
-    std::vector<std::string_view> out;
-    std::size_t i = 0;
-    while (i < s.size()) {
-        while (i < s.size() && (s[i] == ' ' || s[i] == '\t')) ++i;
-        const std::size_t start = i;
-        while (i < s.size() && s[i] != ' ' && s[i] != '\t') ++i;
-        if (i > start) out.push_back(s.substr(start, i - start));
-    }
-    return out;
-}
-
-template <class T>
-std::optional<T> number(std::string_view s) {
-    T v{};
-    auto [p, ec] = std::from_chars(s.data(), s.data() + s.size(), v);
-    if (ec != std::errc() || p != s.data() + s.size()) return std::nullopt;
-    return v;
-}
-
 Facts parseFacts(const std::optional<CommandOutput>& c, const std::optional<CommandOutput>& m) {
     Facts f;
     std::vector<std::string_view> l = c ? splitLines(c->out) : std::vector<std::string_view>{};
@@ -151,18 +121,19 @@ Facts parseFacts(const std::optional<CommandOutput>& c, const std::optional<Comm
     // "seconds offset" now, on the 1st of January and of July; "TZ=..." or
     // nothing; then "node machine", clock ticks, page size.
     auto offsetAt = [&](std::size_t i) -> std::optional<int> {
-        const auto w = words(at(i));
+        const auto w = splitWords(at(i));
         return w.size() >= 2 ? zoneOffset(w[1]) : std::nullopt;
     };
-    if (const auto now = words(at(0)); now.size() >= 2) f.now = number<std::int64_t>(now[0]);
+    if (const auto now = splitWords(at(0)); now.size() >= 2)
+        f.now = wholeNumber<std::int64_t>(now[0]);
     f.offsetMinutes = offsetAt(0);
     if (at(3).starts_with("TZ=")) f.tz = std::string(at(3).substr(3));
-    if (const auto u = words(at(4)); u.size() >= 2) {
+    if (const auto u = splitWords(at(4)); u.size() >= 2) {
         f.node = std::string(u[0]);
         f.machine = std::string(u[1]);
     }
-    f.ticks = number<long>(at(5));
-    f.pageSize = number<long>(at(6));
+    f.ticks = wholeNumber<long>(at(5));
+    f.pageSize = wholeNumber<long>(at(6));
     const auto jan = offsetAt(1), jul = offsetAt(2);
     if (f.offsetMinutes && jan && jul)
         f.dst = *jan != *jul && *f.offsetMinutes == std::max(*jan, *jul);
@@ -486,9 +457,9 @@ std::vector<NetInterfaceInfo> parseIp(std::string_view links, std::string_view a
     std::vector<NetInterfaceInfo> out;
     for (auto line : splitLines(links)) {
         // "2: eth0@if5: <BROADCAST,MULTICAST,UP,LOWER_UP> mtu 1500 ..."
-        const auto w = words(line);
+        const auto w = splitWords(line);
         if (w.size() < 3 || w[0].back() != ':') continue;
-        const auto index = number<unsigned>(w[0].substr(0, w[0].size() - 1));
+        const auto index = wholeNumber<unsigned>(w[0].substr(0, w[0].size() - 1));
         std::string_view name = w[1];
         if (!index || name.empty() || name.back() != ':') continue;
         name.remove_suffix(1);
@@ -499,7 +470,7 @@ std::vector<NetInterfaceInfo> parseIp(std::string_view links, std::string_view a
     }
     for (auto line : splitLines(addresses)) {
         // "2: eth0    inet 172.17.0.2/16 brd 172.17.255.255 scope global eth0\..."
-        const auto w = words(line);
+        const auto w = splitWords(line);
         if (w.size() < 4) continue;
         const int family = w[2] == "inet" ? AF_INET : w[2] == "inet6" ? AF_INET6 : 0;
         if (!family) continue;
@@ -509,7 +480,7 @@ std::vector<NetInterfaceInfo> parseIp(std::string_view links, std::string_view a
         const std::string address(w[3].substr(0, slash));
         const int bits = slash == std::string_view::npos
                              ? (family == AF_INET ? 32 : 128)
-                             : number<int>(w[3].substr(slash + 1)).value_or(0);
+                             : wholeNumber<int>(w[3].substr(slash + 1)).value_or(0);
         for (auto& i : out) {
             if (i.name != name) continue;
             i.addresses.push_back(
@@ -525,7 +496,7 @@ std::optional<std::vector<UnitStatus>> parseSystemd(const std::optional<CommandO
     std::vector<UnitStatus> units;
     for (auto line : splitLines(list->out)) {
         // "ssh.service loaded active running OpenBSD Secure Shell server"
-        const auto w = words(line);
+        const auto w = splitWords(line);
         if (w.size() < 4) continue;
         UnitStatus u;
         u.name = std::string(w[0]);
@@ -561,9 +532,9 @@ std::optional<std::vector<UnitStatus>> parseSystemd(const std::optional<CommandO
             if (it == props.end()) continue;
             const auto& p = it->second;
             if (auto v = p.find("MainPID"); v != p.end())
-                u.mainPid = number<std::uint32_t>(v->second);
+                u.mainPid = wholeNumber<std::uint32_t>(v->second);
             if (auto v = p.find("ExecMainStatus"); v != p.end())
-                u.exitStatus = number<std::int32_t>(v->second);
+                u.exitStatus = wholeNumber<std::int32_t>(v->second);
             if (auto v = p.find("CanStop");
                 v != p.end() && (v->second == "yes" || v->second == "no"))
                 u.canStop = v->second == "yes";
@@ -583,7 +554,7 @@ std::vector<PrinterRecord> parseLpstatPrinters(std::string_view queues, std::str
     }
     for (auto line : splitLines(queues)) {
         if (line.starts_with("printer ")) {
-            const auto w = words(line);
+            const auto w = splitWords(line);
             if (w.size() < 3) continue;
             PrinterRecord p;
             p.name = std::string(w[1]);
@@ -612,7 +583,7 @@ std::vector<PrinterRecord> parseLpstatPrinters(std::string_view queues, std::str
         } else if (auto v = value("Location:")) {
             if (!v->empty()) p.location = *v;
         } else if (auto v = value("Alerts:")) {
-            for (auto r : words(*v)) {
+            for (auto r : splitWords(*v)) {
                 if (r != "none") p.stateReasons.emplace_back(r);
             }
         }
@@ -629,7 +600,7 @@ std::vector<PrinterRecord> parseLpstatPrinters(std::string_view queues, std::str
         }
     }
     for (auto line : splitLines(accepting)) {
-        const auto w = words(line);
+        const auto w = splitWords(line);
         if (w.size() < 2) continue;
         for (auto& p : out) {
             if (p.name == w[0]) p.acceptingJobs = w[1] == "accepting";
@@ -642,17 +613,17 @@ std::vector<PrintJobRecord> parseLpstatJobs(std::string_view jobs, std::string_v
     std::vector<PrintJobRecord> out;
     for (auto line : splitLines(jobs)) {
         // "NAME-ID USER SIZE DATE..."
-        const auto w = words(line);
+        const auto w = splitWords(line);
         if (w.size() < 3) continue;
         const auto dash = w[0].rfind('-');
         if (dash == std::string_view::npos) continue;
-        const auto id = number<int>(w[0].substr(dash + 1));
+        const auto id = wholeNumber<int>(w[0].substr(dash + 1));
         if (!id) continue;
         PrintJobRecord j;
         j.id = *id;
         j.queue = std::string(w[0].substr(0, dash));
         j.owner = std::string(w[1]);
-        if (auto bytes = number<std::int64_t>(w[2])) j.sizeKb = (*bytes + 1023) / 1024;
+        if (auto bytes = wholeNumber<std::int64_t>(w[2])) j.sizeKb = (*bytes + 1023) / 1024;
         // "printer NAME now printing NAME-ID." names the one in progress.
         j.state = JobState::Pending;
         const std::string printing = "now printing " + std::string(w[0]) + ".";

@@ -14,6 +14,20 @@
 // tests exercise on their own.
 namespace tavo::linuxwmi {
 
+// The system manager's unit directories, highest precedence first: a unit
+// found in an earlier one hides files of the same name in later ones.
+inline constexpr std::string_view kUnitDirs[] = {
+    "/etc/systemd/system.control",   "/run/systemd/system.control",  "/run/systemd/transient",
+    "/run/systemd/generator.early",  "/etc/systemd/system",          "/etc/systemd/system.attached",
+    "/run/systemd/system",           "/run/systemd/system.attached", "/run/systemd/generator",
+    "/usr/local/lib/systemd/system", "/usr/lib/systemd/system",      "/lib/systemd/system",
+    "/run/systemd/generator.late",
+};
+
+// A unit file is small; a huge one is not a unit file and is cut short
+// rather than read whole.
+inline constexpr std::size_t kUnitFileLimit = 1024 * 1024;
+
 std::vector<Instance> produceServices(const SystemContext& ctx);
 std::vector<Instance> produceVideoControllers(const SystemContext& ctx);
 std::vector<Instance> produceDesktops(const SystemContext& ctx);

@@ -16,7 +16,11 @@ std::filesystem::path SystemContext::path(std::string_view absolute) const {
 }
 
 std::shared_ptr<const SystemView> SystemContext::system() const {
-    return view ? view : makeLocalView(root.string());
+    if (view) return view;
+    // Every read of a local pass comes through here: the running machine's
+    // view is made once, a fixture tree's (tests) each time.
+    static const std::shared_ptr<const SystemView> running = makeLocalView("/");
+    return root == "/" ? running : makeLocalView(root.string());
 }
 
 std::optional<std::string> SystemContext::readFile(std::string_view absolute,

@@ -12,6 +12,9 @@
 
 namespace tavo::linuxwmi {
 
+// What a read takes of a file unless it says otherwise.
+inline constexpr std::size_t kDefaultReadLimit = 16 * 1024 * 1024;
+
 // What is not a plain file sits behind these small interfaces, so tests can
 // replace them. Each is declared in its own header beside the classes that use it.
 class FsProbe;         // statvfs with a deadline (fs_probe.h)
@@ -41,7 +44,7 @@ struct SystemContext {
     // (a FIFO, device or socket is refused without waiting). Reads at most
     // `limit` bytes.
     std::optional<std::string> readFile(std::string_view absolute,
-                                        std::size_t limit = 16 * 1024 * 1024) const;
+                                        std::size_t limit = kDefaultReadLimit) const;
     // The same for a file that another user controls (in a home folder): a
     // symbolic link is refused too, so no one can point this program at a
     // file that only it may read.

@@ -1,6 +1,5 @@
 #include "platform/linux/wmi/system_sources.h"
 
-#include <sys/utsname.h>
 #include <utmp.h>
 
 #include <algorithm>
@@ -19,37 +18,6 @@ std::string trim(std::string_view s) {
 }
 
 namespace {
-
-template <typename T>
-std::optional<T> toNumber(std::string_view s) {
-    T v{};
-    const auto [p, ec] = std::from_chars(s.data(), s.data() + s.size(), v);
-    if (ec != std::errc() || p != s.data() + s.size()) return std::nullopt;
-    return v;
-}
-
-std::vector<std::string_view> lines(std::string_view text) {
-    std::vector<std::string_view> out;
-    while (!text.empty()) {
-        const auto nl = text.find('\n');
-        out.push_back(text.substr(0, nl));
-        if (nl == std::string_view::npos) break;
-        text.remove_prefix(nl + 1);
-    }
-    return out;
-}
-
-std::vector<std::string_view> words(std::string_view line) {
-    std::vector<std::string_view> out;
-    std::size_t i = 0;
-    while (i < line.size()) {
-        while (i < line.size() && (line[i] == ' ' || line[i] == '\t')) ++i;
-        const std::size_t start = i;
-        while (i < line.size() && line[i] != ' ' && line[i] != '\t') ++i;
-        if (i > start) out.push_back(line.substr(start, i - start));
-    }
-    return out;
-}
 
 // Value of a shell assignment: quotes removed, backslash escapes inside
 // double quotes honoured, nothing after an unquoted blank.
@@ -85,7 +53,7 @@ std::optional<std::string> unquote(std::string_view v) {
 
 std::map<std::string, std::string> parseShellAssignments(std::string_view text) {
     std::map<std::string, std::string> out;
-    for (std::string_view line : lines(text)) {
+    for (std::string_view line : splitLines(text)) {
         const std::string t = trim(line);
         if (t.empty() || t.front() == '#') continue;
         const auto eq = t.find('=');
@@ -99,12 +67,12 @@ std::map<std::string, std::string> parseShellAssignments(std::string_view text) 
 
 std::map<std::string, std::uint64_t> parseMemInfo(std::string_view text) {
     std::map<std::string, std::uint64_t> out;
-    for (std::string_view line : lines(text)) {
+    for (std::string_view line : splitLines(text)) {
         const auto colon = line.find(':');
         if (colon == std::string_view::npos) continue;
-        const auto w = words(line.substr(colon + 1));
+        const auto w = splitWords(line.substr(colon + 1));
         if (w.empty()) continue;
-        if (auto v = toNumber<std::uint64_t>(w[0])) out[trim(line.substr(0, colon))] = *v;
+        if (auto v = wholeNumber<std::uint64_t>(w[0])) out[trim(line.substr(0, colon))] = *v;
     }
     return out;
 }
@@ -112,7 +80,7 @@ std::map<std::string, std::uint64_t> parseMemInfo(std::string_view text) {
 std::vector<CpuInfoBlock> parseCpuInfo(std::string_view text) {
     std::vector<CpuInfoBlock> out;
     CpuInfoBlock current;
-    for (std::string_view line : lines(text)) {
+    for (std::string_view line : splitLines(text)) {
         const std::string t = trim(line);
         if (t.empty()) {
             if (!current.empty()) out.push_back(std::move(current));
@@ -134,11 +102,11 @@ std::vector<CpuSocket> groupSockets(const std::vector<CpuInfoBlock>& blocks,
                                     const std::map<int, int>& packageOf) {
     std::map<int, CpuSocket> sockets;
     for (const auto& b : blocks) {
-        const auto cpu = toNumber<int>(b.at("processor"));
+        const auto cpu = wholeNumber<int>(b.at("processor"));
         if (!cpu) continue;
         int package = 0;
-        if (auto it = b.find("physical id"); it != b.end() && toNumber<int>(it->second)) {
-            package = *toNumber<int>(it->second);
+        if (auto it = b.find("physical id"); it != b.end() && wholeNumber<int>(it->second)) {
+            package = *wholeNumber<int>(it->second);
         } else if (auto p = packageOf.find(*cpu); p != packageOf.end() && p->second >= 0) {
             package = p->second;
         }
@@ -162,16 +130,16 @@ std::vector<CpuSocket> groupSockets(const std::vector<CpuInfoBlock>& blocks,
 
 std::map<int, CpuTimes> parseProcStatCpus(std::string_view text) {
     std::map<int, CpuTimes> out;
-    for (std::string_view line : lines(text)) {
+    for (std::string_view line : splitLines(text)) {
         if (line.size() < 4 || line.substr(0, 3) != "cpu" || line[3] == ' ') continue;
-        const auto w = words(line);
-        const auto cpu = toNumber<int>(w[0].substr(3));
+        const auto w = splitWords(line);
+        const auto cpu = wholeNumber<int>(w[0].substr(3));
         if (!cpu) continue;
         // user nice system idle iowait irq softirq steal (guest time is
         // already counted in user and nice).
         CpuTimes t;
         for (std::size_t i = 1; i < w.size() && i <= 8; ++i) {
-            const auto v = toNumber<std::uint64_t>(w[i]).value_or(0);
+            const auto v = wholeNumber<std::uint64_t>(w[i]).value_or(0);
             t.total += v;
             if (i != 4 && i != 5) t.busy += v;  // idle and iowait are not work
         }
@@ -181,9 +149,9 @@ std::map<int, CpuTimes> parseProcStatCpus(std::string_view text) {
 }
 
 std::optional<std::int64_t> parseBootTime(std::string_view text) {
-    for (std::string_view line : lines(text)) {
-        const auto w = words(line);
-        if (w.size() == 2 && w[0] == "btime") return toNumber<std::int64_t>(w[1]);
+    for (std::string_view line : splitLines(text)) {
+        const auto w = splitWords(line);
+        if (w.size() == 2 && w[0] == "btime") return wholeNumber<std::int64_t>(w[1]);
     }
     return std::nullopt;
 }
@@ -250,9 +218,9 @@ std::optional<std::string> consoleUserFromUtmp(std::string_view data) {
 std::optional<std::string> dmtfFromFirmwareDate(std::string_view text) {
     const std::string t = trim(text);
     if (t.size() != 10 || t[2] != '/' || t[5] != '/') return std::nullopt;
-    const auto month = toNumber<int>(std::string_view(t).substr(0, 2));
-    const auto day = toNumber<int>(std::string_view(t).substr(3, 2));
-    const auto year = toNumber<int>(std::string_view(t).substr(6, 4));
+    const auto month = wholeNumber<int>(std::string_view(t).substr(0, 2));
+    const auto day = wholeNumber<int>(std::string_view(t).substr(3, 2));
+    const auto year = wholeNumber<int>(std::string_view(t).substr(6, 4));
     if (!month || !day || !year || *month < 1 || *month > 12 || *day < 1 || *day > 31) {
         return std::nullopt;
     }
@@ -269,8 +237,9 @@ std::vector<int> parseCpuList(std::string_view text) {
         const auto comma = rest.find(',');
         const std::string_view part = rest.substr(0, comma);
         const auto dash = part.find('-');
-        const auto lo = toNumber<int>(part.substr(0, dash));
-        const auto hi = dash == std::string_view::npos ? lo : toNumber<int>(part.substr(dash + 1));
+        const auto lo = wholeNumber<int>(part.substr(0, dash));
+        const auto hi =
+            dash == std::string_view::npos ? lo : wholeNumber<int>(part.substr(dash + 1));
         if (lo && hi && *lo <= *hi && *hi - *lo < 65536) {
             for (int i = *lo; i <= *hi; ++i) out.push_back(i);
         }
@@ -303,31 +272,40 @@ bool is64BitMachine(std::string_view m) {
 std::optional<std::string> userNameForUid(const SystemContext& ctx, unsigned uid) {
     auto passwd = ctx.readFile("/etc/passwd");
     if (!passwd) return std::nullopt;
-    for (std::string_view line : lines(*passwd)) {
+    for (std::string_view line : splitLines(*passwd)) {
         // name:password:uid:...
         const auto c1 = line.find(':');
         if (c1 == std::string_view::npos) continue;
         const auto c2 = line.find(':', c1 + 1);
         if (c2 == std::string_view::npos) continue;
         const auto c3 = line.find(':', c2 + 1);
-        const auto id = toNumber<unsigned>(line.substr(c2 + 1, c3 - c2 - 1));
+        const auto id = wholeNumber<unsigned>(line.substr(c2 + 1, c3 - c2 - 1));
         if (id && *id == uid) return std::string(line.substr(0, c1));
     }
     return std::nullopt;
 }
 
-int utcOffsetMinutes() {
-    const std::time_t now = std::time(nullptr);
-    std::tm tm{};
-    localtime_r(&now, &tm);
-    return static_cast<int>(tm.tm_gmtoff / 60);
+std::vector<std::string_view> splitLines(std::string_view text) {
+    std::vector<std::string_view> out;
+    while (!text.empty()) {
+        const auto nl = text.find('\n');
+        out.push_back(text.substr(0, nl));
+        if (nl == std::string_view::npos) break;
+        text.remove_prefix(nl + 1);
+    }
+    return out;
 }
 
-bool daylightSavingInEffect() {
-    const std::time_t now = std::time(nullptr);
-    std::tm tm{};
-    localtime_r(&now, &tm);
-    return tm.tm_isdst > 0;
+std::vector<std::string_view> splitWords(std::string_view line) {
+    std::vector<std::string_view> out;
+    std::size_t i = 0;
+    while (i < line.size()) {
+        while (i < line.size() && (line[i] == ' ' || line[i] == '\t')) ++i;
+        const std::size_t start = i;
+        while (i < line.size() && line[i] != ' ' && line[i] != '\t') ++i;
+        if (i > start) out.push_back(line.substr(start, i - start));
+    }
+    return out;
 }
 
 }  // namespace tavo::linuxwmi
