@@ -82,7 +82,6 @@ bool EnumerationWalk::nextPage(std::vector<ReplyItem>& items) {
                                            wql_ + "\"");
         }
         if (stop.stop_requested()) {
-            stopped_ = true;
             release();
             return false;
         }
@@ -112,7 +111,6 @@ bool EnumerationWalk::nextPage(std::vector<ReplyItem>& items) {
         } catch (const Error&) {
             if (stop.stop_requested()) {
                 // The transport gave up because of STOP: no failure to show.
-                stopped_ = true;
                 release();
                 return false;
             }
@@ -142,7 +140,6 @@ bool EnumerationWalk::nextPage(std::vector<ReplyItem>& items) {
             done_ = true;
         }
         if (stop.stop_requested()) {
-            stopped_ = true;
             release();
             return false;
         }

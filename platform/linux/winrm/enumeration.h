@@ -52,7 +52,6 @@ class EnumerationWalk {
 
     // Requests sent so far (Enumerate, Pulls, Release).
     int requests() const { return requests_; }
-    bool stopped() const { return stopped_; }
 
   private:
     EnumerationReply send(const std::string& envelope, std::chrono::milliseconds deadline);
@@ -66,7 +65,6 @@ class EnumerationWalk {
     std::string context_;
     bool started_ = false;
     bool done_ = false;
-    bool stopped_ = false;
     int requests_ = 0;
 };
 

@@ -1,4 +1,5 @@
 #include "platform/linux/winrm/gss_context.h"
+#include "platform/linux/wmi/schema.h"
 
 #include <gssapi/gssapi_ext.h>
 #include <gssapi/gssapi_krb5.h>
@@ -60,13 +61,6 @@ bool sameOid(gss_OID a, const gss_OID_desc* b) {
     return a && a->length == b->length && std::memcmp(a->elements, b->elements, a->length) == 0;
 }
 
-bool equalsNoCase(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return std::tolower(static_cast<unsigned char>(x)) ==
-                      std::tolower(static_cast<unsigned char>(y));
-           });
-}
-
 }  // namespace
 
 std::shared_ptr<GssCredential> GssCredential::fromPassword(const std::string& user,
@@ -102,9 +96,9 @@ std::shared_ptr<GssCredential> GssCredential::fromTicketCache(const std::string&
     if (principal != GSS_C_NO_NAME) gss_release_name(&ignored, &principal);
     // A named user means that user: the cache must hold their tickets
     // (user@REALM as the principal, or the bare user of the same realm).
-    bool matches = user.empty() || equalsNoCase(name, user) ||
+    bool matches = user.empty() || linuxwmi::equalsIgnoreCase(name, user) ||
                    (user.find('@') == std::string::npos && user.find('\\') == std::string::npos &&
-                    equalsNoCase(name.substr(0, name.find('@')), user));
+                    linuxwmi::equalsIgnoreCase(name.substr(0, name.find('@')), user));
     if (GSS_ERROR(major) || lifetime == 0 || !matches) {
         gss_release_cred(&ignored, &cred);
         return nullptr;
@@ -252,6 +246,8 @@ std::string GssContext::unseal(std::string_view signature, std::string_view data
     iov[2].type = GSS_IOV_BUFFER_TYPE_DATA;  // an empty trailer
     OM_uint32 major = gss_unwrap_iov(&minor, context_, &conf, &qop, iov, 3);
     if (GSS_ERROR(major)) fail("gss_unwrap_iov", major, minor, mechUsed_);
+    // As for NTLM above: a reply that was only signed was readable by anyone.
+    if (!conf) throw GssFailure{"the message was signed but not sealed"};
     plain.resize(iov[1].buffer.length);
     return plain;
 }

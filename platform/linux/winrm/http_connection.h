@@ -56,7 +56,6 @@ class Connection {
     bool closedByPeer();
 
     // "host:port", for messages.
-    const std::string& label() const { return label_; }
 
   private:
     enum class Want { Read, Write };

@@ -1,4 +1,5 @@
 #include "platform/linux/winrm/http_message.h"
+#include "platform/linux/wmi/schema.h"
 
 #include <algorithm>
 #include <charconv>
@@ -15,12 +16,6 @@ namespace {
 constexpr std::size_t kMaxHead = 64 * 1024;
 constexpr std::size_t kReadChunk = 64 * 1024;
 
-bool equalsNoCase(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return (x | 0x20) == (y | 0x20);
-           });
-}
-
 std::string_view trim(std::string_view s) {
     while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
     while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
@@ -30,7 +25,7 @@ std::string_view trim(std::string_view s) {
 bool containsToken(std::string_view list, std::string_view token) {
     while (!list.empty()) {
         std::size_t comma = list.find(',');
-        if (equalsNoCase(trim(list.substr(0, comma)), token)) return true;
+        if (linuxwmi::equalsIgnoreCase(trim(list.substr(0, comma)), token)) return true;
         if (comma == std::string_view::npos) break;
         list.remove_prefix(comma + 1);
     }
@@ -53,7 +48,7 @@ std::string formatHeaders(const Headers& headers, std::size_t bodyLength) {
 
 const std::string* Headers::find(std::string_view name) const {
     for (const auto& [n, v] : fields)
-        if (equalsNoCase(n, name)) return &v;
+        if (linuxwmi::equalsIgnoreCase(n, name)) return &v;
     return nullptr;
 }
 
@@ -116,7 +111,7 @@ std::optional<std::string> base64Decode(std::string_view text) {
 
 std::optional<std::string> challengeToken(const Headers& headers, std::string_view scheme) {
     for (const auto& [name, value] : headers.fields) {
-        if (!equalsNoCase(name, "WWW-Authenticate")) continue;
+        if (!linuxwmi::equalsIgnoreCase(name, "WWW-Authenticate")) continue;
         // One field may list several challenges: "Negotiate abc=, Basic realm=x".
         std::string_view rest = value;
         while (!rest.empty()) {
@@ -124,7 +119,7 @@ std::optional<std::string> challengeToken(const Headers& headers, std::string_vi
             std::string_view item = trim(rest.substr(0, comma));
             rest.remove_prefix(comma == std::string_view::npos ? rest.size() : comma + 1);
             std::size_t space = item.find(' ');
-            if (equalsNoCase(item.substr(0, space), scheme))
+            if (linuxwmi::equalsIgnoreCase(item.substr(0, space), scheme))
                 return std::string(space == std::string_view::npos ? std::string_view()
                                                                    : trim(item.substr(space)));
         }

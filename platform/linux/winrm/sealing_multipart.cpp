@@ -1,4 +1,5 @@
 #include "platform/linux/winrm/sealing_multipart.h"
+#include "platform/linux/wmi/inventory_text.h"
 
 #include <algorithm>
 #include <cctype>
@@ -7,13 +8,6 @@
 namespace tavo::winrm::sealing {
 
 namespace {
-
-std::string lower(std::string_view s) {
-    std::string out(s);
-    std::transform(out.begin(), out.end(), out.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return out;
-}
 
 // The header lines of a part: up to and including the first CRLF that is
 // followed by something other than a tab or space (a folded part header).
@@ -31,13 +25,13 @@ std::string contentType() {
 }
 
 bool isSealed(std::string_view header) {
-    std::string h = lower(header);
+    std::string h = linuxwmi::inventory::toLower(header);
     return h.find("multipart/encrypted") != std::string::npos &&
-           h.find(lower(kProtocol)) != std::string::npos;
+           h.find(linuxwmi::inventory::toLower(kProtocol)) != std::string::npos;
 }
 
 std::string boundaryOf(std::string_view header) {
-    std::string h = lower(header);
+    std::string h = linuxwmi::inventory::toLower(header);
     std::size_t at = h.find("boundary=");
     if (at == std::string::npos) return std::string(kBoundary);
     std::string_view rest = header.substr(at + 9);
@@ -94,7 +88,7 @@ std::vector<Part> parse(std::string_view body, std::string_view boundary) {
         std::size_t next = body.find(marker, at);
         if (next == std::string_view::npos) throw Malformed{"the data part is missing"};
         std::string_view head = body.substr(at, next - at);
-        std::size_t len = lower(head).find("length=");
+        std::size_t len = linuxwmi::inventory::toLower(head).find("length=");
         if (len == std::string_view::npos)
             throw Malformed{"the first part does not declare the original length"};
         Part part;

@@ -46,7 +46,6 @@ class KnownCertificates {
     std::optional<std::string> lookup(const std::string& hostPort) const;
     // Throws tavo::Error when the file cannot be written.
     void remember(const std::string& hostPort, const std::string& fingerprint);
-    const std::string& path() const { return path_; }
 
   private:
     std::string path_;

@@ -5,6 +5,7 @@
 #include <memory>
 #include <string>
 
+#include "platform/linux/winrm/reply_parser.h"
 #include "platform/linux/winrm/soap_transport.h"
 #include "remote/prompts.h"
 
@@ -34,7 +35,9 @@ struct TransportOptions {
     std::string caFile;                 // trusted instead of the system's CAs (tests)
     std::string knownCertificatesPath;  // empty: KnownCertificates::defaultPath()
     std::chrono::milliseconds connectTimeout{5000};
-    std::size_t maxReplyBytes = 256u * 1024 * 1024;
+    // The parser refuses more than kMaxReplyBytes anyway; a sealed reply
+    // carries a few bytes of framing besides.
+    std::size_t maxReplyBytes = kMaxReplyBytes + 64 * 1024;
     std::string path = "/wsman";
 };
 

@@ -9,6 +9,7 @@
 
 #include "grid/error.h"
 #include "platform/linux/winrm/dmtf.h"
+#include "platform/linux/wmi/inventory_text.h"
 
 namespace tavo::winrm {
 
@@ -21,17 +22,10 @@ struct ObjectMaker::Layout {
     std::unordered_map<std::string, int> byLower;
 
     void add(std::string name, std::optional<CimType> type, bool isArray) {
-        byLower.emplace(lower(name), static_cast<int>(names.size()));
+        byLower.emplace(linuxwmi::inventory::toLower(name), static_cast<int>(names.size()));
         names.push_back(std::move(name));
         types.push_back(type);
         arrays.push_back(isArray);
-    }
-
-    static std::string lower(std::string_view s) {
-        std::string out(s);
-        for (char& c : out)
-            if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + ('a' - 'A'));
-        return out;
     }
 };
 
@@ -131,7 +125,7 @@ wmi::Value typedValue(const ReplyProperty& p, std::optional<CimType> type) {
 }
 
 std::string classOfQuery(std::string_view wql) {
-    const std::string lower = ObjectMaker::Layout::lower(wql);
+    const std::string lower = linuxwmi::inventory::toLower(wql);
     auto space = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
     for (std::size_t at = lower.find("from"); at != std::string::npos;
          at = lower.find("from", at + 4)) {
@@ -161,7 +155,7 @@ class WsmanObject : public wmi::Object {
     wmi::Value get(const std::string& name) const override {
         // The system property a script reads for an object's own class.
         if (linuxwmi::equalsIgnoreCase(name, "__CLASS")) return wmi::Value(className_);
-        const auto it = layout_->byLower.find(ObjectMaker::Layout::lower(name));
+        const auto it = layout_->byLower.find(linuxwmi::inventory::toLower(name));
         if (it == layout_->byLower.end()) {
             throw Error(errc::kNotFound,
                         "Not found: " + className_ + " has no property \"" + name + "\"");
@@ -231,7 +225,8 @@ std::unique_ptr<wmi::Object> ObjectMaker::make(ReplyItem item) {
             if (!own.empty()) {
                 // Properties_ lists names alphabetically, a subclass's with the rest.
                 std::stable_sort(all.begin(), all.end(), [](const auto& a, const auto& b) {
-                    return Layout::lower(a.first) < Layout::lower(b.first);
+                    return linuxwmi::inventory::toLower(a.first) <
+                           linuxwmi::inventory::toLower(b.first);
                 });
             }
             for (auto& [name, t] : all) layout->add(std::move(name), t.first, t.second);
@@ -246,7 +241,7 @@ std::unique_ptr<wmi::Object> ObjectMaker::make(ReplyItem item) {
     std::vector<int> count(n, 0);
     std::vector<int> index(item.properties.size(), -1);
     for (std::size_t k = 0; k < item.properties.size(); ++k) {
-        const auto it = layout.byLower.find(Layout::lower(item.properties[k].name));
+        const auto it = layout.byLower.find(linuxwmi::inventory::toLower(item.properties[k].name));
         if (it == layout.byLower.end()) continue;
         index[k] = it->second;
         if (first[static_cast<std::size_t>(it->second)] < 0)
