@@ -89,6 +89,16 @@ TEST(HttpReader, ReadsARequestAndKnowsWhenThePeerCloses) {
     EXPECT_TRUE(r.closes);
 }
 
+TEST(HttpHeaders, NamesMatchWhateverTheirCaseButOnlyLetterForLetter) {
+    http::Headers h;
+    h.add("content-LENGTH", "5");
+    h.add("Content\rType", "text/plain");  // a hostile peer's near miss
+    ASSERT_NE(h.find("Content-Length"), nullptr);
+    EXPECT_EQ(*h.find("Content-Length"), "5");
+    EXPECT_EQ(h.find("Content-Type"), nullptr);
+    EXPECT_EQ(h.find("Content_Length"), nullptr);
+}
+
 TEST(HttpHeaders, FindsTheNegotiateTokenAmongChallenges) {
     http::Headers h;
     h.add("WWW-Authenticate", "Basic realm=\"WSMAN\"");
