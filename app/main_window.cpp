@@ -434,6 +434,9 @@ void Main::SetGrid() {
     txtFreq->setVisible(layout.intervalShown);
     lblFreq->setVisible(layout.intervalShown);
     tavo::addColumns(grid_, layout.columns);
+    const tavo::ReportDefinition* report =
+        tavo::findReport(cmbFunction->currentText().toStdString());
+    gridListsComputers_ = report && report->collector == tavo::CollectorKind::ListComputers;
 }
 
 void Main::tmrPing_Timer() {
@@ -635,7 +638,8 @@ void Main::Results_DblClick(const QModelIndex& index) {
     // A computer of the network list becomes the target; while a cycle
     // runs the target stays what that cycle reports on.
     if (isRunning() || !index.isValid()) return;
-    if (cmbFunction->currentText() != QStringLiteral("Network Computers")) return;
+    // The rows shown decide, not the report chosen since.
+    if (!gridListsComputers_) return;
     const QString name = index.sibling(index.row(), 1).data(Qt::DisplayRole).toString();
     if (!name.isEmpty()) txtComputer->setText(name);
 }

@@ -113,6 +113,7 @@ class Main : public QWidget {
 
     MainServices services_;
     tavo::grid::Grid grid_;
+    bool gridListsComputers_ = false;  // the rows are network computers
     ResultsModel* model_ = nullptr;
 
     QLabel* lblCaption = nullptr;

@@ -172,10 +172,23 @@ TEST(NetworkComputersRows, DoubleClickWhileStoppedMakesTheRowTheTarget) {
     emit view->doubleClicked(second);
     EXPECT_EQ(txt->text(), expected);
 
-    // Another report's rows are not computers.
+    // Choosing another report without running it leaves the computers
+    // shown, and they still lead somewhere.
     txt->setText("TESTPC");
     window.findChild<QComboBox*>("cmbFunction")->setCurrentText("Processes");
     window.Results_DblClick(second);
+    EXPECT_EQ(txt->text(), expected);
+
+    // Another report's rows are not computers, even with the list chosen
+    // again but not yet run (here its only row is a failure's text).
+    txt->setText("TESTPC");
+    window.cmdSwitch_Click();
+    ASSERT_TRUE(settle(window));
+    if (window.isRunning()) window.cmdSwitch_Click();
+    ASSERT_GE(view->model()->rowCount(), 1);
+    ASSERT_FALSE(view->model()->index(0, 1).data().toString().isEmpty());
+    window.findChild<QComboBox*>("cmbFunction")->setCurrentText("Network Computers");
+    window.Results_DblClick(view->model()->index(0, 0));
     EXPECT_EQ(txt->text(), "TESTPC");
 }
 
