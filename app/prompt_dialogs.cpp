@@ -33,13 +33,6 @@ QLabel* plainLabel(const QString& text, QWidget* parent) {
     return label;
 }
 
-// Overwrites a QString's characters before letting it go: the secret
-// should not linger in freed memory longer than needed.
-void wipe(QString& s) {
-    s.fill(QChar(u'\0'));
-    s.clear();
-}
-
 QWidget* dialogParent() {
     if (QWidget* w = QApplication::activeWindow()) return w;
     return nullptr;
@@ -104,8 +97,7 @@ HostKeyDialog::HostKeyDialog(const TrustQuestion& q, QWidget* parent) : QDialog(
     setObjectName(QStringLiteral("dlgHostKey"));
     setWindowTitle(fromUtf8(q.protocol) + QStringLiteral(": unknown host key"));
     auto* layout = new QVBoxLayout(this);
-    QString where = fromUtf8(q.host);
-    if (q.port != 0 && q.port != 22) where += QStringLiteral(":") + QString::number(q.port);
+    const QString where = fromUtf8(q.where());
     layout->addWidget(plainLabel(fromUtf8(q.why), this));
     layout->addWidget(plainLabel(QStringLiteral("Computer: ") + where, this));
     layout->addWidget(plainLabel(QStringLiteral("Key type: ") + fromUtf8(q.keyType), this));
@@ -174,18 +166,16 @@ PasswordDialog::PasswordDialog(const SecretQuestion& q, QWidget* parent) : QDial
         secret_->setFocus();
 }
 
+// The field's own buffer cannot be overwritten from here (its text comes
+// out as a shared copy); the secret is at least not left in the field.
 PasswordDialog::~PasswordDialog() {
-    QString left = secret_->text();
-    wipe(left);
     secret_->clear();
 }
 
 SecretAnswer PasswordDialog::take() {
     SecretAnswer a;
     a.user = user_->text().toStdString();
-    QString text = secret_->text();
-    a.secret = text.toStdString();
-    wipe(text);
+    a.secret = secret_->text().toStdString();
     secret_->clear();
     return a;
 }

@@ -38,8 +38,7 @@ class TerminalPrompter final : public remote::Prompter {
 
     remote::TrustAnswer askTrust(const remote::TrustQuestion& q) override {
         std::lock_guard lock(mutex_);
-        std::string where = q.host;
-        if (q.port != 0 && q.port != 22) where += ":" + std::to_string(q.port);
+        const std::string where = q.where();
         write(q.why + "\n" + q.protocol + " host " + where + " offers the " + q.keyType +
               " key\n  " + q.fingerprint + "\n");
         while (true) {

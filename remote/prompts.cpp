@@ -1,5 +1,7 @@
 #include "remote/prompts.h"
 
+#include "remote/target_text.h"
+
 namespace tavo::remote {
 
 namespace {
@@ -12,6 +14,13 @@ class NoPrompter final : public Prompter {
 
 std::shared_ptr<Prompter> makeNoPrompter() {
     return std::make_shared<NoPrompter>();
+}
+
+std::string TrustQuestion::where() const {
+    Target t;
+    t.host = host;
+    t.port = port == 22 ? 0 : port;
+    return t.display();
 }
 
 }  // namespace tavo::remote

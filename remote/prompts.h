@@ -23,6 +23,10 @@ struct TrustQuestion {
     std::string keyType;      // "ssh-ed25519", "X.509 certificate"
     std::string fingerprint;  // "SHA256:..." as ssh-keygen -l prints it
     std::string why;          // "The host's key is not known." / the TLS verification error
+
+    // The computer as a person reads it: the host, and the port unless it
+    // is SSH's own (an IPv6 address in brackets then).
+    std::string where() const;
 };
 
 struct SecretQuestion {

@@ -5,6 +5,7 @@
 
 #include "collectors/management.h"
 #include "grid/error.h"
+#include "remote/prompts.h"
 #include "remote/target_text.h"
 
 namespace tavo::remote {
@@ -107,6 +108,11 @@ TEST(TargetText, DisplayPutsBracketsBackWhereAPortFollows) {
     EXPECT_EQ(parseTarget("bob@[::1]:22").display(), "bob@[::1]:22");
     EXPECT_EQ(parseTarget("[::1]").display(), "::1");
     EXPECT_EQ(parseTarget("ssh://a@h:7").display(), "a@h:7");
+
+    // A host-key question names the computer the same way, SSH's port left out.
+    EXPECT_EQ((TrustQuestion{"SSH", "fe80::1", 2222, "", "", ""}.where()), "[fe80::1]:2222");
+    EXPECT_EQ((TrustQuestion{"SSH", "fe80::1", 22, "", "", ""}.where()), "fe80::1");
+    EXPECT_EQ((TrustQuestion{"HTTPS", "pc1", 5986, "", "", ""}.where()), "pc1:5986");
 }
 
 }  // namespace
