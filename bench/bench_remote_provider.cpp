@@ -27,8 +27,6 @@
 namespace {
 
 using tavo::bench::countProcesses;
-using tavo::bench::median;
-using tavo::bench::timedWalk;
 using tavo::bench::walk;
 
 // Where the remote passes go.
@@ -69,27 +67,8 @@ int main(int argc, char** argv) {
     bool ok = running >= wanted;
     std::printf("budget: each remote pass <= 3 x the local pass\n");
     for (const char* cls : {"Win32_Process", "Win32_Product", "Win32_Service"}) {
-        // The first remote pass learns what the class reads; it is timed too.
         auto fresh = tavo::linuxwmi::makeRemoteProvider(makeShell());
-        const double firstMs = timedWalk(*fresh, cls);
-        const int firstTrips = tavo::linuxwmi::lastRoundTrips(*fresh).value_or(-1);
-        // Interleaved runs, so both see the same machine load.
-        std::vector<double> l, r;
-        int trips = -1;
-        for (int i = 0; i < 7; ++i) {
-            l.push_back(timedWalk(*local(), cls));
-            r.push_back(timedWalk(*fresh, cls));
-            trips = tavo::linuxwmi::lastRoundTrips(*fresh).value_or(-1);
-        }
-        const double lm = median(l), rm = median(r);
-        const double ratio = rm / lm;
-        const bool within = ratio <= 3.0 && firstMs <= 3.0 * lm + 1000.0;
-        ok = ok && within;
-        std::printf(
-            "measured %-14s local %7.1f ms, remote %7.1f ms (first pass %7.1f ms, %d round "
-            "trips; later passes %d), ratio %.2f -> %s\n",
-            cls, lm, rm, firstMs, firstTrips, trips, ratio,
-            within ? "within budget" : "OVER BUDGET");
+        ok = tavo::bench::compareWithLocal(*local(), *fresh, cls, "") && ok;
     }
     benchmark::Shutdown();
     return ok ? 0 : 1;

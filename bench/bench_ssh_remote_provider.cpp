@@ -13,15 +13,9 @@
 // /bin/sh.
 
 #include <benchmark/benchmark.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
 #include <memory>
 #include <string>
 #include <vector>
@@ -33,89 +27,30 @@
 #include "platform/linux/wmi/remote_provider.h"
 #include "process_bench_support.h"
 #include "provider_bench_support.h"
+#include "remote/prompts.h"
+#include "remote/target_text.h"
+#include "tests/ssh/sshd_server.h"
 
 namespace {
 
-namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 using tavo::bench::countProcesses;
 using tavo::bench::median;
-using tavo::bench::timedWalk;
 using tavo::bench::walk;
 
-int freePort() {
-    const int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-    socklen_t len = sizeof addr;
-    getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
-    close(fd);
-    return ntohs(addr.sin_port);
+tavo::sshtest::Sshd& sshd() {
+    static tavo::sshtest::Sshd server(TAVO_SSHD_SCRIPT);
+    return server;
 }
 
-// The private sshd and a client folder of its own.
-struct Sshd {
-    fs::path dir;
-    int port = 0;
-    bool ready = false;
-    Sshd() {
-        unsetenv("SSH_AUTH_SOCK");
-        char templ[] = "/tmp/tavo-bench-sshd-XXXXXX";
-        if (!mkdtemp(templ)) return;
-        dir = templ;
-        // The throw-away user's login reads the authorised keys inside.
-        fs::permissions(dir, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
-                                 fs::perms::others_read | fs::perms::others_exec);
-        port = freePort();
-        const std::string cmd = std::string(TAVO_SSHD_SCRIPT) + " start " +
-                                (dir / "server").string() + " " + std::to_string(port) + " " +
-                                std::to_string(getpid()) + " >/dev/null";
-        ready = std::system(cmd.c_str()) == 0;
-        if (!ready) return;
-        fs::create_directories(dir / "client");
-        fs::copy_file(dir / "server" / "client_key", dir / "client" / "id_ed25519");
-        fs::permissions(dir / "client" / "id_ed25519",
-                        fs::perms::owner_read | fs::perms::owner_write);
-        const std::string known = "echo \"[127.0.0.1]:" + std::to_string(port) + " $(cat " +
-                                  (dir / "server" / "host_ed25519.pub").string() + ")\" > " +
-                                  (dir / "client" / "known_hosts").string();
-        ready = std::system(known.c_str()) == 0;
-    }
-    ~Sshd() {
-        if (dir.empty()) return;
-        const std::string cmd =
-            std::string(TAVO_SSHD_SCRIPT) + " stop " + (dir / "server").string();
-        if (std::system(cmd.c_str()) != 0) std::fprintf(stderr, "sshd did not stop\n");
-        std::error_code ec;
-        fs::remove_all(dir, ec);
-    }
-    // The throw-away user the script makes when run as root, or "".
-    std::string plainUser() const {
-        std::ifstream in(dir / "server" / "password_user");
-        std::string user;
-        std::getline(in, user);
-        return user;
-    }
-    static std::string currentUser() {
-        const char* user = std::getenv("USER");
-        return user && *user ? user : "root";
-    }
-    std::shared_ptr<tavo::remote::RemoteShell> shell(const std::string& who) const {
-        tavo::ssh::SshSettings s;
-        s.sshDir = (dir / "client").string();
-        s.globalKnownHostsFile = "/dev/null";
-        s.readSystemConfig = false;
-        return tavo::ssh::SshShell::open(
-            tavo::remote::parseTarget(who + "@127.0.0.1:" + std::to_string(port)), s,
-            tavo::remote::makeNoPrompter());
-    }
-};
-
-Sshd& sshd() {
-    static Sshd server;
-    return server;
+std::shared_ptr<tavo::remote::RemoteShell> shellAs(const std::string& who) {
+    static const tavo::ssh::SshSettings settings = [] {
+        auto s = sshd().client("bench");
+        sshd().trust(s);
+        return s;
+    }();
+    return tavo::ssh::SshShell::open(tavo::remote::parseTarget(sshd().target(who)), settings,
+                                     tavo::remote::makeNoPrompter());
 }
 
 std::shared_ptr<tavo::wmi::Backend>& local() {
@@ -123,7 +58,7 @@ std::shared_ptr<tavo::wmi::Backend>& local() {
     return p;
 }
 std::shared_ptr<tavo::wmi::Backend>& remote() {
-    static auto p = tavo::linuxwmi::makeRemoteProvider(sshd().shell(Sshd::currentUser()));
+    static auto p = tavo::linuxwmi::makeRemoteProvider(shellAs(sshd().user()));
     return p;
 }
 
@@ -141,7 +76,7 @@ BENCHMARK(BM_SshProcesses)->Unit(benchmark::kMillisecond)->Iterations(5);
 
 int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
-    if (!sshd().ready) {
+    if (!sshd().ready()) {
         std::printf("the private sshd did not start: nothing measured\n");
         return 1;
     }
@@ -154,49 +89,29 @@ int main(int argc, char** argv) {
 
     bool ok = running >= wanted;
     std::printf("budget: each pass over SSH <= 3 x the local pass\n");
-    std::vector<std::string> users{Sshd::currentUser()};
-    if (!sshd().plainUser().empty()) users.push_back(sshd().plainUser());
+    std::vector<std::string> users{sshd().user()};
+    if (!sshd().passwordUser().empty()) users.push_back(sshd().passwordUser());
     for (const std::string& user : users) {
-        std::shared_ptr<tavo::remote::RemoteShell> shell;
+        // A session lost midway costs this user's figures, not the run (the
+        // crowd of processes must still be ended).
         try {
-            shell = sshd().shell(user);
-        } catch (const tavo::Error& e) {
-            std::printf("as %s: no session (%s)\n", user.c_str(), e.description().c_str());
-            ok = false;
-            continue;
-        }
-        std::vector<double> empty;
-        shell->run("true\n", std::chrono::seconds(20));  // the login shell starts
-        for (int i = 0; i < 5; ++i) {
-            const auto t0 = Clock::now();
-            shell->run("true\n", std::chrono::seconds(20));
-            empty.push_back(std::chrono::duration<double, std::milli>(Clock::now() - t0).count());
-        }
-        std::printf("as %s: an empty round trip takes %.1f ms\n", user.c_str(), median(empty));
-        for (const char* cls : {"Win32_Process", "Win32_Product", "Win32_Service"}) {
-            // A fresh provider: its first pass learns what the class reads,
-            // and is timed too.
-            auto fresh = tavo::linuxwmi::makeRemoteProvider(shell);
-            const double firstMs = timedWalk(*fresh, cls);
-            const int firstTrips = tavo::linuxwmi::lastRoundTrips(*fresh).value_or(-1);
-            // Interleaved, so both see the same machine load.
-            std::vector<double> l, r;
-            int trips = -1;
-            for (int i = 0; i < 7; ++i) {
-                l.push_back(timedWalk(*local(), cls));
-                r.push_back(timedWalk(*fresh, cls));
-                trips = tavo::linuxwmi::lastRoundTrips(*fresh).value_or(-1);
+            auto shell = shellAs(user);
+            std::vector<double> empty;
+            shell->run("true\n", std::chrono::seconds(20));  // the login shell starts
+            for (int i = 0; i < 5; ++i) {
+                const auto t0 = Clock::now();
+                shell->run("true\n", std::chrono::seconds(20));
+                empty.push_back(
+                    std::chrono::duration<double, std::milli>(Clock::now() - t0).count());
             }
-            const double lm = median(l), rm = median(r);
-            const double ratio = rm / lm;
-            const bool within = ratio <= 3.0;
-            ok = ok && within;
-            std::printf(
-                "measured as %-10s %-14s local %7.1f ms, over SSH %7.1f ms (first pass %7.1f ms, "
-                "%d round trips; later passes %d), ratio %.2f -> %s\n",
-                user.c_str(), cls, lm, rm, firstMs, firstTrips, trips, ratio,
-                within ? "within budget" : "OVER BUDGET");
-            std::fflush(stdout);
+            std::printf("as %s: an empty round trip takes %.1f ms\n", user.c_str(), median(empty));
+            for (const char* cls : {"Win32_Process", "Win32_Product", "Win32_Service"}) {
+                auto fresh = tavo::linuxwmi::makeRemoteProvider(shell);
+                ok = tavo::bench::compareWithLocal(*local(), *fresh, cls, "as " + user + " ") && ok;
+            }
+        } catch (const tavo::Error& e) {
+            std::printf("as %s: %s\n", user.c_str(), e.description().c_str());
+            ok = false;
         }
     }
     benchmark::Shutdown();
