@@ -67,7 +67,6 @@ std::vector<Instance> motherboardDeviceInstances(const SystemContext& ctx) {
     d.set("SystemName", ctx.computerName());
     d.setInt("Availability", 3);  // running at full power
     d.set("Status", "OK");
-    std::error_code ec;
     if (ctx.type("/sys/bus/pci/devices") == FileType::Directory) {
         d.set("PrimaryBusType", "PCI");
     }

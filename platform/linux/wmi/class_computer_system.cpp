@@ -87,7 +87,6 @@ std::optional<bool> domainMember(const SystemContext& ctx) {
     }
     const auto sssd = ctx.readFile("/etc/sssd/sssd.conf", 1024 * 1024);
     if (!sssd) {
-        std::error_code ec;
         if (ctx.exists("/etc/sssd/sssd.conf")) return std::nullopt;
         return false;
     }

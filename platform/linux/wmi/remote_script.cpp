@@ -582,11 +582,15 @@ void parseOutput(std::string_view output, const std::string& boundary, const Req
         if (t == "LF") {
             // Folders one a line ("!" before one that may not be listed),
             // then find's records.
+            std::vector<std::vector<DirEntry>*> filled;  // what this section lists
             for (auto l : splitLines(body(i + 1))) {
-                if (!l.empty() && l[0] == '!')
+                if (!l.empty() && l[0] == '!') {
                     snap.lists[unrooted(l.substr(1), options)] = std::nullopt;
-                else
-                    snap.lists[unrooted(l, options)] = std::vector<DirEntry>{};
+                } else {
+                    auto& entries = snap.lists[unrooted(l, options)];
+                    entries = std::vector<DirEntry>{};
+                    filled.push_back(&*entries);
+                }
             }
             // Its records follow at once under "D"; a run cut before has none.
             const std::size_t at = i + 2;
@@ -609,12 +613,9 @@ void parseOutput(std::string_view output, const std::string& boundary, const Req
                                                      : FileType::Other;
                     it->second->push_back({std::string(f[k + 2]), type});
                 }
-                for (auto& [dir, entries] : snap.lists) {
-                    if (entries)
-                        std::sort(
-                            entries->begin(), entries->end(),
-                            [](const DirEntry& a, const DirEntry& b) { return a.name < b.name; });
-                }
+                for (auto* entries : filled)
+                    std::sort(entries->begin(), entries->end(),
+                              [](const DirEntry& a, const DirEntry& b) { return a.name < b.name; });
                 std::size_t e = at + 1;
                 endStatus(e);
                 i = e + 1;

@@ -159,7 +159,7 @@ class SnapshotDir : public DirHandle {
     std::string dir_;
 };
 
-class SnapshotView : public SystemView, public std::enable_shared_from_this<SnapshotView> {
+class SnapshotView : public SystemView {
   public:
     SnapshotView(std::shared_ptr<const Snapshot> snap, std::shared_ptr<MissLog> misses)
         : snap_(std::move(snap)), misses_(std::move(misses)) {
@@ -643,7 +643,6 @@ SystemContext makeSnapshotContext(std::shared_ptr<const Snapshot> snapshot,
                                   std::chrono::milliseconds deadline) {
     auto view = std::make_shared<SnapshotView>(std::move(snapshot), std::move(misses));
     SystemContext ctx;
-    ctx.root = "/";
     ctx.view = view;
     ctx.deadline = deadline;
     ctx.fs = std::make_shared<SnapshotFs>(view);
