@@ -33,6 +33,7 @@ inline constexpr std::uint32_t kInvalidParameter = 0x80041008;
 inline constexpr std::uint32_t kInvalidClass = 0x80041010;
 inline constexpr std::uint32_t kInvalidQuery = 0x80041017;
 inline constexpr std::uint32_t kTimedOut = 0x80043001;
+inline constexpr std::uint32_t kCallCancelled = 0x80041032;  // a stopped request
 inline constexpr std::uint32_t kAccessDenied = 0x80070005;
 inline constexpr std::uint32_t kInvalidSyntax = 0x800401E4;  // MK_E_SYNTAX: bad moniker
 inline constexpr std::uint32_t kServerUnavailable = 0x800706BA;

@@ -117,7 +117,7 @@ TEST_F(SlowServer, StopEndsTheWaitAtOnce) {
         t_->post(enumerateEnvelope(t_->endpoint()), 30s);
     });
     stopper.join();
-    EXPECT_EQ(e.number(), kCallCancelled);
+    EXPECT_EQ(e.number(), errc::kCallCancelled);
     EXPECT_LT(took, 700ms);
 }
 

@@ -49,7 +49,7 @@ std::string portLabel(const std::string& host, int port) {
 }
 
 [[noreturn]] void throwStopped(const std::string& label) {
-    throw Error(kCallCancelled, "The request to " + label + " was stopped.");
+    throw Error(errc::kCallCancelled, "The request to " + label + " was stopped.");
 }
 
 std::string sslErrorText() {

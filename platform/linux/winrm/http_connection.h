@@ -16,9 +16,6 @@ namespace tavo::winrm {
 
 using Clock = std::chrono::steady_clock;
 
-// Stopping a pass mid-request (the management service's "call cancelled").
-inline constexpr std::uint32_t kCallCancelled = 0x80041032;
-
 // The peer reset the connection or it broke under a write: on a kept-alive
 // connection this is how a server's idle close shows, so the caller may
 // reconnect when nothing of the reply had arrived.
