@@ -513,6 +513,13 @@ void Main::passFinished(std::uint64_t id, tavo::cycle::PassOutcome outcome) {
             QStringLiteral("No instances: ") + QString::fromStdString(outcome.emptyReason);
         lblTime->setText(lblTime->fontMetrics().elidedText(why, Qt::ElideRight, lblTime->width()));
         lblTime->setToolTip(plainToolTip(why));
+    } else if (!outcome.lostValues.empty()) {
+        // Cells left empty because a read failed must not pass for values
+        // that are not there: the label says how many, its tool tip which.
+        const QString text = QStringLiteral("Updated ") + timeOfDay() + QStringLiteral("; ") +
+                             QString::fromStdString(outcome.lostValues);
+        lblTime->setText(lblTime->fontMetrics().elidedText(text, Qt::ElideRight, lblTime->width()));
+        lblTime->setToolTip(plainToolTip(text));
     } else {
         lblTime->setText(QStringLiteral("Updated ") + timeOfDay());
         lblTime->setToolTip({});

@@ -109,6 +109,9 @@ CommandResult runCommand(const std::vector<std::string>& args, const Environment
 
     int failed = 0;
     for (const TargetOutcome& t : run.targets) {
+        // A report with holes is still printed, and says where they are.
+        if (!t.failure && !t.lostValues.empty())
+            r.err += kProgram + t.computer + ": " + t.lostValues + "\n";
         if (!t.failure) continue;
         ++failed;
         if (interruptedRun && t.unfinished) continue;

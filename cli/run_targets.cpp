@@ -81,6 +81,7 @@ void work(const std::shared_ptr<Shared>& shared, const RunRequest& request) {
         if (out.cancelled) continue;
         TargetOutcome& t = shared->outcomes[index];
         t.grid = std::move(out.grid);
+        t.lostValues = std::move(out.lostValues);
         if (out.failure)
             t.failure = out.failure;
         else if (out.shownFailure)

@@ -22,6 +22,7 @@ struct TargetOutcome {
     std::string computer;
     std::unique_ptr<grid::Grid> grid;  // the pass's rows; empty when it never ended
     std::optional<Error> failure;      // why this computer gave no report
+    std::string lostValues;            // the values it could not read, counted; "" when none
     bool unfinished = false;           // still running when the run ended
 };
 

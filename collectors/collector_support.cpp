@@ -82,6 +82,11 @@ void runMonitor(ReportContext& ctx, const ReportDefinition& report) {
         obj.reset();
         skip([&] { obj = session.results->next(); });
     }
+    if (session.results && !stop.stop_requested())
+        skip([&] {
+            if (std::string lost = session.results->lostValues(); !lost.empty())
+                ctx.passIncomplete(lost);
+        });
     session.release();
 }
 

@@ -215,6 +215,11 @@ void genericPass(ReportContext& ctx, const std::string& query, LampRule lamp, in
         skip([&] {
             if (std::string why = session.results->emptyReason(); !why.empty()) ctx.passEmpty(why);
         });
+    if (session.results)
+        skip([&] {
+            if (std::string lost = session.results->lostValues(); !lost.empty())
+                ctx.passIncomplete(lost);
+        });
     skip([&] { ctx.resetPointer(); });
     session.release();
     if (onepass && *onepass == -1) skip([&] { ctx.endOfPass(); });

@@ -31,6 +31,10 @@ class ResultSet {
     // After a walk that found nothing: why, where the service can tell (a
     // source it could not read); "" otherwise.
     virtual std::string emptyReason() const { return {}; }
+    // After a walk: the values the service meant to give and could not read
+    // (a hung mount, a stuck process, a value cut at its limit), counted and
+    // named, so the report can say it is incomplete; "" when none was lost.
+    virtual std::string lostValues() const { return {}; }
 };
 
 class Connection {

@@ -37,6 +37,8 @@ class ReportContext {
     virtual void passFailed(const Error& /*failure*/) {}
     // A report that found no instances, and the service said why.
     virtual void passEmpty(const std::string& /*why*/) {}
+    // The service could not read some values of this pass: how many, and which.
+    virtual void passIncomplete(const std::string& /*lost*/) {}
 };
 
 }  // namespace tavo

@@ -31,6 +31,7 @@ class PassContext : public ReportContext {
     void endOfPass() override { out_.endedCycle = true; }
     void passFailed(const Error& failure) override { out_.shownFailure = failure; }
     void passEmpty(const std::string& why) override { out_.emptyReason = why; }
+    void passIncomplete(const std::string& lost) override { out_.lostValues = lost; }
     // The window's thread is never held by a pass, so it has nothing waiting.
     void processEvents() override {}
     wmi::ConnectionFactory& management() override {

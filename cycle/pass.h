@@ -52,6 +52,7 @@ struct PassOutcome {
     std::optional<Error> failure;       // what the collector raised
     std::optional<Error> shownFailure;  // what a report showed as its failure row
     std::string emptyReason;            // why a report found nothing, where known
+    std::string lostValues;             // the values the service could not read, counted
     bool endedCycle = false;            // a one-pass report made its end-of-pass call
     bool cancelled = false;             // the token was set before the pass ended
 };

@@ -367,6 +367,8 @@ std::vector<Instance> produceDesktops(const SystemContext& ctx) {
         std::chrono::steady_clock::now() + ctx.deadline);
 
     for (std::size_t i = 0; i < users.size(); ++i) {
+        if (!settings[i])
+            ctx.lose(LostValues::Why::TimedOut, "the desktop settings in " + users[i].second);
         const Settings s = settings[i].value_or(Settings{});
         Instance d("Win32_Desktop");
         d.set("Name", computer + "\\" + users[i].first);

@@ -166,7 +166,7 @@ std::vector<Instance> produceLogicalDisks(const SystemContext& ctx) {
 
     std::vector<std::string> points;
     for (const Disk& d : disks) points.push_back(d.m->mountPoint);
-    const auto stats = statAll(ctx.fs, points, ctx.deadline);
+    const auto stats = statAll(ctx.fs, points, ctx.deadline, ctx.lost.get());
 
     const auto labels = diskLinks(ctx, "by-label");
     const auto uuids = diskLinks(ctx, "by-uuid");

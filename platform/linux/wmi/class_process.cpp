@@ -57,16 +57,28 @@ std::map<std::string, InFlight>& gInFlight = *new std::map<std::string, InFlight
 
 // A command line with the identity of the process it was read from.
 struct CmdlineRead {
-    std::optional<std::string> line;  // none for kernel threads and zombies
-    unsigned long long startTime = 0;
+    std::optional<std::string> line;   // none for kernel threads and zombies
+    unsigned long long startTime = 0;  // 0: the process changed or went; no line
     std::string comm;
+    bool cut = false;
 };
 
-std::string joinArgs(std::string raw) {
+}  // namespace
+
+std::string commandLineOf(std::string raw, bool& cut) {
+    cut = raw.size() > kCommandLineLimit;
+    if (cut) {
+        std::size_t end = kCommandLineLimit;
+        // Not inside a character: back over its continuation bytes.
+        while (end > 0 && (static_cast<unsigned char>(raw[end]) & 0xC0) == 0x80) --end;
+        raw.resize(end);
+    }
     while (!raw.empty() && raw.back() == '\0') raw.pop_back();
     std::replace(raw.begin(), raw.end(), '\0', ' ');
     return raw;
 }
+
+namespace {
 
 std::string osName(const SystemContext& ctx) {
     for (const char* file : {"/etc/os-release", "/usr/lib/os-release"}) {
@@ -180,19 +192,22 @@ std::vector<Instance> produceProcesses(const SystemContext& ctx) {
             if (f.count > 0 && now - f.since >= each) return std::nullopt;
             if (f.count++ == 0) f.since = now;
         }
-        std::optional<CmdlineRead> read;
+        // An answer even when there is no line: only a read that did not
+        // come back in time is left without one, and counted as lost.
+        std::optional<CmdlineRead> read = CmdlineRead{};
         // The folder stays the same process while it is open; stat before
         // and after tells whether it exec'd another program in between.
         if (auto dir = view->openDirectory("/proc/" + pidName)) {
             std::string buf, stat;
             ProcStat before, after;
             if (dir->read("stat", stat, kProcFileLimit) && parseProcStat(stat, before) &&
-                dir->read("cmdline", buf, kProcFileLimit)) {
+                dir->read("cmdline", buf, kCommandLineRead)) {
                 std::optional<std::string> line;
-                if (!buf.empty()) line = joinArgs(std::move(buf));
+                bool cut = false;
+                if (!buf.empty()) line = commandLineOf(std::move(buf), cut);
                 if (dir->read("stat", stat, kProcFileLimit) && parseProcStat(stat, after) &&
                     after.startTime == before.startTime && after.comm == before.comm) {
-                    read = CmdlineRead{std::move(line), before.startTime, before.comm};
+                    read = CmdlineRead{std::move(line), before.startTime, before.comm, cut};
                 }
             }
         }
@@ -305,13 +320,18 @@ std::vector<Instance> produceProcesses(const SystemContext& ctx) {
     // The worker gives up on its own by `until`; the margin only covers
     // handing its values back.
     const auto lines = cmdlines.waitUntil(until + std::chrono::milliseconds(100));
-    if (!lines) return out;
     for (std::size_t i = 0; i < out.size(); ++i) {
+        const std::string file = "/proc/" + std::to_string(pids[slot[i]]) + "/cmdline";
+        if (!lines || !(*lines)[slot[i]]) {
+            ctx.lose(LostValues::Why::TimedOut, file);
+            continue;
+        }
         const auto& read = (*lines)[slot[i]];
         // Only a line read from the very program this row describes.
-        if (read && read->line && read->startTime == identity[i].startTime &&
+        if (read->line && read->startTime == identity[i].startTime &&
             read->comm == identity[i].comm) {
             out[i].set("CommandLine", *read->line);
+            if (read->cut) ctx.lose(LostValues::Why::Cut, file);
         }
     }
     return out;

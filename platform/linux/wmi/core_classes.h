@@ -16,6 +16,16 @@ std::vector<Instance> produceLogicalDisks(const SystemContext& ctx);
 std::vector<Instance> produceNetworkAdapterConfigurations(const SystemContext& ctx);
 // What the process class reads of each /proc/<pid> file.
 inline constexpr std::size_t kProcFileLimit = 1 << 20;
+// The longest command line a row keeps, in bytes: Windows's own limit on a
+// command line. Another user's process decides how long its line is, and
+// hundreds of megabyte-long lines must not become hundreds of megabytes here.
+inline constexpr std::size_t kCommandLineLimit = 32767;
+// What is read of /proc/<pid>/cmdline: one byte more tells a line was cut.
+inline constexpr std::size_t kCommandLineRead = kCommandLineLimit + 1;
+// `raw` (the NUL-separated arguments) as one line of at most
+// kCommandLineLimit bytes, cut before a UTF-8 sequence it would split;
+// `cut` says whether anything was left out.
+std::string commandLineOf(std::string raw, bool& cut);
 std::vector<Instance> produceProcesses(const SystemContext& ctx);
 std::vector<Instance> produceEnvironment(const SystemContext& ctx);
 

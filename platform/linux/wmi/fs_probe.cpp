@@ -33,7 +33,7 @@ std::shared_ptr<FsProbe> makeStatvfsProbe() {
 
 std::vector<std::optional<FsStats>> statAll(const std::shared_ptr<FsProbe>& probe,
                                             const std::vector<std::string>& mountPoints,
-                                            std::chrono::milliseconds deadline) {
+                                            std::chrono::milliseconds deadline, LostValues* lost) {
     std::vector<std::optional<FsStats>> out(mountPoints.size());
     if (!probe) return out;
     const auto until = std::chrono::steady_clock::now() + deadline;
@@ -53,7 +53,10 @@ std::vector<std::optional<FsStats>> statAll(const std::shared_ptr<FsProbe>& prob
         });
     }
     for (std::size_t i = 0; i < mountPoints.size(); ++i) {
-        if (auto r = pending[i].waitUntil(until)) out[i] = std::move(*r);
+        if (auto r = pending[i].waitUntil(until))
+            out[i] = std::move(*r);
+        else if (lost)
+            lost->add(LostValues::Why::TimedOut, "the size of " + mountPoints[i]);
     }
     return out;
 }

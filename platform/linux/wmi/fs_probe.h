@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/linux/wmi/lost_values.h"
+
 namespace tavo::linuxwmi {
 
 // What statvfs says of one mounted filesystem.
@@ -33,9 +35,11 @@ std::shared_ptr<FsProbe> makeStatvfsProbe();
 // than `deadline` for all of them together, or until the pass is stopped. A
 // mount that misses it, or whose earlier probe through the same probe still
 // hangs (it is not probed again until that returns), gets nothing. Without a
-// probe every entry is nothing.
+// probe every entry is nothing. Mounts that did not answer in time are
+// counted in `lost` where one is given.
 std::vector<std::optional<FsStats>> statAll(const std::shared_ptr<FsProbe>& probe,
                                             const std::vector<std::string>& mountPoints,
-                                            std::chrono::milliseconds deadline);
+                                            std::chrono::milliseconds deadline,
+                                            LostValues* lost = nullptr);
 
 }  // namespace tavo::linuxwmi

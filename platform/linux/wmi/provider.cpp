@@ -78,8 +78,9 @@ class InstanceResultSet : public wmi::ResultSet {
     }
 
     std::string emptyReason() const override {
-        return started_ && !produced_ && !className_.empty() ? whyEmpty_ : std::string();
+        return started_ && !produced_ && !className_.empty() ? notes_.whyEmpty : std::string();
     }
+    std::string lostValues() const override { return started_ ? notes_.lost : std::string(); }
 
   private:
     void run() {
@@ -100,7 +101,7 @@ class InstanceResultSet : public wmi::ResultSet {
         condition_ = std::move(q.where);
         className_ = std::string(cls->name);
         try {
-            instances_ = passes_->run(cls->name, *producer, whyEmpty_);
+            instances_ = passes_->run(cls->name, *producer, notes_);
             produced_ = !instances_.empty();
         } catch (const Error&) {
             throw;
@@ -113,7 +114,7 @@ class InstanceResultSet : public wmi::ResultSet {
     std::shared_ptr<ClassPass> passes_;
     std::shared_ptr<const Registry> registry_;
     std::string query_;
-    std::string whyEmpty_;
+    PassNotes notes_;
     bool started_ = false;
     bool produced_ = false;  // the class had any instance, before the condition
     std::string className_;
@@ -155,9 +156,13 @@ class ContextPass : public ClassPass {
   public:
     explicit ContextPass(SystemContext context) : context_(std::move(context)) {}
     std::vector<Instance> run(std::string_view className, const Producer& producer,
-                              std::string& whyEmpty) override {
-        auto out = producer(context_);
-        if (out.empty()) whyEmpty = whyNoInstances(className, context_);
+                              PassNotes& notes) override {
+        // A log of its own for each pass: passes of several reports may run at once.
+        SystemContext ctx = context_;
+        ctx.lost = std::make_shared<LostValues>();
+        auto out = producer(ctx);
+        if (out.empty()) notes.whyEmpty = whyNoInstances(className, ctx);
+        notes.lost = ctx.lost->summary();
         return out;
     }
 

@@ -18,12 +18,18 @@ std::shared_ptr<wmi::Backend> makeProvider(SystemContext context,
 
 // How one query's class gets its instances: straight from a context, or
 // through rounds of fetching from another computer.
+// What a pass says beside its instances.
+struct PassNotes {
+    std::string whyEmpty;  // when there is no instance, why, where known
+    std::string lost;      // the values it could not read, counted; "" when none
+};
+
 class ClassPass {
   public:
     virtual ~ClassPass() = default;
-    // Every instance of `className`; when there is none, `whyEmpty` may say why.
+    // Every instance of `className`, with what could not be read.
     virtual std::vector<Instance> run(std::string_view className, const Producer& producer,
-                                      std::string& whyEmpty) = 0;
+                                      PassNotes& notes) = 0;
 };
 std::shared_ptr<wmi::Backend> makeProviderOver(std::shared_ptr<ClassPass> passes,
                                                std::shared_ptr<const Registry> registry);

@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/linux/wmi/lost_values.h"
 #include "platform/linux/wmi/system_view.h"
 
 namespace tavo::linuxwmi {
@@ -37,6 +38,13 @@ struct SystemContext {
     std::shared_ptr<NetProbe> net;
     std::shared_ptr<PrintSystem> printing;
     std::shared_ptr<ServiceManager> services;
+    // Where a pass counts the values it could not read; null: not counted.
+    std::shared_ptr<LostValues> lost;
+
+    // Counts one value this pass could not read (see LostValues).
+    void lose(LostValues::Why why, std::string what) const {
+        if (lost) lost->add(why, std::move(what));
+    }
 
     // `absolute` ("/proc/meminfo") under root.
     std::filesystem::path path(std::string_view absolute) const;
