@@ -27,7 +27,7 @@ class RemotePass : public ClassPass {
         : shell_(std::move(shell)), options_(std::move(options)) {}
 
     std::vector<Instance> run(std::string_view className, const Producer& producer,
-                              std::string& whyEmpty) override {
+                              PassNotes& notes) override {
         Requests wanted = declaredReads(className);
         {
             std::lock_guard lock(mutex_);
@@ -48,18 +48,21 @@ class RemotePass : public ClassPass {
         int rounds = 0;
         const ScriptOptions script{static_cast<int>((options_.commandTimeout.count() + 999) / 1000),
                                    options_.root};
+        auto lost = std::make_shared<LostValues>();
         while (true) {
             bool fetched = false;
             if (!wanted.empty()) {
                 ++rounds;
-                fetched = fetch(wanted, script, *snapshot);
+                fetched = fetch(wanted, script, *snapshot, rounds == 1);
                 asked.insert(wanted.begin(), wanted.end());
             }
             auto misses = std::make_shared<MissLog>();
+            // Each round counts afresh: only the last one's losses are the pass's.
+            lost = std::make_shared<LostValues>();
             const SystemContext ctx =
-                makeSnapshotContext(snapshot, misses, options_.commandTimeout);
+                makeSnapshotContext(snapshot, misses, options_.commandTimeout, lost);
             out = producer(ctx);
-            whyEmpty = out.empty() ? whyNoInstances(className, ctx) : std::string();
+            notes.whyEmpty = out.empty() ? whyNoInstances(className, ctx) : std::string();
             // Ask only for what was not asked already: a value that came back
             // empty stays empty, and a round without news ends the pass.
             wanted.clear();
@@ -68,6 +71,7 @@ class RemotePass : public ClassPass {
             }
             if (wanted.empty() || !fetched || rounds >= options_.maxRounds) break;
         }
+        notes.lost = lost->summary();
         roundTrips_ = rounds;
         std::lock_guard lock(mutex_);
         if (auto it = snapshot->commands.find(std::string(kMachine));
@@ -80,17 +84,26 @@ class RemotePass : public ClassPass {
     int roundTrips() const { return roundTrips_; }
 
   private:
-    // One round trip. A run that misses its deadline leaves its values null
-    // (false: no further round is worth it); a connection that fails fails
-    // the pass with the shell's own message.
-    bool fetch(const Requests& wanted, const ScriptOptions& script, Snapshot& snapshot) {
+    // One round trip. A connection that fails fails the pass with the
+    // shell's own message, and so does a first round that did not finish:
+    // without the computer's clock and files, a row would be made of
+    // defaults. A later round that misses its deadline leaves what it asked
+    // for lost, and counted (false: no further round is worth it).
+    bool fetch(const Requests& wanted, const ScriptOptions& script, Snapshot& snapshot,
+               bool first) {
         const std::string boundary = makeBoundary();
+        // Each file system's size may wait its own timeout on the remote.
+        std::size_t mounts = 0;
+        for (const Request& r : wanted) mounts += r.kind == Kind::StatFs;
+        const auto deadline =
+            options_.runDeadline + options_.commandTimeout * static_cast<long>(mounts);
         remote::ShellRun run;
         try {
-            run = shell_->run(buildScript(wanted, boundary, script), options_.runDeadline);
+            run = shell_->run(buildScript(wanted, boundary, script), deadline);
         } catch (const Error& e) {
-            if (e.number() == errc::kTimedOut) return false;
-            throw;
+            if (e.number() != errc::kTimedOut || first) throw;
+            parseOutput({}, boundary, wanted, script, snapshot);
+            return false;
         }
         parseOutput(run.out, boundary, wanted, script, snapshot);
         return true;

@@ -33,8 +33,11 @@ Requests declaredReads(std::string_view className) {
         r.insert({Kind::List, "/proc", 0, false});
         // Separate words, so every stat comes before the first command line:
         // a command line is the read that can hang (a process in D state).
-        for (const char* f : {"stat", "status", "io", "cmdline"})
+        for (const char* f : {"stat", "status", "io"})
             r.insert(pattern(Kind::Read, std::string("/proc/[0-9]*/") + f, kProcFileLimit));
+        // Command lines in a batch of their own, at their own limit: the
+        // read that can hang, and the one another user can make huge.
+        r.insert(pattern(Kind::Read, "/proc/[0-9]*/cmdline", kCommandLineRead));
         r.insert(pattern(Kind::Link, "/proc/[0-9]*/exe"));
         r.insert(pattern(Kind::Count, "/proc/[0-9]*/fd"));
         for (const char* f : {"/proc/stat", "/etc/os-release", "/usr/lib/os-release"})

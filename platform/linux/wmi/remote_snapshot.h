@@ -82,8 +82,10 @@ struct Snapshot {
     // Patterns already expanded, by kind (reads with their limit): a path
     // they match but that is not above was not there.
     std::vector<Request> patterns;
-    // Items the remote gave up on (a read that hung): known to have no value.
-    std::set<Request> failed;
+    // Items that have no value because they could not be read (a read that
+    // hung, a batch skipped, a run cut off), and why: a class that asks for
+    // one counts it as lost rather than as absent.
+    std::map<Request, LostValues::Why> failed;
 
     bool covers(Kind kind, std::string_view path, std::size_t limit = 0) const;
 };
@@ -98,16 +100,24 @@ struct ScriptOptions {
     std::string root;
 };
 
+// The most one batch of file reads may print before the rest of it is
+// skipped (and counted as lost): the remote, not we, decides how big files
+// are, and a report has no use for hundreds of megabytes.
+inline constexpr std::size_t kPassBudget = std::size_t{32} << 20;
+
 // A random marker no file can be expected to hold.
 std::string makeBoundary();
+
+// `s` as one word of a POSIX shell script, whatever bytes it holds.
+std::string quote(std::string_view s);
 
 // The script that fetches `requests`, its sections framed by `boundary`.
 std::string buildScript(const Requests& requests, const std::string& boundary,
                         const ScriptOptions& options);
 
-// Adds what one run printed to `snapshot`. Every request ends up answered
-// (with its value, or with none when it was absent or failed), except reads
-// a hang cut short, which stay out so a later round may ask again.
+// Adds what one run printed to `snapshot`. Every request ends up answered,
+// with its value or with none; one that could not be read (a hang, a run cut
+// off, a batch over its budget) is also entered in `failed`.
 void parseOutput(std::string_view output, const std::string& boundary, const Requests& requests,
                  const ScriptOptions& options, Snapshot& snapshot);
 
@@ -126,13 +136,16 @@ class MissLog {
 // The classes' view of the snapshot. Anything not in it is recorded as a
 // miss and answered as absent.
 std::shared_ptr<const SystemView> makeSnapshotView(std::shared_ptr<const Snapshot> snapshot,
-                                                   std::shared_ptr<MissLog> misses);
+                                                   std::shared_ptr<MissLog> misses,
+                                                   std::shared_ptr<LostValues> lost = nullptr);
 
 // A context for one run of a producer over the snapshot: the view and
 // probes that answer from it (file system sizes, addresses, services, printers).
+// Values the classes ask for that the snapshot lost go to `lost`.
 SystemContext makeSnapshotContext(std::shared_ptr<const Snapshot> snapshot,
                                   std::shared_ptr<MissLog> misses,
-                                  std::chrono::milliseconds deadline);
+                                  std::chrono::milliseconds deadline,
+                                  std::shared_ptr<LostValues> lost = nullptr);
 
 // Parsers of the commands' C-locale output, exposed for tests.
 // `systemctl list-units` and `systemctl show` of its services; nothing when
@@ -145,6 +158,14 @@ std::vector<NetInterfaceInfo> parseIp(std::string_view links, std::string_view a
 std::vector<PrinterRecord> parseLpstatPrinters(std::string_view queues, std::string_view dflt,
                                                std::string_view devices,
                                                std::string_view accepting);
+// `lpstat -l -o` (the long form: a held job says so in its alerts).
 std::vector<PrintJobRecord> parseLpstatJobs(std::string_view jobs, std::string_view queues);
+// ipptool's CSV answers (-c) to CUPS-Get-Printers and Get-Jobs: every
+// attribute the local print system reads, where the remote has ipptool.
+std::vector<PrinterRecord> parseIppPrinters(std::string_view csv, std::string_view dflt);
+std::vector<PrintJobRecord> parseIppJobs(std::string_view csv);
+// The queues' "name<TAB>lpoptions -p output" lines: what lpstat does not say
+// (shared, the driver, job defaults), added to `printers`.
+void addQueueOptions(std::vector<PrinterRecord>& printers, std::string_view options);
 
 }  // namespace tavo::linuxwmi::remote_view

@@ -11,6 +11,7 @@
 #include <charconv>
 #include <cstdlib>
 #include <mutex>
+#include <set>
 
 #include "platform/linux/wmi/instance.h"
 #include "platform/linux/wmi/remote_snapshot.h"
@@ -161,8 +162,9 @@ class SnapshotDir : public DirHandle {
 
 class SnapshotView : public SystemView {
   public:
-    SnapshotView(std::shared_ptr<const Snapshot> snap, std::shared_ptr<MissLog> misses)
-        : snap_(std::move(snap)), misses_(std::move(misses)) {
+    SnapshotView(std::shared_ptr<const Snapshot> snap, std::shared_ptr<MissLog> misses,
+                 std::shared_ptr<LostValues> lost)
+        : snap_(std::move(snap)), misses_(std::move(misses)), lost_(std::move(lost)) {
         const auto* facts = command(*snap_, kFacts);
         const auto* machine = command(*snap_, kMachine);
         facts_ = parseFacts(facts ? *facts : std::nullopt, machine ? *machine : std::nullopt);
@@ -269,14 +271,34 @@ class SnapshotView : public SystemView {
         misses_->add(Request{kind, std::move(path), limit, false});
     }
 
+    // A value the snapshot has no answer for because it could not be read:
+    // counted once, however often the classes ask for it.
+    void noteIfLost(const Request& r) const {
+        const auto it = snap_->failed.find(r);
+        if (it == snap_->failed.end() || !lost_) return;
+        std::lock_guard lock(lostMutex_);
+        if (!reported_.insert(r).second) return;
+        lost_->add(it->second, r.kind == Kind::Command ? "the output of " + r.path : r.path);
+    }
+
     const Snapshot& snapshot() const { return *snap_; }
+
+    // A command's section, counted as lost when the run could not finish it.
+    const std::optional<CommandOutput>* commandOf(std::string_view name) const {
+        const auto* c = command(*snap_, name);
+        if (c && !*c) noteIfLost(Request{Kind::Command, std::string(name), 0, false});
+        return c;
+    }
 
   private:
     template <class Map>
     auto lookup(Kind kind, const Map& map, std::string_view path) const ->
         typename Map::mapped_type {
         const std::string p = normal(path);
-        if (auto it = map.find(p); it != map.end()) return it->second;
+        if (auto it = map.find(p); it != map.end()) {
+            noteIfLost(Request{kind, p, 0, false});
+            return it->second;
+        }
         if (!snap_->covers(kind, p)) miss(kind, p);
         return {};
     }
@@ -287,8 +309,10 @@ class SnapshotView : public SystemView {
         if (auto it = map.find(p); it != map.end()) {
             const FileData& f = it->second;
             if (!f.data) {
-                if (f.fetchedLimit < limit &&
-                    !snap_->failed.count(Request{kind, p, f.fetchedLimit, false}))
+                const Request fetched{kind, p, f.fetchedLimit, false};
+                if (snap_->failed.count(fetched))
+                    noteIfLost(fetched);
+                else if (f.fetchedLimit < limit)
                     miss(kind, p, limit);
                 return std::nullopt;
             }
@@ -302,6 +326,9 @@ class SnapshotView : public SystemView {
 
     std::shared_ptr<const Snapshot> snap_;
     std::shared_ptr<MissLog> misses_;
+    std::shared_ptr<LostValues> lost_;
+    mutable std::mutex lostMutex_;
+    mutable std::set<Request> reported_;
     Facts facts_;
     mutable std::atomic<int> statReads_{0};
     mutable std::once_flag zoneOnce_;
@@ -328,7 +355,10 @@ class SnapshotFs : public FsProbe {
     explicit SnapshotFs(std::shared_ptr<const SnapshotView> view) : view_(std::move(view)) {}
     std::optional<FsStats> stat(const std::string& mountPoint) override {
         const auto& m = view_->snapshot().statfs;
-        if (auto it = m.find(mountPoint); it != m.end()) return it->second;
+        if (auto it = m.find(mountPoint); it != m.end()) {
+            view_->noteIfLost(Request{Kind::StatFs, mountPoint, 0, false});
+            return it->second;
+        }
         view_->miss(Kind::StatFs, mountPoint);
         return std::nullopt;
     }
@@ -341,8 +371,8 @@ class SnapshotNet : public NetProbe {
   public:
     explicit SnapshotNet(std::shared_ptr<const SnapshotView> view) : view_(std::move(view)) {}
     std::vector<NetInterfaceInfo> interfaces() override {
-        const auto* link = command(view_->snapshot(), "ip-link");
-        const auto* addr = command(view_->snapshot(), "ip-addr");
+        const auto* link = view_->commandOf("ip-link");
+        const auto* addr = view_->commandOf("ip-addr");
         if (!link || !addr) {
             view_->miss(Kind::Command, std::string(kAddresses));
             return {};
@@ -359,12 +389,12 @@ class SnapshotServices : public ServiceManager {
   public:
     explicit SnapshotServices(std::shared_ptr<const SnapshotView> view) : view_(std::move(view)) {}
     std::optional<std::vector<UnitStatus>> listUnits(std::chrono::milliseconds) override {
-        const auto* list = command(view_->snapshot(), "systemd-list");
+        const auto* list = view_->commandOf("systemd-list");
         if (!list) {
             view_->miss(Kind::Command, std::string(kSystemd));
             return std::nullopt;
         }
-        const auto* show = command(view_->snapshot(), "systemd-show");
+        const auto* show = view_->commandOf("systemd-show");
         return parseSystemd(*list, show ? *show : std::nullopt);
     }
 
@@ -376,24 +406,39 @@ class SnapshotPrinting : public PrintSystem {
   public:
     explicit SnapshotPrinting(std::shared_ptr<const SnapshotView> view) : view_(std::move(view)) {}
     std::optional<std::vector<PrinterRecord>> printers(std::chrono::milliseconds) override {
+        // IPP where the remote has ipptool: the same attributes as here.
+        if (const auto ipp = answered("ipp-printers")) {
+            const auto* d = view_->commandOf("lpstat-d");
+            return parseIppPrinters(*ipp, d && *d ? std::string_view((*d)->out) : "");
+        }
         const auto parts = get();
         if (!parts) return std::nullopt;
-        return parseLpstatPrinters((*parts)[0], (*parts)[1], (*parts)[2], (*parts)[3]);
+        auto out = parseLpstatPrinters((*parts)[0], (*parts)[1], (*parts)[2], (*parts)[3]);
+        if (const auto options = answered("lpoptions")) addQueueOptions(out, *options);
+        return out;
     }
     std::optional<std::vector<PrintJobRecord>> jobs(std::chrono::milliseconds) override {
+        if (const auto ipp = answered("ipp-jobs")) return parseIppJobs(*ipp);
         const auto parts = get();
         if (!parts) return std::nullopt;
         return parseLpstatJobs((*parts)[4], (*parts)[0]);
     }
 
   private:
+    // A section's output when the command ran and succeeded.
+    std::optional<std::string_view> answered(std::string_view name) const {
+        const auto* c = view_->commandOf(name);
+        if (!c || !*c || (*c)->status != 0) return std::nullopt;
+        return std::string_view((*c)->out);
+    }
+
     // The five outputs, or nothing when lpstat is missing or its scheduler
     // did not answer.
     std::optional<std::array<std::string, 5>> get() const {
         std::array<std::string, 5> out;
         int i = 0;
         for (const char* name : {"lpstat-p", "lpstat-d", "lpstat-v", "lpstat-a", "lpstat-o"}) {
-            const auto* c = command(view_->snapshot(), name);
+            const auto* c = view_->commandOf(name);
             if (!c) {
                 view_->miss(Kind::Command, std::string(kPrinters));
                 return std::nullopt;
@@ -408,6 +453,102 @@ class SnapshotPrinting : public PrintSystem {
 
     std::shared_ptr<const SnapshotView> view_;
 };
+
+// One record of ipptool's CSV: fields split at commas outside quotes. Inside
+// quotes ipptool escapes with a backslash, and the values themselves carry
+// IPP's own escapes, so a quoted field is unescaped twice.
+std::vector<std::string> csvFields(std::string_view line) {
+    std::vector<std::string> out;
+    std::size_t i = 0;
+    auto unescape = [](std::string_view v) {
+        std::string r;
+        for (std::size_t k = 0; k < v.size(); ++k) {
+            if (v[k] == '\\' && k + 1 < v.size()) ++k;
+            r += v[k];
+        }
+        return r;
+    };
+    while (i <= line.size()) {
+        if (i < line.size() && line[i] == '"') {
+            std::string raw;
+            ++i;
+            while (i < line.size() && line[i] != '"') {
+                if (line[i] == '\\' && i + 1 < line.size()) ++i;
+                raw += line[i++];
+            }
+            out.push_back(unescape(raw));
+            i = line.find(',', i);
+            if (i == std::string_view::npos) break;
+            ++i;
+        } else {
+            const auto comma = line.find(',', i);
+            out.push_back(unescape(line.substr(i, comma - i)));
+            if (comma == std::string_view::npos) break;
+            i = comma + 1;
+        }
+    }
+    return out;
+}
+
+// The CSV as one map per record, by attribute name; absent values left out.
+std::vector<std::map<std::string, std::string>> csvRecords(std::string_view csv) {
+    std::vector<std::map<std::string, std::string>> out;
+    const auto lines = splitLines(csv);
+    if (lines.empty()) return out;
+    const auto names = csvFields(lines[0]);
+    for (std::size_t l = 1; l < lines.size(); ++l) {
+        if (lines[l].empty()) continue;
+        const auto fields = csvFields(lines[l]);
+        std::map<std::string, std::string> r;
+        for (std::size_t k = 0; k < names.size() && k < fields.size(); ++k) {
+            if (!fields[k].empty() && fields[k] != "no-value") r[names[k]] = fields[k];
+        }
+        out.push_back(std::move(r));
+    }
+    return out;
+}
+
+std::optional<std::string> field(const std::map<std::string, std::string>& r,
+                                 const std::string& name) {
+    const auto it = r.find(name);
+    return it == r.end() ? std::nullopt : std::optional<std::string>(it->second);
+}
+
+std::optional<bool> truth(const std::map<std::string, std::string>& r, const std::string& name) {
+    const auto v = field(r, name);
+    if (v == "true") return true;
+    if (v == "false") return false;
+    return std::nullopt;
+}
+
+std::optional<int> integer(const std::map<std::string, std::string>& r, const std::string& name) {
+    const auto v = field(r, name);
+    return v ? wholeNumber<int>(*v) : std::nullopt;
+}
+
+std::vector<std::string> listOf(const std::optional<std::string>& v) {
+    std::vector<std::string> out;
+    if (!v) return out;
+    std::string_view t = *v;
+    while (!t.empty()) {
+        const auto comma = t.find(',');
+        out.emplace_back(t.substr(0, comma));
+        if (comma == std::string_view::npos) break;
+        t.remove_prefix(comma + 1);
+    }
+    return out;
+}
+
+std::string defaultQueue(std::string_view dflt) {
+    for (auto line : splitLines(dflt)) {
+        constexpr std::string_view k = "system default destination: ";
+        if (line.starts_with(k)) return std::string(line.substr(k.size()));
+    }
+    return {};
+}
+
+// CUPS's printer-type bit for a queue of another server.
+constexpr int kRemoteQueue = 0x0002;
 
 unsigned flagsFromIp(std::string_view text) {
     static const std::pair<std::string_view, unsigned> kFlags[] = {
@@ -543,6 +684,139 @@ std::optional<std::vector<UnitStatus>> parseSystemd(const std::optional<CommandO
     return units;
 }
 
+std::vector<PrinterRecord> parseIppPrinters(std::string_view csv, std::string_view dflt) {
+    std::vector<PrinterRecord> out;
+    const std::string defaultName = defaultQueue(dflt);
+    for (const auto& r : csvRecords(csv)) {
+        PrinterRecord p;
+        p.name = field(r, "printer-name").value_or("");
+        if (p.name.empty()) continue;
+        p.isDefault = p.name == defaultName;
+        // The scheduler sends these two for every queue, empty or not; the
+        // CSV cannot tell empty from absent.
+        p.info = field(r, "printer-info").value_or("");
+        p.location = field(r, "printer-location").value_or("");
+        p.makeAndModel = field(r, "printer-make-and-model");
+        p.deviceUri = field(r, "device-uri");
+        p.stateMessage = field(r, "printer-state-message");
+        const auto state = field(r, "printer-state");
+        p.state = state == "idle"         ? PrinterState::Idle
+                  : state == "processing" ? PrinterState::Processing
+                  : state == "stopped"    ? PrinterState::Stopped
+                                          : PrinterState::Unknown;
+        for (auto& reason : listOf(field(r, "printer-state-reasons"))) {
+            if (reason != "none") p.stateReasons.push_back(std::move(reason));
+        }
+        p.shared = truth(r, "printer-is-shared");
+        p.acceptingJobs = truth(r, "printer-is-accepting-jobs");
+        if (const auto type = integer(r, "printer-type")) p.remote = (*type & kRemoteQueue) != 0;
+        if (const auto res = field(r, "printer-resolution-default")) {
+            // "600dpi", "300x600dpi" or the same in dots per centimetre.
+            const bool cm = res->ends_with("dpcm");
+            const std::string_view v(res->data(), res->size() - (cm ? 4 : 3));
+            const auto x = v.find('x');
+            const auto rx = wholeNumber<int>(v.substr(0, x));
+            const auto ry = x == std::string_view::npos ? rx : wholeNumber<int>(v.substr(x + 1));
+            if (rx && ry && (cm || res->ends_with("dpi"))) {
+                p.resolutionX = cm ? static_cast<int>(*rx * 2.54 + 0.5) : *rx;
+                p.resolutionY = cm ? static_cast<int>(*ry * 2.54 + 0.5) : *ry;
+            }
+        }
+        p.copiesDefault = integer(r, "copies-default");
+        p.priorityDefault = integer(r, "job-priority-default");
+        p.formatDefault = field(r, "document-format-default");
+        p.formatsSupported = listOf(field(r, "document-format-supported"));
+        out.push_back(std::move(p));
+    }
+    return out;
+}
+
+std::vector<PrintJobRecord> parseIppJobs(std::string_view csv) {
+    static const std::map<std::string, JobState, std::less<>> kStates = {
+        {"pending", JobState::Pending},       {"pending-held", JobState::Held},
+        {"processing", JobState::Processing}, {"processing-stopped", JobState::Stopped},
+        {"canceled", JobState::Canceled},     {"aborted", JobState::Aborted},
+        {"completed", JobState::Completed}};
+    std::vector<PrintJobRecord> out;
+    for (const auto& r : csvRecords(csv)) {
+        PrintJobRecord j;
+        const auto id = integer(r, "job-id");
+        if (!id) continue;
+        j.id = *id;
+        if (const auto uri = field(r, "job-printer-uri"))
+            j.queue = uri->substr(uri->rfind('/') + 1);
+        if (const auto st = field(r, "job-state")) {
+            if (const auto it = kStates.find(*st); it != kStates.end()) j.state = it->second;
+        }
+        j.title = field(r, "job-name");
+        j.owner = field(r, "job-originating-user-name");
+        j.format = field(r, "document-format");
+        if (const auto kb = field(r, "job-k-octets")) j.sizeKb = wholeNumber<std::int64_t>(*kb);
+        j.priority = integer(r, "job-priority");
+        j.pages = integer(r, "job-impressions");
+        j.pagesCompleted = integer(r, "job-impressions-completed");
+        if (const auto t = field(r, "time-at-creation")) {
+            if (const auto v = wholeNumber<std::int64_t>(*t); v && *v > 0) j.created = *v;
+        }
+        if (const auto t = field(r, "time-at-processing")) {
+            if (const auto v = wholeNumber<std::int64_t>(*t); v && *v > 0) j.processing = *v;
+        }
+        out.push_back(std::move(j));
+    }
+    return out;
+}
+
+void addQueueOptions(std::vector<PrinterRecord>& printers, std::string_view options) {
+    for (auto line : splitLines(options)) {
+        const auto tab = line.find('\t');
+        if (tab == std::string_view::npos) continue;
+        const std::string_view name = line.substr(0, tab);
+        // "key=value key='quoted value' key=with\ escapes", as lpoptions prints.
+        std::map<std::string, std::string> opts;
+        std::string_view t = line.substr(tab + 1);
+        while (!t.empty()) {
+            while (!t.empty() && t.front() == ' ') t.remove_prefix(1);
+            if (t.empty()) break;
+            // An empty value is printed as the bare name.
+            const auto end = t.find_first_of("= ");
+            const std::string key(t.substr(0, end));
+            if (end == std::string_view::npos || t[end] == ' ') {
+                opts[key] = "";
+                t.remove_prefix(end == std::string_view::npos ? t.size() : end);
+                continue;
+            }
+            t.remove_prefix(end + 1);
+            std::string value;
+            char quote = 0;
+            while (!t.empty() && (quote || t.front() != ' ')) {
+                const char c = t.front();
+                t.remove_prefix(1);
+                if (quote && c == quote) {
+                    quote = 0;
+                } else if (!quote && (c == '\'' || c == '"')) {
+                    quote = c;
+                } else if (c == '\\' && !t.empty()) {
+                    value += t.front();
+                    t.remove_prefix(1);
+                } else {
+                    value += c;
+                }
+            }
+            opts[key] = std::move(value);
+        }
+        for (auto& p : printers) {
+            if (p.name != name) continue;
+            if (auto v = field(opts, "printer-is-shared")) p.shared = *v == "true";
+            if (auto v = field(opts, "printer-make-and-model")) p.makeAndModel = *v;
+            // lpstat prints a file: URI without its scheme; this one is whole.
+            if (auto v = field(opts, "device-uri")) p.deviceUri = *v;
+            if (auto v = integer(opts, "printer-type")) p.remote = (*v & kRemoteQueue) != 0;
+            if (auto v = integer(opts, "copies")) p.copiesDefault = *v;
+            if (auto v = integer(opts, "job-priority")) p.priorityDefault = *v;
+        }
+    }
+}
+
 std::vector<PrinterRecord> parseLpstatPrinters(std::string_view queues, std::string_view dflt,
                                                std::string_view devices,
                                                std::string_view accepting) {
@@ -578,10 +852,11 @@ std::vector<PrinterRecord> parseLpstatPrinters(std::string_view queues, std::str
             while (!v.empty() && v.front() == ' ') v.remove_prefix(1);
             return std::string(v);
         };
+        // Empty where the scheduler has an empty one, as the local read shows.
         if (auto v = value("Description:")) {
-            if (!v->empty()) p.info = *v;
+            p.info = *v;
         } else if (auto v = value("Location:")) {
-            if (!v->empty()) p.location = *v;
+            p.location = *v;
         } else if (auto v = value("Alerts:")) {
             for (auto r : splitWords(*v)) {
                 if (r != "none") p.stateReasons.emplace_back(r);
@@ -612,6 +887,15 @@ std::vector<PrinterRecord> parseLpstatPrinters(std::string_view queues, std::str
 std::vector<PrintJobRecord> parseLpstatJobs(std::string_view jobs, std::string_view queues) {
     std::vector<PrintJobRecord> out;
     for (auto line : splitLines(jobs)) {
+        // The long form's "\tAlerts: job-hold-until-specified" under a job.
+        if (!line.empty() && (line[0] == '\t' || line[0] == ' ')) {
+            const auto w = splitWords(line);
+            if (!out.empty() && !w.empty() && w[0] == "Alerts:") {
+                for (std::size_t k = 1; k < w.size(); ++k)
+                    if (w[k].starts_with("job-hold-until")) out.back().state = JobState::Held;
+            }
+            continue;
+        }
         // "NAME-ID USER SIZE DATE..."
         const auto w = splitWords(line);
         if (w.size() < 3) continue;
@@ -634,15 +918,18 @@ std::vector<PrintJobRecord> parseLpstatJobs(std::string_view jobs, std::string_v
 }
 
 std::shared_ptr<const SystemView> makeSnapshotView(std::shared_ptr<const Snapshot> snapshot,
-                                                   std::shared_ptr<MissLog> misses) {
-    return std::make_shared<SnapshotView>(std::move(snapshot), std::move(misses));
+                                                   std::shared_ptr<MissLog> misses,
+                                                   std::shared_ptr<LostValues> lost) {
+    return std::make_shared<SnapshotView>(std::move(snapshot), std::move(misses), std::move(lost));
 }
 
 SystemContext makeSnapshotContext(std::shared_ptr<const Snapshot> snapshot,
                                   std::shared_ptr<MissLog> misses,
-                                  std::chrono::milliseconds deadline) {
-    auto view = std::make_shared<SnapshotView>(std::move(snapshot), std::move(misses));
+                                  std::chrono::milliseconds deadline,
+                                  std::shared_ptr<LostValues> lost) {
+    auto view = std::make_shared<SnapshotView>(std::move(snapshot), std::move(misses), lost);
     SystemContext ctx;
+    ctx.lost = std::move(lost);
     ctx.view = view;
     ctx.deadline = deadline;
     ctx.fs = std::make_shared<SnapshotFs>(view);

@@ -285,27 +285,4 @@ std::optional<std::string> userNameForUid(const SystemContext& ctx, unsigned uid
     return std::nullopt;
 }
 
-std::vector<std::string_view> splitLines(std::string_view text) {
-    std::vector<std::string_view> out;
-    while (!text.empty()) {
-        const auto nl = text.find('\n');
-        out.push_back(text.substr(0, nl));
-        if (nl == std::string_view::npos) break;
-        text.remove_prefix(nl + 1);
-    }
-    return out;
-}
-
-std::vector<std::string_view> splitWords(std::string_view line) {
-    std::vector<std::string_view> out;
-    std::size_t i = 0;
-    while (i < line.size()) {
-        while (i < line.size() && (line[i] == ' ' || line[i] == '\t')) ++i;
-        const std::size_t start = i;
-        while (i < line.size() && line[i] != ' ' && line[i] != '\t') ++i;
-        if (i > start) out.push_back(line.substr(start, i - start));
-    }
-    return out;
-}
-
 }  // namespace tavo::linuxwmi
