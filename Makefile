@@ -49,17 +49,24 @@ test-asan: asan
 test-windows:
 	JOBS=$(JOBS) scripts/test-windows.sh
 
-# The export fuzzer (clang's libFuzzer with the sanitizers) for a bounded time;
-# FUZZ_SECONDS sets how long. Findings are written to build/fuzz/.
+# The fuzzers (clang's libFuzzer with the sanitizers), each for a bounded
+# time: the export text, and the reader of another computer's snapshot
+# output. FUZZ_SECONDS sets how long each runs. Findings are written to build/fuzz/.
 FUZZ_SECONDS ?= 45
+FUZZ_FLAGS := -std=c++20 -g -O1 -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined -I.
 fuzz:
 	@scripts/install-deps.sh packages/optional-fuzz.txt packages/grid.txt
-	mkdir -p build/fuzz/corpus
-	clang++ -std=c++20 -g -O1 -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined \
-	  -I. $$(xml2-config --cflags) tests/fuzz/export_fuzzer.cpp grid/*.cpp \
+	mkdir -p build/fuzz/corpus build/fuzz/snapshot-corpus
+	clang++ $(FUZZ_FLAGS) $$(xml2-config --cflags) tests/fuzz/export_fuzzer.cpp grid/*.cpp \
 	  -lcsv $$(xml2-config --libs) -o build/fuzz/export_fuzzer
+	clang++ $(FUZZ_FLAGS) tests/fuzz/snapshot_fuzzer.cpp \
+	  platform/linux/wmi/remote_frames.cpp platform/linux/wmi/remote_script.cpp \
+	  platform/linux/wmi/lost_values.cpp platform/linux/wmi/text_split.cpp \
+	  -o build/fuzz/snapshot_fuzzer
 	build/fuzz/export_fuzzer -max_total_time=$(FUZZ_SECONDS) -max_len=4096 -timeout=10 \
 	  -artifact_prefix=build/fuzz/ build/fuzz/corpus tests/fuzz/seeds
+	build/fuzz/snapshot_fuzzer -max_total_time=$(FUZZ_SECONDS) -max_len=8192 -timeout=10 \
+	  -artifact_prefix=build/fuzz/snapshot- build/fuzz/snapshot-corpus tests/fuzz/snapshot_seeds
 
 bench: build
 	@for b in $(BUILD_DIR)/bench/bench_*; do echo "== $$b"; $$b || exit 1; done

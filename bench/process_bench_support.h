@@ -46,12 +46,12 @@ inline double median(std::vector<double> v) {
     return v[v.size() / 2];
 }
 
-// Sleeping children until `wanted` processes run (at most 1200 started);
+// Sleeping children until `wanted` processes run (at most `most` started);
 // ~Crowd ends them.
 struct Crowd {
     std::vector<pid_t> children;
-    explicit Crowd(int wanted) {
-        while (countProcesses() < wanted && children.size() < 1200) {
+    explicit Crowd(int wanted, std::size_t most = 1200) {
+        while (countProcesses() < wanted && children.size() < most) {
             const pid_t pid = spawn({"sleep", "600"}, false);
             if (pid <= 0) break;
             children.push_back(pid);
