@@ -97,6 +97,73 @@ TEST(SshHostKey, ChangedKeyIsRefusedNamingTheLineAndTheRemedy) {
     EXPECT_EQ(readFile(settings.knownHostsPath()), before);
 }
 
+// libssh reads neither known_hosts marker; a marker handled wrongly either
+// lets a revoked key in or takes a CA line for the host's own key.
+TEST(SshHostKey, RevokedKeysAreRefusedNamingTheLineAndNeverAskedAbout) {
+    TAVO_REQUIRE_SSHD();
+    const std::string hostPort = "[127.0.0.1]:" + std::to_string(sshd().port());
+    const std::string hostKey = readFile(sshd().serverDir() / "host_ed25519.pub");
+    const std::string plain = hostPort + " " + hostKey;
+    // The same line with its host name hashed, as HashKnownHosts writes it.
+    const fs::path hashed = sshd().serverDir() / "hashed_known_hosts";
+    { std::ofstream(hashed) << plain; }
+    runCommand("ssh-keygen -q -H -f " + hashed.string() + " >/dev/null 2>&1");
+    const std::string hashedLine = readFile(hashed);
+    ASSERT_EQ(hashedLine.rfind("|1|", 0), 0u) << hashedLine;
+
+    struct Case {
+        const char* name;
+        std::string user, global;  // the two files' text
+        std::string refusedAt;     // "user:N", "global:N" or "" where it connects
+    };
+    const std::vector<Case> cases = {
+        {"also-listed", "# a comment\n" + plain + "@revoked " + plain, "", "user:3"},
+        {"alone-hashed", "@revoked " + hashedLine, "", "user:1"},
+        {"global-wildcard", plain, "\n@revoked\t* " + hostKey, "global:2"},
+        {"other-key", "@revoked * " + readFile(sshd().serverDir() / "stranger_key.pub") + plain, "",
+         ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto settings = sshd().client(std::string("revoked-") + c.name);
+        settings.globalKnownHostsFile = (fs::path(settings.sshDir) / "global_known_hosts").string();
+        { std::ofstream(settings.knownHostsPath()) << c.user; }
+        { std::ofstream(settings.globalKnownHostsFile) << c.global; }
+        auto prompter = std::make_shared<ScriptedPrompter>();
+        prompter->trust = remote::TrustAnswer::ConnectAndRemember;
+        if (c.refusedAt.empty()) {
+            EXPECT_EQ(
+                openAs(sshd().user(), settings, prompter)->run("echo in\n", milliseconds(5000)).out,
+                "in\n");
+            continue;
+        }
+        Error e = failureOf([&] { openAs(sshd().user(), settings, prompter); });
+        EXPECT_EQ(e.number(), errc::kServerUnavailable);
+        const std::string at =
+            (c.refusedAt[0] == 'u' ? settings.knownHostsPath() : settings.globalKnownHostsFile) +
+            c.refusedAt.substr(c.refusedAt.find(':'));
+        EXPECT_NE(e.description().find("REVOKED HOST KEY DETECTED"), std::string::npos)
+            << e.description();
+        EXPECT_NE(e.description().find(at), std::string::npos) << e.description();
+        EXPECT_TRUE(prompter->trustQuestions.empty());
+        EXPECT_EQ(readFile(settings.knownHostsPath()), c.user);
+    }
+}
+
+TEST(SshHostKey, ACertAuthorityLineIsNotTheHostsKey) {
+    TAVO_REQUIRE_SSHD();
+    auto settings = sshd().client("cert-authority");
+    {
+        std::ofstream(settings.knownHostsPath())
+            << "@cert-authority [127.0.0.1]:" << sshd().port() << " "
+            << readFile(sshd().serverDir() / "host_ed25519.pub");
+    }
+    auto prompter = std::make_shared<ScriptedPrompter>();
+    Error e = failureOf([&] { openAs(sshd().user(), settings, prompter); });
+    EXPECT_EQ(e.number(), errc::kServerUnavailable);
+    EXPECT_EQ(prompter->trustQuestions.size(), 1u) << e.description();
+}
+
 TEST(SshLogin, KeyNotAuthorisedAndNoPasswordIsAccessDeniedNamingUserAndHost) {
     TAVO_REQUIRE_SSHD();
     auto settings = sshd().client("stranger", "stranger_key");
