@@ -309,6 +309,9 @@ TEST_F(SshRun, ReturnsOutputErrorsAndStatusByteForByte) {
 
 TEST_F(SshRun, ACommandThatHangsIsEndedAtTheDeadlineAndDiesOnTheRemote) {
     const std::string marker = "sleep 86" + std::to_string(getpid() % 1000);
+    // The shell up first: a login slower than the deadline never starts the
+    // run, which is another failure.
+    ASSERT_EQ(shell_->run("echo up\n", milliseconds(20000)).out, "up\n");
     const auto start = Clock::now();
     Error e = failureOf([&] { shell_->run(marker + "\n", milliseconds(800)); });
     const auto took = Clock::now() - start;
@@ -370,6 +373,57 @@ TEST_F(SshRun, ALostConnectionIsReportedAndTheShellSaysSo) {
     EXPECT_EQ(e.number(), errc::kServerUnavailable);
     EXPECT_NE(e.description().find("lost"), std::string::npos) << e.description();
     EXPECT_FALSE(shell_->connected());
+}
+
+// The account's start-up files run before anything Tavo sends. What they
+// print is not the report, and a shell that never gets to the script fails
+// the run as such: never an empty report, never a run merely "cut off".
+TEST(SshStartup, StartUpFilesThatPrintAreIgnoredAndOnesThatNeverFinishFailTheRun) {
+    TAVO_REQUIRE_SSHD();
+    auto settings = sshd().client("startup", "startup_key");
+    sshd().trust(settings);
+    const fs::path startup = sshd().serverDir() / "startup.sh";
+    struct Case {
+        const char* name;
+        const char* startup;  // what the start-up file does
+        bool fails;
+        bool flood;  // ended by the limit on what may come first, long before the deadline
+    };
+    const Case cases[] = {
+        {"banner", "echo 'Welcome to the host'; echo 'mesg: ttyname failed' >&2", false, false},
+        {"drip", "while :; do printf .; sleep 1; done", true, false},
+        {"flood", "yes 'start-up output'", true, true},
+        {"flood-stderr", "yes 'start-up output' >&2", true, true},
+        {"wait", "sleep 20", true, false},
+        {"exit", "exit 0", true, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        { std::ofstream(startup) << c.startup << "\n"; }
+        auto shell = openAs(sshd().user(), settings, remote::makeNoPrompter());
+        const milliseconds deadline(c.flood ? 30000 : 3000);
+        if (!c.fails) {
+            const auto r = shell->run("echo report; echo note >&2\n", deadline);
+            EXPECT_EQ(r.out, "report\n");
+            EXPECT_EQ(r.err, "note\n");
+            EXPECT_EQ(r.exitStatus, 0);
+            continue;
+        }
+        const auto start = Clock::now();
+        Error e = failureOf([&] { shell->run("echo report\n", deadline); });
+        EXPECT_LT(Clock::now() - start, c.flood ? deadline / 3 : deadline + milliseconds(2000));
+        EXPECT_EQ(e.number(), errc::kFailed) << e.description();
+        EXPECT_NE(e.description().find("127.0.0.1"), std::string::npos) << e.description();
+        EXPECT_NE(e.description().find("~/.bashrc"), std::string::npos) << e.description();
+    }
+    fs::remove(startup);
+}
+
+TEST_F(SshRun, OutputBeyondTheCapFailsTheRunAsARunawayRemote) {
+    Error e = failureOf([&] { shell_->run("head -c 70000000 /dev/zero\n", milliseconds(30000)); });
+    EXPECT_EQ(e.number(), errc::kFailed) << e.description();
+    EXPECT_NE(e.description().find("64 MiB"), std::string::npos) << e.description();
+    EXPECT_EQ(shell_->run("echo next\n", milliseconds(5000)).out, "next\n");
 }
 
 }  // namespace

@@ -28,7 +28,11 @@ using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
 
 // Output beyond this is a runaway remote, not a report.
-constexpr std::size_t kMaxOutput = std::size_t{512} << 20;
+constexpr std::size_t kMaxOutput = std::size_t{64} << 20;
+// What may come before a run's start line and is thrown away: a banner from
+// the account's start-up files, or what an earlier run left still writing.
+// More is a shell that will not reach the script.
+constexpr std::size_t kMaxBeforeStart = std::size_t{1} << 20;
 constexpr std::size_t kMaxErrorText = 64 * 1024;
 constexpr int kPasswordTries = 3;
 
@@ -557,13 +561,17 @@ std::string runToken() {
     return t;
 }
 
-// The lines the long-lived shell reads for one run: the script as a
-// here-document to a shell of its own (so an `exit` or a `cd` in it ends
-// there), under the remote's own time limit, then the status on standard
-// output and an end line on standard error, both after the token.
+// The lines the long-lived shell reads for one run: a start line on each
+// stream, then the script as a here-document to a shell of its own (so an
+// `exit` or a `cd` in it ends there), under the remote's own time limit,
+// then the status on standard output and an end line on standard error.
+// printf is built into every sh, so the token stands in no process's
+// arguments or environment on the remote. The start lines are printed from
+// two parts: a start-up file that echoes its input back does not send them.
 std::string runCommand(std::string_view script, const std::string& token, long long remoteSeconds) {
     std::string c;
-    c.reserve(script.size() + 400);
+    c.reserve(script.size() + 500);
+    c += "printf '%s:go\\n' " + token + "; printf '%s:go\\n' " + token + " >&2\n";
     c += "if command -v timeout >/dev/null 2>&1; then timeout -s KILL " +
          std::to_string(remoteSeconds) + " sh -s; else sh -s; fi <<'" + token + "'\n";
     c += script;
@@ -607,17 +615,9 @@ struct ShellEnded {
 
 remote::ShellRun runOnce(SshShell::Impl& impl, std::string_view script, milliseconds deadline,
                          Clock::time_point until) {
-    if (!impl.shell) impl.openShellChannel();
+    const bool fresh = !impl.shell;
+    if (fresh) impl.openShellChannel();
     ssh_channel channel = impl.shell.get();
-
-    // Whatever a run before left behind is not this run's.
-    char buf[32768];
-    while (ssh_channel_poll(channel, 0) > 0 &&
-           ssh_channel_read_nonblocking(channel, buf, sizeof buf, 0) > 0) {
-    }
-    while (ssh_channel_poll(channel, 1) > 0 &&
-           ssh_channel_read_nonblocking(channel, buf, sizeof buf, 1) > 0) {
-    }
 
     std::string token = runToken();
     while (script.find(token) != std::string_view::npos) token = runToken();
@@ -630,7 +630,7 @@ remote::ShellRun runOnce(SshShell::Impl& impl, std::string_view script, millisec
             static_cast<uint32_t>(std::min<std::size_t>(command.size() - sent, 32768));
         const int n = ssh_channel_write(channel, command.data() + sent, chunk);
         if (n <= 0) {
-            if (sent == 0) throw ShellEnded{"sending the script"};
+            if (sent == 0 && !fresh) throw ShellEnded{"sending the script"};
             throw impl.lostConnection("sending the script");
         }
         sent += static_cast<std::size_t>(n);
@@ -638,24 +638,92 @@ remote::ShellRun runOnce(SshShell::Impl& impl, std::string_view script, millisec
 
     remote::ShellRun result;
     const std::stop_token stop = cycle::currentStopToken();
-    auto abandon = [&](const std::string& why) -> Error {
-        // The run's process group goes with the channel (or with the
-        // remote's own time limit), so a command stuck on the remote does
-        // not outlive its run there either. The shell goes too: what the
-        // run still sends would otherwise reach the next one.
+    // The run's process group goes with the channel (or with the remote's
+    // own time limit), so a command stuck on the remote does not outlive its
+    // run there either. The shell goes too: what the run still sends would
+    // otherwise reach the next one.
+    auto end = [&](std::uint32_t code, const std::string& text) -> Error {
         ssh_channel_request_send_signal(channel, "KILL");
         impl.shell.reset();
-        return Error(errc::kTimedOut, "SSH: the run on " + impl.name() + " " + why + ".");
+        return Error(code, text);
     };
+    // Only a run that began may be cut off (the caller keeps what it got
+    // then); a shell that never reached the script is a failure, never an
+    // empty report.
+    auto abandon = [&](const std::string& why) -> Error {
+        return end(errc::kTimedOut, "SSH: the run on " + impl.name() + " " + why + ".");
+    };
+    auto neverStarted = [&](const std::string& why) -> Error {
+        if (!fresh)
+            return end(errc::kFailed,
+                       "SSH: the shell on " + impl.name() + " " + why +
+                           ", so nothing could be read. Something an earlier run left running "
+                           "there may hold it. The next pass starts a fresh shell.");
+        return end(errc::kFailed,
+                   "SSH: the login shell on " + impl.name() + " " + why +
+                       ", so nothing could be read. Most likely the account's shell start-up "
+                       "files (~/.bashrc, ~/.profile, or what they run) print, loop or wait for "
+                       "input. Make them do that only in an interactive shell (for example, "
+                       "end ~/.bashrc early when $- has no i), then try again.");
+    };
+
+    const std::string startLine = token + ":go\n";
     const std::string outEnd = "\n" + token + " ";
     const std::string errEnd = token + "\n";
+    // Before a stream's start line: only its last few bytes, where the start
+    // line may have begun, and the count of what was thrown away.
+    bool started[2] = {false, false};
+    std::string beforeStart[2];
+    std::size_t discarded = 0;
     std::size_t outEndAt = std::string::npos;
     std::size_t searched = 0;  // standard output before this holds no end line
     std::string errTail;       // the last bytes of standard error, where its end line shows
     bool errDone = false;
-    bool gotAnything = false;
+
+    auto take = [&](int stream, std::string_view got) {
+        if (stream == 0) {
+            if (result.out.size() + got.size() > kMaxOutput + outEnd.size() + 16)
+                throw end(errc::kFailed,
+                          "SSH: the run on " + impl.name() + " sent more than " +
+                              std::to_string(kMaxOutput >> 20) +
+                              " MiB of output and was ended; Tavo reads no more than that from "
+                              "one run. Something on the remote writes without end.");
+            result.out.append(got);
+            return;
+        }
+        if (result.err.size() < kMaxErrorText)
+            result.err.append(
+                got.substr(0, std::min(got.size(), kMaxErrorText - result.err.size())));
+        errTail.append(got);
+        if (errTail.size() > 4 * errEnd.size())
+            errTail.erase(0, errTail.size() - 2 * errEnd.size());
+        if (errTail.size() >= errEnd.size() &&
+            errTail.compare(errTail.size() - errEnd.size(), errEnd.size(), errEnd) == 0)
+            errDone = true;
+    };
+    auto arrive = [&](int stream, std::string_view got) {
+        if (started[stream]) return take(stream, got);
+        std::string& pending = beforeStart[stream];
+        pending.append(got);
+        const auto at = pending.find(startLine);
+        if (at == std::string::npos) {
+            discarded += got.size();
+            if (discarded > kMaxBeforeStart)
+                throw neverStarted("sent more than " + std::to_string(kMaxBeforeStart >> 10) +
+                                   " KiB before it ran anything");
+            if (pending.size() > startLine.size())
+                pending.erase(0, pending.size() - startLine.size());
+            return;
+        }
+        started[stream] = true;
+        const std::string after = pending.substr(at + startLine.size());
+        pending.clear();
+        take(stream, after);
+    };
+
+    char buf[32768];
     while (true) {
-        if (outEndAt == std::string::npos) {
+        if (outEndAt == std::string::npos && started[0]) {
             // Only what came since the last look, and the few bytes before
             // it where the end line may have begun.
             outEndAt = result.out.find(outEnd, searched);
@@ -665,9 +733,11 @@ remote::ShellRun runOnce(SshShell::Impl& impl, std::string_view script, millisec
                              result.out.find('\n', outEndAt + outEnd.size()) != std::string::npos;
         if (outDone && errDone) break;
         if (stop.stop_requested()) throw abandon("was stopped");
-        const auto now = Clock::now();
-        if (now >= until)
+        if (Clock::now() >= until) {
+            if (!started[0])
+                throw neverStarted("did not start running within " + seconds(deadline));
             throw abandon("did not finish within " + seconds(deadline) + " and was ended");
+        }
         const int wait = linuxnet::pollSliceMs(until, milliseconds(50));
         bool read = false;
         for (int stream : {0, 1}) {
@@ -675,32 +745,17 @@ remote::ShellRun runOnce(SshShell::Impl& impl, std::string_view script, millisec
                                                       : ssh_channel_poll(channel, stream);
             if (avail == SSH_ERROR) throw impl.lostConnection("reading the output");
             if (avail == SSH_EOF) {
-                if (!gotAnything) throw ShellEnded{"the remote shell ended"};
-                throw impl.lostConnection("the remote shell ended mid-run");
+                if (started[0]) throw impl.lostConnection("the remote shell ended mid-run");
+                if (!fresh) throw ShellEnded{"the remote shell ended"};
+                throw neverStarted("ended before it ran anything");
             }
             for (int left = avail; left > 0;) {
                 const int n = ssh_channel_read_nonblocking(channel, buf, sizeof buf, stream);
                 if (n == SSH_ERROR) throw impl.lostConnection("reading the output");
                 if (n <= 0) break;
                 left -= n;
-                read = gotAnything = true;
-                const std::string_view got(buf, static_cast<std::size_t>(n));
-                if (stream == 0) {
-                    if (result.out.size() + got.size() > kMaxOutput + outEnd.size() + 16)
-                        throw abandon("sent more than " + std::to_string(kMaxOutput >> 20) +
-                                      " MiB and was ended");
-                    result.out.append(got);
-                } else {
-                    if (result.err.size() < kMaxErrorText)
-                        result.err.append(
-                            got.substr(0, std::min(got.size(), kMaxErrorText - result.err.size())));
-                    errTail.append(got);
-                    if (errTail.size() > 4 * errEnd.size())
-                        errTail.erase(0, errTail.size() - 2 * errEnd.size());
-                    if (errTail.size() >= errEnd.size() &&
-                        errTail.compare(errTail.size() - errEnd.size(), errEnd.size(), errEnd) == 0)
-                        errDone = true;
-                }
+                read = true;
+                arrive(stream, std::string_view(buf, static_cast<std::size_t>(n)));
             }
         }
         if (!read && outDone) std::this_thread::sleep_for(milliseconds(2));
