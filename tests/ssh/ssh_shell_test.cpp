@@ -2,6 +2,8 @@
 #include <signal.h>
 
 #include <chrono>
+#include <set>
+#include <sstream>
 #include <thread>
 
 #include "cycle/cancellation.h"
@@ -417,6 +419,28 @@ TEST(SshStartup, StartUpFilesThatPrintAreIgnoredAndOnesThatNeverFinishFailTheRun
         EXPECT_NE(e.description().find("~/.bashrc"), std::string::npos) << e.description();
     }
     fs::remove(startup);
+}
+
+// Nothing of Tavo's may show among the remote's variables: compared with
+// what the same login gets from OpenSSH's own client running `env`.
+TEST_F(SshRun, TheRunSeesOnlyTheLoginsOwnEnvironment) {
+    auto names = [](const std::string& env) {
+        std::set<std::string> out;
+        std::istringstream in(env);
+        for (std::string line; std::getline(in, line);)
+            if (auto eq = line.find('='); eq != std::string::npos && eq > 0)
+                out.insert(line.substr(0, eq));
+        // What each shell on the way sets for itself.
+        for (const char* own : {"PWD", "OLDPWD", "SHLVL", "_"}) out.erase(own);
+        return out;
+    };
+    const std::string plain = runCommand(
+        "ssh -F /dev/null -o BatchMode=yes -o StrictHostKeyChecking=yes -o UserKnownHostsFile=" +
+        settings_.knownHostsPath() + " -i " + (sshd().serverDir() / "client_key").string() +
+        " -p " + std::to_string(sshd().port()) + " " + sshd().user() + "@127.0.0.1 env");
+    ASSERT_NE(plain.find("SSH_CONNECTION="), std::string::npos) << plain;
+    const auto r = shell_->run("env\n", milliseconds(5000));
+    EXPECT_EQ(names(r.out), names(plain)) << r.out << "\nand plainly:\n" << plain;
 }
 
 TEST_F(SshRun, OutputBeyondTheCapFailsTheRunAsARunawayRemote) {

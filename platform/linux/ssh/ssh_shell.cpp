@@ -587,12 +587,15 @@ void SshShell::Impl::openShellChannel() {
     ChannelPtr channel(ssh_channel_new(session.get()));
     if (!channel || ssh_channel_open_session(channel.get()) != SSH_OK)
         throw lostConnection("opening a channel");
-    // LC_ALL=C so the tools' output reads the same on every remote. sshd
-    // passes a signal to the session only where it separates privileges,
-    // which it does not for root, so every run carries the remote's own
-    // time limit (timeout kills the run's whole process group); without
-    // timeout (rare) only the channel's signal remains.
-    const char* command = "sh -c 'LC_ALL=C; export LC_ALL; exec sh'";
+    // Nothing of ours goes into the shell's environment: every process of
+    // every run inherits it, and reports list it. A script that needs the C
+    // locale sets it on the commands that need it. `exec sh` reads the same
+    // in every login shell, csh and fish included. sshd passes a signal to
+    // the session only where it separates privileges, which it does not
+    // for root, so every run carries the remote's own time limit (timeout
+    // kills the run's whole process group); without timeout (rare) only the
+    // channel's signal remains.
+    const char* command = "exec sh";
     if (ssh_channel_request_exec(channel.get(), command) != SSH_OK)
         throw lostConnection("starting the shell");
     shell = std::move(channel);
