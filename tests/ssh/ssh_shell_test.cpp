@@ -2,6 +2,8 @@
 #include <signal.h>
 
 #include <chrono>
+#include <set>
+#include <sstream>
 #include <thread>
 
 #include "cycle/cancellation.h"
@@ -95,6 +97,73 @@ TEST(SshHostKey, ChangedKeyIsRefusedNamingTheLineAndTheRemedy) {
     // Never asked, never rewritten.
     EXPECT_TRUE(prompter->trustQuestions.empty());
     EXPECT_EQ(readFile(settings.knownHostsPath()), before);
+}
+
+// libssh reads neither known_hosts marker; a marker handled wrongly either
+// lets a revoked key in or takes a CA line for the host's own key.
+TEST(SshHostKey, RevokedKeysAreRefusedNamingTheLineAndNeverAskedAbout) {
+    TAVO_REQUIRE_SSHD();
+    const std::string hostPort = "[127.0.0.1]:" + std::to_string(sshd().port());
+    const std::string hostKey = readFile(sshd().serverDir() / "host_ed25519.pub");
+    const std::string plain = hostPort + " " + hostKey;
+    // The same line with its host name hashed, as HashKnownHosts writes it.
+    const fs::path hashed = sshd().serverDir() / "hashed_known_hosts";
+    { std::ofstream(hashed) << plain; }
+    runCommand("ssh-keygen -q -H -f " + hashed.string() + " >/dev/null 2>&1");
+    const std::string hashedLine = readFile(hashed);
+    ASSERT_EQ(hashedLine.rfind("|1|", 0), 0u) << hashedLine;
+
+    struct Case {
+        const char* name;
+        std::string user, global;  // the two files' text
+        std::string refusedAt;     // "user:N", "global:N" or "" where it connects
+    };
+    const std::vector<Case> cases = {
+        {"also-listed", "# a comment\n" + plain + "@revoked " + plain, "", "user:3"},
+        {"alone-hashed", "@revoked " + hashedLine, "", "user:1"},
+        {"global-wildcard", plain, "\n@revoked\t* " + hostKey, "global:2"},
+        {"other-key", "@revoked * " + readFile(sshd().serverDir() / "stranger_key.pub") + plain, "",
+         ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto settings = sshd().client(std::string("revoked-") + c.name);
+        settings.globalKnownHostsFile = (fs::path(settings.sshDir) / "global_known_hosts").string();
+        { std::ofstream(settings.knownHostsPath()) << c.user; }
+        { std::ofstream(settings.globalKnownHostsFile) << c.global; }
+        auto prompter = std::make_shared<ScriptedPrompter>();
+        prompter->trust = remote::TrustAnswer::ConnectAndRemember;
+        if (c.refusedAt.empty()) {
+            EXPECT_EQ(
+                openAs(sshd().user(), settings, prompter)->run("echo in\n", milliseconds(5000)).out,
+                "in\n");
+            continue;
+        }
+        Error e = failureOf([&] { openAs(sshd().user(), settings, prompter); });
+        EXPECT_EQ(e.number(), errc::kServerUnavailable);
+        const std::string at =
+            (c.refusedAt[0] == 'u' ? settings.knownHostsPath() : settings.globalKnownHostsFile) +
+            c.refusedAt.substr(c.refusedAt.find(':'));
+        EXPECT_NE(e.description().find("REVOKED HOST KEY DETECTED"), std::string::npos)
+            << e.description();
+        EXPECT_NE(e.description().find(at), std::string::npos) << e.description();
+        EXPECT_TRUE(prompter->trustQuestions.empty());
+        EXPECT_EQ(readFile(settings.knownHostsPath()), c.user);
+    }
+}
+
+TEST(SshHostKey, ACertAuthorityLineIsNotTheHostsKey) {
+    TAVO_REQUIRE_SSHD();
+    auto settings = sshd().client("cert-authority");
+    {
+        std::ofstream(settings.knownHostsPath())
+            << "@cert-authority [127.0.0.1]:" << sshd().port() << " "
+            << readFile(sshd().serverDir() / "host_ed25519.pub");
+    }
+    auto prompter = std::make_shared<ScriptedPrompter>();
+    Error e = failureOf([&] { openAs(sshd().user(), settings, prompter); });
+    EXPECT_EQ(e.number(), errc::kServerUnavailable);
+    EXPECT_EQ(prompter->trustQuestions.size(), 1u) << e.description();
 }
 
 TEST(SshLogin, KeyNotAuthorisedAndNoPasswordIsAccessDeniedNamingUserAndHost) {
@@ -242,6 +311,9 @@ TEST_F(SshRun, ReturnsOutputErrorsAndStatusByteForByte) {
 
 TEST_F(SshRun, ACommandThatHangsIsEndedAtTheDeadlineAndDiesOnTheRemote) {
     const std::string marker = "sleep 86" + std::to_string(getpid() % 1000);
+    // The shell up first: a login slower than the deadline never starts the
+    // run, which is another failure.
+    ASSERT_EQ(shell_->run("echo up\n", milliseconds(20000)).out, "up\n");
     const auto start = Clock::now();
     Error e = failureOf([&] { shell_->run(marker + "\n", milliseconds(800)); });
     const auto took = Clock::now() - start;
@@ -303,6 +375,79 @@ TEST_F(SshRun, ALostConnectionIsReportedAndTheShellSaysSo) {
     EXPECT_EQ(e.number(), errc::kServerUnavailable);
     EXPECT_NE(e.description().find("lost"), std::string::npos) << e.description();
     EXPECT_FALSE(shell_->connected());
+}
+
+// The account's start-up files run before anything Tavo sends. What they
+// print is not the report, and a shell that never gets to the script fails
+// the run as such: never an empty report, never a run merely "cut off".
+TEST(SshStartup, StartUpFilesThatPrintAreIgnoredAndOnesThatNeverFinishFailTheRun) {
+    TAVO_REQUIRE_SSHD();
+    auto settings = sshd().client("startup", "startup_key");
+    sshd().trust(settings);
+    const fs::path startup = sshd().serverDir() / "startup.sh";
+    struct Case {
+        const char* name;
+        const char* startup;  // what the start-up file does
+        bool fails;
+        bool flood;  // ended by the limit on what may come first, long before the deadline
+    };
+    const Case cases[] = {
+        {"banner", "echo 'Welcome to the host'; echo 'mesg: ttyname failed' >&2", false, false},
+        {"drip", "while :; do printf .; sleep 1; done", true, false},
+        {"flood", "yes 'start-up output'", true, true},
+        {"flood-stderr", "yes 'start-up output' >&2", true, true},
+        {"wait", "sleep 20", true, false},
+        {"exit", "exit 0", true, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        { std::ofstream(startup) << c.startup << "\n"; }
+        auto shell = openAs(sshd().user(), settings, remote::makeNoPrompter());
+        const milliseconds deadline(c.flood ? 30000 : 3000);
+        if (!c.fails) {
+            const auto r = shell->run("echo report; echo note >&2\n", deadline);
+            EXPECT_EQ(r.out, "report\n");
+            EXPECT_EQ(r.err, "note\n");
+            EXPECT_EQ(r.exitStatus, 0);
+            continue;
+        }
+        const auto start = Clock::now();
+        Error e = failureOf([&] { shell->run("echo report\n", deadline); });
+        EXPECT_LT(Clock::now() - start, c.flood ? deadline / 3 : deadline + milliseconds(2000));
+        EXPECT_EQ(e.number(), errc::kFailed) << e.description();
+        EXPECT_NE(e.description().find("127.0.0.1"), std::string::npos) << e.description();
+        EXPECT_NE(e.description().find("~/.bashrc"), std::string::npos) << e.description();
+    }
+    fs::remove(startup);
+}
+
+// Nothing of Tavo's may show among the remote's variables: compared with
+// what the same login gets from OpenSSH's own client running `env`.
+TEST_F(SshRun, TheRunSeesOnlyTheLoginsOwnEnvironment) {
+    auto names = [](const std::string& env) {
+        std::set<std::string> out;
+        std::istringstream in(env);
+        for (std::string line; std::getline(in, line);)
+            if (auto eq = line.find('='); eq != std::string::npos && eq > 0)
+                out.insert(line.substr(0, eq));
+        // What each shell on the way sets for itself.
+        for (const char* own : {"PWD", "OLDPWD", "SHLVL", "_"}) out.erase(own);
+        return out;
+    };
+    const std::string plain = runCommand(
+        "ssh -F /dev/null -o BatchMode=yes -o StrictHostKeyChecking=yes -o UserKnownHostsFile=" +
+        settings_.knownHostsPath() + " -i " + (sshd().serverDir() / "client_key").string() +
+        " -p " + std::to_string(sshd().port()) + " " + sshd().user() + "@127.0.0.1 env");
+    ASSERT_NE(plain.find("SSH_CONNECTION="), std::string::npos) << plain;
+    const auto r = shell_->run("env\n", milliseconds(5000));
+    EXPECT_EQ(names(r.out), names(plain)) << r.out << "\nand plainly:\n" << plain;
+}
+
+TEST_F(SshRun, OutputBeyondTheCapFailsTheRunAsARunawayRemote) {
+    Error e = failureOf([&] { shell_->run("head -c 70000000 /dev/zero\n", milliseconds(30000)); });
+    EXPECT_EQ(e.number(), errc::kFailed) << e.description();
+    EXPECT_NE(e.description().find("64 MiB"), std::string::npos) << e.description();
+    EXPECT_EQ(shell_->run("echo next\n", milliseconds(5000)).out, "next\n");
 }
 
 }  // namespace

@@ -3,8 +3,9 @@
 #   sshd_fixture.sh start DIR PORT WATCHPID   prints "ready" once it listens
 #   sshd_fixture.sh stop DIR
 # The folder gets a host key, an authorised client key, an authorised key
-# locked with the passphrase "tavo-passphrase", a client key that is not
-# authorised, the server's config and log, and (as root) a
+# locked with the passphrase "tavo-passphrase", an authorised key whose login
+# runs DIR/startup.sh first (as a shell's start-up files would), a client key
+# that is not authorised, the server's config and log, and (as root) a
 # throw-away user with a password (its name and password in DIR/password_user).
 # A watcher stops the server when process WATCHPID ends, so a test that
 # crashes does not leave it behind.
@@ -57,7 +58,20 @@ ssh-keygen -q -t ed25519 -N '' -C tavo-test-host -f "$dir/host_ed25519"
 ssh-keygen -q -t ed25519 -N '' -C tavo-test-client -f "$dir/client_key"
 ssh-keygen -q -t ed25519 -N '' -C tavo-test-stranger -f "$dir/stranger_key"
 ssh-keygen -q -t ed25519 -N 'tavo-passphrase' -C tavo-test-locked -f "$dir/locked_key"
-cat "$dir/client_key.pub" "$dir/locked_key.pub" >"$dir/authorized_keys"
+ssh-keygen -q -t ed25519 -N '' -C tavo-test-startup -f "$dir/startup_key"
+# The startup key logs in through a stand-in for a login shell whose start-up
+# files (what DIR/startup.sh holds, if anything) run before the command.
+cat >"$dir/login_with_startup" <<'END'
+#!/bin/sh
+startup="$(dirname "$0")/startup.sh"
+[ -r "$startup" ] && . "$startup"
+eval "$SSH_ORIGINAL_COMMAND"
+END
+chmod 755 "$dir/login_with_startup"
+{
+    cat "$dir/client_key.pub" "$dir/locked_key.pub"
+    printf 'command="%s" %s\n' "$dir/login_with_startup" "$(cat "$dir/startup_key.pub")"
+} >"$dir/authorized_keys"
 chmod 644 "$dir/authorized_keys"
 
 cat >"$dir/sshd_config" <<EOF

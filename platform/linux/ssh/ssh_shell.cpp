@@ -11,7 +11,9 @@
 #include <fstream>
 #include <mutex>
 #include <random>
+#include <string_view>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "cycle/cancellation.h"
@@ -26,7 +28,11 @@ using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
 
 // Output beyond this is a runaway remote, not a report.
-constexpr std::size_t kMaxOutput = std::size_t{512} << 20;
+constexpr std::size_t kMaxOutput = std::size_t{64} << 20;
+// What may come before a run's start line and is thrown away: a banner from
+// the account's start-up files, or what an earlier run left still writing.
+// More is a shell that will not reach the script.
+constexpr std::size_t kMaxBeforeStart = std::size_t{1} << 20;
 constexpr std::size_t kMaxErrorText = 64 * 1024;
 constexpr int kPasswordTries = 3;
 
@@ -87,6 +93,54 @@ int knownHostsLine(const std::string& file, const std::string& hostPort) {
         if (rc == SSH_OK) return number;
     }
     return 0;
+}
+
+// A file of known hosts as libssh was told to read it, after the
+// configuration had its say (UserKnownHostsFile, GlobalKnownHostsFile).
+std::string knownHostsOption(ssh_session s, ssh_options_e option, std::string fallback) {
+    char* value = nullptr;
+    if (ssh_options_get(s, option, &value) == SSH_OK && value) {
+        fallback = value;
+        ssh_string_free_char(value);
+    }
+    return fallback;
+}
+
+// A line's "@revoked" or "@cert-authority" marker, and the plain line after
+// it; an empty marker for a plain line.
+std::pair<std::string_view, std::string_view> splitMarker(std::string_view line) {
+    const auto start = line.find_first_not_of(" \t");
+    if (start == std::string_view::npos || line[start] != '@') return {{}, line};
+    const auto end = line.find_first_of(" \t", start);
+    if (end == std::string_view::npos) return {line.substr(start), {}};
+    const auto rest = line.find_first_not_of(" \t", end);
+    return {line.substr(start, end - start),
+            rest == std::string_view::npos ? std::string_view{} : line.substr(rest)};
+}
+
+// The "file:line" of a @revoked line for `hostPort` that holds `key`, or "".
+// libssh 0.10 reads neither marker: its parser takes the marker for the
+// host names, which match no host, so such lines are simply skipped there.
+// This is the check OpenSSH makes before any other: the host part is
+// matched by libssh itself (patterns, negation, hashed names), on the line
+// without its marker.
+std::string revokedAt(const std::string& file, const std::string& hostPort, ssh_key key) {
+    std::ifstream in(file);
+    std::string line;
+    int number = 0;
+    while (std::getline(in, line)) {
+        ++number;
+        const auto [marker, rest] = splitMarker(line);
+        if (marker != "@revoked" || rest.empty()) continue;
+        const std::string plain(rest);
+        ssh_knownhosts_entry* entry = nullptr;
+        const int rc = ssh_known_hosts_parse_line(hostPort.c_str(), plain.c_str(), &entry);
+        const bool revoked = rc == SSH_OK && entry && entry->publickey &&
+                             ssh_key_cmp(entry->publickey, key, SSH_KEY_CMP_PUBLIC) == 0;
+        if (entry) ssh_knownhosts_entry_free(entry);
+        if (revoked) return file + ":" + std::to_string(number);
+    }
+    return {};
 }
 
 }  // namespace
@@ -266,6 +320,24 @@ void checkHostKey(SshShell::Impl& impl, const SshSettings& settings) {
     ssh_string_free_char(fp);
     const char* type = ssh_key_type_to_char(ssh_key_type(key.get()));
     const std::string knownHosts = settings.knownHostsPath();
+
+    // A revoked key is refused whatever else the files say about it, and
+    // never offered for trust: it may be a stolen key in someone else's hands.
+    const std::string global = settings.globalKnownHostsFile.empty()
+                                   ? std::string("/etc/ssh/ssh_known_hosts")
+                                   : settings.globalKnownHostsFile;
+    for (const std::string& file : {knownHostsOption(s, SSH_OPTIONS_KNOWNHOSTS, knownHosts),
+                                    knownHostsOption(s, SSH_OPTIONS_GLOBAL_KNOWNHOSTS, global)}) {
+        const std::string at = revokedAt(file, impl.hostPort(), key.get());
+        if (at.empty()) continue;
+        throw Error(errc::kServerUnavailable,
+                    "SSH: REVOKED HOST KEY DETECTED: the " + std::string(type ? type : "?") +
+                        " host key " + fingerprint + " that " + impl.hostPort() +
+                        " presented is marked @revoked at " + at +
+                        ". A stolen key may be in use to impersonate this host. Tavo did not "
+                        "connect. Ask the host's administrator for its current key; the "
+                        "@revoked line stays.");
+    }
 
     switch (ssh_session_is_known_server(s)) {
         case SSH_KNOWN_HOSTS_OK:
@@ -489,13 +561,17 @@ std::string runToken() {
     return t;
 }
 
-// The lines the long-lived shell reads for one run: the script as a
-// here-document to a shell of its own (so an `exit` or a `cd` in it ends
-// there), under the remote's own time limit, then the status on standard
-// output and an end line on standard error, both after the token.
+// The lines the long-lived shell reads for one run: a start line on each
+// stream, then the script as a here-document to a shell of its own (so an
+// `exit` or a `cd` in it ends there), under the remote's own time limit,
+// then the status on standard output and an end line on standard error.
+// printf is built into every sh, so the token stands in no process's
+// arguments or environment on the remote. The start lines are printed from
+// two parts: a start-up file that echoes its input back does not send them.
 std::string runCommand(std::string_view script, const std::string& token, long long remoteSeconds) {
     std::string c;
-    c.reserve(script.size() + 400);
+    c.reserve(script.size() + 500);
+    c += "printf '%s:go\\n' " + token + "; printf '%s:go\\n' " + token + " >&2\n";
     c += "if command -v timeout >/dev/null 2>&1; then timeout -s KILL " +
          std::to_string(remoteSeconds) + " sh -s; else sh -s; fi <<'" + token + "'\n";
     c += script;
@@ -511,12 +587,15 @@ void SshShell::Impl::openShellChannel() {
     ChannelPtr channel(ssh_channel_new(session.get()));
     if (!channel || ssh_channel_open_session(channel.get()) != SSH_OK)
         throw lostConnection("opening a channel");
-    // LC_ALL=C so the tools' output reads the same on every remote. sshd
-    // passes a signal to the session only where it separates privileges,
-    // which it does not for root, so every run carries the remote's own
-    // time limit (timeout kills the run's whole process group); without
-    // timeout (rare) only the channel's signal remains.
-    const char* command = "sh -c 'LC_ALL=C; export LC_ALL; exec sh'";
+    // Nothing of ours goes into the shell's environment: every process of
+    // every run inherits it, and reports list it. A script that needs the C
+    // locale sets it on the commands that need it. `exec sh` reads the same
+    // in every login shell, csh and fish included. sshd passes a signal to
+    // the session only where it separates privileges, which it does not
+    // for root, so every run carries the remote's own time limit (timeout
+    // kills the run's whole process group); without timeout (rare) only the
+    // channel's signal remains.
+    const char* command = "exec sh";
     if (ssh_channel_request_exec(channel.get(), command) != SSH_OK)
         throw lostConnection("starting the shell");
     shell = std::move(channel);
@@ -539,17 +618,9 @@ struct ShellEnded {
 
 remote::ShellRun runOnce(SshShell::Impl& impl, std::string_view script, milliseconds deadline,
                          Clock::time_point until) {
-    if (!impl.shell) impl.openShellChannel();
+    const bool fresh = !impl.shell;
+    if (fresh) impl.openShellChannel();
     ssh_channel channel = impl.shell.get();
-
-    // Whatever a run before left behind is not this run's.
-    char buf[32768];
-    while (ssh_channel_poll(channel, 0) > 0 &&
-           ssh_channel_read_nonblocking(channel, buf, sizeof buf, 0) > 0) {
-    }
-    while (ssh_channel_poll(channel, 1) > 0 &&
-           ssh_channel_read_nonblocking(channel, buf, sizeof buf, 1) > 0) {
-    }
 
     std::string token = runToken();
     while (script.find(token) != std::string_view::npos) token = runToken();
@@ -562,7 +633,7 @@ remote::ShellRun runOnce(SshShell::Impl& impl, std::string_view script, millisec
             static_cast<uint32_t>(std::min<std::size_t>(command.size() - sent, 32768));
         const int n = ssh_channel_write(channel, command.data() + sent, chunk);
         if (n <= 0) {
-            if (sent == 0) throw ShellEnded{"sending the script"};
+            if (sent == 0 && !fresh) throw ShellEnded{"sending the script"};
             throw impl.lostConnection("sending the script");
         }
         sent += static_cast<std::size_t>(n);
@@ -570,24 +641,92 @@ remote::ShellRun runOnce(SshShell::Impl& impl, std::string_view script, millisec
 
     remote::ShellRun result;
     const std::stop_token stop = cycle::currentStopToken();
-    auto abandon = [&](const std::string& why) -> Error {
-        // The run's process group goes with the channel (or with the
-        // remote's own time limit), so a command stuck on the remote does
-        // not outlive its run there either. The shell goes too: what the
-        // run still sends would otherwise reach the next one.
+    // The run's process group goes with the channel (or with the remote's
+    // own time limit), so a command stuck on the remote does not outlive its
+    // run there either. The shell goes too: what the run still sends would
+    // otherwise reach the next one.
+    auto end = [&](std::uint32_t code, const std::string& text) -> Error {
         ssh_channel_request_send_signal(channel, "KILL");
         impl.shell.reset();
-        return Error(errc::kTimedOut, "SSH: the run on " + impl.name() + " " + why + ".");
+        return Error(code, text);
     };
+    // Only a run that began may be cut off (the caller keeps what it got
+    // then); a shell that never reached the script is a failure, never an
+    // empty report.
+    auto abandon = [&](const std::string& why) -> Error {
+        return end(errc::kTimedOut, "SSH: the run on " + impl.name() + " " + why + ".");
+    };
+    auto neverStarted = [&](const std::string& why) -> Error {
+        if (!fresh)
+            return end(errc::kFailed,
+                       "SSH: the shell on " + impl.name() + " " + why +
+                           ", so nothing could be read. Something an earlier run left running "
+                           "there may hold it. The next pass starts a fresh shell.");
+        return end(errc::kFailed,
+                   "SSH: the login shell on " + impl.name() + " " + why +
+                       ", so nothing could be read. Most likely the account's shell start-up "
+                       "files (~/.bashrc, ~/.profile, or what they run) print, loop or wait for "
+                       "input. Make them do that only in an interactive shell (for example, "
+                       "end ~/.bashrc early when $- has no i), then try again.");
+    };
+
+    const std::string startLine = token + ":go\n";
     const std::string outEnd = "\n" + token + " ";
     const std::string errEnd = token + "\n";
+    // Before a stream's start line: only its last few bytes, where the start
+    // line may have begun, and the count of what was thrown away.
+    bool started[2] = {false, false};
+    std::string beforeStart[2];
+    std::size_t discarded = 0;
     std::size_t outEndAt = std::string::npos;
     std::size_t searched = 0;  // standard output before this holds no end line
     std::string errTail;       // the last bytes of standard error, where its end line shows
     bool errDone = false;
-    bool gotAnything = false;
+
+    auto take = [&](int stream, std::string_view got) {
+        if (stream == 0) {
+            if (result.out.size() + got.size() > kMaxOutput + outEnd.size() + 16)
+                throw end(errc::kFailed,
+                          "SSH: the run on " + impl.name() + " sent more than " +
+                              std::to_string(kMaxOutput >> 20) +
+                              " MiB of output and was ended; Tavo reads no more than that from "
+                              "one run. Something on the remote writes without end.");
+            result.out.append(got);
+            return;
+        }
+        if (result.err.size() < kMaxErrorText)
+            result.err.append(
+                got.substr(0, std::min(got.size(), kMaxErrorText - result.err.size())));
+        errTail.append(got);
+        if (errTail.size() > 4 * errEnd.size())
+            errTail.erase(0, errTail.size() - 2 * errEnd.size());
+        if (errTail.size() >= errEnd.size() &&
+            errTail.compare(errTail.size() - errEnd.size(), errEnd.size(), errEnd) == 0)
+            errDone = true;
+    };
+    auto arrive = [&](int stream, std::string_view got) {
+        if (started[stream]) return take(stream, got);
+        std::string& pending = beforeStart[stream];
+        pending.append(got);
+        const auto at = pending.find(startLine);
+        if (at == std::string::npos) {
+            discarded += got.size();
+            if (discarded > kMaxBeforeStart)
+                throw neverStarted("sent more than " + std::to_string(kMaxBeforeStart >> 10) +
+                                   " KiB before it ran anything");
+            if (pending.size() > startLine.size())
+                pending.erase(0, pending.size() - startLine.size());
+            return;
+        }
+        started[stream] = true;
+        const std::string after = pending.substr(at + startLine.size());
+        pending.clear();
+        take(stream, after);
+    };
+
+    char buf[32768];
     while (true) {
-        if (outEndAt == std::string::npos) {
+        if (outEndAt == std::string::npos && started[0]) {
             // Only what came since the last look, and the few bytes before
             // it where the end line may have begun.
             outEndAt = result.out.find(outEnd, searched);
@@ -597,9 +736,11 @@ remote::ShellRun runOnce(SshShell::Impl& impl, std::string_view script, millisec
                              result.out.find('\n', outEndAt + outEnd.size()) != std::string::npos;
         if (outDone && errDone) break;
         if (stop.stop_requested()) throw abandon("was stopped");
-        const auto now = Clock::now();
-        if (now >= until)
+        if (Clock::now() >= until) {
+            if (!started[0])
+                throw neverStarted("did not start running within " + seconds(deadline));
             throw abandon("did not finish within " + seconds(deadline) + " and was ended");
+        }
         const int wait = linuxnet::pollSliceMs(until, milliseconds(50));
         bool read = false;
         for (int stream : {0, 1}) {
@@ -607,32 +748,17 @@ remote::ShellRun runOnce(SshShell::Impl& impl, std::string_view script, millisec
                                                       : ssh_channel_poll(channel, stream);
             if (avail == SSH_ERROR) throw impl.lostConnection("reading the output");
             if (avail == SSH_EOF) {
-                if (!gotAnything) throw ShellEnded{"the remote shell ended"};
-                throw impl.lostConnection("the remote shell ended mid-run");
+                if (started[0]) throw impl.lostConnection("the remote shell ended mid-run");
+                if (!fresh) throw ShellEnded{"the remote shell ended"};
+                throw neverStarted("ended before it ran anything");
             }
             for (int left = avail; left > 0;) {
                 const int n = ssh_channel_read_nonblocking(channel, buf, sizeof buf, stream);
                 if (n == SSH_ERROR) throw impl.lostConnection("reading the output");
                 if (n <= 0) break;
                 left -= n;
-                read = gotAnything = true;
-                const std::string_view got(buf, static_cast<std::size_t>(n));
-                if (stream == 0) {
-                    if (result.out.size() + got.size() > kMaxOutput + outEnd.size() + 16)
-                        throw abandon("sent more than " + std::to_string(kMaxOutput >> 20) +
-                                      " MiB and was ended");
-                    result.out.append(got);
-                } else {
-                    if (result.err.size() < kMaxErrorText)
-                        result.err.append(
-                            got.substr(0, std::min(got.size(), kMaxErrorText - result.err.size())));
-                    errTail.append(got);
-                    if (errTail.size() > 4 * errEnd.size())
-                        errTail.erase(0, errTail.size() - 2 * errEnd.size());
-                    if (errTail.size() >= errEnd.size() &&
-                        errTail.compare(errTail.size() - errEnd.size(), errEnd.size(), errEnd) == 0)
-                        errDone = true;
-                }
+                read = true;
+                arrive(stream, std::string_view(buf, static_cast<std::size_t>(n)));
             }
         }
         if (!read && outDone) std::this_thread::sleep_for(milliseconds(2));
