@@ -97,7 +97,7 @@ class HttpTransport final : public SoapTransport {
             http::Headers headers = baseHeaders();
             const bool sealing = sealingOn();
             if (sealing) {
-                GssContext::Sealed s = gss_->seal(envelope);
+                Sealed s = gss_->sealing().wrap(envelope);
                 body = sealing::frame(envelope.size(), s.signature(), s.data());
                 headers.add("Content-Type", sealing::contentType());
             } else {
@@ -460,7 +460,7 @@ class HttpTransport final : public SoapTransport {
         for (const sealing::Part& part : parts) {
             std::string piece;
             try {
-                piece = gss_->unseal(part.signature, part.sealed);
+                piece = gss_->sealing().unwrap(part.signature, part.sealed);
             } catch (const GssFailure& f) {
                 throw rejected(
                     "its signature does not match its content; it may have been "
