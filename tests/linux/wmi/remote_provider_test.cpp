@@ -22,9 +22,9 @@
 #include "collectors/value.h"
 #include "cycle/cancellation.h"
 #include "grid/error.h"
-#include "platform/linux/wmi/local_shell.h"
 #include "platform/linux/wmi/provider.h"
 #include "platform/linux/wmi/remote_snapshot.h"
+#include "support/local_shell.h"
 
 extern char** environ;
 
