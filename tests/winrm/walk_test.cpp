@@ -309,6 +309,14 @@ TEST_F(Walk, AReplyToAnotherRequestIsRefusedNotMixedIn) {
         EXPECT_EQ(failure("SELECT * FROM Win32_Service", &text), errc::kFailed) << relatesTo;
         EXPECT_NE(text.find("does not answer"), std::string::npos) << text;
     }
+    // A fault WinRM could not address still tells why; one addressed to
+    // another request does not.
+    transport = std::make_shared<InProcessTransport>(
+        std::make_shared<MisaddressedResponder>(responder, ""));
+    EXPECT_EQ(failure("SELECT * FROM Win32_NoSuchClass"), errc::kInvalidClass);
+    transport = std::make_shared<InProcessTransport>(
+        std::make_shared<MisaddressedResponder>(responder, "uuid:other"));
+    EXPECT_EQ(failure("SELECT * FROM Win32_NoSuchClass"), errc::kFailed);
 }
 
 }  // namespace

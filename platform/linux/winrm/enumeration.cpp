@@ -67,7 +67,10 @@ EnumerationReply EnumerationWalk::send(const std::string& envelope, const std::s
     }
     // A reply to another request (a stale one on a kept-alive connection,
     // or one put there by someone on the way) would mix its instances in.
-    if (parsed->relatesTo != messageId)
+    // Only a fault may come without RelatesTo: WinRM cannot name a request
+    // it could not read, and a fault brings no instances.
+    const bool unaddressedFault = parsed->fault && parsed->relatesTo.empty();
+    if (parsed->relatesTo != messageId && !unaddressedFault)
         throw Error(
             errc::kFailed,
             "The WinRM service at " + transport_->endpoint() +
