@@ -55,7 +55,9 @@ std::vector<std::pair<std::string, std::string>> hostileReplies() {
     };
     std::vector<std::pair<std::string, std::string>> out;
     out.push_back({"one tag of 200,000 attributes", head + attributes(200000) + tail});
-    out.push_back({"tags of 64 attributes each", fill(attributes(winrm::kMaxAttributesPerTag))});
+    // The most a tag may have, the namespace declaration among them.
+    out.push_back(
+        {"tags of the most attributes allowed", fill(attributes(winrm::kMaxAttributesPerTag - 1))});
     out.push_back({"one property of 16 MiB text",
                    fill("xxxxxxxxxxxxxxxx", "<p:X xmlns:p=\"urn:x\"><p:Name>", "</p:Name></p:X>")});
     out.push_back(
