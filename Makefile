@@ -49,24 +49,35 @@ test-asan: asan
 test-windows:
 	JOBS=$(JOBS) scripts/test-windows.sh
 
-# The fuzzers (clang's libFuzzer with the sanitizers), each for a bounded
-# time: the export text, and the reader of another computer's snapshot
-# output. FUZZ_SECONDS sets how long each runs. Findings are written to build/fuzz/.
+# The fuzzers (clang's libFuzzer with the sanitizers) for a bounded time in
+# all: FUZZ_SECONDS, a third to the export fuzzer, a third to the reader of
+# another computer's snapshot output, a sixth each to the WS-Management reply
+# reader and the check of a server's Negotiate tokens.
+# Findings are written to build/fuzz/.
 FUZZ_SECONDS ?= 45
-FUZZ_FLAGS := -std=c++20 -g -O1 -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined -I.
+FUZZ_FLAGS = -std=c++20 -g -O1 -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined -I.
 fuzz:
 	@scripts/install-deps.sh packages/optional-fuzz.txt packages/grid.txt
-	mkdir -p build/fuzz/corpus build/fuzz/snapshot-corpus
+	mkdir -p build/fuzz/corpus build/fuzz/snapshot-corpus build/fuzz/reply_corpus build/fuzz/token_corpus
 	clang++ $(FUZZ_FLAGS) $$(xml2-config --cflags) tests/fuzz/export_fuzzer.cpp grid/*.cpp \
 	  -lcsv $$(xml2-config --libs) -o build/fuzz/export_fuzzer
 	clang++ $(FUZZ_FLAGS) tests/fuzz/snapshot_fuzzer.cpp \
 	  platform/linux/wmi/remote_frames.cpp platform/linux/wmi/remote_script.cpp \
 	  platform/linux/wmi/lost_values.cpp platform/linux/wmi/text_split.cpp \
 	  -o build/fuzz/snapshot_fuzzer
-	build/fuzz/export_fuzzer -max_total_time=$(FUZZ_SECONDS) -max_len=4096 -timeout=10 \
+	clang++ $(FUZZ_FLAGS) $$(xml2-config --cflags) tests/fuzz/reply_parser_fuzzer.cpp \
+	  platform/linux/winrm/reply_parser.cpp grid/error.cpp cycle/cancellation.cpp \
+	  $$(xml2-config --libs) -o build/fuzz/reply_parser_fuzzer
+	clang++ $(FUZZ_FLAGS) tests/fuzz/ntlm_challenge_fuzzer.cpp \
+	  platform/linux/winrm/server_tokens.cpp -o build/fuzz/ntlm_challenge_fuzzer
+	build/fuzz/export_fuzzer -max_total_time=$$(( $(FUZZ_SECONDS) / 3 )) -max_len=4096 -timeout=10 \
 	  -artifact_prefix=build/fuzz/ build/fuzz/corpus tests/fuzz/seeds
-	build/fuzz/snapshot_fuzzer -max_total_time=$(FUZZ_SECONDS) -max_len=8192 -timeout=10 \
+	build/fuzz/snapshot_fuzzer -max_total_time=$$(( $(FUZZ_SECONDS) / 3 )) -max_len=8192 -timeout=10 \
 	  -artifact_prefix=build/fuzz/snapshot- build/fuzz/snapshot-corpus tests/fuzz/snapshot_seeds
+	build/fuzz/reply_parser_fuzzer -max_total_time=$$(( $(FUZZ_SECONDS) / 6 )) -max_len=16384 \
+	  -timeout=10 -artifact_prefix=build/fuzz/reply- build/fuzz/reply_corpus tests/fuzz/reply_seeds
+	build/fuzz/ntlm_challenge_fuzzer -max_total_time=$$(( $(FUZZ_SECONDS) / 6 )) -max_len=1024 \
+	  -timeout=10 -artifact_prefix=build/fuzz/token- build/fuzz/token_corpus tests/fuzz/ntlm_seeds
 
 bench: build
 	@for b in $(BUILD_DIR)/bench/bench_*; do echo "== $$b"; $$b || exit 1; done

@@ -18,11 +18,11 @@
 #include <vector>
 
 #include "collectors/management.h"
-#include "platform/linux/wmi/local_shell.h"
 #include "platform/linux/wmi/provider.h"
 #include "platform/linux/wmi/remote_provider.h"
 #include "process_bench_support.h"
 #include "provider_bench_support.h"
+#include "support/local_shell.h"
 
 namespace {
 

@@ -173,7 +173,8 @@ namespace {
 
 class FolderResponder : public FixtureResponder {
   public:
-    explicit FolderResponder(std::filesystem::path dir) : dir_(std::move(dir)) {}
+    FolderResponder(std::filesystem::path dir, std::string invalidClassFile)
+        : dir_(std::move(dir)), invalidClassFile_(std::move(invalidClassFile)) {}
 
   protected:
     Pages pagesFor(const std::string& className) override {
@@ -208,11 +209,12 @@ class FolderResponder : public FixtureResponder {
         return pages;
     }
     std::string invalidClassFault() override {
-        return readFile(dir_ / "_faults" / "invalid-class.xml");
+        return readFile(dir_ / "_faults" / invalidClassFile_);
     }
 
   private:
     std::filesystem::path dir_;
+    std::string invalidClassFile_;
 };
 
 // Process-like instances in the shape of the fixtures: every kind of value
@@ -329,8 +331,9 @@ class SyntheticResponder : public FixtureResponder {
 
 }  // namespace
 
-std::shared_ptr<FixtureResponder> makeFixtureResponder(std::filesystem::path dir) {
-    return std::make_shared<FolderResponder>(std::move(dir));
+std::shared_ptr<FixtureResponder> makeFixtureResponder(std::filesystem::path dir,
+                                                       std::string invalidClassFile) {
+    return std::make_shared<FolderResponder>(std::move(dir), std::move(invalidClassFile));
 }
 
 std::shared_ptr<FixtureResponder> makeSyntheticResponder(int instances, int pageSize) {

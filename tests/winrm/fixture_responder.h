@@ -56,8 +56,10 @@ class FixtureResponder : public winrm::SoapResponder {
     int serial_ = 0;
 };
 
-// Answers from the fixture folders under `dir` (tests/data/winrm).
-std::shared_ptr<FixtureResponder> makeFixtureResponder(std::filesystem::path dir);
+// Answers from the fixture folders under `dir` (tests/data/winrm); a class
+// without a folder gets the fault in _faults/`invalidClassFile`.
+std::shared_ptr<FixtureResponder> makeFixtureResponder(
+    std::filesystem::path dir, std::string invalidClassFile = "invalid-class.xml");
 
 // Answers any class with `instances` synthetic process-like instances, in
 // pages of `pageSize` (the server's choice, as Windows makes it).

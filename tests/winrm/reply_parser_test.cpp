@@ -2,9 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <string>
 
 #include "grid/error.h"
+#include "platform/linux/winrm/faults.h"
 #include "winrm/fixture_text.h"
 
 namespace tavo::winrm {
@@ -90,20 +92,64 @@ TEST(ReplyParser, ValuesComeWithTheirFormAndTheItemsWithTheirOwnClass) {
 }
 
 TEST(ReplyParser, FaultsGiveEveryCodeAndTheProvidersOwnWords) {
-    const EnumerationReply r = parseReply(fixtureReply("_faults/invalid-class.xml"));
-    ASSERT_TRUE(r.fault);
-    EXPECT_EQ(r.fault->code, "s:Sender");
-    EXPECT_EQ(r.fault->subcode, "w:InvalidParameter");
-    EXPECT_EQ(r.fault->reason, "The parameter is incorrect.");
-    EXPECT_EQ(r.fault->codes, (std::vector<std::uint32_t>{2150858752u, 0x80041010u}));
+    // A missing class as Windows writes it: WMI's fault nested in WinRM's
+    // (older hosts), or WMI's error in its CIM form beside it (newer ones).
+    struct Shape {
+        const char* file;
+        std::vector<std::uint32_t> codes;
+        std::uint32_t wmiErrorCode;
+    };
+    for (const Shape& shape :
+         {Shape{"_faults/invalid-class.xml", {2150858778u, 0x80041010u}, 0},
+          Shape{"_faults/invalid-class-wmierror.xml", {2150858778u}, 0x80041010u}}) {
+        SCOPED_TRACE(shape.file);
+        const EnumerationReply r = parseReply(fixtureReply(shape.file));
+        ASSERT_TRUE(r.fault);
+        EXPECT_EQ(r.fault->code, "s:Sender");
+        EXPECT_EQ(r.fault->subcode, "n:CannotProcessFilter");
+        EXPECT_EQ(r.fault->codes, shape.codes);
+        EXPECT_EQ(r.fault->wmiErrorCode, shape.wmiErrorCode);
+        EXPECT_EQ(r.fault->machine, "win-fixture");
+        EXPECT_EQ(r.relatesTo, "uuid:request");
+        EXPECT_EQ(faultCode(*r.fault), errc::kInvalidClass);
+        // Tavo's own message naming the class, WMI's words, and WinRM's
+        // code for whoever looks it up.
+        const Error e = faultError(SoapReply{500, {}}, &r, "http://win-fixture:5985/wsman",
+                                   "SELECT * FROM Win32_Nothing");
+        EXPECT_EQ(e.number(), errc::kInvalidClass);
+        for (const char* part :
+             {"Invalid class: Win32_Nothing", "said: Invalid class", "0x8033801A"})
+            EXPECT_NE(e.description().find(part), std::string::npos) << e.description();
+    }
     // Not the ExtendedError's operation or query text, which come later.
-    EXPECT_EQ(r.fault->message, "Invalid class");
-    EXPECT_EQ(r.fault->machine, "win-fixture");
+    EXPECT_EQ(parseReply(fixtureReply("_faults/invalid-class.xml")).fault->message,
+              "Invalid class");
 
     const EnumerationReply denied = parseReply(fixtureReply("Tavo_AccessDenied/page-1.xml"));
     ASSERT_TRUE(denied.fault);
     EXPECT_EQ(denied.fault->codes, std::vector<std::uint32_t>{5});
     EXPECT_EQ(denied.fault->message, "Access is denied.");
+}
+
+TEST(ReplyParser, AnInstanceHoldsOnlyItsClasssElementsAndAProjectionItsFields) {
+    // The printer's own Location survives the cim:Location reference that
+    // ends each instance.
+    const EnumerationReply printers = parseReply(fixtureReply("_pages/printer-location-epr.xml"));
+    ASSERT_EQ(printers.items.size(), 2u);
+    std::vector<std::string> names;
+    for (const ReplyProperty& p : printers.items[0].properties) names.push_back(p.name);
+    EXPECT_EQ(names, (std::vector<std::string>{"DeviceID", "Location", "Name", "PrinterStatus"}));
+    EXPECT_EQ(find(printers.items[0], "Location", 0)->text, "Building 2, 4th floor");
+    EXPECT_EQ(find(printers.items[1], "Location", 0)->form, ValueForm::Nil);
+    EXPECT_EQ(find(printers.items[1], "Location", 1), nullptr);
+
+    const EnumerationReply projection =
+        parseReply(fixtureReply("_pages/projection-name-state.xml"));
+    ASSERT_EQ(projection.items.size(), 3u);
+    EXPECT_TRUE(projection.items[1].className.empty());
+    ASSERT_EQ(projection.items[1].properties.size(), 2u);
+    EXPECT_EQ(find(projection.items[1], "Name", 0)->text, "Spooler");
+    EXPECT_EQ(find(projection.items[1], "State", 0)->text, "Running");
 }
 
 std::string refusal(const std::string& xml) {
@@ -113,6 +159,22 @@ std::string refusal(const std::string& xml) {
         return e.description();
     }
     return "<accepted>";
+}
+
+TEST(ReplyParser, ATagWithAbsurdlyManyAttributesIsRefusedWithinItsBudget) {
+    std::string tag = "<p:X xmlns:p=\"urn:x\"";
+    for (int i = 0; i < 200000; ++i) tag += " a" + std::to_string(i) + "=\"\"";
+    std::string xml = fixtureReply("_pages/projection-name-state.xml");
+    xml.insert(xml.find("<w:XmlFragment>"), tag + "/>");
+    const auto start = std::chrono::steady_clock::now();
+    const std::string why = refusal(xml);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
+    EXPECT_NE(why.find("attributes"), std::string::npos) << why;
+    // Quoted text, comments and CDATA are not attributes.
+    std::string fine = fixtureReply("_pages/projection-name-state.xml");
+    fine.insert(fine.find("<w:XmlFragment>"),
+                "<!-- " + std::string(300, '=') + " --><![CDATA[" + std::string(300, '=') + "]]>");
+    EXPECT_EQ(parseReply(fine).items.size(), 3u);
 }
 
 const std::string kHead =

@@ -6,6 +6,7 @@
 
 #include "platform/linux/winrm/http_message.h"
 #include "platform/linux/winrm/sealing_multipart.h"
+#include "winrm/http_server.h"
 
 namespace tavo::winrm {
 namespace {
@@ -71,7 +72,7 @@ TEST(HttpReader, RefusesBrokenAndOversizedMessages) {
 }
 
 TEST(HttpReader, ReadsARequestAndKnowsWhenThePeerCloses) {
-    http::MessageReader reader(
+    testing::RequestReader reader(
         source(
             "POST /wsman HTTP/1.1\r\nHost: h\r\nContent-Length: 2\r\nConnection: close\r\n\r\nab",
             5),

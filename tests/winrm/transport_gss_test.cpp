@@ -5,6 +5,7 @@
 #include <stdlib.h>
 
 #include "platform/linux/winrm/gss_context.h"
+#include "winrm/gss_acceptor.h"
 #include "winrm/transport_test_support.h"
 
 namespace tavo::winrm::testing {
@@ -15,7 +16,7 @@ class GssNtlm : public ::testing::Test {
     void SetUp() override { setenv("NTLM_USER_FILE", writeUserFile(dir_).c_str(), 1); }
 
     // Runs the handshake to its end; false when a side refuses.
-    static bool handshake(GssContext& client, GssContext& server) {
+    static bool handshake(GssSession& client, GssSession& server) {
         try {
             std::string token = client.step({});
             for (int legs = 0; legs < 6 && !(client.complete() && server.complete()); ++legs) {
@@ -38,47 +39,47 @@ class GssNtlm : public ::testing::Test {
 
 TEST_F(GssNtlm, SealsBothWaysInWinRmsSplitAndRefusesADamagedSignature) {
     auto client = GssContext::initiator(credential(), "127.0.0.1");
-    auto server = GssContext::acceptor();
+    auto server = std::make_unique<GssAcceptor>();
     ASSERT_TRUE(handshake(*client, *server));
     EXPECT_NE(server->peerName().find(kUser), std::string::npos);
 
     const std::string request = "<s:Envelope>request</s:Envelope>";
-    GssContext::Sealed s = client->seal(request);
+    Sealed s = client->sealing().wrap(request);
     EXPECT_EQ(s.signature().size(), 16u);  // NTLM's message signature
     EXPECT_EQ(s.data().size(), request.size());
     EXPECT_NE(s.data(), request) << "sealed, not only signed";
-    EXPECT_EQ(server->unseal(s.signature(), s.data()), request);
+    EXPECT_EQ(server->sealing().unwrap(s.signature(), s.data()), request);
 
     // The replies, in sequence; the signature and the data apart in memory.
     for (int i = 0; i < 3; ++i) {
         const std::string reply = "reply " + std::to_string(i);
-        GssContext::Sealed r = server->seal(reply);
+        Sealed r = server->sealing().wrap(reply);
         const std::string signature(r.signature()), data(r.data());
-        EXPECT_EQ(client->unseal(signature, data), reply);
+        EXPECT_EQ(client->sealing().unwrap(signature, data), reply);
     }
-    GssContext::Sealed bad = server->seal("tampered");
+    Sealed bad = server->sealing().wrap("tampered");
     std::string signature(bad.signature());
     signature[8] ^= 1;
-    EXPECT_THROW(client->unseal(signature, bad.data()), GssFailure);
+    EXPECT_THROW(client->sealing().unwrap(signature, bad.data()), GssFailure);
 }
 
 TEST_F(GssNtlm, AChannelBindingMustMatchTheAcceptors) {
     const std::string binding = "tls-server-end-point:" + std::string(32, '\x11');
     {
         auto client = GssContext::initiator(credential(), "localhost", binding);
-        auto server = GssContext::acceptor(binding);
+        auto server = std::make_unique<GssAcceptor>(binding);
         EXPECT_TRUE(handshake(*client, *server));
     }
     {
         // A relayed authentication carries the binding of another connection.
         auto client = GssContext::initiator(credential(), "localhost",
                                             "tls-server-end-point:" + std::string(32, '\x22'));
-        auto server = GssContext::acceptor(binding);
+        auto server = std::make_unique<GssAcceptor>(binding);
         EXPECT_FALSE(handshake(*client, *server));
     }
     {
         auto client = GssContext::initiator(credential("wrong"), "localhost");
-        auto server = GssContext::acceptor();
+        auto server = std::make_unique<GssAcceptor>();
         EXPECT_FALSE(handshake(*client, *server));
     }
 }

@@ -149,6 +149,7 @@ TEST_F(Walk, FaultsCarryTheServicesCodeAndAdviceAnAdminCanActOn) {
     EXPECT_EQ(failure("SELECT * FROM Win32_NoSuchClass", &text), errc::kInvalidClass);
     EXPECT_NE(text.find("Win32_NoSuchClass"), std::string::npos) << text;
     EXPECT_NE(text.find("Invalid class"), std::string::npos) << text;
+    EXPECT_NE(text.find("0x8033801A"), std::string::npos) << text;
 
     EXPECT_EQ(failure("SELECT * FROM Tavo_AccessDenied", &text), errc::kAccessDenied);
     EXPECT_NE(text.find("LocalAccountTokenFilterPolicy"), std::string::npos) << text;
@@ -170,13 +171,20 @@ TEST_F(Walk, AServerThatNeverGetsAnywhereIsGivenUpOn) {
     // until the whole-walk deadline.
     class Empty : public SoapResponder {
       public:
-        SoapReply answer(const std::string&) override {
+        SoapReply answer(const std::string& request) override {
             ++calls;
+            // Answers its own request: only the emptiness is wrong.
+            const auto id = request.find("<a:MessageID>") + 13;
+            const std::string messageId = request.substr(id, request.find('<', id) - id);
             return {200,
                     "<s:Envelope xmlns:s=\"http://www.w3.org/2003/05/soap-envelope\" "
-                    "xmlns:n=\"http://schemas.xmlsoap.org/ws/2004/09/enumeration\"><s:Body>"
-                    "<n:PullResponse><n:EnumerationContext>uuid:c</n:EnumerationContext>"
-                    "<n:Items/></n:PullResponse></s:Body></s:Envelope>"};
+                    "xmlns:a=\"http://schemas.xmlsoap.org/ws/2004/08/addressing\" "
+                    "xmlns:n=\"http://schemas.xmlsoap.org/ws/2004/09/enumeration\"><s:Header>"
+                    "<a:RelatesTo>" +
+                        messageId +
+                        "</a:RelatesTo></s:Header><s:Body>"
+                        "<n:PullResponse><n:EnumerationContext>uuid:c</n:EnumerationContext>"
+                        "<n:Items/></n:PullResponse></s:Body></s:Envelope>"};
         }
         int calls = 0;
     };
@@ -269,6 +277,46 @@ TEST(WinRmBackend, AHostAwayForAPassKeepsItsTransportAndWithItTheCredentials) {
     last->away = false;
     EXPECT_TRUE(backend->connect("win-1")->execQuery("SELECT * FROM Win32_BIOS")->next());
     EXPECT_EQ(made, 1);
+}
+
+// Answers with the fixture's reply, but as if to another request.
+class MisaddressedResponder : public SoapResponder {
+  public:
+    explicit MisaddressedResponder(std::shared_ptr<SoapResponder> inner, std::string relatesTo)
+        : inner_(std::move(inner)), relatesTo_(std::move(relatesTo)) {}
+    SoapReply answer(const std::string& envelope) override {
+        SoapReply r = inner_->answer(envelope);
+        const auto open = r.body.find("<a:RelatesTo>");
+        const auto close = r.body.find("</a:RelatesTo>");
+        if (open != std::string::npos && close != std::string::npos) {
+            const auto from = open + (relatesTo_.empty() ? 0 : 13);
+            const auto to = relatesTo_.empty() ? close + 14 : close;
+            r.body.replace(from, to - from, relatesTo_);
+        }
+        return r;
+    }
+
+  private:
+    std::shared_ptr<SoapResponder> inner_;
+    std::string relatesTo_;
+};
+
+TEST_F(Walk, AReplyToAnotherRequestIsRefusedNotMixedIn) {
+    for (const char* relatesTo : {"uuid:00000000-0000-4000-8000-000000000000", ""}) {
+        transport = std::make_shared<InProcessTransport>(
+            std::make_shared<MisaddressedResponder>(responder, relatesTo));
+        std::string text;
+        EXPECT_EQ(failure("SELECT * FROM Win32_Service", &text), errc::kFailed) << relatesTo;
+        EXPECT_NE(text.find("does not answer"), std::string::npos) << text;
+    }
+    // A fault WinRM could not address still tells why; one addressed to
+    // another request does not.
+    transport = std::make_shared<InProcessTransport>(
+        std::make_shared<MisaddressedResponder>(responder, ""));
+    EXPECT_EQ(failure("SELECT * FROM Win32_NoSuchClass"), errc::kInvalidClass);
+    transport = std::make_shared<InProcessTransport>(
+        std::make_shared<MisaddressedResponder>(responder, "uuid:other"));
+    EXPECT_EQ(failure("SELECT * FROM Win32_NoSuchClass"), errc::kFailed);
 }
 
 }  // namespace

@@ -17,6 +17,8 @@
 #include "platform/linux/winrm/http_message.h"
 #include "platform/linux/winrm/sealing_multipart.h"
 #include "platform/linux/winrm/tls_trust.h"
+#include "winrm/gss_acceptor.h"
+#include "winrm/http_server.h"
 
 namespace tavo::winrm::testing {
 
@@ -131,7 +133,7 @@ void WsmanTestServer::serve(int fd) {
     const bool tls = tls_ != nullptr;
     auto soon = [] { return Clock::now() + std::chrono::seconds(10); };
     try {
-        if (tls) conn.startTlsServer(static_cast<SSL_CTX*>(tls_.get()), soon());
+        if (tls) startTlsServer(conn, static_cast<SSL_CTX*>(tls_.get()), soon());
     } catch (...) {
         return;  // a client that refused our certificate
     }
@@ -139,7 +141,7 @@ void WsmanTestServer::serve(int fd) {
     // as a listener with CbtHardeningLevel Strict demands.
     std::string binding;
     if (tls) binding = tlsServerEndPoint(SSL_get_certificate(conn.ssl()));
-    http::MessageReader reader(
+    RequestReader reader(
         [&](char* buffer, std::size_t n) -> std::size_t {
             for (;;) {
                 if (stopping_) throw Stopping{};
@@ -152,12 +154,11 @@ void WsmanTestServer::serve(int fd) {
         },
         kMaxRequest);
 
-    std::unique_ptr<GssContext> gss;
+    std::unique_ptr<GssAcceptor> gss;
     bool authenticated = o_.auth == ServerAuth::None;
     auto send = [&](int status, http::Headers headers, const std::string& body) {
-        conn.writeAll(
-            http::formatResponseHead(status, http::reasonPhrase(status), headers, body.size()),
-            soon());
+        conn.writeAll(formatResponseHead(status, reasonPhrase(status), headers, body.size()),
+                      soon());
         conn.writeAll(body, soon());
     };
     auto challenge = [&](const std::string& value) {
@@ -199,7 +200,7 @@ void WsmanTestServer::serve(int fd) {
                         challenge("Negotiate");
                         continue;
                     }
-                    if (!gss || gss->complete()) gss = GssContext::acceptor(binding);
+                    if (!gss || gss->complete()) gss = std::make_unique<GssAcceptor>(binding);
                     authenticated = false;
                     std::string out;
                     try {
@@ -245,7 +246,7 @@ void WsmanTestServer::serve(int fd) {
                 bool ok = true;
                 try {
                     for (const auto& part : sealing::parse(req.body, sealing::boundaryOf(*type))) {
-                        std::string piece = gss->unseal(part.signature, part.sealed);
+                        std::string piece = gss->sealing().unwrap(part.signature, part.sealed);
                         if (piece.size() != part.declaredLength) ok = false;
                         envelope += piece;
                     }
@@ -271,7 +272,7 @@ void WsmanTestServer::serve(int fd) {
             if (closing) replyHeaders.add("Connection", "close");
             const Tamper tamper = tamper_;
             if (sealed && tamper != Tamper::Unsealed) {
-                GssContext::Sealed s = gss->seal(answer.body);
+                Sealed s = gss->sealing().wrap(answer.body);
                 std::size_t declared = answer.body.size();
                 if (tamper == Tamper::DeclaredLength) ++declared;
                 if (tamper == Tamper::Signature && s.signatureLength > 6) s.token[6] ^= 0x5a;
@@ -279,11 +280,11 @@ void WsmanTestServer::serve(int fd) {
                 // Written in pieces: a large reply is not copied once more.
                 const std::string head = sealing::frameHead(declared, s.signatureLength);
                 const std::string_view tail = sealing::frameTail();
-                conn.writeAll(http::formatResponseHead(
-                                  answer.httpStatus, http::reasonPhrase(answer.httpStatus),
-                                  replyHeaders, head.size() + s.token.size() + tail.size()) +
-                                  head,
-                              soon());
+                conn.writeAll(
+                    formatResponseHead(answer.httpStatus, reasonPhrase(answer.httpStatus),
+                                       replyHeaders, head.size() + s.token.size() + tail.size()) +
+                        head,
+                    soon());
                 conn.writeAll(s.token, soon());
                 conn.writeAll(tail, soon());
             } else {

@@ -40,9 +40,10 @@ EnumerationWalk::~EnumerationWalk() {
     release();
 }
 
-EnumerationReply EnumerationWalk::send(const std::string& envelope,
+EnumerationReply EnumerationWalk::send(const std::string& envelope, const std::string& messageId,
                                        std::chrono::milliseconds deadline) {
     ++requests_;
+    const auto until = Clock::now() + deadline;
     SoapReply reply;
     try {
         reply = transport_->post(envelope, deadline);
@@ -52,7 +53,7 @@ EnumerationReply EnumerationWalk::send(const std::string& envelope,
     }
     std::optional<EnumerationReply> parsed;
     try {
-        parsed = parseReply(reply.body);
+        parsed = parseReply(reply.body, until);
     } catch (const Error& e) {
         // A failure status with a body that is no envelope (an HTML page
         // from a proxy, nothing at all) is told by its status.
@@ -64,6 +65,19 @@ EnumerationReply EnumerationWalk::send(const std::string& envelope,
             text.insert(service.size(), " at " + transport_->endpoint());
         throw Error(e.number(), text + ", for \"" + wql_ + "\"");
     }
+    // A reply to another request (a stale one on a kept-alive connection,
+    // or one put there by someone on the way) would mix its instances in.
+    // Only a fault may come without RelatesTo: WinRM cannot name a request
+    // it could not read, and a fault brings no instances.
+    const bool unaddressedFault = parsed->fault && parsed->relatesTo.empty();
+    if (parsed->relatesTo != messageId && !unaddressedFault)
+        throw Error(
+            errc::kFailed,
+            "The WinRM service at " + transport_->endpoint() +
+                " sent a reply that does not answer Tavo's request (RelatesTo " +
+                (parsed->relatesTo.empty() ? std::string("missing")
+                                           : "\"" + parsed->relatesTo.substr(0, 80) + "\"") +
+                ", expected \"" + messageId + "\"), for \"" + wql_ + "\"");
     if (reply.httpStatus == 200 && !parsed->fault) return std::move(*parsed);
     if (isTimedOutFault(*parsed)) return std::move(*parsed);  // the caller decides
     throw faultError(reply, &*parsed, transport_->endpoint(), wql_);
@@ -102,12 +116,13 @@ bool EnumerationWalk::nextPage(std::vector<ReplyItem>& items) {
         // Never ask the server to work longer than we will wait for it.
         header.operationTimeout = std::min(options_.operationTimeout, left);
         header.locale = options_.locale;
+        header.messageId = newMessageId();
 
         EnumerationReply reply;
         try {
             reply = send(started_ ? pullEnvelope(header, context_, options_.maxElements)
                                   : enumerateEnvelope(header, wql_, options_.maxElements),
-                         deadline);
+                         header.messageId, deadline);
         } catch (const Error&) {
             if (stop.stop_requested()) {
                 // The transport gave up because of STOP: no failure to show.

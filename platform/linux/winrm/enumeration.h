@@ -54,7 +54,8 @@ class EnumerationWalk {
     int requests() const { return requests_; }
 
   private:
-    EnumerationReply send(const std::string& envelope, std::chrono::milliseconds deadline);
+    EnumerationReply send(const std::string& envelope, const std::string& messageId,
+                          std::chrono::milliseconds deadline);
     void release() noexcept;
 
     std::shared_ptr<SoapTransport> transport_;

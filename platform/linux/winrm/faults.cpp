@@ -1,5 +1,7 @@
 #include "platform/linux/winrm/faults.h"
 
+#include <cstdio>
+
 #include "platform/linux/winrm/wsman_object.h"
 
 namespace tavo::winrm {
@@ -29,17 +31,39 @@ std::string listenerAdvice(const std::string& endpoint) {
            endpoint + " was asked.";
 }
 
+// WinRM's code for a filter its WMI plug-in could not run: for a WQL
+// query, most often a class the computer does not have.
+constexpr std::uint32_t kWinrmCannotProcessFilter = 0x8033801A;
+
+bool cannotProcessFilter(const SoapFault& f) {
+    if (localPart(f.subcode) == "CannotProcessFilter") return true;
+    for (std::uint32_t c : f.codes)
+        if (c == kWinrmCannotProcessFilter) return true;
+    return false;
+}
+
+std::string hex(std::uint32_t n) {
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%08X", n);
+    return text;
+}
+
 }  // namespace
 
 std::uint32_t faultCode(const SoapFault& fault) {
     const std::string sub = localPart(fault.subcode);
     // WinRM's own number for a timeout says less than WMI's timeout code.
     if (sub == "TimedOut") return errc::kTimedOut;
+    // WMI's error in its CIM form is the provider's own code.
+    if (fault.wmiErrorCode != 0) return fault.wmiErrorCode;
     // The innermost code is the provider's own (WMI's 0x8004xxxx), the
     // outer one WinRM's wrapper around it.
     for (auto it = fault.codes.rbegin(); it != fault.codes.rend(); ++it) {
         const std::uint32_t c = *it;
         if (c == 0) continue;
+        // WinRM's wrapper alone: Tavo's queries are generated, so a filter
+        // WMI could not run names a class that computer lacks.
+        if (c == kWinrmCannotProcessFilter) return errc::kInvalidClass;
         // A Win32 error code, as WMI over COM would give it.
         if (c < 0x10000) return 0x80070000u | c;
         return c;
@@ -50,6 +74,19 @@ std::uint32_t faultCode(const SoapFault& fault) {
     return errc::kFailed;
 }
 
+namespace {
+
+// WinRM's own code and subcode after WMI's words, for whoever looks the
+// failure up in WinRM's documentation.
+std::string winrmCode(const SoapFault& f) {
+    if (!cannotProcessFilter(f)) return {};
+    std::uint32_t code = kWinrmCannotProcessFilter;
+    if (!f.codes.empty() && f.codes.front() != 0) code = f.codes.front();
+    return " (WinRM " + hex(code) + ", CannotProcessFilter)";
+}
+
+}  // namespace
+
 Error faultError(const SoapReply& reply, const EnumerationReply* parsed,
                  const std::string& endpoint, const std::string& query) {
     const std::string className = classOfQuery(query);
@@ -58,7 +95,9 @@ Error faultError(const SoapReply& reply, const EnumerationReply* parsed,
     if (parsed && parsed->fault) {
         const SoapFault& f = *parsed->fault;
         const std::uint32_t code = faultCode(f);
-        std::string text = !f.message.empty() ? f.message : f.reason;
+        std::string text = !f.wmiErrorMessage.empty() ? f.wmiErrorMessage
+                           : !f.message.empty()       ? f.message
+                                                      : f.reason;
         if (text.empty()) text = "the service gave no reason";
         const std::string sub = localPart(f.subcode);
         std::string tail = " (" + (sub.empty() ? localPart(f.code) : sub) + ")";
@@ -70,7 +109,7 @@ Error faultError(const SoapReply& reply, const EnumerationReply* parsed,
                              (className.empty() ? std::string("the class queried") : className) +
                              " is not a class of root\\cimv2 on that computer. The service "
                              "said: " +
-                             text);
+                             text + winrmCode(f));
         }
         if (sub == "DestinationUnreachable" || sub == "InvalidResourceURI" ||
             sub == "ActionNotSupported")

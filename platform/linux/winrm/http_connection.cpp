@@ -145,20 +145,14 @@ void Connection::startTlsClient(SSL_CTX* context, const std::string& serverName,
                      inet_pton(AF_INET6, serverName.c_str(), &scratch) == 1;
     if (!isAddress) SSL_set_tlsext_host_name(ssl_, serverName.c_str());
     expectHost(ssl_, serverName);
-    if (!handshake(SSL_connect, until))
+    if (!runTlsHandshake(ssl_, SSL_connect, until))
         throw Error(errc::kServerUnavailable,
                     "The TLS handshake with " + label_ + " failed: " + sslErrorText() +
                         ". Is this the HTTPS listener (usually port 5986)?");
 }
 
-void Connection::startTlsServer(SSL_CTX* context, Clock::time_point until) {
-    ssl_ = SSL_new(context);
-    if (!ssl_) throw ConnectionLost{sslErrorText()};
-    SSL_set_fd(ssl_, fd_);
-    if (!handshake(SSL_accept, until)) throw ConnectionLost{sslErrorText()};
-}
-
-bool Connection::handshake(int (*step)(SSL*), Clock::time_point until) {
+bool Connection::runTlsHandshake(SSL* ssl, int (*step)(SSL*), Clock::time_point until) {
+    ssl_ = ssl;
     // The socket does not block: each step goes as far as the peer lets it,
     // and we wait (bounded) for whichever way it needs next.
     for (;;) {

@@ -31,7 +31,7 @@ class Connection {
     static std::unique_ptr<Connection> open(const std::string& host, int port,
                                             std::chrono::milliseconds connectTimeout,
                                             Clock::time_point until);
-    // Takes over an accepted socket (the test server's side).
+    // Takes over a connected socket.
     Connection(int fd, std::string label);
     ~Connection();
     Connection(const Connection&) = delete;
@@ -40,8 +40,12 @@ class Connection {
     // The TLS handshake; the caller checks the peer's certificate after it.
     // `serverName` goes out as SNI when it is a name, not an address.
     void startTlsClient(SSL_CTX* context, const std::string& serverName, Clock::time_point until);
-    void startTlsServer(SSL_CTX* context, Clock::time_point until);
+    // Runs `step` (SSL_connect, or a peer's own) on `ssl`, which the
+    // connection owns from here on, to the end of the handshake; false when
+    // it fails.
+    bool runTlsHandshake(SSL* ssl, int (*step)(SSL*), Clock::time_point until);
     SSL* ssl() const { return ssl_; }
+    int fd() const { return fd_; }
 
     // Up to n bytes, 0 at the end of the stream. Throws tavo::Error
     // 0x80043001 at `until`, 0x80041032 on STOP, ConnectionLost on a reset.
@@ -57,8 +61,6 @@ class Connection {
   private:
     enum class Want { Read, Write };
     void waitFor(Want want, Clock::time_point until, const char* doing);
-    // Runs SSL_connect or SSL_accept to the end; false when it fails.
-    bool handshake(int (*step)(SSL*), Clock::time_point until);
 
     int fd_ = -1;
     SSL* ssl_ = nullptr;

@@ -32,6 +32,8 @@ bool containsToken(std::string_view list, std::string_view token) {
     return false;
 }
 
+}  // namespace
+
 std::string formatHeaders(const Headers& headers, std::size_t bodyLength) {
     std::string out;
     for (const auto& [name, value] : headers.fields) {
@@ -44,8 +46,6 @@ std::string formatHeaders(const Headers& headers, std::size_t bodyLength) {
     return out;
 }
 
-}  // namespace
-
 const std::string* Headers::find(std::string_view name) const {
     for (const auto& [n, v] : fields)
         if (linuxwmi::equalsIgnoreCase(n, name)) return &v;
@@ -55,33 +55,6 @@ const std::string* Headers::find(std::string_view name) const {
 std::string formatRequestHead(const std::string& method, const std::string& target,
                               const Headers& headers, std::size_t bodyLength) {
     return method + " " + target + " HTTP/1.1\r\n" + formatHeaders(headers, bodyLength);
-}
-
-std::string formatResponseHead(int status, const std::string& reason, const Headers& headers,
-                               std::size_t bodyLength) {
-    return "HTTP/1.1 " + std::to_string(status) + " " + reason + "\r\n" +
-           formatHeaders(headers, bodyLength);
-}
-
-const char* reasonPhrase(int status) {
-    switch (status) {
-        case 200:
-            return "OK";
-        case 400:
-            return "Bad Request";
-        case 401:
-            return "Unauthorized";
-        case 404:
-            return "Not Found";
-        case 413:
-            return "Payload Too Large";
-        case 415:
-            return "Unsupported Media Type";
-        case 500:
-            return "Internal Server Error";
-        default:
-            return "Status";
-    }
 }
 
 std::string base64Encode(std::string_view bytes) {
@@ -265,9 +238,7 @@ void MessageReader::readBody(Message& message, bool isResponse) {
     begin_ = buffer_.size();
 }
 
-namespace {
-
-void parseFields(std::string_view rest, Headers& headers) {
+void MessageReader::parseFields(std::string_view rest, Headers& headers) {
     while (!rest.empty()) {
         std::size_t eol = rest.find("\r\n");
         std::string_view line = rest.substr(0, eol);
@@ -281,14 +252,12 @@ void parseFields(std::string_view rest, Headers& headers) {
     }
 }
 
-bool closesAfter(const Message& m, std::string_view version) {
+bool MessageReader::closesAfter(const Message& m, std::string_view version) {
     const std::string* connection = m.headers.find("Connection");
     if (connection && containsToken(*connection, "close")) return true;
     if (version == "HTTP/1.0") return !(connection && containsToken(*connection, "keep-alive"));
     return false;
 }
-
-}  // namespace
 
 Message MessageReader::readResponse() {
     std::string_view head = takeHead();
@@ -306,23 +275,6 @@ Message MessageReader::readResponse() {
     parseFields(head.substr(eol + 2), m.headers);
     m.closes = closesAfter(m, version);
     readBody(m, true);
-    return m;
-}
-
-Message MessageReader::readRequest() {
-    std::string_view head = takeHead();
-    std::size_t eol = head.find("\r\n");
-    std::string_view line = head.substr(0, eol);
-    Message m;
-    std::size_t sp1 = line.find(' ');
-    std::size_t sp2 = line.rfind(' ');
-    if (sp1 == std::string_view::npos || sp2 == sp1 || line.substr(sp2 + 1, 5) != "HTTP/")
-        throw Malformed{"the request does not begin with a request line"};
-    m.method = std::string(line.substr(0, sp1));
-    m.target = std::string(line.substr(sp1 + 1, sp2 - sp1 - 1));
-    parseFields(head.substr(eol + 2), m.headers);
-    m.closes = closesAfter(m, line.substr(sp2 + 1));
-    readBody(m, false);
     return m;
 }
 

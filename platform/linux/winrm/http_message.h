@@ -10,7 +10,8 @@
 
 // HTTP/1.1 messages as WS-Management uses them: one request or response at a
 // time on a kept-alive connection, bodies framed by Content-Length or chunked.
-// The same reader serves the client and the test server.
+// Tavo only writes requests and reads responses; the test server's side
+// (reading requests, writing responses) builds on this in the tests.
 namespace tavo::winrm::http {
 
 struct Headers {
@@ -35,14 +36,11 @@ struct Message {
     bool closes = false;
 };
 
-// The header text of a request or a response; the body goes after it as is.
+// The header text of a request; the body goes after it as is.
 std::string formatRequestHead(const std::string& method, const std::string& target,
                               const Headers& headers, std::size_t bodyLength);
-std::string formatResponseHead(int status, const std::string& reason, const Headers& headers,
-                               std::size_t bodyLength);
-
-// The reason phrase for the statuses this program sends.
-const char* reasonPhrase(int status);
+// Header fields, each on its line, then Content-Length and the blank line.
+std::string formatHeaders(const Headers& headers, std::size_t bodyLength);
 
 // Base64 as the Authorization and WWW-Authenticate headers carry tokens.
 std::string base64Encode(std::string_view bytes);
@@ -74,15 +72,21 @@ class MessageReader {
 
     // Throws ClosedBeforeMessage, or Malformed.
     Message readResponse();
-    Message readRequest();
 
     // Drops what is buffered (a new connection begins).
     void reset();
 
+  protected:
+    // The next header block, up to and with its last CRLF.
+    std::string_view takeHead();
+    // The fields after a head's first line, and whether the peer closes
+    // after this message (its Connection field and HTTP version).
+    static void parseFields(std::string_view rest, Headers& headers);
+    static bool closesAfter(const Message& m, std::string_view version);
+    void readBody(Message& message, bool isResponse);
+
   private:
     std::size_t fill();
-    std::string_view takeHead();
-    void readBody(Message& message, bool isResponse);
     std::string_view takeLine();
     std::string take(std::size_t n);
 

@@ -3,9 +3,11 @@
 #include <libxml/parser.h>
 #include <libxml/parserInternals.h>
 
+#include <algorithm>
 #include <charconv>
 #include <cstring>
 
+#include "cycle/cancellation.h"
 #include "grid/error.h"
 #include "platform/linux/winrm/wsman_names.h"
 
@@ -21,6 +23,7 @@ enum class Role : unsigned char {
     Envelope,
     Header,
     Action,
+    RelatesTo,
     Body,
     Response,  // EnumerateResponse, PullResponse, ReleaseResponse
     Context,
@@ -42,7 +45,14 @@ enum class Role : unsigned char {
     WsmanFaultMessage,
     FaultOther,  // ProviderFault, ExtendedError: searched for faults within
     FaultDetailUri,
+    WmiError,  // MSFT_WmiError, WMI's error in its CIM form
+    WmiErrorCode,
+    WmiErrorMessage,
 };
+
+// MSFT_WmiError's namespace as WinRM writes the class's resource URI.
+constexpr const char* kWmiErrorNs =
+    "http://schemas.dmtf.org/wbem/wscim/1/cim-schema/2/MSFT_WmiError";
 
 bool is(const xmlChar* uri, const char* expected) {
     return uri && std::strcmp(reinterpret_cast<const char*>(uri), expected) == 0;
@@ -63,6 +73,11 @@ struct Reader {
     int wsmanFaultDepth = 0;
     std::string pendingMessage;  // of the WSManFault being read
     std::size_t messageDepth = 0;
+    std::string wmiErrorCode;  // MSFT_WmiError's error_Code as text
+    // The item's own namespace: only its elements are properties. An
+    // instance may end in its address (a cim:Location reference), and a
+    // printer has a Location property of its own.
+    std::string itemUri;
 
     void refuse(std::string why) {
         if (error.empty()) error = std::move(why);
@@ -77,6 +92,7 @@ struct Reader {
                 return Role::Ignored;
             case Role::Header:
                 if (is(uri, ns::kAddressing) && named(local, "Action")) return Role::Action;
+                if (is(uri, ns::kAddressing) && named(local, "RelatesTo")) return Role::RelatesTo;
                 return Role::Ignored;
             case Role::Body:
                 if (is(uri, ns::kEnumeration) &&
@@ -103,7 +119,11 @@ struct Reader {
                 if (is(uri, ns::kAddressing)) return Role::Ignored;  // the reference
                 return Role::Item;
             case Role::Item:
-                return Role::Property;
+                // A class's instance: elements of the class's namespace. A
+                // projection's fragment: elements of no namespace.
+                if (uri ? itemUri == reinterpret_cast<const char*>(uri) : itemUri.empty())
+                    return Role::Property;
+                return Role::Ignored;
             case Role::Property:
                 return Role::PropertyValue;
             case Role::Fault:
@@ -134,8 +154,14 @@ struct Reader {
                 if (parent == Role::FaultDetail && is(uri, ns::kWsman) &&
                     named(local, "FaultDetail"))
                     return Role::FaultDetailUri;
+                if (is(uri, kWmiErrorNs) && named(local, "MSFT_WmiError")) return Role::WmiError;
                 // ProviderFault and the like: look inside for more faults.
                 return Role::FaultOther;
+            case Role::WmiError:
+                if (!is(uri, kWmiErrorNs)) return Role::Ignored;
+                if (named(local, "error_Code")) return Role::WmiErrorCode;
+                if (named(local, "Message")) return Role::WmiErrorMessage;
+                return Role::Ignored;
             default:
                 return Role::Ignored;
         }
@@ -175,6 +201,17 @@ struct Reader {
             case Role::Action:
                 sink = &reply.action;
                 break;
+            case Role::RelatesTo:
+                sink = &reply.relatesTo;
+                break;
+            case Role::WmiErrorCode:
+                wmiErrorCode.clear();
+                sink = &wmiErrorCode;
+                break;
+            case Role::WmiErrorMessage:
+                reply.fault->wmiErrorMessage.clear();
+                sink = &reply.fault->wmiErrorMessage;
+                break;
             case Role::Context:
                 sink = &reply.context;
                 break;
@@ -213,8 +250,11 @@ struct Reader {
             case Role::Item: {
                 item = &reply.items.emplace_back();
                 // A projection comes as a fragment with no class of its own.
-                if (!(is(uri, ns::kWsman) && named(local, "XmlFragment")))
+                itemUri.clear();
+                if (!(is(uri, ns::kWsman) && named(local, "XmlFragment"))) {
                     item->className = reinterpret_cast<const char*>(local);
+                    if (uri) itemUri = reinterpret_cast<const char*>(uri);
+                }
                 break;
             }
             case Role::Property: {
@@ -268,6 +308,14 @@ struct Reader {
             case Role::Item:
                 item = nullptr;
                 break;
+            case Role::WmiErrorCode: {
+                const std::string text = trimmed(wmiErrorCode);
+                std::uint32_t n = 0;
+                const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), n);
+                if (ec == std::errc() && end == text.data() + text.size() && !text.empty())
+                    reply.fault->wmiErrorCode = n;
+                break;
+            }
             case Role::WsmanFaultMessage: {
                 // The deepest message with text is the provider's own words
                 // (WMI's inside WinRM's); the outer one only wraps it.
@@ -336,15 +384,72 @@ void onError(void* ctx, xmlErrorPtr e) {
     r->xmlError = "line " + std::to_string(e->line) + ": " + text;
 }
 
+// The most attributes any start tag of `xml` has, up to the first tag over
+// `limit`; found with a byte scan that knows comments, CDATA sections,
+// processing instructions and quoted values, so that none of them count.
+// Linear, and run before libxml2 sees the reply.
+int mostAttributes(std::string_view xml, int limit) {
+    int most = 0;
+    std::size_t at = 0;
+    auto skipPast = [&](std::string_view end) {
+        const auto found = xml.find(end, at);
+        at = found == std::string_view::npos ? xml.size() : found + end.size();
+    };
+    while (at < xml.size()) {
+        const auto lt = xml.find('<', at);
+        if (lt == std::string_view::npos) break;
+        at = lt + 1;
+        const std::string_view rest = xml.substr(at);
+        if (rest.starts_with("!--")) {
+            skipPast("-->");
+            continue;
+        }
+        if (rest.starts_with("![CDATA[")) {
+            skipPast("]]>");
+            continue;
+        }
+        if (rest.starts_with("?")) {
+            skipPast("?>");
+            continue;
+        }
+        const bool endTag = rest.starts_with("/") || rest.starts_with("!");
+        int count = 0;
+        char quote = 0;
+        for (; at < xml.size(); ++at) {
+            const char c = xml[at];
+            if (quote) {
+                if (c == quote) quote = 0;
+            } else if (c == '"' || c == '\'') {
+                quote = c;
+            } else if (c == '=') {
+                ++count;
+            } else if (c == '>') {
+                ++at;
+                break;
+            }
+        }
+        if (!endTag && count > most) {
+            most = count;
+            if (most > limit) return most;
+        }
+    }
+    return most;
+}
+
 }  // namespace
 
-EnumerationReply parseReply(std::string_view xml) {
+EnumerationReply parseReply(std::string_view xml, std::chrono::steady_clock::time_point until) {
     if (xml.size() > kMaxReplyBytes) {
         throw Error(errc::kFailed, "The WinRM service sent a reply of " +
                                        std::to_string(xml.size()) + " bytes, more than the " +
                                        std::to_string(kMaxReplyBytes) + " Tavo accepts");
     }
     if (xml.empty()) throw Error(errc::kFailed, "The WinRM service sent an empty reply");
+    if (mostAttributes(xml, kMaxAttributesPerTag) > kMaxAttributesPerTag)
+        throw Error(errc::kFailed,
+                    "The WinRM service sent a reply Tavo refuses: a tag in it has "
+                    "more than " +
+                        std::to_string(kMaxAttributesPerTag) + " attributes");
 
     xmlSAXHandler sax;
     std::memset(&sax, 0, sizeof sax);
@@ -370,10 +475,32 @@ EnumerationReply parseReply(std::string_view xml) {
     // stated so that nobody turns them on by accident).
     xmlCtxtUseOptions(ctxt, XML_PARSE_NONET | XML_PARSE_NOCDATA);
 
-    // libxml2 takes an int length; the size bound above keeps it in range.
-    const int rc = xmlParseChunk(ctxt, xml.data(), static_cast<int>(xml.size()), 1);
+    // In slices, so that STOP and the deadline are heard while a large
+    // reply is read; libxml2 takes an int length, which a slice fits.
+    const std::stop_token stop = cycle::currentStopToken();
+    int rc = 0;
+    bool stopped = false;
+    bool late = false;
+    for (std::size_t at = 0; at < xml.size() && rc == 0 && reader.error.empty();) {
+        if (stop.stop_requested()) {
+            stopped = true;
+            break;
+        }
+        if (std::chrono::steady_clock::now() >= until) {
+            late = true;
+            break;
+        }
+        const std::size_t n = std::min(kParseSlice, xml.size() - at);
+        const bool last = at + n == xml.size();
+        rc = xmlParseChunk(ctxt, xml.data() + at, static_cast<int>(n), last ? 1 : 0);
+        at += n;
+    }
     const bool wellFormed = ctxt->wellFormed != 0;
     xmlFreeParserCtxt(ctxt);
+
+    if (stopped) throw Error(errc::kCallCancelled, "Reading the WinRM reply was stopped");
+    if (late)
+        throw Error(errc::kTimedOut, "The WinRM service sent a reply Tavo could not read in time");
 
     if (!reader.error.empty())
         throw Error(errc::kFailed, "The WinRM service sent a reply Tavo refuses: " + reader.error);
@@ -386,12 +513,14 @@ EnumerationReply parseReply(std::string_view xml) {
         throw Error(errc::kFailed, "The WinRM service sent a reply that ends too early");
     auto trim = [](std::string& s) { s = Reader::trimmed(s); };
     trim(reader.reply.action);
+    trim(reader.reply.relatesTo);
     trim(reader.reply.context);
     if (reader.reply.fault) {
         trim(reader.reply.fault->code);
         trim(reader.reply.fault->subcode);
         trim(reader.reply.fault->reason);
         trim(reader.reply.fault->detail);
+        trim(reader.reply.fault->wmiErrorMessage);
     }
     return std::move(reader.reply);
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -47,10 +48,16 @@ struct SoapFault {
     std::string machine;
     // s:Detail/w:FaultDetail, a URI that narrows the subcode.
     std::string detail;
+    // WMI's own error in its CIM form (MSFT_WmiError's error_Code and
+    // Message), which newer hosts send beside or instead of the nested
+    // WSManFault; 0 and empty when the fault carries none.
+    std::uint32_t wmiErrorCode = 0;
+    std::string wmiErrorMessage;
 };
 
 struct EnumerationReply {
-    std::string action;  // a:Action of the reply
+    std::string action;     // a:Action of the reply
+    std::string relatesTo;  // a:RelatesTo: the MessageID of the request answered
     std::vector<ReplyItem> items;
     std::string context;  // empty when the server sent none
     bool endOfSequence = false;
@@ -63,11 +70,21 @@ struct EnumerationReply {
 inline constexpr std::size_t kMaxReplyBytes = 16u << 20;
 // No honest reply nests deeper than a dozen levels.
 inline constexpr int kMaxReplyDepth = 48;
+// Instances carry no attributes and an envelope's tags a dozen namespace
+// declarations at most; libxml2 checks a tag's attributes against each
+// other in quadratic time, so a tag with more is refused before it sees it.
+inline constexpr int kMaxAttributesPerTag = 64;
+// The reply goes to libxml2 in slices of this size, with STOP and the
+// deadline checked between them.
+inline constexpr std::size_t kParseSlice = 256 * 1024;
 
 // Reads an EnumerateResponse, a PullResponse, a ReleaseResponse or a fault.
 // A reply that is not well-formed XML, holds a document type declaration,
-// nests deeper than kMaxReplyDepth or is larger than kMaxReplyBytes throws
-// tavo::Error naming what is wrong with it.
-EnumerationReply parseReply(std::string_view xml);
+// nests deeper than kMaxReplyDepth, has a tag with more than
+// kMaxAttributesPerTag attributes or is larger than kMaxReplyBytes throws
+// tavo::Error naming what is wrong with it. So does passing `until` (timed
+// out) or STOP on the calling thread (cancelled).
+EnumerationReply parseReply(std::string_view xml, std::chrono::steady_clock::time_point until =
+                                                      std::chrono::steady_clock::time_point::max());
 
 }  // namespace tavo::winrm

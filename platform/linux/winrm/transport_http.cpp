@@ -10,6 +10,7 @@
 #include "platform/linux/winrm/http_connection.h"
 #include "platform/linux/winrm/http_message.h"
 #include "platform/linux/winrm/sealing_multipart.h"
+#include "platform/linux/winrm/server_tokens.h"
 #include "platform/linux/winrm/tls_trust.h"
 
 namespace tavo::winrm {
@@ -96,7 +97,7 @@ class HttpTransport final : public SoapTransport {
             http::Headers headers = baseHeaders();
             const bool sealing = sealingOn();
             if (sealing) {
-                GssContext::Sealed s = gss_->seal(envelope);
+                Sealed s = gss_->sealing().wrap(envelope);
                 body = sealing::frame(envelope.size(), s.signature(), s.data());
                 headers.add("Content-Type", sealing::contentType());
             } else {
@@ -364,6 +365,7 @@ class HttpTransport final : public SoapTransport {
                     gss_.reset();
                     return std::string("the server refused the credentials");
                 }
+                checkServerToken(*bytes, cred->mech());
                 try {
                     out = gss_->step(*bytes);
                 } catch (const GssFailure& f) {
@@ -379,6 +381,7 @@ class HttpTransport final : public SoapTransport {
             }
             if (reply.status / 100 == 2) {
                 if (bytes && !gss_->complete()) {
+                    checkServerToken(*bytes, cred->mech());
                     try {
                         gss_->step(*bytes);  // Kerberos' mutual authentication
                     } catch (const GssFailure& f) {
@@ -414,6 +417,22 @@ class HttpTransport final : public SoapTransport {
         throw Error(errc::kFailed, "Authentication with " + label_ + " did not finish.");
     }
 
+    // The libraries below trust the lengths inside a server's token; a
+    // forged one is refused here, before they read it.
+    void checkServerToken(std::string_view bytes, GssMech mech) {
+        const bool ntlm = mech == GssMech::Ntlm;
+        std::optional<std::string> problem =
+            ntlm ? ntlmChallengeProblem(bytes) : kerberosTokenProblem(bytes);
+        if (!problem) return;
+        drop();
+        throw Error(errc::kAccessDenied,
+                    "Tavo did not sign in to " + label_ + ": its " +
+                        (ntlm ? "NTLM challenge" : "Kerberos answer") + " is malformed (" +
+                        *problem +
+                        "). Something other than a Windows WinRM service may be answering on "
+                        "that address, or the connection is being tampered with.");
+    }
+
     std::string unseal(http::Message& reply) {
         const std::string* type = reply.headers.find("Content-Type");
         if (!type || !sealing::isSealed(*type)) {
@@ -441,7 +460,7 @@ class HttpTransport final : public SoapTransport {
         for (const sealing::Part& part : parts) {
             std::string piece;
             try {
-                piece = gss_->unseal(part.signature, part.sealed);
+                piece = gss_->sealing().unwrap(part.signature, part.sealed);
             } catch (const GssFailure& f) {
                 throw rejected(
                     "its signature does not match its content; it may have been "

@@ -25,9 +25,9 @@
 #include "grid/error.h"
 #include "linux/wmi/real_cups.h"
 #include "platform/linux/wmi/core_classes.h"
-#include "platform/linux/wmi/local_shell.h"
 #include "platform/linux/wmi/provider.h"
 #include "platform/linux/wmi/remote_snapshot.h"
+#include "support/local_shell.h"
 
 extern char** environ;
 

@@ -1,4 +1,4 @@
-#include "platform/linux/wmi/local_shell.h"
+#include "support/local_shell.h"
 
 #include <fcntl.h>
 #include <poll.h>
