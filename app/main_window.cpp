@@ -37,6 +37,7 @@
 #include "app/results_tools.h"
 #include "app/row_filter_model.h"
 #include "grid/sorting.h"
+#include "support/background.h"
 
 // The icons live in the app library; a static library's resources are
 // registered by hand.
@@ -496,7 +497,7 @@ void Main::passFinished(std::uint64_t id, tavo::cycle::PassOutcome outcome) {
         takeResults(*outcome.grid);
         // The pass's grid now holds the previous rows; a big report's
         // strings are freed on a thread of their own, not on this one.
-        std::thread([old = std::move(outcome.grid)] {}).detach();
+        tavo::background::start([old = std::move(outcome.grid)](std::stop_token) {});
     }
     if (outcome.shownFailure) {
         // A report that could not be collected says why where "Updated"

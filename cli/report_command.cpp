@@ -1,7 +1,10 @@
 #include "cli/report_command.h"
 
 #include <chrono>
+#include <cerrno>
 #include <cmath>
+#include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -56,6 +59,26 @@ Format formatFor(const Options& o, const Environment& env) {
         return Format::Csv;
     }
     return env.stdoutIsTerminal ? Format::Table : Format::Csv;
+}
+
+// Writes the report into an existing device or FIFO; a write or flush that
+// fails (a full device, a reader that left) is an error.
+void writeInto(const std::filesystem::path& path, const std::string& shown,
+               const std::string& text) {
+    std::ofstream out(path, std::ios::binary | std::ios::out);
+    if (out) out.write(text.data(), static_cast<std::streamsize>(text.size()));
+    if (out) out.flush();
+    if (!out)
+        throw Error(errc::kFailed, "The report could not be written to " + shown + ": " +
+                                             std::strerror(errno ? errno : EIO));
+}
+
+CommandResult& finish(CommandResult& r, bool interruptedRun, int failed) {
+    if (interruptedRun)
+        r.status = kExitInterrupted;
+    else if (failed > 0)
+        r.status = kExitSomeFailed;
+    return r;
 }
 
 }  // namespace
@@ -164,6 +187,20 @@ CommandResult runCommand(const std::vector<std::string>& args, const Environment
     } else {
         try {
             const auto wanted = grid::pathFromUtf8(o.output);
+            std::error_code ec;
+            const auto kind = std::filesystem::status(wanted, ec).type();
+            if (kind == std::filesystem::file_type::character ||
+                kind == std::filesystem::file_type::fifo) {
+                // A device or a pipe is written into, as a shell's redirection
+                // would; the "never over an existing file" rule is for files.
+                writeInto(wanted, o.output, text);
+                return finish(r, interruptedRun, failed);
+            }
+            if (kind == std::filesystem::file_type::block ||
+                kind == std::filesystem::file_type::socket)
+                throw Error(errc::kFailed,
+                            "The report was not written to " + o.output +
+                                ": it is a block device or a socket, not a file");
             const auto written = grid::writeNewFile(wanted, text);
             if (written != wanted)
                 r.err += kProgram + o.output + " exists and was left as it is; the report is in " +
@@ -175,11 +212,7 @@ CommandResult runCommand(const std::vector<std::string>& args, const Environment
         }
     }
 
-    if (interruptedRun)
-        r.status = kExitInterrupted;
-    else if (failed > 0)
-        r.status = kExitSomeFailed;
-    return r;
+    return finish(r, interruptedRun, failed);
 }
 
 }  // namespace tavo::cli
