@@ -426,6 +426,10 @@ void Main::endOfPass() {
 }
 
 void Main::SetGrid() {
+    // The old rows go with the old columns: a STOP before the new cycle's
+    // first pass ends must leave an empty grid under the new columns, not
+    // the old rows' count over blank cells (nor blank lines in an export).
+    grid_.itemsClear();
     grid_.columnsClear();
     txtFreq->setText(QStringLiteral("60"));
     txtFreq->setVisible(true);
