@@ -7,6 +7,8 @@
 #include "platform/linux/wmi/core_classes.h"
 #include "platform/linux/wmi/deadline.h"
 #include "platform/linux/wmi/each_with_deadline.h"
+#include "support/cancellation.h"
+#include "support/kernel_helper.h"
 
 namespace tavo::linuxwmi {
 
@@ -201,9 +203,41 @@ std::vector<Instance> produceProcesses(const SystemContext& ctx) {
             gInFlight.erase(it);
         return read;
     };
-    auto cmdlines = startOnWorker([n = pids.size(), readCmdline, each, until] {
+    // This machine's (or a fixture tree's) command lines are read by the
+    // helper process: a process waiting in the kernel holds its memory's
+    // lock, and a read of its command line waits with it, for good. A
+    // process whose earlier read still hangs is passed by at once.
+    auto readLocal = [pids, procDir = ctx.path("/proc").string(), each,
+                      until]() -> std::vector<std::optional<CmdlineRead>> {
+        std::vector<std::optional<CmdlineRead>> reads(pids.size());
+        for (std::size_t i = 0; i < pids.size(); ++i) {
+            const auto now = std::chrono::steady_clock::now();
+            if (now >= until) break;
+            const std::string dir = procDir + "/" + std::to_string(pids[i]);
+            // stat before and after tells whether the process exec'd
+            // another program in between.
+            const auto files =
+                kernelhelper::readInDirectory(dir, {"stat", "cmdline", "stat"}, kProcFileLimit,
+                                              "cmdline " + dir, std::min(until, now + each));
+            if (!files || !(*files)[0] || !(*files)[1] || !(*files)[2]) continue;
+            ProcStat before, after;
+            if (!parseProcStat(*(*files)[0], before) || !parseProcStat(*(*files)[2], after) ||
+                after.startTime != before.startTime || after.comm != before.comm)
+                continue;
+            std::optional<std::string> line;
+            if (!(*files)[1]->empty()) line = joinArgs(std::move(*(*files)[1]));
+            reads[i] = CmdlineRead{std::move(line), before.startTime, before.comm};
+        }
+        return reads;
+    };
+    auto cmdlines = ctx.view ? startOnWorker([n = pids.size(), readCmdline, each, until] {
         return readEachWithDeadline<CmdlineRead>(n, readCmdline, each, until);
-    });
+    })
+                             : startOnWorker([readLocal, stop = cycle::currentStopToken()] {
+                                   // The worker stops with the pass that started it.
+                                   cycle::StopScope scope(stop);
+                                   return readLocal();
+                               });
 
     const long ticks = std::max(1L, view->clockTicks());
     const long pageSize = std::max(1L, view->pageSize());
