@@ -101,7 +101,8 @@ int main(int argc, char** argv) {
         return tavo::cycle::PassServices{std::move(b.management), std::move(b.network)};
     };
     tavo::cli::CommandResult r = tavo::cli::runCommand(args, env, gInterrupted);
-    if (r.status == tavo::cli::kExitInterrupted && gSignal.load() == SIGTERM) r.status = 128 + SIGTERM;
+    if (r.status == tavo::cli::kExitInterrupted && gSignal.load() == SIGTERM)
+        r.status = 128 + SIGTERM;
 
     if (!r.out.empty() && (stdoutClosed || !writeAll(stdout, r.out))) {
         const int why = stdoutClosed ? EBADF : errno;

@@ -1,7 +1,7 @@
 #include "cli/report_command.h"
 
-#include <chrono>
 #include <cerrno>
+#include <chrono>
 #include <cmath>
 #include <cstring>
 #include <filesystem>
@@ -70,7 +70,7 @@ void writeInto(const std::filesystem::path& path, const std::string& shown,
     if (out) out.flush();
     if (!out)
         throw Error(errc::kFailed, "The report could not be written to " + shown + ": " +
-                                             std::strerror(errno ? errno : EIO));
+                                       std::strerror(errno ? errno : EIO));
 }
 
 CommandResult& finish(CommandResult& r, bool interruptedRun, int failed) {
@@ -91,7 +91,7 @@ CommandResult runCommand(const std::vector<std::string>& args, const Environment
         o = parseOptions(args, readComputersFile);
     } catch (const UsageError& e) {
         r.status = kExitUsage;
-        r.err = std::string(kProgram) + e.what() + "\nTry 'tavo-report --help'.\n";
+        r.err = std::string(kProgram) + visibleText(e.what()) + "\nTry 'tavo-report --help'.\n";
         return r;
     }
     if (o.help) {
@@ -135,13 +135,14 @@ CommandResult runCommand(const std::vector<std::string>& args, const Environment
         if (!t.failure) continue;
         ++failed;
         if (interruptedRun && t.unfinished) continue;
-        r.err += kProgram + t.computer + ": " + t.failure->description() + " (" +
-                 t.failure->numberText() + ")\n";
+        // Both may come from another computer: shown with visible escapes.
+        r.err += kProgram + visibleText(t.computer) + ": " + visibleText(t.failure->description()) +
+                 " (" + t.failure->numberText() + ")\n";
     }
     if (interruptedRun) {
         std::string missing;
         for (const TargetOutcome& t : run.targets)
-            if (t.unfinished) missing += (missing.empty() ? "" : ", ") + t.computer;
+            if (t.unfinished) missing += (missing.empty() ? "" : ", ") + visibleText(t.computer);
         r.err += std::string(kProgram) + "interrupted" +
                  (missing.empty() ? std::string() : "; no report from " + missing) + "\n";
     }
@@ -198,15 +199,15 @@ CommandResult runCommand(const std::vector<std::string>& args, const Environment
             }
             if (kind == std::filesystem::file_type::block ||
                 kind == std::filesystem::file_type::socket)
-                throw Error(errc::kFailed,
-                            "The report was not written to " + o.output +
-                                ": it is a block device or a socket, not a file");
+                throw Error(errc::kFailed, "The report was not written to " + o.output +
+                                               ": it is a block device or a socket, not a file");
             const auto written = grid::writeNewFile(wanted, text);
             if (written != wanted)
-                r.err += kProgram + o.output + " exists and was left as it is; the report is in " +
-                         grid::pathToUtf8(written) + "\n";
+                r.err += kProgram + visibleText(o.output) +
+                         " exists and was left as it is; the report is in " +
+                         visibleText(grid::pathToUtf8(written)) + "\n";
         } catch (const Error& e) {
-            r.err += kProgram + e.description() + "\n";
+            r.err += kProgram + visibleText(e.description()) + "\n";
             r.status = kExitSomeFailed;
             return r;
         }
