@@ -35,7 +35,7 @@ failed=0
 start=$(date +%s.%N)
 for i in $(seq 1 "$count"); do
     set +e
-    "$bin" -f csv "$category" "$target" >"$work/out" 2>"$work/err" </dev/null
+    "$bin" -f csv -c "$target" "$category" >"$work/out" 2>"$work/err" </dev/null
     status=$?
     set -e
     lines=$(wc -l <"$work/out")
