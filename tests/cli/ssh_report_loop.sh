@@ -16,6 +16,8 @@ cleanup() {
     rm -rf "$work"
 }
 trap cleanup EXIT
+trap "exit 130" INT
+trap "exit 143" TERM
 
 # A free port: the kernel's pick for a socket we close at once.
 port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
