@@ -50,13 +50,27 @@ std::optional<std::string> readRegular(const std::string& path, std::size_t limi
                                        const std::string& resource, Clock::time_point until,
                                        Outcome* outcome = nullptr);
 
+// What readInDirectory gives: each file, or nothing when the folder could
+// not be opened or did not answer in time.
+using Files = std::optional<std::vector<std::optional<std::string>>>;
+
 // The files `names` of the directory `dir`, opened once and read relative to
 // it (so /proc/<pid> stays one process), each at most `limit` bytes; an entry
-// is nothing when that file could not be read. Nothing at all when the
-// directory could not be opened or the call did not answer in time.
-std::optional<std::vector<std::optional<std::string>>> readInDirectory(
-    const std::string& dir, const std::vector<std::string>& names, std::size_t limit,
-    const std::string& resource, Clock::time_point until, Outcome* outcome = nullptr);
+// is nothing when that file could not be read.
+Files readInDirectory(const std::string& dir, const std::vector<std::string>& names,
+                      std::size_t limit, const std::string& resource, Clock::time_point until,
+                      Outcome* outcome = nullptr);
+
+// The same for each of `folders` (names in `base`), sent to one helper at
+// once and answered folder by folder, each within `each` of the one before
+// and none after `until` or a STOP. A folder that misses its time stays
+// nothing, and its resource (`resourcePrefix` + its name) busy while the
+// helper stuck in it lives; the folders after it go on in a fresh helper.
+std::vector<Files> readInEachDirectory(const std::string& base,
+                                       const std::vector<std::string>& folders,
+                                       const std::vector<std::string>& names, std::size_t limit,
+                                       const std::string& resourcePrefix,
+                                       std::chrono::milliseconds each, Clock::time_point until);
 
 // For tests and measurements: helpers forked so far, and those abandoned
 // that have not ended yet.

@@ -209,23 +209,24 @@ std::vector<Instance> produceProcesses(const SystemContext& ctx) {
     // process whose earlier read still hangs is passed by at once.
     auto readLocal = [pids, procDir = ctx.path("/proc").string(), each,
                       until]() -> std::vector<std::optional<CmdlineRead>> {
+        std::vector<std::string> folders;
+        folders.reserve(pids.size());
+        for (int pid : pids) folders.push_back(std::to_string(pid));
+        // stat before and after tells whether the process exec'd another
+        // program in between.
+        auto files = kernelhelper::readInEachDirectory(procDir, folders,
+                                                       {"stat", "cmdline", "stat"}, kProcFileLimit,
+                                                       "cmdline " + procDir + "/", each, until);
         std::vector<std::optional<CmdlineRead>> reads(pids.size());
         for (std::size_t i = 0; i < pids.size(); ++i) {
-            const auto now = std::chrono::steady_clock::now();
-            if (now >= until) break;
-            const std::string dir = procDir + "/" + std::to_string(pids[i]);
-            // stat before and after tells whether the process exec'd
-            // another program in between.
-            const auto files =
-                kernelhelper::readInDirectory(dir, {"stat", "cmdline", "stat"}, kProcFileLimit,
-                                              "cmdline " + dir, std::min(until, now + each));
-            if (!files || !(*files)[0] || !(*files)[1] || !(*files)[2]) continue;
+            auto& f = files[i];
+            if (!f || !(*f)[0] || !(*f)[1] || !(*f)[2]) continue;
             ProcStat before, after;
-            if (!parseProcStat(*(*files)[0], before) || !parseProcStat(*(*files)[2], after) ||
+            if (!parseProcStat(*(*f)[0], before) || !parseProcStat(*(*f)[2], after) ||
                 after.startTime != before.startTime || after.comm != before.comm)
                 continue;
             std::optional<std::string> line;
-            if (!(*files)[1]->empty()) line = joinArgs(std::move(*(*files)[1]));
+            if (!(*f)[1]->empty()) line = joinArgs(std::move(*(*f)[1]));
             reads[i] = CmdlineRead{std::move(line), before.startTime, before.comm};
         }
         return reads;
