@@ -31,7 +31,7 @@ fusepid=$!
 cleanup() {
     kill -9 "$fusepid" 2>/dev/null || true
     umount -l "$mnt" 2>/dev/null || true
-    umount /etc/passwd 2>/dev/null || true
+    umount /etc 2>/dev/null || true
     rm -rf "$work"
 }
 trap cleanup EXIT
@@ -42,9 +42,12 @@ done
 grep -q " $mnt " /proc/self/mountinfo || { echo "the hung filesystem did not mount"; exit 1; }
 
 # A user whose home is on the hung mount, in this namespace's passwd only.
-cp /etc/passwd "$work/passwd"
-echo "tavohung:x:64999:64999:hung home:$mnt/home:/bin/sh" >>"$work/passwd"
-mount --bind "$work/passwd" /etc/passwd
+# The whole of /etc is a copy here: a bind mount over the file alone would
+# vanish when another program (a test adding a user) replaces the file.
+mkdir "$work/etc"
+cp -a /etc/. "$work/etc/" 2>/dev/null || true
+echo "tavohung:x:64999:64999:hung home:$mnt/home:/bin/sh" >>"$work/etc/passwd"
+mount --bind "$work/etc" /etc
 
 failed=0
 # Runs tavo-report through a pipe: the pipe ends only when every process
