@@ -422,9 +422,7 @@ bool abandonLocked(Pool& p, Helper h, const std::string& resource) {
 // returns false when the reply did not come in time (or made no sense);
 // the helper is then abandoned.
 template <class Answer>
-Outcome call(const std::string& resource, const std::string& request, Clock::time_point until,
-             Answer&& answer) {
-    (void)until;
+Outcome call(const std::string& resource, const std::string& request, Answer&& answer) {
     if (request.size() > kMaxRequest + sizeof(Request)) return Outcome::Broken;
     Pool& p = pool();
     for (int attempt = 0; attempt < 2; ++attempt) {
@@ -464,7 +462,7 @@ void tell(Outcome* out, Outcome o) {
 std::optional<FsNumbers> statFs(const std::string& path, const std::string& resource,
                                 Clock::time_point until, Outcome* outcome) {
     std::optional<FsNumbers> result;
-    const Outcome o = call(resource, encode(kStat, 0, 0, path, {}), until, [&](Reader& in) {
+    const Outcome o = call(resource, encode(kStat, 0, 0, path, {}), [&](Reader& in) {
         std::int32_t status = 0;
         std::uint64_t n[4];
         if (!in.read(&status, sizeof status, until) || !in.read(n, sizeof n, until)) return false;
@@ -479,14 +477,14 @@ std::optional<std::string> readRegular(const std::string& path, std::size_t limi
                                        const std::string& resource, Clock::time_point until,
                                        Outcome* outcome) {
     std::optional<std::string> result;
-    const Outcome o = call(resource, encode(kRead, noFollow ? kNoFollow : 0, limit, path, {}),
-                           until, [&](Reader& in) {
-                               std::string data;
-                               std::int32_t status = 0;
-                               if (!in.item(limit, until, data, status)) return false;
-                               if (status == 0) result = std::move(data);
-                               return true;
-                           });
+    const Outcome o =
+        call(resource, encode(kRead, noFollow ? kNoFollow : 0, limit, path, {}), [&](Reader& in) {
+            std::string data;
+            std::int32_t status = 0;
+            if (!in.item(limit, until, data, status)) return false;
+            if (status == 0) result = std::move(data);
+            return true;
+        });
     tell(outcome, o);
     return result;
 }
@@ -518,7 +516,7 @@ Files readInDirectory(const std::string& dir, const std::vector<std::string>& na
                       std::size_t limit, const std::string& resource, Clock::time_point until,
                       Outcome* outcome) {
     Files result;
-    const Outcome o = call(resource, encode(kReadIn, 0, limit, dir, names), until, [&](Reader& in) {
+    const Outcome o = call(resource, encode(kReadIn, 0, limit, dir, names), [&](Reader& in) {
         return readFolderAnswer(in, names.size(), limit, until, result);
     });
     tell(outcome, o);
