@@ -7,7 +7,7 @@
 #include "app/main_window.h"
 #include "app/product.h"
 #include "collectors/value.h"
-#include "cycle/pass.h"
+#include "support/background.h"
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
@@ -26,10 +26,11 @@ int main(int argc, char** argv) {
         rc = QApplication::exec();
     }
     // The window stopped its cycle as it went; a pass ends within moments of
-    // that. One stuck in a call nothing interrupts must not be inside
-    // libssh or OpenSSL while their globals are torn down: leave without
-    // the teardown then (the settings were written when the window went).
-    if (!tavo::cycle::waitForPasses(std::chrono::seconds(3))) {
+    // that, and every background thread is waited for here, once. One still
+    // inside a remote call must not be in libssh or OpenSSL while their
+    // globals are torn down: leave without the teardown then (the settings
+    // were written when the window went).
+    if (!tavo::background::finish(std::chrono::seconds(3))) {
         std::fflush(nullptr);
         std::_Exit(rc);
     }

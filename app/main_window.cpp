@@ -37,6 +37,7 @@
 #include "app/results_tools.h"
 #include "app/row_filter_model.h"
 #include "grid/sorting.h"
+#include "support/background.h"
 
 // The icons live in the app library; a static library's resources are
 // registered by hand.
@@ -425,6 +426,10 @@ void Main::endOfPass() {
 }
 
 void Main::SetGrid() {
+    // The old rows go with the old columns: a STOP before the new cycle's
+    // first pass ends must leave an empty grid under the new columns, not
+    // the old rows' count over blank cells (nor blank lines in an export).
+    grid_.itemsClear();
     grid_.columnsClear();
     txtFreq->setText(QStringLiteral("60"));
     txtFreq->setVisible(true);
@@ -496,7 +501,7 @@ void Main::passFinished(std::uint64_t id, tavo::cycle::PassOutcome outcome) {
         takeResults(*outcome.grid);
         // The pass's grid now holds the previous rows; a big report's
         // strings are freed on a thread of their own, not on this one.
-        std::thread([old = std::move(outcome.grid)] {}).detach();
+        tavo::background::start([old = std::move(outcome.grid)](std::stop_token) {});
     }
     if (outcome.shownFailure) {
         // A report that could not be collected says why where "Updated"

@@ -1,7 +1,10 @@
 #include "cli/report_command.h"
 
+#include <cerrno>
 #include <chrono>
 #include <cmath>
+#include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -58,6 +61,26 @@ Format formatFor(const Options& o, const Environment& env) {
     return env.stdoutIsTerminal ? Format::Table : Format::Csv;
 }
 
+// Writes the report into an existing device or FIFO; a write or flush that
+// fails (a full device, a reader that left) is an error.
+void writeInto(const std::filesystem::path& path, const std::string& shown,
+               const std::string& text) {
+    std::ofstream out(path, std::ios::binary | std::ios::out);
+    if (out) out.write(text.data(), static_cast<std::streamsize>(text.size()));
+    if (out) out.flush();
+    if (!out)
+        throw Error(errc::kFailed, "The report could not be written to " + shown + ": " +
+                                       std::strerror(errno ? errno : EIO));
+}
+
+CommandResult& finish(CommandResult& r, bool interruptedRun, int failed) {
+    if (interruptedRun)
+        r.status = kExitInterrupted;
+    else if (failed > 0)
+        r.status = kExitSomeFailed;
+    return r;
+}
+
 }  // namespace
 
 CommandResult runCommand(const std::vector<std::string>& args, const Environment& env,
@@ -68,7 +91,7 @@ CommandResult runCommand(const std::vector<std::string>& args, const Environment
         o = parseOptions(args, readComputersFile);
     } catch (const UsageError& e) {
         r.status = kExitUsage;
-        r.err = std::string(kProgram) + e.what() + "\nTry 'tavo-report --help'.\n";
+        r.err = std::string(kProgram) + visibleText(e.what()) + "\nTry 'tavo-report --help'.\n";
         return r;
     }
     if (o.help) {
@@ -115,13 +138,14 @@ CommandResult runCommand(const std::vector<std::string>& args, const Environment
         if (!t.failure) continue;
         ++failed;
         if (interruptedRun && t.unfinished) continue;
-        r.err += kProgram + t.computer + ": " + t.failure->description() + " (" +
-                 t.failure->numberText() + ")\n";
+        // Both may come from another computer: shown with visible escapes.
+        r.err += kProgram + visibleText(t.computer) + ": " + visibleText(t.failure->description()) +
+                 " (" + t.failure->numberText() + ")\n";
     }
     if (interruptedRun) {
         std::string missing;
         for (const TargetOutcome& t : run.targets)
-            if (t.unfinished) missing += (missing.empty() ? "" : ", ") + t.computer;
+            if (t.unfinished) missing += (missing.empty() ? "" : ", ") + visibleText(t.computer);
         r.err += std::string(kProgram) + "interrupted" +
                  (missing.empty() ? std::string() : "; no report from " + missing) + "\n";
     }
@@ -167,22 +191,32 @@ CommandResult runCommand(const std::vector<std::string>& args, const Environment
     } else {
         try {
             const auto wanted = grid::pathFromUtf8(o.output);
+            std::error_code ec;
+            const auto kind = std::filesystem::status(wanted, ec).type();
+            if (kind == std::filesystem::file_type::character ||
+                kind == std::filesystem::file_type::fifo) {
+                // A device or a pipe is written into, as a shell's redirection
+                // would; the "never over an existing file" rule is for files.
+                writeInto(wanted, o.output, text);
+                return finish(r, interruptedRun, failed);
+            }
+            if (kind == std::filesystem::file_type::block ||
+                kind == std::filesystem::file_type::socket)
+                throw Error(errc::kFailed, "The report was not written to " + o.output +
+                                               ": it is a block device or a socket, not a file");
             const auto written = grid::writeNewFile(wanted, text);
             if (written != wanted)
-                r.err += kProgram + o.output + " exists and was left as it is; the report is in " +
-                         grid::pathToUtf8(written) + "\n";
+                r.err += kProgram + visibleText(o.output) +
+                         " exists and was left as it is; the report is in " +
+                         visibleText(grid::pathToUtf8(written)) + "\n";
         } catch (const Error& e) {
-            r.err += kProgram + e.description() + "\n";
+            r.err += kProgram + visibleText(e.description()) + "\n";
             r.status = kExitSomeFailed;
             return r;
         }
     }
 
-    if (interruptedRun)
-        r.status = kExitInterrupted;
-    else if (failed > 0)
-        r.status = kExitSomeFailed;
-    return r;
+    return finish(r, interruptedRun, failed);
 }
 
 }  // namespace tavo::cli

@@ -41,6 +41,29 @@ std::string cut(const std::string& s, std::size_t width) {
 
 }  // namespace
 
+std::string visibleText(std::string_view s) {
+    static const char kHex[] = "0123456789abcdef";
+    std::string out;
+    out.reserve(s.size());
+    for (std::size_t i = 0; i < s.size(); ++i) {
+        const auto b = static_cast<unsigned char>(s[i]);
+        // C0 controls and DEL, and the C1 controls (U+0080..U+009F, which
+        // some terminals obey as ESC sequences) in their UTF-8 form.
+        const bool c1 = b == 0xC2 && i + 1 < s.size() &&
+                        static_cast<unsigned char>(s[i + 1]) >= 0x80 &&
+                        static_cast<unsigned char>(s[i + 1]) <= 0x9F;
+        if (b >= 0x20 && b != 0x7F && !c1) {
+            out += static_cast<char>(b);
+            continue;
+        }
+        const unsigned code = c1 ? static_cast<unsigned char>(s[++i]) : b;
+        out += "\\x";
+        out += kHex[code >> 4];
+        out += kHex[code & 0xF];
+    }
+    return out;
+}
+
 const char* lampWord(int icon) {
     switch (icon) {
         case 1:
@@ -142,13 +165,15 @@ std::string tableText(const grid::Grid& g, bool colour, int maxWidth) {
     std::vector<std::vector<std::string>> cells;
     std::vector<std::size_t> width(static_cast<std::size_t>(columns), 0);
     std::vector<std::string> head;
-    for (int c = 1; c <= columns; ++c) head.push_back(cut(oneLine(g.column(c).Text), limit));
+    for (int c = 1; c <= columns; ++c)
+        head.push_back(cut(visibleText(oneLine(g.column(c).Text)), limit));
     cells.push_back(head);
     const std::vector<std::size_t>& order = g.shownOrder();
     for (const std::size_t shown : order) {
         const grid::ListItem& item = g.item(static_cast<int>(shown) + 1);
         std::vector<std::string> row;
-        for (int c = 0; c < columns; ++c) row.push_back(cut(oneLine(item.cell(c)), limit));
+        for (int c = 0; c < columns; ++c)
+            row.push_back(cut(visibleText(oneLine(item.cell(c))), limit));
         cells.push_back(std::move(row));
     }
     for (const auto& row : cells)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "cli/options.h"
@@ -31,5 +32,10 @@ std::string jsonText(const grid::Grid& g, const std::vector<std::string>& rowCom
 std::string tableText(const grid::Grid& g, bool colour, int maxWidth);
 
 const char* lampWord(int icon);
+
+// `s` with every control character (C0, DEL, C1) shown as a visible escape
+// ("\x1b"), as ls and systemctl show them: text from another computer must
+// not move a terminal's cursor, retitle its window or clear its screen.
+std::string visibleText(std::string_view s);
 
 }  // namespace tavo::cli

@@ -4,9 +4,9 @@
 #include <condition_variable>
 #include <mutex>
 #include <stop_token>
-#include <thread>
 
 #include "collectors/collectors.h"
+#include "support/background.h"
 
 namespace tavo::cli {
 
@@ -14,14 +14,12 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// How long passes that were asked to stop may take to say so before the run
-// ends without them.
-constexpr std::chrono::milliseconds kStopGrace{500};
-
 std::atomic<int> gPeak{0};
+std::atomic<bool> gCollecting{false};
 
-// What the workers and the caller share. Held by shared_ptr: a worker stuck
-// in a call no token reaches outlives the run and must find it intact.
+// What the workers and the caller share. Held by shared_ptr: a worker still
+// leaving a remote call when the run ends finds it intact; the background
+// owner waits for it at exit.
 struct Shared {
     std::mutex mutex;
     std::condition_variable changed;
@@ -93,6 +91,10 @@ void work(const std::shared_ptr<Shared>& shared, const RunRequest& request) {
 
 }  // namespace
 
+std::atomic<bool>& collecting() {
+    return gCollecting;
+}
+
 int peakConcurrency() {
     return gPeak.load();
 }
@@ -111,13 +113,14 @@ RunResult runTargets(const RunRequest& request, const std::atomic<bool>& interru
     const std::size_t workers =
         std::min<std::size_t>(total, static_cast<std::size_t>(std::max(1, request.jobs)));
     for (std::size_t w = 0; w < workers; ++w)
-        std::thread([shared, kept] { work(shared, *kept); }).detach();
+        background::start([shared, kept](std::stop_token) { work(shared, *kept); });
 
     RunResult result;
     const auto deadline =
         request.timeout ? Clock::now() + *request.timeout : Clock::time_point::max();
     std::size_t told = 0;
     std::unique_lock lock(shared->mutex);
+    collecting().store(true);
     for (;;) {
         if (shared->finished == total) break;
         if (interrupted.load()) {
@@ -137,9 +140,11 @@ RunResult runTargets(const RunRequest& request, const std::atomic<bool>& interru
             lock.lock();
         }
     }
+    collecting().store(false);
     if (result.end != RunEnd::Complete) {
+        // Passes still out are told to stop and reported as not answered at
+        // once; the program waits for their threads once, at exit.
         shared->stop.request_stop();
-        shared->changed.wait_for(lock, kStopGrace, [&] { return shared->running.load() == 0; });
         const std::string why = result.end == RunEnd::TimedOut
                                     ? "no answer within the time the run was given (--timeout)"
                                     : "interrupted before it answered";

@@ -48,9 +48,14 @@ struct RunResult {
 
 // Runs the passes on worker threads and returns when all have ended, when
 // the timeout passes or when `interrupted` becomes true; then passes still
-// running are asked to stop, and those that do not end within a moment are
-// left behind (they own what they touch) and reported as not answered.
+// running are asked to stop and reported as not answered at once (their
+// threads belong to the background owner, which waits for them at exit).
 RunResult runTargets(const RunRequest& request, const std::atomic<bool>& interrupted);
+
+// True while runTargets waits for its passes: a signal then only raises
+// `interrupted`; at any other moment it ends the program at once. Read
+// from a signal handler, so it is a lock-free atomic.
+std::atomic<bool>& collecting();
 
 // The most passes that ran at the same moment during the last runTargets
 // call of this process (for tests of the bound).

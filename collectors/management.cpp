@@ -6,9 +6,9 @@
 #include <stop_token>
 #include <utility>
 
-#include "cycle/deadline.h"
 #include "grid/error.h"
 #include "remote/target_text.h"
+#include "support/deadline.h"
 
 #ifdef _WIN32
 #include <windows.h>

@@ -8,8 +8,9 @@
 #include <utility>
 
 #include "collectors/collectors.h"
-#include "cycle/cancellation.h"
 #include "netenum/list_computers.h"
+#include "support/background.h"
+#include "support/cancellation.h"
 
 namespace tavo::cycle {
 
@@ -136,7 +137,7 @@ void startPass(PassJob job, std::function<void(PassOutcome)> done) {
     }
     // On Windows the management back end joins COM on this thread for as
     // long as its connection lives.
-    std::thread([job = std::move(job), done = std::move(done)]() mutable {
+    background::start([job = std::move(job), done = std::move(done)](std::stop_token) mutable {
         {
             PassJob mine = std::move(job);
             auto tell = std::move(done);
@@ -146,7 +147,7 @@ void startPass(PassJob job, std::function<void(PassOutcome)> done) {
         std::lock_guard lock(running().mutex);
         --running().count;
         running().ended.notify_all();
-    }).detach();
+    });
 }
 
 bool waitForPasses(std::chrono::milliseconds limit) {

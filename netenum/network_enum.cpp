@@ -4,7 +4,7 @@
 #include <cstring>
 #include <stop_token>
 
-#include "cycle/cancellation.h"
+#include "support/cancellation.h"
 
 namespace tavo {
 

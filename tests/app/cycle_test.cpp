@@ -8,6 +8,8 @@
 #include <atomic>
 
 #include "app/switch_button.h"
+#include "collectors/report_definition.h"
+#include "grid/export.h"
 #include "main_fixture.h"
 
 namespace tavo::testing {
@@ -233,6 +235,36 @@ TEST_F(CycleTest, StopAnswersAtOnceWhileThePassIsStuckAndItsEndOfPassChangesNoth
     EXPECT_EQ(window->calls.size(), 1u) << "the end-of-pass call must not start a new cycle";
     EXPECT_EQ(window->results().itemsCount(), 0) << "a stopped pass's rows are dropped";
     EXPECT_EQ(label("lblTime")->text(), "before") << "nothing was updated";
+}
+
+// RUN set the new columns over the old rows: a STOP before the first pass
+// ended showed the old count over blank cells and exported empty lines.
+TEST_F(CycleTest, AStopBeforeTheFirstPassEndsLeavesAnEmptyGridWithItsColumns) {
+    chooseCategory("Processes");
+    window->pass = [](ReportContext& ctx, const TestMain::Call&) {
+        for (int i = 0; i < 10; ++i) ctx.results().itemsAdd("", "row " + std::to_string(i), 1);
+    };
+    run();
+    ASSERT_EQ(window->results().itemsCount(), 10);
+    if (button("cmdSwitch")->text() == "STOP") window->cmdSwitch_Click();  // a periodic report
+    ASSERT_TRUE(runEventsUntil([&] { return window->cycle().state() == cycle::State::Stopped; }));
+    ASSERT_EQ(window->results().itemsCount(), 10);
+
+    chooseCategory("Services");
+    Gate gate;
+    window->pass = [&](ReportContext&, const TestMain::Call&) { gate.wait(); };
+    window->cmdSwitch_Click();
+    ASSERT_TRUE(gate.waiting(1));
+    window->cmdSwitch_Click();  // STOP
+    gate.open();
+    ASSERT_TRUE(runEventsUntil([&] { return window->cycle().state() == cycle::State::Stopped; }));
+
+    const grid::Grid& g = window->results();
+    EXPECT_EQ(g.itemsCount(), 0);
+    EXPECT_EQ(g.columnsCount(), static_cast<int>(runLayout("Services").columns.size()));
+    EXPECT_EQ(label("lblRows")->text(), "0 of 0 rows");
+    const std::string csv = grid::csvText(g, grid::CsvCells::raw);
+    EXPECT_EQ(std::count(csv.begin(), csv.end(), '\n'), 1) << "the header alone: " << csv;
 }
 
 TEST_F(CycleTest, StopThenRunWithAStuckPassStartsANewPassWhoseRowsWin) {

@@ -11,6 +11,7 @@
 #include <sstream>
 
 #include "cli/report_command.h"
+#include "cli/report_output.h"
 #include "cli/run_targets.h"
 #include "cli_fixture.h"
 #include "collectors/report_definition.h"
@@ -129,6 +130,35 @@ TEST_F(ReportCommand, TableAlignsColumnsAndColoursOnlyATerminal) {
 
     const Outcome tty = run({"-c", "pc1", "Processes"}, true);
     EXPECT_NE(tty.out.find("\x1b[32m"), std::string::npos) << "table on a terminal, in colour";
+}
+
+// A process name or an error text from another computer could move the
+// cursor, retitle the terminal or clear it: the table shows the bytes.
+TEST(VisibleText, ControlCharactersBecomeEscapesAndTextStaysAsItIs) {
+    const struct {
+        std::string in, want;
+    } cases[] = {
+        {"plain text, \xC3\xA9t\xC3\xA9", "plain text, \xC3\xA9t\xC3\xA9"},  // UTF-8 kept
+        {"\x1b]0;owned\x07x", "\\x1b]0;owned\\x07x"},                        // OSC title
+        {"a\x1b[2Jb", "a\\x1b[2Jb"},                                         // clear screen
+        {std::string("nul\0", 4), "nul\\x00"},
+        {"del\x7f", "del\\x7f"},
+        {"c1\xC2\x9B"
+         "2J",
+         "c1\\x9b2J"},                     // CSI as a C1 control in UTF-8
+        {"\xC2\xA0nbsp", "\xC2\xA0nbsp"},  // a printable character after C2 stays
+        {"ends in C2\xC2", "ends in C2\xC2"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(cli::visibleText(c.in), c.want) << c.want;
+
+    grid::Grid g;
+    g.columnsAdd("Name");
+    g.itemsAdd("", "evil\x1b]0;owned\x07\x1b[2J", 1);
+    const std::string table = cli::tableText(g, false, 0);
+    EXPECT_EQ(table.find('\x1b'), std::string::npos) << table;
+    EXPECT_NE(table.find("evil\\x1b]0;owned\\x07\\x1b[2J"), std::string::npos) << table;
+    // CSV keeps the bytes: it is data for programs, not for a terminal.
+    EXPECT_NE(grid::csvText(g, grid::CsvCells::raw).find("\x1b]0;owned"), std::string::npos);
 }
 
 TEST_F(ReportCommand, UsageErrorsNameTheCulpritAndExitTwo) {

@@ -7,10 +7,83 @@
 #include "platform/linux/wmi/each_with_deadline.h"
 #include "platform/linux/wmi/gvdb.h"
 #include "platform/linux/wmi/service_classes.h"
+#include "platform/linux/wmi/system_view.h"
+#include "support/cancellation.h"
+#include "support/kernel_helper.h"
 
 namespace tavo::linuxwmi {
 
 namespace {
+
+// One home folder of this machine, read through the helper process: a home
+// on a hung network or FUSE mount blocks even an open, in the kernel, for
+// good. Every read has the account's time; once one misses it (or an
+// earlier pass's read there still hangs), the account's other files are not
+// tried. What is not a read of a file goes to the machine's own view.
+class HomeView : public SystemView {
+  public:
+    HomeView(SystemContext local, std::string home, std::chrono::steady_clock::time_point until)
+        : local_(std::move(local)),
+          inner_(local_.system()),
+          resource_("home " + local_.path(home).string()),
+          until_(until) {}
+
+    std::optional<std::string> readFile(std::string_view path, std::size_t limit) const override {
+        return read(path, limit, false);
+    }
+    std::optional<std::string> readUserFile(std::string_view path,
+                                            std::size_t limit) const override {
+        return read(path, limit, true);
+    }
+    std::optional<std::vector<DirEntry>> list(std::string_view dir) const override {
+        return inner_->list(dir);
+    }
+    std::optional<std::string> readLink(std::string_view path) const override {
+        return inner_->readLink(path);
+    }
+    FileType type(std::string_view path, bool followLinks) const override {
+        return inner_->type(path, followLinks);
+    }
+    std::optional<std::string> canonical(std::string_view path) const override {
+        return inner_->canonical(path);
+    }
+    std::optional<Timestamp> modifiedTime(std::string_view path) const override {
+        return inner_->modifiedTime(path);
+    }
+    std::optional<Timestamp> birthTime(std::string_view path) const override {
+        return inner_->birthTime(path);
+    }
+    std::unique_ptr<DirHandle> openDirectory(std::string_view dir) const override {
+        return inner_->openDirectory(dir);
+    }
+    std::int64_t now() const override { return inner_->now(); }
+    int utcOffsetMinutes() const override { return inner_->utcOffsetMinutes(); }
+    bool daylightSaving() const override { return inner_->daylightSaving(); }
+    std::string dmtfLocal(std::int64_t seconds, long microseconds) const override {
+        return inner_->dmtfLocal(seconds, microseconds);
+    }
+    long clockTicks() const override { return inner_->clockTicks(); }
+    long pageSize() const override { return inner_->pageSize(); }
+    std::optional<std::string> machine() const override { return inner_->machine(); }
+    std::optional<std::string> hostName() const override { return inner_->hostName(); }
+    bool isRunningMachine() const override { return inner_->isRunningMachine(); }
+
+  private:
+    std::optional<std::string> read(std::string_view path, std::size_t limit, bool noFollow) const {
+        if (gaveUp_) return std::nullopt;
+        kernelhelper::Outcome o{};
+        auto r = kernelhelper::readRegular(local_.path(path).string(), limit, noFollow, resource_,
+                                           until_, &o);
+        if (o == kernelhelper::Outcome::Missed || o == kernelhelper::Outcome::Busy) gaveUp_ = true;
+        return r;
+    }
+
+    SystemContext local_;
+    std::shared_ptr<const SystemView> inner_;
+    std::string resource_;
+    std::chrono::steady_clock::time_point until_;
+    mutable bool gaveUp_ = false;
+};
 
 struct Settings {
     std::optional<std::string> wallpaper;
@@ -349,22 +422,36 @@ std::vector<Instance> produceDesktops(const SystemContext& ctx) {
     // A home folder may sit on a hung network mount, where even an open
     // blocks for good: each account's files are read with their own time,
     // and an account that misses it is shown without its settings.
-    const auto settings = readEachWithDeadline<Settings>(
-        users.size(),
-        [ctx, users](std::size_t i) {
-            Settings s;
-            const std::string& home = users[i].second;
-            if (home != "/") {
-                readDconf(ctx, home, s);
-                readKde(ctx, home, s);
-                readXfce(ctx, home, s);
-                readXscreensaver(ctx, home, s);
-                readFeh(ctx, home, s);
-            }
-            return s;
-        },
-        std::max(ctx.deadline / 8, std::chrono::milliseconds(50)),
-        std::chrono::steady_clock::now() + ctx.deadline);
+    auto readHome = [](const SystemContext& c, const std::string& home) {
+        Settings s;
+        if (home != "/") {
+            readDconf(c, home, s);
+            readKde(c, home, s);
+            readXfce(c, home, s);
+            readXscreensaver(c, home, s);
+            readFeh(c, home, s);
+        }
+        return s;
+    };
+    const auto each = std::max(ctx.deadline / 8, std::chrono::milliseconds(50));
+    const auto until = std::chrono::steady_clock::now() + ctx.deadline;
+    std::vector<std::optional<Settings>> settings(users.size());
+    if (ctx.view) {
+        // Another computer's files are already here in its snapshot.
+        settings = readEachWithDeadline<Settings>(
+            users.size(),
+            [ctx, users, readHome](std::size_t i) { return readHome(ctx, users[i].second); }, each,
+            until);
+    } else {
+        for (std::size_t i = 0; i < users.size(); ++i) {
+            const auto now = std::chrono::steady_clock::now();
+            if (now >= until || cycle::currentStopToken().stop_requested()) break;
+            SystemContext home = ctx;
+            home.view =
+                std::make_shared<HomeView>(ctx, users[i].second, std::min(until, now + each));
+            settings[i] = readHome(home, users[i].second);
+        }
+    }
 
     for (std::size_t i = 0; i < users.size(); ++i) {
         if (!settings[i])

@@ -7,6 +7,8 @@
 #include "platform/linux/wmi/core_classes.h"
 #include "platform/linux/wmi/deadline.h"
 #include "platform/linux/wmi/each_with_deadline.h"
+#include "support/cancellation.h"
+#include "support/kernel_helper.h"
 
 namespace tavo::linuxwmi {
 
@@ -216,9 +218,42 @@ std::vector<Instance> produceProcesses(const SystemContext& ctx) {
             gInFlight.erase(it);
         return read;
     };
-    auto cmdlines = startOnWorker([n = pids.size(), readCmdline, each, until] {
+    // This machine's (or a fixture tree's) command lines are read by the
+    // helper process: a process waiting in the kernel holds its memory's
+    // lock, and a read of its command line waits with it, for good. A
+    // process whose earlier read still hangs is passed by at once.
+    auto readLocal = [pids, procDir = ctx.path("/proc").string(), each,
+                      until]() -> std::vector<std::optional<CmdlineRead>> {
+        std::vector<std::string> folders;
+        folders.reserve(pids.size());
+        for (int pid : pids) folders.push_back(std::to_string(pid));
+        // stat before and after tells whether the process exec'd another
+        // program in between.
+        auto files = kernelhelper::readInEachDirectory(procDir, folders,
+                                                       {"stat", "cmdline", "stat"}, kProcFileLimit,
+                                                       "cmdline " + procDir + "/", each, until);
+        std::vector<std::optional<CmdlineRead>> reads(pids.size());
+        for (std::size_t i = 0; i < pids.size(); ++i) {
+            auto& f = files[i];
+            if (!f || !(*f)[0] || !(*f)[1] || !(*f)[2]) continue;
+            ProcStat before, after;
+            if (!parseProcStat(*(*f)[0], before) || !parseProcStat(*(*f)[2], after) ||
+                after.startTime != before.startTime || after.comm != before.comm)
+                continue;
+            std::optional<std::string> line;
+            if (!(*f)[1]->empty()) line = joinArgs(std::move(*(*f)[1]));
+            reads[i] = CmdlineRead{std::move(line), before.startTime, before.comm};
+        }
+        return reads;
+    };
+    auto cmdlines = ctx.view ? startOnWorker([n = pids.size(), readCmdline, each, until] {
         return readEachWithDeadline<CmdlineRead>(n, readCmdline, each, until);
-    });
+    })
+                             : startOnWorker([readLocal, stop = cycle::currentStopToken()] {
+                                   // The worker stops with the pass that started it.
+                                   cycle::StopScope scope(stop);
+                                   return readLocal();
+                               });
 
     const long ticks = std::max(1L, view->clockTicks());
     const long pageSize = std::max(1L, view->pageSize());

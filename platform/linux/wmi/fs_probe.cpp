@@ -1,24 +1,47 @@
 #include "platform/linux/wmi/fs_probe.h"
 
-#include <sys/statvfs.h>
-
+#include <algorithm>
 #include <cstdint>
 
-#include "cycle/deadline.h"
+#include "support/cancellation.h"
+#include "support/deadline.h"
+#include "support/kernel_helper.h"
 
 namespace tavo::linuxwmi {
 
 namespace {
+FsStats fromNumbers(const kernelhelper::FsNumbers& n) {
+    return FsStats{n.fragmentSize, n.blocks, n.blocksAvailable, n.maxNameLength};
+}
+
+// statvfs of a stuck mount waits in the kernel for good, so it runs in the
+// helper process; a mount still hung from an earlier probe is passed by.
 class StatvfsProbe : public FsProbe {
   public:
     std::optional<FsStats> stat(const std::string& mountPoint) override {
-        struct statvfs s {};
-        if (::statvfs(mountPoint.c_str(), &s) != 0) return std::nullopt;
-        FsStats out;
-        out.fragmentSize = s.f_frsize ? s.f_frsize : s.f_bsize;
-        out.blocks = s.f_blocks;
-        out.blocksAvailable = s.f_bavail;
-        out.maxNameLength = s.f_namemax;
+        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+        if (auto n = kernelhelper::statFs(mountPoint, "statvfs " + mountPoint, until))
+            return fromNumbers(*n);
+        return std::nullopt;
+    }
+
+    std::optional<std::vector<std::optional<FsStats>>> statEach(
+        const std::vector<std::string>& mountPoints,
+        std::chrono::steady_clock::time_point until) override {
+        // One after another: an answering mount takes microseconds, and a
+        // hung one may cost only a part of the time, so the mounts after it
+        // are still probed.
+        const auto total = until - std::chrono::steady_clock::now();
+        const auto each = std::max<std::chrono::steady_clock::duration>(
+            total / 4, std::chrono::milliseconds(100));
+        std::vector<std::optional<FsStats>> out(mountPoints.size());
+        for (std::size_t i = 0; i < mountPoints.size(); ++i) {
+            const auto now = std::chrono::steady_clock::now();
+            if (now >= until || cycle::currentStopToken().stop_requested()) break;
+            if (auto n = kernelhelper::statFs(mountPoints[i], "statvfs " + mountPoints[i],
+                                              std::min(until, now + each)))
+                out[i] = fromNumbers(*n);
+        }
         return out;
     }
 };
@@ -37,6 +60,7 @@ std::vector<std::optional<FsStats>> statAll(const std::shared_ptr<FsProbe>& prob
     std::vector<std::optional<FsStats>> out(mountPoints.size());
     if (!probe) return out;
     const auto until = std::chrono::steady_clock::now() + deadline;
+    if (auto each = probe->statEach(mountPoints, until)) return std::move(*each);
     std::vector<Pending<std::optional<FsStats>>> pending(mountPoints.size());
     // One mount of one probe is one resource: a mount still stuck from an
     // earlier pass is passed by, another thread would only hang beside it.

@@ -26,6 +26,15 @@ class FsProbe {
   public:
     virtual ~FsProbe() = default;
     virtual std::optional<FsStats> stat(const std::string& mountPoint) = 0;
+    // A probe whose calls bound their own time (the real one: each runs in
+    // the helper process) answers every mount on the caller's thread, no
+    // later than `until`. Others say nothing here and are probed on workers.
+    virtual std::optional<std::vector<std::optional<FsStats>>> statEach(
+        const std::vector<std::string>& mountPoints, std::chrono::steady_clock::time_point until) {
+        (void)mountPoints;
+        (void)until;
+        return std::nullopt;
+    }
 };
 
 // The real one: statvfs(2).

@@ -1,4 +1,4 @@
-#include "cycle/cancellation.h"
+#include "support/cancellation.h"
 
 #include <utility>
 

@@ -1,4 +1,4 @@
-#include "cycle/deadline.h"
+#include "support/deadline.h"
 
 #include <set>
 
