@@ -66,7 +66,7 @@ fuzz:
 	  platform/linux/wmi/lost_values.cpp platform/linux/wmi/text_split.cpp \
 	  -o build/fuzz/snapshot_fuzzer
 	clang++ $(FUZZ_FLAGS) $$(xml2-config --cflags) tests/fuzz/reply_parser_fuzzer.cpp \
-	  platform/linux/winrm/reply_parser.cpp grid/error.cpp cycle/cancellation.cpp \
+	  platform/linux/winrm/reply_parser.cpp grid/error.cpp support/cancellation.cpp \
 	  $$(xml2-config --libs) -o build/fuzz/reply_parser_fuzzer
 	clang++ $(FUZZ_FLAGS) tests/fuzz/ntlm_challenge_fuzzer.cpp \
 	  platform/linux/winrm/server_tokens.cpp -o build/fuzz/ntlm_challenge_fuzzer

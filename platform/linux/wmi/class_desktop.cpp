@@ -68,6 +68,9 @@ class HomeView : public SystemView {
     std::optional<std::string> hostName() const override { return inner_->hostName(); }
     bool isRunningMachine() const override { return inner_->isRunningMachine(); }
 
+    // A read missed its time: what the account's files would have said is lost.
+    bool gaveUp() const { return gaveUp_; }
+
   private:
     std::optional<std::string> read(std::string_view path, std::size_t limit, bool noFollow) const {
         if (gaveUp_) return std::nullopt;
@@ -447,9 +450,12 @@ std::vector<Instance> produceDesktops(const SystemContext& ctx) {
             const auto now = std::chrono::steady_clock::now();
             if (now >= until || cycle::currentStopToken().stop_requested()) break;
             SystemContext home = ctx;
-            home.view =
+            auto view =
                 std::make_shared<HomeView>(ctx, users[i].second, std::min(until, now + each));
+            home.view = view;
             settings[i] = readHome(home, users[i].second);
+            if (view->gaveUp())
+                ctx.lose(LostValues::Why::TimedOut, "the desktop settings in " + users[i].second);
         }
     }
 

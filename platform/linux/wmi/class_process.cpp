@@ -229,20 +229,25 @@ std::vector<Instance> produceProcesses(const SystemContext& ctx) {
         for (int pid : pids) folders.push_back(std::to_string(pid));
         // stat before and after tells whether the process exec'd another
         // program in between.
-        auto files = kernelhelper::readInEachDirectory(procDir, folders,
-                                                       {"stat", "cmdline", "stat"}, kProcFileLimit,
-                                                       "cmdline " + procDir + "/", each, until);
+        auto files = kernelhelper::readInEachDirectory(
+            procDir, folders, {"stat", "cmdline", "stat"}, kCommandLineRead,
+            "cmdline " + procDir + "/", each, until);
+        // Nothing only for a folder the helper did not answer in time; a
+        // process that went or exec'd meanwhile has an answer without a line.
         std::vector<std::optional<CmdlineRead>> reads(pids.size());
         for (std::size_t i = 0; i < pids.size(); ++i) {
             auto& f = files[i];
-            if (!f || !(*f)[0] || !(*f)[1] || !(*f)[2]) continue;
+            if (!f) continue;
+            reads[i] = CmdlineRead{};
+            if (!(*f)[0] || !(*f)[1] || !(*f)[2]) continue;
             ProcStat before, after;
             if (!parseProcStat(*(*f)[0], before) || !parseProcStat(*(*f)[2], after) ||
                 after.startTime != before.startTime || after.comm != before.comm)
                 continue;
             std::optional<std::string> line;
-            if (!(*f)[1]->empty()) line = joinArgs(std::move(*(*f)[1]));
-            reads[i] = CmdlineRead{std::move(line), before.startTime, before.comm};
+            bool cut = false;
+            if (!(*f)[1]->empty()) line = commandLineOf(std::move(*(*f)[1]), cut);
+            reads[i] = CmdlineRead{std::move(line), before.startTime, before.comm, cut};
         }
         return reads;
     };

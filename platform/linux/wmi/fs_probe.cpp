@@ -26,8 +26,8 @@ class StatvfsProbe : public FsProbe {
     }
 
     std::optional<std::vector<std::optional<FsStats>>> statEach(
-        const std::vector<std::string>& mountPoints,
-        std::chrono::steady_clock::time_point until) override {
+        const std::vector<std::string>& mountPoints, std::chrono::steady_clock::time_point until,
+        LostValues* lost) override {
         // One after another: an answering mount takes microseconds, and a
         // hung one may cost only a part of the time, so the mounts after it
         // are still probed.
@@ -38,9 +38,13 @@ class StatvfsProbe : public FsProbe {
         for (std::size_t i = 0; i < mountPoints.size(); ++i) {
             const auto now = std::chrono::steady_clock::now();
             if (now >= until || cycle::currentStopToken().stop_requested()) break;
+            kernelhelper::Outcome outcome = kernelhelper::Outcome::Answered;
             if (auto n = kernelhelper::statFs(mountPoints[i], "statvfs " + mountPoints[i],
-                                              std::min(until, now + each)))
+                                              std::min(until, now + each), &outcome))
                 out[i] = fromNumbers(*n);
+            else if (lost && (outcome == kernelhelper::Outcome::Missed ||
+                              outcome == kernelhelper::Outcome::Busy))
+                lost->add(LostValues::Why::TimedOut, "the size of " + mountPoints[i]);
         }
         return out;
     }
@@ -60,7 +64,7 @@ std::vector<std::optional<FsStats>> statAll(const std::shared_ptr<FsProbe>& prob
     std::vector<std::optional<FsStats>> out(mountPoints.size());
     if (!probe) return out;
     const auto until = std::chrono::steady_clock::now() + deadline;
-    if (auto each = probe->statEach(mountPoints, until)) return std::move(*each);
+    if (auto each = probe->statEach(mountPoints, until, lost)) return std::move(*each);
     std::vector<Pending<std::optional<FsStats>>> pending(mountPoints.size());
     // One mount of one probe is one resource: a mount still stuck from an
     // earlier pass is passed by, another thread would only hang beside it.

@@ -29,10 +29,13 @@ class FsProbe {
     // A probe whose calls bound their own time (the real one: each runs in
     // the helper process) answers every mount on the caller's thread, no
     // later than `until`. Others say nothing here and are probed on workers.
+    // Mounts that did not answer in time are counted in `lost` where given.
     virtual std::optional<std::vector<std::optional<FsStats>>> statEach(
-        const std::vector<std::string>& mountPoints, std::chrono::steady_clock::time_point until) {
+        const std::vector<std::string>& mountPoints, std::chrono::steady_clock::time_point until,
+        LostValues* lost) {
         (void)mountPoints;
         (void)until;
+        (void)lost;
         return std::nullopt;
     }
 };
