@@ -359,18 +359,19 @@ std::vector<Instance> produceProcesses(const SystemContext& ctx) {
 
     // The worker gives up on its own by `until`; the margin only covers
     // handing its values back.
-    const auto lines = cmdlines.waitUntil(until + std::chrono::milliseconds(100));
+    auto lines = cmdlines.waitUntil(until + std::chrono::milliseconds(100));
     for (std::size_t i = 0; i < out.size(); ++i) {
         const std::string file = "/proc/" + std::to_string(pids[slot[i]]) + "/cmdline";
         if (!lines || !(*lines)[slot[i]]) {
             ctx.lose(LostValues::Why::TimedOut, file);
             continue;
         }
-        const auto& read = (*lines)[slot[i]];
+        auto& read = (*lines)[slot[i]];
         // Only a line read from the very program this row describes.
         if (read->line && read->startTime == identity[i].startTime &&
             read->comm == identity[i].comm) {
-            out[i].set("CommandLine", *read->line);
+            // Moved, not copied: a crowd of long lines is held once.
+            out[i].set("CommandLine", std::move(*read->line));
             if (read->cut) ctx.lose(LostValues::Why::Cut, file);
         }
     }
