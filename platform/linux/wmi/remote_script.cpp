@@ -90,7 +90,7 @@ if [ -n "$T" ]; then
   trap 'rm -rf "$T"' EXIT
   { printf '\n%s F\n' "$B" > "$T/b" && printf '%s F\n' "$B" > "$T/bl" &&
     printf '\n%s H\n' "$B" > "$T/bh" && printf '\n%s Z t\n' "$B" > "$T/bt" &&
-    printf '\n%s Z s\n' "$B" > "$T/bs" && : > "$T/st"; } || T=
+    printf '\n%s Z s\n' "$B" > "$T/bs"; } || T=
 fi
 if command -v timeout >/dev/null 2>&1; then TO="timeout -k 1 $TS"; TN=$TS; else TO=; TN=0; fi
 if [ -n "$T" ] && find / -maxdepth 0 -printf '' 2>/dev/null; then GF=1; else GF=; fi
@@ -108,22 +108,25 @@ ft() {
   if [ -d "$1" ]; then printf d; elif [ -f "$1" ]; then printf f; elif [ -e "$1" ]; then printf o
   else printf n; fi
 }
-RB='T=$1 L=$2 S=$3 U=$4 M=$5 O=$6; shift 6
+RB='T=$1 L=$2 S=$3 U=$4 M=$5 O=$6 N=$7; shift 7
 TO=; [ "$S" -gt 0 ] && TO="timeout -k 1 $S"
 SB=; [ -n "$U" ] && SB="stdbuf -o0"
+full=$#
 while [ $# -gt 0 ]; do
-  [ $(($(wc -c < "$T/st" 2>/dev/null) + 0)) -lt HANGS ] || { cat "$T/bt"; exit 0; }
-  [ $(($(wc -c < "$O" 2>/dev/null) + 0)) -lt "$M" ] || { cat "$T/bs"; exit 0; }
+  h=0; for x in "$T"/h.*; do [ -e "$x" ] && h=$((h + 1)); done
+  [ $h -lt HANGS ] || { cat "$T/bt"; exit 0; }
+  [ -e "$T/s.$N" ] && { cat "$T/bs"; exit 0; }
   $TO $SB head -q -c "$L" -- "$@" > "$T/c$$" 2>/dev/null; r=$?
   cat "$T/c$$"
-  case $r in 124|137) ;; *) exit 0;; esac
-  cat "$T/bh"; printf x >> "$T/st"
+  case $r in 124|137) ;; *) break;; esac
+  cat "$T/bh"; : > "$T/h.$$.$#"
   k=$(($(LC_ALL=C grep -c -x -F -f "$T/bl" "$T/c$$" 2>/dev/null) + 0))
   o=0; [ "$1" = "$T/b" ] || o=1
   n=$((2 * k + o)); [ "$n" -gt 0 ] || n=2
-  [ $# -gt "$n" ] || exit 0
+  [ $# -gt "$n" ] || break
   shift "$n"
-done'
+done
+if [ "$full" -ge BATCH ] && [ $(($(wc -c < "$O" 2>/dev/null) + 0)) -ge "$M" ]; then : > "$T/s.$N"; fi'
 )SH";
 
 // ---------------------------------------------------------------------------
@@ -232,8 +235,8 @@ void emitReads(std::string& s, const std::vector<const Request*>& items, bool us
     const std::string budget = std::to_string(kPassBudget);
     s += "if [ -n \"$T\" ]; then\n  [ -s " + list + " ] && xargs -0 -n " +
          std::to_string(kBatchArgs) + " sh -c \"$RB\" sh \"$T\" " + lim + " \"$TN\" " +
-         (patterns ? "\"$SB\"" : "''") + " " + budget + " \"$T/o" + std::to_string(n) + "\" < " +
-         list + "\n";
+         (patterns ? "\"$SB\"" : "''") + " " + budget + " \"$T/o" + std::to_string(n) + "\" " +
+         std::to_string(n) + " < " + list + "\n";
     // One at a time, each value under its own name: a second expansion of
     // a pattern may not give the same names as the first.
     s += "else\n  set +f\n  for f in" + kernel + other + "; do\n    ok \"$f\" || continue; " +
@@ -807,6 +810,7 @@ std::string buildScript(const Requests& requests, const std::string& boundary,
                     "\nTS=" + std::to_string(std::max(1, options.commandTimeoutSeconds)) + "\n";
     std::string prelude(kPrelude);
     prelude.replace(prelude.find("HANGS"), 5, std::to_string(kMaxHangs));
+    prelude.replace(prelude.find("BATCH"), 5, std::to_string(kBatchArgs));
     s += prelude;
 
     // Grouped by kind; reads also by their limit and by whether they are
