@@ -123,25 +123,9 @@ std::optional<std::vector<PrinterRecord>> fetchPrinters(const std::string& serve
     Http http = connectBy(server, until);
     if (!http) return std::nullopt;
 
-    static const char* const kAttributes[] = {"printer-name",
-                                              "printer-info",
-                                              "printer-location",
-                                              "printer-make-and-model",
-                                              "device-uri",
-                                              "printer-state",
-                                              "printer-state-message",
-                                              "printer-state-reasons",
-                                              "printer-is-shared",
-                                              "printer-is-accepting-jobs",
-                                              "printer-type",
-                                              "printer-resolution-default",
-                                              "copies-default",
-                                              "job-priority-default",
-                                              "document-format-default",
-                                              "document-format-supported"};
     ipp_t* request = ippNewRequest(IPP_OP_CUPS_GET_PRINTERS);
     ippAddStrings(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes",
-                  static_cast<int>(std::size(kAttributes)), nullptr, kAttributes);
+                  static_cast<int>(kPrinterAttributes.size()), nullptr, kPrinterAttributes.data());
     ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr,
                  cupsUser());
     Ipp response(cupsDoRequest(http.get(), request, "/"));  // takes the request
@@ -179,18 +163,6 @@ std::optional<std::vector<PrintJobRecord>> fetchJobs(const std::string& server,
     Http http = connectBy(server, until);
     if (!http) return std::nullopt;
 
-    static const char* const kAttributes[] = {"job-id",
-                                              "job-printer-uri",
-                                              "job-state",
-                                              "job-name",
-                                              "job-originating-user-name",
-                                              "document-format",
-                                              "job-k-octets",
-                                              "job-priority",
-                                              "job-impressions",
-                                              "job-impressions-completed",
-                                              "time-at-creation",
-                                              "time-at-processing"};
     ipp_t* request = ippNewRequest(IPP_OP_GET_JOBS);
     ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr,
                  "ipp://localhost/");
@@ -199,7 +171,7 @@ std::optional<std::vector<PrintJobRecord>> fetchJobs(const std::string& server,
     ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "which-jobs", nullptr,
                  "not-completed");
     ippAddStrings(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes",
-                  static_cast<int>(std::size(kAttributes)), nullptr, kAttributes);
+                  static_cast<int>(kJobAttributes.size()), nullptr, kJobAttributes.data());
     Ipp response(cupsDoRequest(http.get(), request, "/"));
     if (!response) return std::nullopt;
     if (cupsLastError() == IPP_STATUS_ERROR_NOT_FOUND) return std::vector<PrintJobRecord>{};

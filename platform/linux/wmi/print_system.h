@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <chrono>
 #include <cstdint>
 #include <ctime>
@@ -63,6 +64,38 @@ struct PrintJobRecord {
     std::optional<std::time_t> created;     // time-at-creation
     std::optional<std::time_t> processing;  // time-at-processing
 };
+
+// The attributes the printer classes read of a queue and of a job, asked
+// for by name wherever a print service is asked (here and on another
+// computer through ipptool).
+inline constexpr std::array<const char*, 16> kPrinterAttributes = {"printer-name",
+                                                                   "printer-info",
+                                                                   "printer-location",
+                                                                   "printer-make-and-model",
+                                                                   "device-uri",
+                                                                   "printer-state",
+                                                                   "printer-state-message",
+                                                                   "printer-state-reasons",
+                                                                   "printer-is-shared",
+                                                                   "printer-is-accepting-jobs",
+                                                                   "printer-type",
+                                                                   "printer-resolution-default",
+                                                                   "copies-default",
+                                                                   "job-priority-default",
+                                                                   "document-format-default",
+                                                                   "document-format-supported"};
+inline constexpr std::array<const char*, 12> kJobAttributes = {"job-id",
+                                                               "job-printer-uri",
+                                                               "job-state",
+                                                               "job-name",
+                                                               "job-originating-user-name",
+                                                               "document-format",
+                                                               "job-k-octets",
+                                                               "job-priority",
+                                                               "job-impressions",
+                                                               "job-impressions-completed",
+                                                               "time-at-creation",
+                                                               "time-at-processing"};
 
 class PrintSystem {
   public:

@@ -701,34 +701,6 @@ void emitCommand(std::string& s, const Request& r, const ScriptOptions& options)
         }
         // Where ipptool is there, the scheduler's own attributes over IPP:
         // every one the local print system reads.
-        static const char* const kPrinterAttributes[] = {"printer-name",
-                                                         "printer-info",
-                                                         "printer-location",
-                                                         "printer-make-and-model",
-                                                         "device-uri",
-                                                         "printer-state",
-                                                         "printer-state-message",
-                                                         "printer-state-reasons",
-                                                         "printer-is-shared",
-                                                         "printer-is-accepting-jobs",
-                                                         "printer-type",
-                                                         "printer-resolution-default",
-                                                         "copies-default",
-                                                         "job-priority-default",
-                                                         "document-format-default",
-                                                         "document-format-supported"};
-        static const char* const kJobAttributes[] = {"job-id",
-                                                     "job-printer-uri",
-                                                     "job-state",
-                                                     "job-name",
-                                                     "job-originating-user-name",
-                                                     "document-format",
-                                                     "job-k-octets",
-                                                     "job-priority",
-                                                     "job-impressions",
-                                                     "job-impressions-completed",
-                                                     "time-at-creation",
-                                                     "time-at-processing"};
         auto ippTest = [](std::string_view operation, const auto& attributes, bool jobs) {
             std::string t = "printf '%s\\n' '{' 'OPERATION " + std::string(operation) +
                             "' 'GROUP operation-attributes-tag'"
