@@ -117,14 +117,14 @@ bool compareWithPs(const std::string& user) {
     const int listener = std::stoi(tavo::sshtest::readFile(sshd().serverDir() / "sshd.pid"));
     const auto dir = sshd().serverDir().parent_path() / "bench";
     std::vector<double> tavo, ps;
-    std::size_t rows = 0;
+    std::size_t values = 0;
     for (int round = 0; round < 3; ++round) {
         sessionsEnded(listener);
         double before = reapedCpu(listener);
         const double ownBefore = ownCpu();
         {
             auto provider = tavo::linuxwmi::makeRemoteProvider(shellAs(user));
-            rows = walk(*provider, "Win32_Process");
+            values = walk(*provider, "Win32_Process");
         }
         const double own = ownCpu() - ownBefore;
         sessionsEnded(listener);
@@ -154,9 +154,9 @@ bool compareWithPs(const std::string& user) {
     const double t = median(tavo), p = median(ps);
     const bool ok = t <= 2 * p;
     std::printf(
-        "Processes over SSH, %zu rows: %.0f ms CPU (both sides), ssh host ps: %.0f ms "
+        "Processes over SSH, %zu values: %.0f ms CPU (both sides), ssh host ps: %.0f ms "
         "(%.2fx; budget 2x) %s\n",
-        rows, t * 1000, p * 1000, t / p, ok ? "met" : "MISSED");
+        values, t * 1000, p * 1000, t / p, ok ? "met" : "MISSED");
     return ok;
 }
 
