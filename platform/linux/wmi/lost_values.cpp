@@ -3,14 +3,9 @@
 namespace tavo::linuxwmi {
 
 void LostValues::add(Why why, std::string what) {
-    add(why, 1, std::move(what));
-}
-
-void LostValues::add(Why why, std::size_t count, std::string what) {
-    if (count == 0) return;
     const auto i = static_cast<std::size_t>(why);
     std::lock_guard lock(mutex_);
-    counts_[i] += count;
+    ++counts_[i];
     auto& examples = examples_[i];
     if (examples.size() < kExamples && !what.empty()) {
         for (const auto& e : examples) {
@@ -18,11 +13,6 @@ void LostValues::add(Why why, std::size_t count, std::string what) {
         }
         examples.push_back(std::move(what));
     }
-}
-
-std::size_t LostValues::count() const {
-    std::lock_guard lock(mutex_);
-    return counts_[0] + counts_[1] + counts_[2];
 }
 
 std::string LostValues::summary() const {

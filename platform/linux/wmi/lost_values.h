@@ -22,9 +22,6 @@ class LostValues {
 
     // One value lost; `what` names it for the message ("/proc/412/cmdline").
     void add(Why why, std::string what);
-    // `count` values lost at once, for a whole batch that never came.
-    void add(Why why, std::size_t count, std::string what);
-    std::size_t count() const;
     // "3 values could not be read in time (/proc/1/cmdline, ...)", the
     // reasons joined by "; "; "" when nothing was lost.
     std::string summary() const;

@@ -48,7 +48,7 @@ class RemotePass : public ClassPass {
         int rounds = 0;
         const ScriptOptions script{static_cast<int>((options_.commandTimeout.count() + 999) / 1000),
                                    options_.root};
-        auto lost = std::make_shared<LostValues>();
+        std::shared_ptr<LostValues> lost;
         while (true) {
             bool fetched = false;
             if (!wanted.empty()) {

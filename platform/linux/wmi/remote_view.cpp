@@ -14,6 +14,7 @@
 #include <set>
 
 #include "platform/linux/wmi/instance.h"
+#include "platform/linux/wmi/inventory_text.h"
 #include "platform/linux/wmi/remote_snapshot.h"
 #include "platform/linux/wmi/service_classes.h"
 #include "platform/linux/wmi/system_sources.h"
@@ -526,16 +527,11 @@ std::optional<int> integer(const std::map<std::string, std::string>& r, const st
     return v ? wholeNumber<int>(*v) : std::nullopt;
 }
 
+// A multi-valued attribute: its values joined by commas (never empty here).
 std::vector<std::string> listOf(const std::optional<std::string>& v) {
     std::vector<std::string> out;
     if (!v) return out;
-    std::string_view t = *v;
-    while (!t.empty()) {
-        const auto comma = t.find(',');
-        out.emplace_back(t.substr(0, comma));
-        if (comma == std::string_view::npos) break;
-        t.remove_prefix(comma + 1);
-    }
+    for (std::string_view part : inventory::split(*v, ',')) out.emplace_back(part);
     return out;
 }
 
@@ -821,11 +817,7 @@ std::vector<PrinterRecord> parseLpstatPrinters(std::string_view queues, std::str
                                                std::string_view devices,
                                                std::string_view accepting) {
     std::vector<PrinterRecord> out;
-    std::string defaultName;
-    for (auto line : splitLines(dflt)) {
-        constexpr std::string_view k = "system default destination: ";
-        if (line.starts_with(k)) defaultName = std::string(line.substr(k.size()));
-    }
+    const std::string defaultName = defaultQueue(dflt);
     for (auto line : splitLines(queues)) {
         if (line.starts_with("printer ")) {
             const auto w = splitWords(line);
