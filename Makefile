@@ -12,7 +12,7 @@ ifneq ($(shell command -v ccache 2>/dev/null),)
   export CCACHE_BASEDIR := $(CURDIR)
 endif
 
-.PHONY: all deps build run test asan test-asan test-windows fuzz bench install clean format format-check
+.PHONY: all deps build run test asan test-asan test-windows windows fuzz bench install clean format format-check
 
 all: build
 
@@ -45,9 +45,16 @@ test-asan: asan
 	  ctest --output-on-failure -j $(JOBS) --timeout 600
 
 # The core, the Windows back ends and their tests, cross-built with MinGW-w64
-# and run under Wine (installs about 1.4 GB on first use).
+# and run under Wine (installs about 1.4 GB on first use); then the window
+# for Windows, its installer, and a run of both under Wine as a user would.
 test-windows:
 	JOBS=$(JOBS) scripts/test-windows.sh
+
+# The window for Windows: build/windows-app/Tavo/, Tavo-<version>-setup.exe and
+# Tavo-<version>-portable.zip. The first run builds Qt for Windows (about
+# 40 minutes on two cores) into ~/.cache/tavo; later runs find it there.
+windows:
+	JOBS=$(JOBS) scripts/build-windows.sh
 
 # The fuzzers (clang's libFuzzer with the sanitizers) for a bounded time in
 # all: FUZZ_SECONDS, a third to the export fuzzer, a third to the reader of

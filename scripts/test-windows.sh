@@ -58,4 +58,9 @@ for exe in "$BUILD"/tests/tavo_*_tests.exe "$BUILD"/tests/*/tavo_*_tests.exe; do
     fi
     rm -f "$log"
 done
-exit $status
+stop_wine
+[ $status -eq 0 ] || exit $status
+
+# The window for Windows, its installer, and the user's run of both.
+JOBS=$JOBS scripts/build-windows.sh
+scripts/test-windows-app.sh
