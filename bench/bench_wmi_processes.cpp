@@ -16,7 +16,7 @@
 #include "collectors/management.h"
 #include "platform/linux/wmi/provider.h"
 #include "process_bench_support.h"
-#include "support/kernel_helper.h"
+#include "provider_bench_support.h"
 
 namespace {
 
@@ -41,20 +41,13 @@ std::size_t walkProcesses(tavo::wmi::Backend& provider) {
     return values;
 }
 
-// CPU of this program and of the helpers alive now, in milliseconds.
-double cpuWithHelpers() {
-    double ms = tavo::bench::ownCpuMs();
-    for (int pid : tavo::kernelhelper::helperPids()) ms += tavo::bench::liveCpuMs(pid);
-    return ms;
-}
-
 // One walk's CPU and wall time in milliseconds.
 void timedWalk(tavo::wmi::Backend& provider, double& cpu, double& wall) {
-    const double c0 = cpuWithHelpers();
+    const double c0 = tavo::bench::cpuWithHelpers();
     const auto t0 = Clock::now();
     walkProcesses(provider);
     wall = std::chrono::duration<double, std::milli>(Clock::now() - t0).count();
-    cpu = cpuWithHelpers() - c0;
+    cpu = tavo::bench::cpuWithHelpers() - c0;
 }
 
 std::shared_ptr<tavo::wmi::Backend>& provider() {
