@@ -728,6 +728,17 @@ void readInEachDirectory(const std::string& base, const std::vector<std::string>
         }
         Reader in(got ? h.sock : -1, std::chrono::milliseconds(1));
         auto itemUntil = std::min(until, Clock::now() + each);
+        // A caller's `take` that throws leaves the helper behind, killed.
+        struct Leave {
+            Pool& p;
+            Helper& h;
+            bool armed;
+            ~Leave() {
+                if (!armed) return;
+                std::lock_guard lock(p.mutex);
+                abandonLocked(p, h, "");
+            }
+        } leave{p, h, got};
         for (; k < batch.size(); ++k) {
             if (busy[k]) {
                 read = FolderRead{};
@@ -743,6 +754,7 @@ void readInEachDirectory(const std::string& base, const std::vector<std::string>
             take(batch[k], read);
             itemUntil = std::min(until, Clock::now() + each);
         }
+        leave.armed = false;
         if (!got) continue;
         std::unique_lock lock(p.mutex);
         if (ok) {

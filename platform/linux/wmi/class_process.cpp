@@ -4,6 +4,7 @@
 #include <optional>
 
 #include "platform/linux/wmi/core_classes.h"
+#include "support/cancellation.h"
 #include "support/kernel_helper.h"
 
 namespace tavo::linuxwmi {
@@ -359,6 +360,8 @@ std::vector<Instance> produceProcesses(const SystemContext& ctx) {
         auto take = [&](std::size_t i, FolderRead& r) {
             bool lineLost = false;
             if (r.state == FolderRead::State::Missed) {
+                // A pass being stopped is thrown away: nothing more is read.
+                if (cycle::currentStopToken().stop_requested()) return RowOutcome::Gone;
                 // What the helper did not give is read here, all but the line.
                 r = readHere(*view, names[i], false);
                 lineLost = true;
