@@ -43,10 +43,12 @@ std::vector<int> helperPids() {
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <linux/magic.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/statfs.h>
 #include <sys/statvfs.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -137,7 +139,9 @@ void endItem(int sock, std::int32_t status) {
     put(sock, &status, sizeof status);
 }
 
-void streamFile(int sock, int fd, std::uint64_t limit) {
+// With `oneRead` (a file the kernel makes up as it is read), a read that
+// gives less than was asked for has given the rest of the file.
+void streamFile(int sock, int fd, std::uint64_t limit, bool oneRead = false) {
     std::uint64_t sent = 0;
     std::int32_t status = 0;
     while (sent < limit) {
@@ -154,6 +158,7 @@ void streamFile(int sock, int fd, std::uint64_t limit) {
         put(sock, &len, sizeof len);
         put(sock, gChunk, len);
         sent += len;
+        if (oneRead && len < want) break;
     }
     endItem(sock, status);
 }
@@ -168,7 +173,9 @@ void streamLink(int sock, int dir, const char* name) {
 }
 
 // How many entries not starting with a dot the subfolder holds, as text.
-void streamCount(int sock, int dir, const char* name) {
+// In /proc, a folder listing that leaves the buffer short of full (with room
+// for the longest entry) has listed everything: no read is spent on the end.
+void streamCount(int sock, int dir, const char* name, bool onProc) {
     const int fd = ::openat(dir, name, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0) return endItem(sock, errno);
     std::uint64_t count = 0;
@@ -183,6 +190,7 @@ void streamCount(int sock, int dir, const char* name) {
             count += e->d_name[0] != '.';
             at += e->d_reclen;
         }
+        if (onProc && static_cast<std::size_t>(n) + 2 * sizeof(dirent64) < sizeof gChunk) break;
     }
     ::close(fd);
     if (status != 0) return endItem(sock, status);
@@ -218,8 +226,8 @@ void readFilesIn(int sock, int at, const char* dirName, const char* names, std::
     ::close(dir);
 }
 
-// An item of kReadEachIn as the request spells it: its kind ('f', 'l' or
-// 'n'), 'h' when it may hang or '-', its limit in decimal, ':', its name.
+// An item of kReadEachIn as the request spells it: its kind ('f', 'k', 'l'
+// or 'n'), 'h' when it may hang or '-', its limit in decimal, ':', its name.
 struct EachItem {
     char kind = 'f';
     bool mayHang = false;
@@ -250,7 +258,7 @@ bool parseItems(const char* at, const char* end, std::uint32_t count) {
 // One folder of kReadEachIn: its status, then each item. What came before
 // an item that may hang is sent before it starts; a folder without such an
 // item is sent when it ends.
-void readEachItemIn(int sock, int base, const char* dirName, std::uint32_t count) {
+void readEachItemIn(int sock, int base, const char* dirName, std::uint32_t count, bool onProc) {
     const int dir = base < 0 ? -1 : ::openat(base, dirName, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     const std::int32_t status = base < 0 ? ENOENT : dir < 0 ? errno : 0;
     put(sock, &status, sizeof status);
@@ -264,13 +272,13 @@ void readEachItemIn(int sock, int base, const char* dirName, std::uint32_t count
         if (it.kind == 'l') {
             streamLink(sock, dir, it.name);
         } else if (it.kind == 'n') {
-            streamCount(sock, dir, it.name);
+            streamCount(sock, dir, it.name, onProc);
         } else {
             const int fd = ::openat(dir, it.name, O_RDONLY | O_CLOEXEC);
             if (fd < 0) {
                 endItem(sock, errno);
             } else {
-                streamFile(sock, fd, it.limit);
+                streamFile(sock, fd, it.limit, it.kind == 'k');
                 ::close(fd);
             }
         }
@@ -317,9 +325,12 @@ void readEachItemIn(int sock, int base, const char* dirName, std::uint32_t count
             for (std::uint32_t i = 0; i < r.flags && items < gRequest + r.bytes; ++i)
                 items += std::strlen(items) + 1;
             if (!parseItems(items, gRequest + r.bytes, r.count)) _exit(1);
+            struct statfs fs {};
+            const bool onProc =
+                base >= 0 && ::fstatfs(base, &fs) == 0 && fs.f_type == PROC_SUPER_MAGIC;
             const char* sub = names;
             for (std::uint32_t i = 0; i < r.flags; ++i) {
-                readEachItemIn(sock, base, sub, r.count);
+                readEachItemIn(sock, base, sub, r.count, onProc);
                 sub += std::strlen(sub) + 1;
             }
             if (base >= 0) ::close(base);
@@ -640,7 +651,7 @@ namespace {
 
 std::string encodeItem(const FolderItem& item) {
     return std::string(1, static_cast<char>(item.kind)) + (item.mayHang ? "h" : "-") +
-           std::to_string(item.kind == FolderItem::Kind::File ? item.limit : 0) + ":" + item.name;
+           std::to_string(item.isFile() ? item.limit : 0) + ":" + item.name;
 }
 
 // One folder's answer to kReadEachIn into `read`. False when it did not come
@@ -657,7 +668,7 @@ bool readEachAnswer(Reader& in, const std::vector<FolderItem>& items, Clock::tim
     read.items.reserve(items.size());
     std::string data;
     for (const FolderItem& item : items) {
-        const std::size_t limit = item.kind == FolderItem::Kind::File ? item.limit : sizeof gChunk;
+        const std::size_t limit = item.isFile() ? item.limit : sizeof gChunk;
         std::int32_t st = 0;
         if (!in.item(limit, until, data, st)) return false;
         read.items.emplace_back();

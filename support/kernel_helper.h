@@ -64,15 +64,19 @@ Files readInDirectory(const std::string& dir, const std::vector<std::string>& na
 
 // One thing read in each folder by readInEachDirectory: a file (at most
 // `limit` bytes), a symbolic link's target, or how many entries not starting
-// with a dot a subfolder holds (as decimal text).
+// with a dot a subfolder holds (as decimal text). A kernel file (/proc,
+// /sys) is made up as it is read: a read that gives less than it asked for
+// has had all of it, and no read is spent on finding the end.
 struct FolderItem {
-    enum class Kind : char { File = 'f', Link = 'l', Count = 'n' };
+    enum class Kind : char { File = 'f', KernelFile = 'k', Link = 'l', Count = 'n' };
     std::string name;
     Kind kind = Kind::File;
     std::size_t limit = 0;  // files only
     // A read that can wait in the kernel for good: what the folder gave
     // before it is sent first, so a hang costs only this item and the next.
     bool mayHang = false;
+
+    bool isFile() const { return kind == Kind::File || kind == Kind::KernelFile; }
 };
 
 // One folder's answer.

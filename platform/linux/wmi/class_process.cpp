@@ -52,12 +52,12 @@ enum ProcItem : std::size_t { kStat, kExe, kIo, kFd, kCmdline, kStatus, kProcIte
 const std::vector<kernelhelper::FolderItem>& procItems() {
     using Kind = kernelhelper::FolderItem::Kind;
     static const std::vector<kernelhelper::FolderItem> items{
-        {"stat", Kind::File, kProcFileLimit, false},
+        {"stat", Kind::KernelFile, kProcFileLimit, false},
         {"exe", Kind::Link, 0, false},
-        {"io", Kind::File, kProcFileLimit, false},
+        {"io", Kind::KernelFile, kProcFileLimit, false},
         {"fd", Kind::Count, 0, false},
-        {"cmdline", Kind::File, kCommandLineRead, true},
-        {"status", Kind::File, kProcFileLimit, false},
+        {"cmdline", Kind::KernelFile, kCommandLineRead, true},
+        {"status", Kind::KernelFile, kProcFileLimit, false},
     };
     return items;
 }
