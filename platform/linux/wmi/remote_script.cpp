@@ -74,15 +74,20 @@ bool folderPattern(const Request& r) {
 // Files a batch's reader gives to one `head` (marker and file, so an even
 // number), and the hangs a whole pass may meet before it skips the rest.
 constexpr int kBatchArgs = 4096;
+// Arguments (marker and file) this shell gathers for rs before the rest of
+// a pattern's files go to a list for xargs: the shell copies them all each
+// time it adds two.
+constexpr int kFewArgs = 512;
 constexpr int kMaxHangs = 8;
 
 // The script's fixed part: a scratch folder for the frame headers that
 // `head` prints between files (its name is no secret; the boundary inside
 // is, and only the shell's builtins ever write it), the timeout wrapper, and
 // small functions the sections call: RB reads a batch of files that xargs
-// hands to a shell of its own, rs the few files a pass names one by one, in
-// the shell already running (one `head` and its timeout, nothing more);
-// both go on after a file whose read hung. Nothing of the program's own is
+// hands to a shell of its own, rs a few files (those a pass names one by
+// one, the first hundreds a pattern finds) in the shell already running:
+// one `head` and its timeout, nothing more. Both go on after a file whose
+// read hung. kn lists kernel files, thousands of them, for RB. Nothing of the program's own is
 // exported: the remote's processes see the environment they would see anyway.
 // TOOLS stands for what the remote's tools can do (XT timeout, XS stdbuf, XF
 // GNU find, XL its -files0-from, XR realpath -z): tested by a session's first
@@ -136,11 +141,11 @@ while [ $# -gt 0 ]; do
 done
 if [ "$full" -ge BATCH ] && [ $(($(wc -c < "$O" 2>/dev/null) + 0)) -ge "$M" ]; then : > "$T/s.$N"; fi'
 rs() {
-  L=$1 O=$2; shift 2; k0=0
+  L=$1 X=; [ -n "$2" ] && X="stdbuf -o0"; O=$3; shift 3; k0=0
   while [ $# -gt 0 ]; do
     c=0; for x in "$T"/h.*; do [ -e "$x" ] && c=$((c + 1)); done
     [ $c -lt HANGS ] || { h 'Z t'; return 0; }
-    $TO head -q -c "$L" -- "$@" 2>/dev/null
+    $TO $X head -q -c "$L" -- "$@" 2>/dev/null
     case $? in 124|137) ;; *) return 0;; esac
     h H; : > "$T/h.${O##*/}.$#"
     k=$(($(LC_ALL=C grep -c -x -F -f "$T/bl" "$O" 2>/dev/null) + 0))
@@ -149,6 +154,7 @@ rs() {
     shift "$n"
   done
 }
+kn() { printf '%s\n' "$@"; [ -n "$T" ] && printf "$T/b\0%s\0" "$@" >&3; }
 )SH";
 
 // What stands for TOOLS in the prelude: the tests and a "tools" section
@@ -257,36 +263,30 @@ void emitReads(std::string& s, const std::vector<const Request*>& items, bool us
     const std::string out = "\"$T/o" + std::to_string(n) + "\"";
     const std::string test = user ? "[ -f \"$f\" ] && [ -r \"$f\" ] && ! [ -L \"$f\" ] || continue"
                                   : "[ -f \"$f\" ] && [ -r \"$f\" ] || continue";
-    s += "set +f\nh 'R " + std::string(user ? "u " : "r ") + lim + "'\n";
-    if (!patterns) {
-        // Files named one by one: a few, handed to rs as this shell's arguments.
-        s += "set --\nfor f in" + other + "; do\n  ok \"$f\" || continue\n  " + test + "\n";
-        s += "  printf '%s\\n' \"$f\"\n  set -- \"$@\" \"$T/b\" \"$f\"\ndone\nset -f\n";
-        s += "if [ -n \"$T\" ]; then\n  [ $# -gt 0 ] && rs " + lim + " " + out + " \"$@\"\n";
-    } else {
-        s += "W=/dev/null; [ -n \"$T\" ] && W=" + list + "\n{\n";
-        if (!kernel.empty()) {
-            // Kernel files, thousands of them: no test and no loop, one printf
-            // for the names and one for the list (a name that is not there
-            // gives an empty value, as a file gone meanwhile does).
-            s += "set --" + kernel + "\nprintf '%s\\n' \"$@\"\n";
-            s += "[ -n \"$T\" ] && printf \"$T/b\\0%s\\0\" \"$@\" >&3\n";
-        }
-        if (!other.empty()) {
-            s += "for f in" + other + "; do\n  ok \"$f\" || continue\n  " + test + "\n";
-            s += "  printf '%s\\n' \"$f\"\n  [ -n \"$T\" ] && printf '%s\\0%s\\0' \"$T/b\" \"$f\" "
-                 ">&3\n";
-            s += "done\n";
-        }
-        s += "} 3>\"$W\"\nset -f\n";
-        // Many files of the kernel's, read with stdbuf so that what a killed
-        // `head` had read is not lost in its buffer. Not for single files: one
-        // of them is /proc/self/environ, and stdbuf's variables would show.
-        s += "if [ -n \"$T\" ]; then\n  [ -s " + list + " ] && xargs -0 -n " +
-             std::to_string(kBatchArgs) + " sh -c \"$RB\" sh \"$T\" " + lim + " \"$TN\" \"$SB\" " +
-             std::to_string(kPassBudget) + " " + out + " " + std::to_string(n) + " < " + list +
-             "\n";
+    // The names, one a line, in the order the files are read: the first
+    // hundreds that are not the kernel's become this shell's arguments for
+    // rs, the rest (and every kernel file) go to the list for xargs and RB.
+    s += "set +f\nh 'R " + std::string(user ? "u " : "r ") + lim + "'\nset --\n";
+    s += "W=/dev/null; [ -n \"$T\" ] && W=" + list + "\n{\n";
+    if (!other.empty()) {
+        s += "for f in" + other + "; do\n  ok \"$f\" || continue\n  " + test + "\n";
+        s += "  printf '%s\\n' \"$f\"\n  if [ $# -lt " + std::to_string(kFewArgs) +
+             " ]; then set -- \"$@\" \"$T/b\" \"$f\"\n"
+             "  else [ -n \"$T\" ] && printf '%s\\0%s\\0' \"$T/b\" \"$f\" >&3; fi\ndone\n";
     }
+    // Kernel files, thousands of them: no test and no loop (a name that is
+    // not there gives an empty value, as a file gone meanwhile does).
+    if (!kernel.empty()) s += "kn" + kernel + "\n";
+    s += "} 3>\"$W\"\nset -f\n";
+    // Patterns' files are read with stdbuf so that what a killed `head` had
+    // read is not lost in its buffer. Not single files: one of them is
+    // /proc/self/environ, and stdbuf's variables would show.
+    const std::string stdbuf = patterns ? "\"$SB\"" : "''";
+    s += "if [ -n \"$T\" ]; then\n  [ $# -gt 0 ] && rs " + lim + " " + stdbuf + " " + out +
+         " \"$@\"\n";
+    s += "  [ -s " + list + " ] && xargs -0 -n " + std::to_string(kBatchArgs) +
+         " sh -c \"$RB\" sh \"$T\" " + lim + " \"$TN\" " + stdbuf + " " +
+         std::to_string(kPassBudget) + " " + out + " " + std::to_string(n) + " < " + list + "\n";
     // One at a time, each value under its own name: a second expansion of
     // a pattern may not give the same names as the first.
     s += "else\n  set +f\n  for f in" + kernel + other + "; do\n    ok \"$f\" || continue; " +
