@@ -96,21 +96,26 @@ TEST(Process, AHungCommandLineStaysNullAndThePassGoesOn) {
     SystemContext ctx;
     ctx.root = root;
     ctx.deadline = 300ms;
+    ctx.lost = std::make_shared<LostValues>();
     auto start = std::chrono::steady_clock::now();
     auto procs = byPid(produceProcesses(ctx));
     EXPECT_LT(std::chrono::steady_clock::now() - start, 1500ms);
     ASSERT_EQ(procs.size(), 2u);
     EXPECT_TRUE(procs.at(500).find("CommandLine")->isNull());
     EXPECT_EQ(*procs.at(500).find("Name"), wmi::Value("sleeper"));
-    // The blocked read costs only its own line, even on the first pass.
+    // The blocked read costs only its own line, even on the first pass,
+    // and the line is said to be lost, not shown as empty.
     EXPECT_EQ(*procs.at(501).find("CommandLine"), wmi::Value("ok"));
+    EXPECT_EQ(ctx.lost->summary(), "1 value could not be read in time (/proc/500/cmdline)");
 
     // The next pass passes the stuck one by and reads the rest.
+    ctx.lost = std::make_shared<LostValues>();
     start = std::chrono::steady_clock::now();
     procs = byPid(produceProcesses(ctx));
     EXPECT_LT(std::chrono::steady_clock::now() - start, 250ms);
     EXPECT_TRUE(procs.at(500).find("CommandLine")->isNull());
     EXPECT_EQ(*procs.at(501).find("CommandLine"), wmi::Value("ok"));
+    EXPECT_EQ(ctx.lost->summary(), "1 value could not be read in time (/proc/500/cmdline)");
 
     // Release the stuck reader: a writer that opens and closes gives it EOF.
     const int w = open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
