@@ -6,11 +6,16 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <csignal>
+#include <cstdio>
+#include <fstream>
+#include <string>
 #include <vector>
 
 extern char** environ;
@@ -46,15 +51,55 @@ inline double median(std::vector<double> v) {
     return v[v.size() / 2];
 }
 
+// CPU time in milliseconds.
+inline double cpuMs(const rusage& u) {
+    return (static_cast<double>(u.ru_utime.tv_sec + u.ru_stime.tv_sec) * 1e6 +
+            static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec)) /
+           1e3;
+}
+
+// Every thread of this process, and the children it has reaped.
+inline double ownCpuMs() {
+    rusage self{}, children{};
+    getrusage(RUSAGE_SELF, &self);
+    getrusage(RUSAGE_CHILDREN, &children);
+    return cpuMs(self) + cpuMs(children);
+}
+
+// The CPU time a running (single-threaded) process has had, in milliseconds,
+// from the scheduler's nanosecond count; 0 when it has gone.
+inline double liveCpuMs(int pid) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/schedstat");
+    unsigned long long ns = 0;
+    in >> ns;
+    return static_cast<double>(ns) / 1e6;
+}
+
+// Runs argv to its end with its output thrown away; its CPU and wall time in
+// milliseconds, or false when it did not run or failed.
+inline bool runTimed(std::vector<const char*> argv, double& cpu, double& wall);
+
+// The machine's load averages, as the kernel gives them.
+inline std::string loadAverage() {
+    std::ifstream in("/proc/loadavg");
+    std::string one, five, fifteen;
+    in >> one >> five >> fifteen;
+    return one + " " + five + " " + fifteen;
+}
+
 // Sleeping children until `wanted` processes run (at most `most` started);
 // ~Crowd ends them.
 struct Crowd {
     std::vector<pid_t> children;
     explicit Crowd(int wanted, std::size_t most = 1200) {
-        while (countProcesses() < wanted && children.size() < most) {
-            const pid_t pid = spawn({"sleep", "600"}, false);
-            if (pid <= 0) break;
-            children.push_back(pid);
+        // Counted once a round, not once a child: /proc is long by then.
+        for (int round = 0; round < 3; ++round) {
+            const int missing = wanted - countProcesses();
+            for (int i = 0; i < missing && children.size() < most; ++i) {
+                const pid_t pid = spawn({"sleep", "600"}, false);
+                if (pid <= 0) return;
+                children.push_back(pid);
+            }
         }
     }
     ~Crowd() {
@@ -64,5 +109,16 @@ struct Crowd {
     Crowd(const Crowd&) = delete;
     Crowd& operator=(const Crowd&) = delete;
 };
+
+inline bool runTimed(std::vector<const char*> argv, double& cpu, double& wall) {
+    const auto t0 = std::chrono::steady_clock::now();
+    const pid_t pid = spawn(std::move(argv), true);
+    rusage u{};
+    int status = 0;
+    if (pid <= 0 || wait4(pid, &status, 0, &u) != pid || status != 0) return false;
+    wall = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count();
+    cpu = cpuMs(u);
+    return true;
+}
 
 }  // namespace tavo::bench

@@ -19,11 +19,14 @@ Files readInDirectory(const std::string&, const std::vector<std::string>&, std::
     if (outcome) *outcome = Outcome::Broken;
     return std::nullopt;
 }
-std::vector<Files> readInEachDirectory(const std::string&, const std::vector<std::string>& folders,
-                                       const std::vector<std::string>&, std::size_t,
-                                       const std::string&, std::chrono::milliseconds,
-                                       Clock::time_point) {
-    return std::vector<Files>(folders.size());
+void readInEachDirectory(const std::string&, const std::vector<std::string>& folders,
+                         const std::vector<FolderItem>&, const std::string&,
+                         std::chrono::milliseconds, Clock::time_point,
+                         const std::function<void(std::size_t, FolderRead&)>& take) {
+    for (std::size_t i = 0; i < folders.size(); ++i) {
+        FolderRead missed;
+        take(i, missed);
+    }
 }
 int helpersStarted() {
     return 0;
@@ -31,15 +34,21 @@ int helpersStarted() {
 int helpersHanging() {
     return 0;
 }
+std::vector<int> helperPids() {
+    return {};
+}
 }  // namespace tavo::kernelhelper
 
 #else
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <linux/magic.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/statfs.h>
 #include <sys/statvfs.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -50,6 +59,7 @@ int helpersHanging() {
 #include <map>
 #include <mutex>
 #include <set>
+#include <thread>
 #include <utility>
 
 #include "support/cancellation.h"
@@ -75,7 +85,7 @@ struct Request {
 
 constexpr std::size_t kMaxRequest = 64 * 1024;
 char gRequest[kMaxRequest];
-char gChunk[64 * 1024];
+alignas(8) char gChunk[64 * 1024];
 
 bool readExact(int fd, void* to, std::size_t n) {
     auto* p = static_cast<char*>(to);
@@ -129,7 +139,9 @@ void endItem(int sock, std::int32_t status) {
     put(sock, &status, sizeof status);
 }
 
-void streamFile(int sock, int fd, std::uint64_t limit) {
+// With `oneRead` (a file the kernel makes up as it is read), a read that
+// gives less than was asked for has given the rest of the file.
+void streamFile(int sock, int fd, std::uint64_t limit, bool oneRead = false) {
     std::uint64_t sent = 0;
     std::int32_t status = 0;
     while (sent < limit) {
@@ -146,8 +158,51 @@ void streamFile(int sock, int fd, std::uint64_t limit) {
         put(sock, &len, sizeof len);
         put(sock, gChunk, len);
         sent += len;
+        if (oneRead && len < want) break;
     }
     endItem(sock, status);
+}
+
+void streamLink(int sock, int dir, const char* name) {
+    const ssize_t n = ::readlinkat(dir, name, gChunk, sizeof gChunk);
+    if (n < 0) return endItem(sock, errno);
+    const auto len = static_cast<std::uint32_t>(n);
+    put(sock, &len, sizeof len);
+    put(sock, gChunk, len);
+    endItem(sock, 0);
+}
+
+// How many entries not starting with a dot the subfolder holds, as text.
+// In /proc, a folder listing that leaves the buffer short of full (with room
+// for the longest entry) has listed everything: no read is spent on the end.
+void streamCount(int sock, int dir, const char* name, bool onProc) {
+    const int fd = ::openat(dir, name, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return endItem(sock, errno);
+    std::uint64_t count = 0;
+    std::int32_t status = 0;
+    for (;;) {
+        const ssize_t n = ::getdents64(fd, gChunk, sizeof gChunk);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) status = errno;
+        if (n <= 0) break;
+        for (ssize_t at = 0; at < n;) {
+            const auto* e = reinterpret_cast<const dirent64*>(gChunk + at);
+            count += e->d_name[0] != '.';
+            at += e->d_reclen;
+        }
+        if (onProc && static_cast<std::size_t>(n) + 2 * sizeof(dirent64) < sizeof gChunk) break;
+    }
+    ::close(fd);
+    if (status != 0) return endItem(sock, status);
+    char text[24];
+    std::uint32_t len = 0;
+    do {
+        text[sizeof text - 1 - len++] = static_cast<char>('0' + count % 10);
+        count /= 10;
+    } while (count > 0);
+    put(sock, &len, sizeof len);
+    put(sock, text + sizeof text - len, len);
+    endItem(sock, 0);
 }
 
 // The directory's status, then each named file of it.
@@ -169,6 +224,67 @@ void readFilesIn(int sock, int at, const char* dirName, const char* names, std::
         name += std::strlen(name) + 1;
     }
     ::close(dir);
+}
+
+// An item of kReadEachIn as the request spells it: its kind ('f', 'k', 'l'
+// or 'n'), 'h' when it may hang or '-', its limit in decimal, ':', its name.
+struct EachItem {
+    char kind = 'f';
+    bool mayHang = false;
+    std::uint64_t limit = 0;
+    const char* name = "";
+};
+constexpr std::uint32_t kMaxItems = 32;
+EachItem gItems[kMaxItems];
+
+// Parses `count` items from `at`; false when they make no sense.
+bool parseItems(const char* at, const char* end, std::uint32_t count) {
+    if (count > kMaxItems) return false;
+    for (std::uint32_t i = 0; i < count; ++i) {
+        if (at + 3 > end) return false;
+        EachItem& it = gItems[i];
+        it.kind = at[0];
+        it.mayHang = at[1] == 'h';
+        it.limit = 0;
+        at += 2;
+        while (at < end && *at >= '0' && *at <= '9') it.limit = it.limit * 10 + (*at++ - '0');
+        if (at >= end || *at != ':') return false;
+        it.name = ++at;
+        at += std::strlen(at) + 1;
+    }
+    return true;
+}
+
+// One folder of kReadEachIn: its status, then each item. What came before
+// an item that may hang is sent before it starts; a folder without such an
+// item is sent when it ends.
+void readEachItemIn(int sock, int base, const char* dirName, std::uint32_t count, bool onProc) {
+    const int dir = base < 0 ? -1 : ::openat(base, dirName, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const std::int32_t status = base < 0 ? ENOENT : dir < 0 ? errno : 0;
+    put(sock, &status, sizeof status);
+    bool sent = false;
+    for (std::uint32_t i = 0; dir >= 0 && i < count; ++i) {
+        const EachItem& it = gItems[i];
+        if (it.mayHang) {
+            flush(sock);
+            sent = true;
+        }
+        if (it.kind == 'l') {
+            streamLink(sock, dir, it.name);
+        } else if (it.kind == 'n') {
+            streamCount(sock, dir, it.name, onProc);
+        } else {
+            const int fd = ::openat(dir, it.name, O_RDONLY | O_CLOEXEC);
+            if (fd < 0) {
+                endItem(sock, errno);
+            } else {
+                streamFile(sock, fd, it.limit, it.kind == 'k');
+                ::close(fd);
+            }
+        }
+    }
+    if (dir >= 0) ::close(dir);
+    if (!sent) flush(sock);
 }
 
 [[noreturn]] void serve(int sock) {
@@ -202,21 +318,19 @@ void readFilesIn(int sock, int at, const char* dirName, const char* names, std::
         } else if (r.op == kReadIn) {
             readFilesIn(sock, AT_FDCWD, path, names, r.count, r.limit);
         } else if (r.op == kReadEachIn) {
-            // `flags` subfolders of `path` come first, then the `count` names
-            // read in each; every folder's answer goes as soon as it is read.
+            // `flags` subfolders of `path` come first, then the `count` items
+            // read in each.
             const int base = ::open(path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-            const char* files = names;
-            for (std::uint32_t i = 0; i < r.flags && files < gRequest + r.bytes; ++i)
-                files += std::strlen(files) + 1;
+            const char* items = names;
+            for (std::uint32_t i = 0; i < r.flags && items < gRequest + r.bytes; ++i)
+                items += std::strlen(items) + 1;
+            if (!parseItems(items, gRequest + r.bytes, r.count)) _exit(1);
+            struct statfs fs {};
+            const bool onProc =
+                base >= 0 && ::fstatfs(base, &fs) == 0 && fs.f_type == PROC_SUPER_MAGIC;
             const char* sub = names;
             for (std::uint32_t i = 0; i < r.flags; ++i) {
-                if (base < 0) {
-                    const std::int32_t status = ENOENT;
-                    put(sock, &status, sizeof status);
-                } else {
-                    readFilesIn(sock, base, sub, files, r.count, r.limit);
-                }
-                flush(sock);
+                readEachItemIn(sock, base, sub, r.count, onProc);
                 sub += std::strlen(sub) + 1;
             }
             if (base >= 0) ::close(base);
@@ -295,7 +409,11 @@ std::optional<Helper> spawnLocked(Pool& p) {
 // fields cost one recv between them, not one each.
 class Reader {
   public:
-    explicit Reader(int sock) : sock_(sock) {}
+    // With `gather`, a reader that finds nothing waiting sleeps that long
+    // before it waits for the next bytes: a helper answering folder after
+    // folder then wakes it once for many of them, not once for each.
+    explicit Reader(int sock, std::chrono::microseconds gather = {})
+        : sock_(sock), gather_(gather) {}
 
     // Exactly `n` bytes before `until`; false when they did not come in
     // time, the helper went away or this thread's pass was stopped.
@@ -332,6 +450,7 @@ class Reader {
   private:
     bool fill(Clock::time_point until) {
         used_ = filled_ = 0;
+        bool gathered = gather_.count() <= 0;
         for (;;) {
             const ssize_t got = ::recv(sock_, buf_, sizeof buf_, MSG_DONTWAIT);
             if (got > 0) {
@@ -343,6 +462,10 @@ class Reader {
             if (errno != EAGAIN && errno != EWOULDBLOCK) return false;
             const auto now = Clock::now();
             if (now >= until || stop_.stop_requested()) return false;
+            if (!std::exchange(gathered, true)) {
+                std::this_thread::sleep_for(std::min<Clock::duration>(gather_, until - now));
+                continue;
+            }
             // Short slices, so a STOP is seen within one of them.
             const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - now);
             const int slice = static_cast<int>(std::min<std::int64_t>(left.count() + 1, 50));
@@ -352,8 +475,9 @@ class Reader {
     }
 
     int sock_;
+    std::chrono::microseconds gather_;
     std::stop_token stop_ = cycle::currentStopToken();
-    char buf_[16 * 1024];
+    char buf_[64 * 1024];
     std::size_t used_ = 0, filled_ = 0;
 };
 
@@ -523,54 +647,127 @@ Files readInDirectory(const std::string& dir, const std::vector<std::string>& na
     return result;
 }
 
-std::vector<Files> readInEachDirectory(const std::string& base,
-                                       const std::vector<std::string>& folders,
-                                       const std::vector<std::string>& names, std::size_t limit,
-                                       const std::string& resourcePrefix,
-                                       std::chrono::milliseconds each, Clock::time_point until) {
-    std::vector<Files> out(folders.size());
+namespace {
+
+std::string encodeItem(const FolderItem& item) {
+    return std::string(1, static_cast<char>(item.kind)) + (item.mayHang ? "h" : "-") +
+           std::to_string(item.isFile() ? item.limit : 0) + ":" + item.name;
+}
+
+// One folder's answer to kReadEachIn into `read`. False when it did not come
+// in time; `read` then holds the items that did.
+bool readEachAnswer(Reader& in, const std::vector<FolderItem>& items, Clock::time_point until,
+                    FolderRead& read) {
+    read = FolderRead{};
+    std::int32_t status = 0;
+    if (!in.read(&status, sizeof status, until)) return false;
+    if (status != 0) {
+        read.state = FolderRead::State::Gone;
+        return true;
+    }
+    read.items.reserve(items.size());
+    std::string data;
+    for (const FolderItem& item : items) {
+        const std::size_t limit = item.isFile() ? item.limit : sizeof gChunk;
+        std::int32_t st = 0;
+        if (!in.item(limit, until, data, st)) return false;
+        read.items.emplace_back();
+        if (st == 0) read.items.back() = std::move(data);
+    }
+    read.state = FolderRead::State::Read;
+    return true;
+}
+
+}  // namespace
+
+void readInEachDirectory(const std::string& base, const std::vector<std::string>& folders,
+                         const std::vector<FolderItem>& items, const std::string& resourcePrefix,
+                         std::chrono::milliseconds each, Clock::time_point until,
+                         const std::function<void(std::size_t, FolderRead&)>& take) {
     Pool& p = pool();
+    std::vector<std::string> itemText;
+    std::size_t fixedBytes = base.size() + 1;
+    for (const FolderItem& item : items) {
+        itemText.push_back(encodeItem(item));
+        fixedBytes += itemText.back().size() + 1;
+    }
     // A batch at most this long, so a request stays within what a helper reads.
     constexpr std::size_t kBatch = 1024;
+    FolderRead read;
     std::size_t next = 0;
     while (next < folders.size()) {
         if (Clock::now() >= until || cycle::currentStopToken().stop_requested()) break;
-        std::vector<std::size_t> batch;  // indexes into `folders`
+        std::vector<std::size_t> batch;  // indexes into `folders`, busy ones too
+        std::vector<bool> busy;
         std::vector<std::string> request;
         Helper h;
+        bool got = false;
         {
             std::lock_guard lock(p.mutex);
             reapLocked(p);
-            std::size_t bytes = base.size() + 1;
-            for (const std::string& n : names) bytes += n.size() + 1;
+            std::size_t bytes = fixedBytes;
             for (; next < folders.size() && batch.size() < kBatch; ++next) {
                 // A folder whose earlier read still hangs is passed by.
-                if (busyLocked(p, resourcePrefix + folders[next])) continue;
-                if (bytes + folders[next].size() + 1 > kMaxRequest) break;
-                bytes += folders[next].size() + 1;
+                const bool passed = busyLocked(p, resourcePrefix + folders[next]);
+                if (!passed && bytes + folders[next].size() + 1 > kMaxRequest) break;
                 batch.push_back(next);
+                busy.push_back(passed);
+                if (passed) continue;
+                bytes += folders[next].size() + 1;
                 request.push_back(folders[next]);
             }
-            if (batch.empty()) continue;
-            bool fresh = false;
-            auto got = acquireLocked(p, fresh);
-            if (!got) break;
-            h = *got;
+            if (!request.empty()) {
+                bool fresh = false;
+                if (auto helper = acquireLocked(p, fresh)) {
+                    h = *helper;
+                    got = true;
+                }
+            }
         }
-        const auto folderCount = static_cast<std::uint32_t>(request.size());
-        request.insert(request.end(), names.begin(), names.end());
-        const std::string message = encode(kReadEachIn, folderCount, limit, base, request,
-                                           static_cast<std::uint32_t>(names.size()));
-        bool ok = writeExact(h.sock, message.data(), message.size());
-        Reader in(h.sock);
+        if (!request.empty() && !got) {
+            next = batch.front();  // no helper: the rest are missed below
+            break;
+        }
+        bool ok = true;
         std::size_t k = 0;
-        for (; ok && k < batch.size(); ++k) {
-            // Each folder has its own time from when the one before it ended.
-            const auto itemUntil = std::min(until, Clock::now() + each);
-            ok = readFolderAnswer(in, names.size(), limit, itemUntil, out[batch[k]]);
-            if (!ok) break;
+        if (got) {
+            const auto folderCount = static_cast<std::uint32_t>(request.size());
+            request.insert(request.end(), itemText.begin(), itemText.end());
+            const std::string message = encode(kReadEachIn, folderCount, 0, base, request,
+                                               static_cast<std::uint32_t>(items.size()));
+            ok = writeExact(h.sock, message.data(), message.size());
         }
-        std::lock_guard lock(p.mutex);
+        Reader in(got ? h.sock : -1, std::chrono::milliseconds(1));
+        auto itemUntil = std::min(until, Clock::now() + each);
+        // A caller's `take` that throws leaves the helper behind, killed.
+        struct Leave {
+            Pool& p;
+            Helper& h;
+            bool armed;
+            ~Leave() {
+                if (!armed) return;
+                std::lock_guard lock(p.mutex);
+                abandonLocked(p, h, "");
+            }
+        } leave{p, h, got};
+        for (; k < batch.size(); ++k) {
+            if (busy[k]) {
+                read = FolderRead{};
+                take(batch[k], read);
+                continue;
+            }
+            // Each folder has its own time from when the one before it ended.
+            if (ok)
+                ok = readEachAnswer(in, items, itemUntil, read);
+            else
+                read = FolderRead{};
+            if (!ok) break;
+            take(batch[k], read);
+            itemUntil = std::min(until, Clock::now() + each);
+        }
+        leave.armed = false;
+        if (!got) continue;
+        std::unique_lock lock(p.mutex);
         if (ok) {
             releaseLocked(p, h);
             continue;
@@ -579,9 +776,18 @@ std::vector<Files> readInEachDirectory(const std::string& base,
         // batch starts after it on a fresh helper.
         const std::size_t stuck = std::min(k, batch.size() - 1);
         abandonLocked(p, h, resourcePrefix + folders[batch[stuck]]);
+        lock.unlock();
+        if (k < batch.size()) {
+            read.state = FolderRead::State::Missed;  // keeps what did come
+            take(batch[k], read);
+        }
         next = batch[stuck] + 1;
     }
-    return out;
+    // What the time or a STOP left unread.
+    for (; next < folders.size(); ++next) {
+        read = FolderRead{};
+        take(next, read);
+    }
 }
 
 int helpersStarted() {
@@ -593,6 +799,17 @@ int helpersHanging() {
     std::lock_guard lock(pool().mutex);
     reapLocked(pool());
     return static_cast<int>(pool().hanging.size() + pool().ending.size());
+}
+
+std::vector<int> helperPids() {
+    Pool& p = pool();
+    std::lock_guard lock(p.mutex);
+    reapLocked(p);
+    std::vector<int> out;
+    for (const Helper& h : p.idle) out.push_back(h.pid);
+    for (const auto& [resource, pid] : p.hanging) out.push_back(pid);
+    out.insert(out.end(), p.ending.begin(), p.ending.end());
+    return out;
 }
 
 }  // namespace tavo::kernelhelper

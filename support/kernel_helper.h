@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -61,20 +62,55 @@ Files readInDirectory(const std::string& dir, const std::vector<std::string>& na
                       std::size_t limit, const std::string& resource, Clock::time_point until,
                       Outcome* outcome = nullptr);
 
-// The same for each of `folders` (names in `base`), sent to one helper at
-// once and answered folder by folder, each within `each` of the one before
-// and none after `until` or a STOP. A folder that misses its time stays
-// nothing, and its resource (`resourcePrefix` + its name) busy while the
-// helper stuck in it lives; the folders after it go on in a fresh helper.
-std::vector<Files> readInEachDirectory(const std::string& base,
-                                       const std::vector<std::string>& folders,
-                                       const std::vector<std::string>& names, std::size_t limit,
-                                       const std::string& resourcePrefix,
-                                       std::chrono::milliseconds each, Clock::time_point until);
+// One thing read in each folder by readInEachDirectory: a file (at most
+// `limit` bytes), a symbolic link's target, or how many entries not starting
+// with a dot a subfolder holds (as decimal text). A kernel file (/proc,
+// /sys) is made up as it is read: a read that gives less than it asked for
+// has had all of it, and no read is spent on finding the end.
+struct FolderItem {
+    enum class Kind : char { File = 'f', KernelFile = 'k', Link = 'l', Count = 'n' };
+    std::string name;
+    Kind kind = Kind::File;
+    std::size_t limit = 0;  // files only
+    // A read that can wait in the kernel for good: what the folder gave
+    // before it is sent first, so a hang costs only this item and the next.
+    bool mayHang = false;
+
+    bool isFile() const { return kind == Kind::File || kind == Kind::KernelFile; }
+};
+
+// One folder's answer.
+struct FolderRead {
+    enum class State {
+        Read,   // every item: a value, or nothing where its read failed
+        Gone,   // the folder could not be opened
+        Missed  // the time ran out, the pass stopped, or the folder was busy
+    };
+    State state = State::Missed;
+    // Read: one entry per item. Missed: the items that came back before the
+    // next one hung (none when the folder was passed by).
+    std::vector<std::optional<std::string>> items;
+};
+
+// `items` of each of `folders` (names in `base`), each folder opened once and
+// read relative to it (so /proc/<pid> stays one process, and its files are
+// read in the order given), sent to one helper at once. `take` is called on
+// this thread for every folder, in order, as its answer arrives; each folder
+// gets `each` from the one before, and none is read after `until` or a STOP.
+// A folder that hangs leaves its resource (`resourcePrefix` + its name) busy
+// while the helper stuck in it lives, and is passed by (Missed) until then;
+// the folders after it go on in a fresh helper.
+void readInEachDirectory(const std::string& base, const std::vector<std::string>& folders,
+                         const std::vector<FolderItem>& items, const std::string& resourcePrefix,
+                         std::chrono::milliseconds each, Clock::time_point until,
+                         const std::function<void(std::size_t, FolderRead&)>& take);
 
 // For tests and measurements: helpers forked so far, and those abandoned
 // that have not ended yet.
 int helpersStarted();
 int helpersHanging();
+// For measurements taken between calls: the helpers alive now, idle or
+// abandoned and not yet ended (their CPU time is not yet ours to count).
+std::vector<int> helperPids();
 
 }  // namespace tavo::kernelhelper

@@ -139,6 +139,52 @@ TEST(KernelHelper, AMissedDeadlineReplacesTheHelperAndStopEndsTheWait) {
     EXPECT_LT(Clock::now() - start, 20s);
 }
 
+// Many folders in one request: each folder's items in order (a file, a
+// link's target, a subfolder's count), a hang costing only the item that hung
+// and those after it in its folder, and every folder answered, in order.
+TEST(KernelHelper, EachFolderGivesWhatCameBeforeItsHang) {
+    Folder f;
+    for (const char* d : {"a", "b"}) {
+        fs::create_directories(f.path / d / "fd");
+        std::ofstream(f.path / d / "stat") << d << " stat";
+        fs::create_symlink("/usr/bin/target", f.path / d / "exe");
+        for (const char* e : {"0", "1", "2", ".hidden"}) std::ofstream(f.path / d / "fd" / e);
+        std::ofstream(f.path / d / "status") << "status";
+    }
+    ASSERT_EQ(mkfifo((f.path / "a/cmdline").c_str(), 0600), 0);
+    std::ofstream(f.path / "b/cmdline") << "line";
+    using Kind = kh::FolderItem::Kind;
+    const std::vector<kh::FolderItem> items{{"stat", Kind::File, 100, false},
+                                            {"exe", Kind::Link, 0, false},
+                                            {"fd", Kind::Count, 0, false},
+                                            {"cmdline", Kind::File, 100, true},
+                                            {"status", Kind::File, 3, false}};
+    std::vector<std::size_t> order;
+    std::vector<kh::FolderRead> reads(3);
+    const auto start = Clock::now();
+    kh::readInEachDirectory(f.path.string(), {"a", "b", "gone"}, items, "each-test ", 200ms,
+                            Clock::now() + 20s, [&](std::size_t i, kh::FolderRead& r) {
+                                order.push_back(i);
+                                reads[i] = std::move(r);
+                            });
+    EXPECT_LT(Clock::now() - start, 10s);
+    EXPECT_EQ(order, (std::vector<std::size_t>{0, 1, 2}));
+
+    EXPECT_EQ(reads[0].state, kh::FolderRead::State::Missed);
+    ASSERT_EQ(reads[0].items.size(), 3u);
+    EXPECT_EQ(reads[0].items[0], "a stat");
+    EXPECT_EQ(reads[0].items[1], "/usr/bin/target");
+    EXPECT_EQ(reads[0].items[2], "3");
+
+    EXPECT_EQ(reads[1].state, kh::FolderRead::State::Read);
+    ASSERT_EQ(reads[1].items.size(), 5u);
+    EXPECT_EQ(reads[1].items[0], "b stat");
+    EXPECT_EQ(reads[1].items[3], "line");
+    EXPECT_EQ(reads[1].items[4], "sta");  // at most its limit
+
+    EXPECT_EQ(reads[2].state, kh::FolderRead::State::Gone);
+}
+
 }  // namespace
 }  // namespace tavo
 

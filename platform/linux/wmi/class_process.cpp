@@ -1,12 +1,9 @@
 #include <algorithm>
 #include <charconv>
 #include <cstring>
-#include <map>
-#include <mutex>
+#include <optional>
 
 #include "platform/linux/wmi/core_classes.h"
-#include "platform/linux/wmi/deadline.h"
-#include "platform/linux/wmi/each_with_deadline.h"
 #include "support/cancellation.h"
 #include "support/kernel_helper.h"
 
@@ -44,26 +41,49 @@ std::optional<unsigned long long> statusField(std::string_view status, std::stri
     return std::nullopt;
 }
 
-// Command line reads still in flight, by process folder, with when the
-// oldest began. One that has run longer than a read may take is stuck (a
-// process in uninterruptible sleep holding its memory map), and later passes
-// pass that process by until the read returns, so no pass waits on it twice.
-// Never destroyed: a reader still stuck when the program exits may touch it
-// after static destructors would have run.
-struct InFlight {
-    int count = 0;
-    std::chrono::steady_clock::time_point since;
-};
-std::mutex& gInFlightMutex = *new std::mutex;
-std::map<std::string, InFlight>& gInFlight = *new std::map<std::string, InFlight>;
+// What a row is made of: the files of /proc/<pid>, each read once through
+// one descriptor of that folder (so a PID reused meanwhile cannot mix two
+// processes in a row), stat first and status last. Both hold the program's
+// name, so a process that ran another program between them shows it; the
+// command line, the one read that can wait on the process itself for good,
+// comes just before status.
+enum ProcItem : std::size_t { kStat, kExe, kIo, kFd, kCmdline, kStatus, kProcItems };
 
-// A command line with the identity of the process it was read from.
-struct CmdlineRead {
-    std::optional<std::string> line;   // none for kernel threads and zombies
-    unsigned long long startTime = 0;  // 0: the process changed or went; no line
-    std::string comm;
-    bool cut = false;
-};
+const std::vector<kernelhelper::FolderItem>& procItems() {
+    using Kind = kernelhelper::FolderItem::Kind;
+    static const std::vector<kernelhelper::FolderItem> items{
+        {"stat", Kind::KernelFile, kProcFileLimit, false},
+        {"exe", Kind::Link, 0, false},
+        {"io", Kind::KernelFile, kProcFileLimit, false},
+        {"fd", Kind::Count, 0, false},
+        {"cmdline", Kind::KernelFile, kCommandLineRead, true},
+        {"status", Kind::KernelFile, kProcFileLimit, false},
+    };
+    return items;
+}
+
+// The "Name:" line of status (the first one), undoing the kernel's escapes
+// of a line break and a backslash; nothing when there is no such line.
+std::optional<std::string> statusName(std::string_view status) {
+    std::size_t at = 0;
+    while (status.substr(at, 5) != "Name:") {
+        at = status.find('\n', at);
+        if (at == std::string_view::npos) return std::nullopt;
+        ++at;
+    }
+    std::string_view v = status.substr(at + 5);
+    v = v.substr(0, v.find('\n'));
+    if (!v.empty() && v.front() == '\t') v.remove_prefix(1);
+    std::string out;
+    out.reserve(v.size());
+    for (std::size_t i = 0; i < v.size(); ++i) {
+        if (v[i] == '\\' && i + 1 < v.size() && (v[i + 1] == 'n' || v[i + 1] == '\\'))
+            out += v[++i] == 'n' ? '\n' : '\\';
+        else
+            out += v[i];
+    }
+    return out;
+}
 
 }  // namespace
 
@@ -158,6 +178,138 @@ bool parseProcStat(std::string_view text, ProcStat& out) {
            parseNumber(field(23), out.vsize) && parseNumber(field(24), out.rss);
 }
 
+namespace {
+
+using kernelhelper::FolderRead;
+
+// A process's files read here, through `view`: another computer's snapshot
+// (nothing there can wait), or this machine's folder without the command line
+// when the helper process could not read it.
+FolderRead readHere(const SystemView& view, const std::string& pidName, bool commandLine) {
+    FolderRead r;
+    const auto dir = view.openDirectory("/proc/" + pidName);
+    if (!dir) {
+        r.state = FolderRead::State::Gone;
+        return r;
+    }
+    r.items.resize(kProcItems);
+    std::string buf;
+    const auto& items = procItems();
+    for (std::size_t i = 0; i < kProcItems; ++i) {
+        const auto& item = items[i];
+        if (i == kCmdline && !commandLine) continue;
+        if (item.kind == kernelhelper::FolderItem::Kind::Link) {
+            r.items[i] = dir->readLink(item.name.c_str());
+        } else if (item.kind == kernelhelper::FolderItem::Kind::Count) {
+            if (const auto n = dir->countEntries(item.name.c_str()))
+                r.items[i] = std::to_string(*n);
+        } else if (dir->read(item.name.c_str(), buf, item.limit)) {
+            r.items[i] = std::move(buf);
+        }
+    }
+    r.state = FolderRead::State::Read;
+    return r;
+}
+
+// What every row of a pass shares.
+struct PassFacts {
+    long ticks = 100;
+    long pageSize = 4096;
+    std::optional<unsigned long long> boot;
+    std::string computer;
+    std::string os;
+};
+
+enum class RowOutcome { Made, Gone, Changed };
+
+// One process's row from its files; Gone when it ended mid-read, Changed
+// when it ran another program between stat and status (its row would mix
+// two programs). `lineLost` says its command line could not be read in time.
+RowOutcome makeRow(const SystemContext& ctx, const SystemView& view, const PassFacts& facts,
+                   int pid, const std::string& pidName, FolderRead& r, bool lineLost,
+                   std::optional<Instance>& row) {
+    if (r.state != FolderRead::State::Read || r.items.size() < kProcItems) return RowOutcome::Gone;
+    auto& f = r.items;
+    ProcStat st;
+    // stat and status are readable for every process; failing either
+    // means the process ended mid-read, and it is skipped.
+    if (!f[kStat] || !parseProcStat(*f[kStat], st) || !f[kStatus]) return RowOutcome::Gone;
+    const std::string& status = *f[kStatus];
+    if (const auto name = statusName(status); name && *name != st.comm) return RowOutcome::Changed;
+
+    const auto ticks = static_cast<unsigned long long>(facts.ticks);
+    Instance& p = row.emplace("Win32_Process");
+    p.setInt("ProcessId", pid);
+    p.set("Handle", pidName);
+    p.setInt("ParentProcessId", st.ppid);
+    std::string name = st.comm;
+    if (f[kExe] && !f[kExe]->empty()) {
+        const std::string& exe = *f[kExe];
+        p.set("ExecutablePath", exe);
+        // The kernel keeps 15 characters of the name; the executable's
+        // file name gives the rest when it starts the same way.
+        const auto slash = exe.rfind('/');
+        const std::string_view base =
+            std::string_view(exe).substr(slash == std::string::npos ? 0 : slash + 1);
+        if (name.size() == 15 && base.size() > 15 && base.compare(0, 15, name) == 0)
+            name = std::string(base);
+    }
+    p.set("Name", name);
+    p.set("Caption", name);
+    p.set("Description", std::move(name));
+    if (facts.boot) {
+        const auto startSeconds = *facts.boot + st.startTime / ticks;
+        const long micros = static_cast<long>((st.startTime % ticks) * 1000000 / ticks);
+        p.set("CreationDate", view.dmtfLocal(static_cast<std::int64_t>(startSeconds), micros));
+    }
+    p.setInt("ThreadCount", st.numThreads);
+    p.setInt("Priority", windowsPriority(st));
+    p.setUInt64("WorkingSetSize", static_cast<std::uint64_t>(std::max<long long>(0, st.rss)) *
+                                      static_cast<std::uint64_t>(facts.pageSize));
+    p.setUInt64("VirtualSize", st.vsize);
+    if (auto peak = statusField(status, "VmPeak")) p.setUInt64("PeakVirtualSize", *peak * 1024);
+    if (auto hwm = statusField(status, "VmHWM"))
+        p.setInt("PeakWorkingSetSize",
+                 static_cast<std::int64_t>(std::min<unsigned long long>(*hwm, 0xffffffffULL)));
+    p.setInt("PageFaults", static_cast<std::int64_t>(
+                               std::min<unsigned long long>(st.minflt + st.majflt, 0xffffffffULL)));
+    // Clock ticks to the 100 ns units WMI counts in.
+    p.setUInt64("KernelModeTime", st.stime * 10000000ULL / ticks);
+    p.setUInt64("UserModeTime", st.utime * 10000000ULL / ticks);
+    p.setInt("SessionId", std::max(0, st.session));
+
+    // Open descriptors: only readable for our own processes (or as root).
+    std::size_t handles = 0;
+    if (f[kFd] && parseNumber(*f[kFd], handles))
+        p.setInt("HandleCount", static_cast<std::int64_t>(handles));
+    if (f[kIo]) {
+        const std::string& io = *f[kIo];
+        if (auto v = statusField(io, "rchar")) p.setUInt64("ReadTransferCount", *v);
+        if (auto v = statusField(io, "wchar")) p.setUInt64("WriteTransferCount", *v);
+        if (auto v = statusField(io, "syscr")) p.setUInt64("ReadOperationCount", *v);
+        if (auto v = statusField(io, "syscw")) p.setUInt64("WriteOperationCount", *v);
+    }
+    p.set("CreationClassName", "Win32_Process");
+    p.set("CSCreationClassName", "Win32_ComputerSystem");
+    p.set("OSCreationClassName", "Win32_OperatingSystem");
+    p.set("CSName", facts.computer);
+    if (!facts.os.empty()) p.set("OSName", facts.os);
+
+    // None for kernel threads and zombies; one that did not come back in
+    // time is said to be lost, never shown as empty.
+    if (lineLost) {
+        ctx.lose(LostValues::Why::TimedOut, "/proc/" + pidName + "/cmdline");
+    } else if (f[kCmdline] && !f[kCmdline]->empty()) {
+        bool cut = false;
+        // Moved, not copied: a crowd of long lines is held once.
+        p.set("CommandLine", commandLineOf(std::move(*f[kCmdline]), cut));
+        if (cut) ctx.lose(LostValues::Why::Cut, "/proc/" + pidName + "/cmdline");
+    }
+    return RowOutcome::Made;
+}
+
+}  // namespace
+
 std::vector<Instance> produceProcesses(const SystemContext& ctx) {
     std::vector<Instance> out;
     const std::shared_ptr<const SystemView> view = ctx.system();
@@ -165,6 +317,7 @@ std::vector<Instance> produceProcesses(const SystemContext& ctx) {
     if (!entries) return out;
 
     std::vector<int> pids;
+    std::vector<std::string> names;
     for (const DirEntry& e : *entries) {
         int pid = 0;
         const std::string_view name = e.name;
@@ -172,209 +325,66 @@ std::vector<Instance> produceProcesses(const SystemContext& ctx) {
         if (ec == std::errc() && p == name.data() + name.size() && pid > 0) pids.push_back(pid);
     }
     std::sort(pids.begin(), pids.end());
-    // Reads still stuck from an earlier pass are known by this name: the
-    // tree's own folder here, and another computer's view by its identity.
-    const std::string inFlightPrefix =
-        ctx.view ? "view@" + std::to_string(reinterpret_cast<std::uintptr_t>(ctx.view.get()))
-                 : ctx.path("/proc").string();
+    names.reserve(pids.size());
+    for (int pid : pids) names.push_back(std::to_string(pid));
 
-    // Command lines are the one read that can block on the process itself,
-    // so they are read on a worker while this thread reads the rest, each
-    // with its own time so that one blocked process costs only its own line.
-    const auto until = std::chrono::steady_clock::now() + ctx.deadline;
-    const auto each = std::max(ctx.deadline / 8, std::chrono::milliseconds(50));
-    auto readCmdline = [pids, view, inFlightPrefix,
-                        each](std::size_t i) -> std::optional<CmdlineRead> {
-        const std::string pidName = std::to_string(pids[i]);
-        const std::string key = inFlightPrefix + "/" + pidName;
-        const auto now = std::chrono::steady_clock::now();
-        {
-            std::lock_guard lock(gInFlightMutex);
-            InFlight& f = gInFlight[key];
-            if (f.count > 0 && now - f.since >= each) return std::nullopt;
-            if (f.count++ == 0) f.since = now;
-        }
-        // An answer even when there is no line: only a read that did not
-        // come back in time is left without one, and counted as lost.
-        std::optional<CmdlineRead> read = CmdlineRead{};
-        // The folder stays the same process while it is open; stat before
-        // and after tells whether it exec'd another program in between.
-        if (auto dir = view->openDirectory("/proc/" + pidName)) {
-            std::string buf, stat;
-            ProcStat before, after;
-            if (dir->read("stat", stat, kProcFileLimit) && parseProcStat(stat, before) &&
-                dir->read("cmdline", buf, kCommandLineRead)) {
-                std::optional<std::string> line;
-                bool cut = false;
-                if (!buf.empty()) line = commandLineOf(std::move(buf), cut);
-                if (dir->read("stat", stat, kProcFileLimit) && parseProcStat(stat, after) &&
-                    after.startTime == before.startTime && after.comm == before.comm) {
-                    read = CmdlineRead{std::move(line), before.startTime, before.comm, cut};
-                }
-            }
-        }
-        std::lock_guard lock(gInFlightMutex);
-        if (auto it = gInFlight.find(key); it != gInFlight.end() && --it->second.count <= 0)
-            gInFlight.erase(it);
-        return read;
+    PassFacts facts;
+    facts.ticks = std::max(1L, view->clockTicks());
+    facts.pageSize = std::max(1L, view->pageSize());
+    facts.boot = bootTime(ctx);
+    facts.computer = ctx.computerName();
+    facts.os = osName(ctx);
+
+    // Rows in the order of their PIDs, whichever way they were read.
+    std::vector<std::optional<Instance>> rows(pids.size());
+    auto make = [&](std::size_t i, FolderRead& r, bool lineLost) {
+        return makeRow(ctx, *view, facts, pids[i], names[i], r, lineLost, rows[i]);
     };
-    // This machine's (or a fixture tree's) command lines are read by the
-    // helper process: a process waiting in the kernel holds its memory's
-    // lock, and a read of its command line waits with it, for good. A
-    // process whose earlier read still hangs is passed by at once.
-    auto readLocal = [pids, procDir = ctx.path("/proc").string(), each,
-                      until]() -> std::vector<std::optional<CmdlineRead>> {
-        std::vector<std::string> folders;
-        folders.reserve(pids.size());
-        for (int pid : pids) folders.push_back(std::to_string(pid));
-        // stat before and after tells whether the process exec'd another
-        // program in between.
-        auto files = kernelhelper::readInEachDirectory(
-            procDir, folders, {"stat", "cmdline", "stat"}, kCommandLineRead,
-            "cmdline " + procDir + "/", each, until);
-        // Nothing only for a folder the helper did not answer in time; a
-        // process that went or exec'd meanwhile has an answer without a line.
-        std::vector<std::optional<CmdlineRead>> reads(pids.size());
+
+    if (ctx.view) {
+        // Another computer's snapshot: its reads are answers already taken.
         for (std::size_t i = 0; i < pids.size(); ++i) {
-            auto& f = files[i];
-            if (!f) continue;
-            reads[i] = CmdlineRead{};
-            if (!(*f)[0] || !(*f)[1] || !(*f)[2]) continue;
-            ProcStat before, after;
-            if (!parseProcStat(*(*f)[0], before) || !parseProcStat(*(*f)[2], after) ||
-                after.startTime != before.startTime || after.comm != before.comm)
-                continue;
-            std::optional<std::string> line;
-            bool cut = false;
-            if (!(*f)[1]->empty()) line = commandLineOf(std::move(*(*f)[1]), cut);
-            reads[i] = CmdlineRead{std::move(line), before.startTime, before.comm, cut};
+            FolderRead r = readHere(*view, names[i], true);
+            make(i, r, false);
         }
-        return reads;
-    };
-    auto cmdlines = ctx.view ? startOnWorker([n = pids.size(), readCmdline, each, until] {
-        return readEachWithDeadline<CmdlineRead>(n, readCmdline, each, until);
-    })
-                             : startOnWorker([readLocal, stop = cycle::currentStopToken()] {
-                                   // The worker stops with the pass that started it.
-                                   cycle::StopScope scope(stop);
-                                   return readLocal();
-                               });
-
-    const long ticks = std::max(1L, view->clockTicks());
-    const long pageSize = std::max(1L, view->pageSize());
-    const auto boot = bootTime(ctx);
-    const std::string computer = ctx.computerName();
-    const std::string os = osName(ctx);
-
-    std::vector<std::size_t> slot;   // instance -> index into pids
-    std::vector<ProcStat> identity;  // instance -> the stat its row was read with
-    bool retried = false;
-    out.reserve(pids.size());
-    std::string buf, status;
-    for (std::size_t pi = 0; pi < pids.size(); ++pi) {
-        const bool isRetry = std::exchange(retried, false);
-        const int pid = pids[pi];
-        const std::string pidName = std::to_string(pid);
-        const auto dir = view->openDirectory("/proc/" + pidName);
-        if (!dir) continue;  // gone since the listing
-        ProcStat st;
-        // stat and status are readable for every process; failing either
-        // means the process ended mid-read, and it is skipped.
-        if (!dir->read("stat", buf, kProcFileLimit) || !parseProcStat(buf, st)) continue;
-        if (!dir->read("status", status, kProcFileLimit)) continue;
-
-        Instance p("Win32_Process");
-        p.setInt("ProcessId", pid);
-        p.set("Handle", pidName);
-        p.setInt("ParentProcessId", st.ppid);
-        std::string name = st.comm;
-        if (auto link = dir->readLink("exe")) {
-            std::string exe = std::move(*link);
-            p.set("ExecutablePath", exe);
-            // The kernel keeps 15 characters of the name; the executable's
-            // file name gives the rest when it starts the same way.
-            const auto slash = exe.rfind('/');
-            const std::string base = exe.substr(slash == std::string::npos ? 0 : slash + 1);
-            if (name.size() == 15 && base.size() > 15 && base.compare(0, 15, name) == 0)
-                name = base;
-        }
-        p.set("Name", name);
-        p.set("Caption", name);
-        p.set("Description", name);
-        if (boot) {
-            const auto startSeconds = *boot + st.startTime / static_cast<unsigned long long>(ticks);
-            const long micros =
-                static_cast<long>((st.startTime % static_cast<unsigned long long>(ticks)) *
-                                  1000000 / static_cast<unsigned long long>(ticks));
-            p.set("CreationDate", view->dmtfLocal(static_cast<std::int64_t>(startSeconds), micros));
-        }
-        p.setInt("ThreadCount", st.numThreads);
-        p.setInt("Priority", windowsPriority(st));
-        p.setUInt64("WorkingSetSize", static_cast<std::uint64_t>(std::max<long long>(0, st.rss)) *
-                                          static_cast<std::uint64_t>(pageSize));
-        p.setUInt64("VirtualSize", st.vsize);
-        if (auto peak = statusField(status, "VmPeak")) p.setUInt64("PeakVirtualSize", *peak * 1024);
-        if (auto hwm = statusField(status, "VmHWM"))
-            p.setInt("PeakWorkingSetSize",
-                     static_cast<std::int64_t>(std::min<unsigned long long>(*hwm, 0xffffffffULL)));
-        p.setInt("PageFaults", static_cast<std::int64_t>(std::min<unsigned long long>(
-                                   st.minflt + st.majflt, 0xffffffffULL)));
-        // Clock ticks to the 100 ns units WMI counts in.
-        p.setUInt64("KernelModeTime",
-                    st.stime * 10000000ULL / static_cast<unsigned long long>(ticks));
-        p.setUInt64("UserModeTime",
-                    st.utime * 10000000ULL / static_cast<unsigned long long>(ticks));
-        p.setInt("SessionId", std::max(0, st.session));
-
-        // Open descriptors: only readable for our own processes (or as root).
-        if (const auto count = dir->countEntries("fd"))
-            p.setInt("HandleCount", static_cast<std::int64_t>(*count));
-        if (dir->read("io", buf, kProcFileLimit)) {
-            if (auto v = statusField(buf, "rchar")) p.setUInt64("ReadTransferCount", *v);
-            if (auto v = statusField(buf, "wchar")) p.setUInt64("WriteTransferCount", *v);
-            if (auto v = statusField(buf, "syscr")) p.setUInt64("ReadOperationCount", *v);
-            if (auto v = statusField(buf, "syscw")) p.setUInt64("WriteOperationCount", *v);
-        }
-        p.set("CreationClassName", "Win32_Process");
-        p.set("CSCreationClassName", "Win32_ComputerSystem");
-        p.set("OSCreationClassName", "Win32_OperatingSystem");
-        p.set("CSName", computer);
-        if (!os.empty()) p.set("OSName", os);
-        // A process that exec'd while its row was read would mix two
-        // programs in one row: read it once more, and leave it out if it
-        // changes again. (The open folder keeps a reused PID out.)
-        ProcStat again;
-        if (!dir->read("stat", buf, kProcFileLimit) || !parseProcStat(buf, again)) continue;
-        if (again.startTime != st.startTime || again.comm != st.comm) {
-            if (!isRetry) {
-                retried = true;
-                --pi;  // the loop's step brings it back to this PID
+    } else {
+        // This machine's (or a fixture tree's) folders are read by the helper
+        // process: a process waiting in the kernel holds its memory's lock,
+        // and a read of its command line waits with it, for good. Each
+        // folder has its own time, so one blocked process costs only its own
+        // line; a process whose earlier read still hangs is passed by at once.
+        const auto until = std::chrono::steady_clock::now() + ctx.deadline;
+        const auto each = std::max(ctx.deadline / 8, std::chrono::milliseconds(50));
+        const std::string procDir = ctx.path("/proc").string();
+        std::vector<std::size_t> again;  // ran another program mid-read: once more
+        auto take = [&](std::size_t i, FolderRead& r) {
+            bool lineLost = false;
+            if (r.state == FolderRead::State::Missed) {
+                // A pass being stopped is thrown away: nothing more is read.
+                if (cycle::currentStopToken().stop_requested()) return RowOutcome::Gone;
+                // What the helper did not give is read here, all but the line.
+                r = readHere(*view, names[i], false);
+                lineLost = true;
             }
-            continue;
-        }
-        out.push_back(std::move(p));
-        slot.push_back(pi);
-        identity.push_back(std::move(st));
-    }
-
-    // The worker gives up on its own by `until`; the margin only covers
-    // handing its values back.
-    auto lines = cmdlines.waitUntil(until + std::chrono::milliseconds(100));
-    for (std::size_t i = 0; i < out.size(); ++i) {
-        const std::string file = "/proc/" + std::to_string(pids[slot[i]]) + "/cmdline";
-        if (!lines || !(*lines)[slot[i]]) {
-            ctx.lose(LostValues::Why::TimedOut, file);
-            continue;
-        }
-        auto& read = (*lines)[slot[i]];
-        // Only a line read from the very program this row describes.
-        if (read->line && read->startTime == identity[i].startTime &&
-            read->comm == identity[i].comm) {
-            // Moved, not copied: a crowd of long lines is held once.
-            out[i].set("CommandLine", std::move(*read->line));
-            if (read->cut) ctx.lose(LostValues::Why::Cut, file);
+            return make(i, r, lineLost);
+        };
+        kernelhelper::readInEachDirectory(procDir, names, procItems(), "cmdline " + procDir + "/",
+                                          each, until, [&](std::size_t i, FolderRead& r) {
+                                              if (take(i, r) == RowOutcome::Changed)
+                                                  again.push_back(i);
+                                          });
+        if (!again.empty()) {
+            // A program that changes again is left out of this pass.
+            std::vector<std::string> folders;
+            for (std::size_t i : again) folders.push_back(names[i]);
+            kernelhelper::readInEachDirectory(
+                procDir, folders, procItems(), "cmdline " + procDir + "/", each, until,
+                [&](std::size_t k, FolderRead& r) { take(again[k], r); });
         }
     }
+    out.reserve(pids.size());
+    for (auto& row : rows)
+        if (row) out.push_back(std::move(*row));
     return out;
 }
 

@@ -9,12 +9,53 @@
 #include "platform/linux/wmi/empty_reasons.h"
 #include "platform/linux/wmi/provider.h"
 #include "platform/linux/wmi/schema.h"
+#include "platform/linux/wmi/system_sources.h"
 
 namespace tavo::linuxwmi {
 
 namespace {
 
 using namespace remote_view;
+
+using Clock = std::chrono::steady_clock;
+
+// The remote's clock is asked again after this long, so a change of its
+// time or of daylight saving time shows within it.
+constexpr auto kClockLife = std::chrono::minutes(10);
+
+// The facts section ("now" with its UTC offset, the offsets of January and
+// July, TZ) as the remote said it, and when: later passes tell the remote's
+// time from ours without starting `date` there.
+struct LearnedClock {
+    std::int64_t remoteNow = 0;
+    std::string offset;  // "+0100", as `date` printed it
+    std::string rest;    // the lines after the first
+    Clock::time_point asked;
+
+    static std::optional<LearnedClock> from(const Snapshot& snap, Clock::time_point answered) {
+        const auto it = snap.commands.find(std::string(kFacts));
+        if (it == snap.commands.end() || !it->second || it->second->status != 0)
+            return std::nullopt;
+        const std::string& out = it->second->out;
+        const auto nl = out.find('\n');
+        const auto words = splitWords(std::string_view(out).substr(0, nl));
+        const auto now = words.size() == 2 ? wholeNumber<std::int64_t>(words[0]) : std::nullopt;
+        if (!now || nl == std::string::npos) return std::nullopt;
+        return LearnedClock{*now, std::string(words[1]), out.substr(nl + 1), answered};
+    }
+
+    std::optional<CommandOutput> factsNow() const {
+        const auto elapsed =
+            std::chrono::duration_cast<std::chrono::seconds>(Clock::now() - asked).count();
+        return CommandOutput{std::to_string(remoteNow + elapsed) + " " + offset + "\n" + rest, 0};
+    }
+};
+
+std::optional<RemoteTools> toolsOf(const Snapshot& snap) {
+    const auto it = snap.commands.find(std::string(kTools));
+    if (it == snap.commands.end() || !it->second || it->second->status != 0) return std::nullopt;
+    return parseTools(it->second->out);
+}
 
 // Runs a class over another computer in rounds: fetch what it is known to
 // read, run it over the snapshot, fetch what it asked for beyond that, and
@@ -35,26 +76,38 @@ class RemotePass : public ClassPass {
             if (it != learned_.end()) wanted.insert(it->second.begin(), it->second.end());
         }
         auto snapshot = std::make_shared<Snapshot>();
+        ScriptOptions script{static_cast<int>((options_.commandTimeout.count() + 999) / 1000),
+                             options_.root, std::nullopt};
+        const Request clockRequest{Kind::Command, std::string(kFacts), 0, false};
         {
-            // The machine's fixed facts are asked once per computer.
+            // What the session learned already is not asked again: the
+            // machine's fixed facts, what its tools can do, and its clock
+            // (told from ours since, until it is asked again).
             std::lock_guard lock(mutex_);
             if (machine_) {
                 snapshot->commands[std::string(kMachine)] = machine_;
                 wanted.erase(Request{Kind::Command, std::string(kMachine), 0, false});
             }
+            script.tools = tools_;
+            if (clock_ && Clock::now() - clock_->asked < kClockLife) {
+                snapshot->commands[std::string(kFacts)] = clock_->factsNow();
+                wanted.erase(clockRequest);
+            }
         }
+        const bool askingClock = wanted.count(clockRequest) > 0;
+        Clock::time_point clockAnswered{};
         Requests asked;
         std::vector<Instance> out;
         int rounds = 0;
-        const ScriptOptions script{static_cast<int>((options_.commandTimeout.count() + 999) / 1000),
-                                   options_.root};
         std::shared_ptr<LostValues> lost;
         while (true) {
             bool fetched = false;
             if (!wanted.empty()) {
                 ++rounds;
                 fetched = fetch(wanted, script, *snapshot, rounds == 1);
+                if (rounds == 1) clockAnswered = Clock::now();
                 asked.insert(wanted.begin(), wanted.end());
+                if (!script.tools) script.tools = toolsOf(*snapshot);
             }
             auto misses = std::make_shared<MissLog>();
             // Each round counts afresh: only the last one's losses are the pass's.
@@ -77,6 +130,10 @@ class RemotePass : public ClassPass {
         if (auto it = snapshot->commands.find(std::string(kMachine));
             !machine_ && it != snapshot->commands.end() && it->second && it->second->status == 0)
             machine_ = it->second;
+        if (!tools_) tools_ = script.tools;
+        if (askingClock) {
+            if (auto learned = LearnedClock::from(*snapshot, clockAnswered)) clock_ = learned;
+        }
         learned_[std::string(className)] = std::move(asked);
         return out;
     }
@@ -114,6 +171,8 @@ class RemotePass : public ClassPass {
     std::mutex mutex_;
     std::map<std::string, Requests> learned_;
     std::optional<CommandOutput> machine_;
+    std::optional<RemoteTools> tools_;
+    std::optional<LearnedClock> clock_;
     std::atomic<int> roundTrips_{-1};
 };
 

@@ -74,13 +74,24 @@ bool folderPattern(const Request& r) {
 // Files a batch's reader gives to one `head` (marker and file, so an even
 // number), and the hangs a whole pass may meet before it skips the rest.
 constexpr int kBatchArgs = 4096;
+// Arguments (marker and file) this shell gathers for rs before the rest of
+// a pattern's files go to a list for xargs: the shell copies them all each
+// time it adds two.
+constexpr int kFewArgs = 512;
 constexpr int kMaxHangs = 8;
 
 // The script's fixed part: a scratch folder for the frame headers that
 // `head` prints between files (its name is no secret; the boundary inside
 // is, and only the shell's builtins ever write it), the timeout wrapper, and
-// small functions the sections call. Nothing of the program's own is
+// small functions the sections call: RB reads a batch of files that xargs
+// hands to a shell of its own, rs a few files (those a pass names one by
+// one, the first hundreds a pattern finds) in the shell already running:
+// one `head` and its timeout, nothing more. Both go on after a file whose
+// read hung. kn lists kernel files, thousands of them, for RB. Nothing of the program's own is
 // exported: the remote's processes see the environment they would see anyway.
+// TOOLS stands for what the remote's tools can do (XT timeout, XS stdbuf, XF
+// GNU find, XL its -files0-from, XR realpath -z): tested by a session's first
+// script, given to the later ones (toolsScript()).
 constexpr std::string_view kPrelude = R"SH(
 set -f
 NL='
@@ -92,9 +103,11 @@ if [ -n "$T" ]; then
     printf '\n%s H\n' "$B" > "$T/bh" && printf '\n%s Z t\n' "$B" > "$T/bt" &&
     printf '\n%s Z s\n' "$B" > "$T/bs"; } || T=
 fi
-if command -v timeout >/dev/null 2>&1; then TO="timeout -k 1 $TS"; TN=$TS; else TO=; TN=0; fi
-if [ -n "$T" ] && find / -maxdepth 0 -printf '' 2>/dev/null; then GF=1; else GF=; fi
-if command -v stdbuf >/dev/null 2>&1; then SB=1; else SB=; fi
+TOOLS
+if [ -n "$XT" ]; then TO="timeout -k 1 $TS"; TN=$TS; else TO=; TN=0; fi
+GF=; [ -n "$T" ] && GF=$XF
+FF=; [ -n "$GF" ] && FF=$XL
+SB=$XS
 h() { printf '\n%s %s\n' "$B" "$1"; }
 ok() { case $1 in *"$NL"*) return 1;; esac; return 0; }
 ty() {
@@ -127,7 +140,43 @@ while [ $# -gt 0 ]; do
   shift "$n"
 done
 if [ "$full" -ge BATCH ] && [ $(($(wc -c < "$O" 2>/dev/null) + 0)) -ge "$M" ]; then : > "$T/s.$N"; fi'
+rs() {
+  L=$1 X=; [ -n "$2" ] && X="stdbuf -o0"; O=$3; shift 3; k0=0
+  while [ $# -gt 0 ]; do
+    c=0; for x in "$T"/h.*; do [ -e "$x" ] && c=$((c + 1)); done
+    [ $c -lt HANGS ] || { h 'Z t'; return 0; }
+    $TO $X head -q -c "$L" -- "$@" 2>/dev/null
+    case $? in 124|137) ;; *) return 0;; esac
+    h H; : > "$T/h.${O##*/}.$#"
+    k=$(($(LC_ALL=C grep -c -x -F -f "$T/bl" "$O" 2>/dev/null) + 0))
+    n=$((2 * (k - k0))); k0=$k; [ "$n" -gt 0 ] || n=2
+    [ $# -gt "$n" ] || return 0
+    shift "$n"
+  done
+}
+kn() { printf '%s\n' "$@"; [ -n "$T" ] && printf "$T/b\0%s\0" "$@" >&3; }
 )SH";
+
+// What stands for TOOLS in the prelude: the tests and a "tools" section
+// that says what they found, or what an earlier script said.
+std::string toolsScript(const std::optional<RemoteTools>& known) {
+    if (known) {
+        auto flag = [](const char* name, bool on) {
+            return std::string(name) + (on ? "=1 " : "= ");
+        };
+        return flag("XT", known->timeout) + flag("XS", known->stdbuf) + flag("XF", known->gnuFind) +
+               flag("XL", known->filesFrom) + flag("XR", known->realpathZ);
+    }
+    return R"SH(XT= XS= XF= XL= XR=
+command -v timeout >/dev/null 2>&1 && XT=1
+command -v stdbuf >/dev/null 2>&1 && XS=1
+if find / -maxdepth 0 -printf '' 2>/dev/null; then
+  XF=1; find -files0-from /dev/null -maxdepth 0 -printf '' 2>/dev/null && XL=1
+fi
+realpath -z -m / >/dev/null 2>&1 && XR=1
+printf '\n%s X tools\ntimeout=%s stdbuf=%s find=%s files0=%s realpath=%s\n\n%s E 0\n' \
+  "$B" "$XT" "$XS" "$XF" "$XL" "$XR" "$B")SH";
+}
 
 // ---------------------------------------------------------------------------
 // Reading the frames back.
@@ -211,32 +260,33 @@ void emitReads(std::string& s, const std::vector<const Request*>& items, bool us
     for (const Request* r : items) (isKernelPattern(*r) ? kernel : other) += " " + word(*r, o);
     const std::string lim = std::to_string(limit);
     const std::string list = "\"$T/l" + std::to_string(n) + "\"";
+    const std::string out = "\"$T/o" + std::to_string(n) + "\"";
     const std::string test = user ? "[ -f \"$f\" ] && [ -r \"$f\" ] && ! [ -L \"$f\" ] || continue"
                                   : "[ -f \"$f\" ] && [ -r \"$f\" ] || continue";
-    s += "set +f\nh 'R " + std::string(user ? "u " : "r ") + lim + "'\n";
+    // The names, one a line, in the order the files are read: the first
+    // hundreds that are not the kernel's become this shell's arguments for
+    // rs, the rest (and every kernel file) go to the list for xargs and RB.
+    s += "set +f\nh 'R " + std::string(user ? "u " : "r ") + lim + "'\nset --\n";
     s += "W=/dev/null; [ -n \"$T\" ] && W=" + list + "\n{\n";
-    if (!kernel.empty()) {
-        // Kernel files, thousands of them: no test and no loop, one printf
-        // for the names and one for the list (a name that is not there
-        // gives an empty value, as a file gone meanwhile does).
-        s += "set --" + kernel + "\nprintf '%s\\n' \"$@\"\n";
-        s += "[ -n \"$T\" ] && printf \"$T/b\\0%s\\0\" \"$@\" >&3\n";
-    }
     if (!other.empty()) {
         s += "for f in" + other + "; do\n  ok \"$f\" || continue\n  " + test + "\n";
-        s +=
-            "  printf '%s\\n' \"$f\"\n  [ -n \"$T\" ] && printf '%s\\0%s\\0' \"$T/b\" \"$f\" >&3\n";
-        s += "done\n";
+        s += "  printf '%s\\n' \"$f\"\n  if [ $# -lt " + std::to_string(kFewArgs) +
+             " ]; then set -- \"$@\" \"$T/b\" \"$f\"\n"
+             "  else [ -n \"$T\" ] && printf '%s\\0%s\\0' \"$T/b\" \"$f\" >&3; fi\ndone\n";
     }
+    // Kernel files, thousands of them: no test and no loop (a name that is
+    // not there gives an empty value, as a file gone meanwhile does).
+    if (!kernel.empty()) s += "kn" + kernel + "\n";
     s += "} 3>\"$W\"\nset -f\n";
-    // Many files of the kernel's, read with stdbuf so that what a killed
-    // `head` had read is not lost in its buffer. Not for single files: one
-    // of them is /proc/self/environ, and stdbuf's variables would show.
-    const std::string budget = std::to_string(kPassBudget);
-    s += "if [ -n \"$T\" ]; then\n  [ -s " + list + " ] && xargs -0 -n " +
-         std::to_string(kBatchArgs) + " sh -c \"$RB\" sh \"$T\" " + lim + " \"$TN\" " +
-         (patterns ? "\"$SB\"" : "''") + " " + budget + " \"$T/o" + std::to_string(n) + "\" " +
-         std::to_string(n) + " < " + list + "\n";
+    // Patterns' files are read with stdbuf so that what a killed `head` had
+    // read is not lost in its buffer. Not single files: one of them is
+    // /proc/self/environ, and stdbuf's variables would show.
+    const std::string stdbuf = patterns ? "\"$SB\"" : "''";
+    s += "if [ -n \"$T\" ]; then\n  [ $# -gt 0 ] && rs " + lim + " " + stdbuf + " " + out +
+         " \"$@\"\n";
+    s += "  [ -s " + list + " ] && xargs -0 -n " + std::to_string(kBatchArgs) +
+         " sh -c \"$RB\" sh \"$T\" " + lim + " \"$TN\" " + stdbuf + " " +
+         std::to_string(kPassBudget) + " " + out + " " + std::to_string(n) + " < " + list + "\n";
     // One at a time, each value under its own name: a second expansion of
     // a pattern may not give the same names as the first.
     s += "else\n  set +f\n  for f in" + kernel + other + "; do\n    ok \"$f\" || continue; " +
@@ -317,8 +367,11 @@ void emitLists(std::string& s, const std::vector<const Request*>& items, const S
     s += "; do\n  ok \"$d\" && [ -d \"$d\" ] || continue\n";
     s += "  if ! [ -r \"$d\" ] || ! [ -x \"$d\" ]; then printf '!%s\\n' \"$d\"; continue; fi\n";
     s += "  printf '%s\\n' \"$d\"; printf '%s\\0' \"$d\" >&3\ndone 3>\"$T/d\"\nh D\n";
-    s += "[ -s \"$T/d\" ] && xargs -0 sh -c 'exec find \"$@\" -mindepth 1 -maxdepth 1 "
-         "-printf \"%H\\0%y\\0%f\\0\"' sh < \"$T/d\" 2>/dev/null\nh \"E $?\"\nelse\n";
+    // One find for every folder, given them by the list itself where it can.
+    s += "if [ -n \"$FF\" ]; then [ -s \"$T/d\" ] && find -files0-from \"$T/d\" -mindepth 1 "
+         "-maxdepth 1 -printf '%H\\0%y\\0%f\\0' 2>/dev/null\n";
+    s += "else [ -s \"$T/d\" ] && xargs -0 sh -c 'exec find \"$@\" -mindepth 1 -maxdepth 1 "
+         "-printf \"%H\\0%y\\0%f\\0\"' sh < \"$T/d\" 2>/dev/null; fi\nh \"E $?\"\nelse\n";
     s += "for d in" + dirs + "; do\n  ok \"$d\" || continue\n  [ -d \"$d\" ] || continue\n";
     s += "  if ! [ -r \"$d\" ] || ! [ -x \"$d\" ]; then h \"L! $d\"; continue; fi\n";
     s += "  h \"L $d\"\n";
@@ -395,8 +448,10 @@ void emitLinks(std::string& s, const std::vector<const Request*>& items, const S
         s += "for f in" + other +
              "; do ok \"$f\" && [ -L \"$f\" ] && printf '%s\\0' \"$f\" >&3; done\n";
     s += "} 3>\"$T/k\"\nset -f\nh KF\n";
-    s += "[ -s \"$T/k\" ] && xargs -0 sh -c 'exec find \"$@\" -maxdepth 0 -printf "
-         "\"%p\\0%l\\0\"' sh < \"$T/k\" 2>/dev/null\nh \"E $?\"\nelse\n";
+    s += "if [ -n \"$FF\" ]; then [ -s \"$T/k\" ] && find -files0-from \"$T/k\" -maxdepth 0 "
+         "-printf '%p\\0%l\\0' 2>/dev/null\n";
+    s += "else [ -s \"$T/k\" ] && xargs -0 sh -c 'exec find \"$@\" -maxdepth 0 -printf "
+         "\"%p\\0%l\\0\"' sh < \"$T/k\" 2>/dev/null; fi\nh \"E $?\"\nelse\n";
     s += "for f in" + kernel + other +
          "; do\n  ok \"$f\" && [ -L \"$f\" ] || continue\n  h \"K $f\"; readlink -- \"$f\"\ndone\n";
     s += "set -f\nfi\n";
@@ -431,7 +486,7 @@ void takeLink(Reading& rd) {
 
 void emitCanon(std::string& s, const std::vector<const Request*>& items, const ScriptOptions& o) {
     const std::string list = words(items, o);
-    s += "set +f\nif [ -n \"$T\" ] && realpath -z -m / >/dev/null 2>&1; then\nh CF\n";
+    s += "set +f\nif [ -n \"$T\" ] && [ -n \"$XR\" ]; then\nh CF\n";
     s += "for f in" + list +
          "; do ok \"$f\" && [ -e \"$f\" ] || continue; printf '%s\\n' \"$f\"; printf '%s\\0' "
          "\"$f\" >&3; done 3>\"$T/cn\"\nset -f\nh D\n";
@@ -680,14 +735,16 @@ void emitCommand(std::string& s, const Request& r, const ScriptOptions& options)
     } else if (c == kSystemd) {
         s += "if command -v systemctl >/dev/null 2>&1; then\n"
              "h 'X systemd-list'\n"
-             "u=$($TO env LC_ALL=C SYSTEMD_COLORS=0 systemctl list-units --all "
+             "u=$(LC_ALL=C SYSTEMD_COLORS=0 $TO systemctl list-units --all "
              "--plain --no-legend --full --no-pager 2>/dev/null); r=$?\n"
              "printf '%s\\n' \"$u\"\nh \"E $r\"\n"
              "if [ $r = 0 ]; then\n"
-             "set -- $(printf '%s\\n' \"$u\" | while read -r n rest; do case $n in "
-             "*.service) printf '%s\\n' \"$n\";; esac; done)\n"
+             // The services' names, picked out by the shell itself.
+             "s=; o=$IFS; IFS=$NL\n"
+             "for l in $u; do n=${l%% *}; case $n in *.service) s=\"$s$NL$n\";; esac; done\n"
+             "set -- $s; IFS=$o\n"
              "h 'X systemd-show'\n"
-             "[ $# -gt 0 ] && $TO env LC_ALL=C systemctl show --no-pager "
+             "[ $# -gt 0 ] && LC_ALL=C $TO systemctl show --no-pager "
              "-p Id,MainPID,ExecMainStatus,CanStop -- \"$@\" 2>/dev/null\n"
              "h \"E $?\"\nfi\nfi\n";
     } else if (c == kPrinters) {
@@ -696,7 +753,7 @@ void emitCommand(std::string& s, const Request& r, const ScriptOptions& options)
             const std::string_view command = sub;
             const auto colon = command.find(':');
             s += "h 'X lpstat-" + std::string(command.substr(0, colon)) + "'\n";
-            s += "$TO env LC_ALL=C lpstat " + std::string(command.substr(colon + 1)) +
+            s += "LC_ALL=C $TO lpstat " + std::string(command.substr(colon + 1)) +
                  " 2>/dev/null\nh \"E $?\"\n";
         }
         // Where ipptool is there, the scheduler's own attributes over IPP:
@@ -727,9 +784,9 @@ void emitCommand(std::string& s, const Request& r, const ScriptOptions& options)
         // Each queue's attributes as the scheduler keeps them (shared,
         // driver, device), one "name<TAB>options" line per queue.
         s += "if [ -z \"$IP\" ] && command -v lpoptions >/dev/null 2>&1; then\nh 'X lpoptions'\n"
-             "for q in $($TO env LC_ALL=C lpstat -e 2>/dev/null); do\n"
+             "for q in $(LC_ALL=C $TO lpstat -e 2>/dev/null); do\n"
              "  case $q in *[!A-Za-z0-9_.@-]*) continue;; esac\n"
-             "  printf '%s\\t' \"$q\"; $TO env LC_ALL=C lpoptions -p \"$q\" 2>/dev/null || echo\n"
+             "  printf '%s\\t' \"$q\"; LC_ALL=C $TO lpoptions -p \"$q\" 2>/dev/null || echo\n"
              "done\nh 'E 0'\nfi\nfi\n";
     } else if (c == kLaterStat) {
         s += "h 'X stat-later'\nsleep 0.2 2>/dev/null || sleep 1\n"
@@ -768,6 +825,29 @@ bool Snapshot::covers(Kind kind, std::string_view path, std::size_t limit) const
     return false;
 }
 
+std::optional<RemoteTools> parseTools(std::string_view text) {
+    RemoteTools t;
+    int seen = 0;
+    for (std::string_view w : splitWords(text)) {
+        const auto eq = w.find('=');
+        if (eq == std::string_view::npos) continue;
+        const std::string_view key = w.substr(0, eq);
+        const bool on = w.substr(eq + 1) == "1";
+        bool* flag = key == "timeout"    ? &t.timeout
+                     : key == "stdbuf"   ? &t.stdbuf
+                     : key == "find"     ? &t.gnuFind
+                     : key == "files0"   ? &t.filesFrom
+                     : key == "realpath" ? &t.realpathZ
+                                         : nullptr;
+        if (flag) {
+            *flag = on;
+            ++seen;
+        }
+    }
+    if (seen != 5) return std::nullopt;
+    return t;
+}
+
 std::string makeBoundary() {
     std::random_device rd;
     std::string b = "tavo-";
@@ -781,8 +861,10 @@ std::string buildScript(const Requests& requests, const std::string& boundary,
     std::string s = "B=" + quote(boundary) +
                     "\nTS=" + std::to_string(std::max(1, options.commandTimeoutSeconds)) + "\n";
     std::string prelude(kPrelude);
-    prelude.replace(prelude.find("HANGS"), 5, std::to_string(kMaxHangs));
+    for (auto at = prelude.find("HANGS"); at != std::string::npos; at = prelude.find("HANGS"))
+        prelude.replace(at, 5, std::to_string(kMaxHangs));
     prelude.replace(prelude.find("BATCH"), 5, std::to_string(kBatchArgs));
+    prelude.replace(prelude.find("TOOLS"), 5, toolsScript(options.tools));
     s += prelude;
 
     // Grouped by kind; reads also by their limit and by whether they are

@@ -90,6 +90,19 @@ struct Snapshot {
     bool covers(Kind kind, std::string_view path, std::size_t limit = 0) const;
 };
 
+// What the remote's tools can do. A session's first script tests them and
+// says so in a "tools" section; later scripts are told and test nothing.
+struct RemoteTools {
+    bool timeout = false;    // timeout(1)
+    bool stdbuf = false;     // stdbuf(1)
+    bool gnuFind = false;    // find -printf
+    bool filesFrom = false;  // find -files0-from (GNU findutils 4.9)
+    bool realpathZ = false;  // realpath -z -m
+};
+inline constexpr std::string_view kTools = "tools";
+// The "tools" section's text, or nothing when it is not one.
+std::optional<RemoteTools> parseTools(std::string_view text);
+
 struct ScriptOptions {
     // Seconds each command that may hang gets on the remote before it is
     // killed (`timeout -k 1 N`); without `timeout` there, only the local
@@ -98,6 +111,8 @@ struct ScriptOptions {
     // Files read from another computer are read under this prefix (fixture
     // trees); "" for the computer's own root.
     std::string root;
+    // Known from an earlier script of the session; tested (and said) when not.
+    std::optional<RemoteTools> tools;
 };
 
 // The most one batch of file reads may print before the rest of it is

@@ -96,21 +96,26 @@ TEST(Process, AHungCommandLineStaysNullAndThePassGoesOn) {
     SystemContext ctx;
     ctx.root = root;
     ctx.deadline = 300ms;
+    ctx.lost = std::make_shared<LostValues>();
     auto start = std::chrono::steady_clock::now();
     auto procs = byPid(produceProcesses(ctx));
     EXPECT_LT(std::chrono::steady_clock::now() - start, 1500ms);
     ASSERT_EQ(procs.size(), 2u);
     EXPECT_TRUE(procs.at(500).find("CommandLine")->isNull());
     EXPECT_EQ(*procs.at(500).find("Name"), wmi::Value("sleeper"));
-    // The blocked read costs only its own line, even on the first pass.
+    // The blocked read costs only its own line, even on the first pass,
+    // and the line is said to be lost, not shown as empty.
     EXPECT_EQ(*procs.at(501).find("CommandLine"), wmi::Value("ok"));
+    EXPECT_EQ(ctx.lost->summary(), "1 value could not be read in time (/proc/500/cmdline)");
 
     // The next pass passes the stuck one by and reads the rest.
+    ctx.lost = std::make_shared<LostValues>();
     start = std::chrono::steady_clock::now();
     procs = byPid(produceProcesses(ctx));
     EXPECT_LT(std::chrono::steady_clock::now() - start, 250ms);
     EXPECT_TRUE(procs.at(500).find("CommandLine")->isNull());
     EXPECT_EQ(*procs.at(501).find("CommandLine"), wmi::Value("ok"));
+    EXPECT_EQ(ctx.lost->summary(), "1 value could not be read in time (/proc/500/cmdline)");
 
     // Release the stuck reader: a writer that opens and closes gives it EOF.
     const int w = open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
@@ -120,42 +125,60 @@ TEST(Process, AHungCommandLineStaysNullAndThePassGoesOn) {
 }
 
 // A process that exec's another program while its command line is read:
-// the FIFO holds the read until the test has changed the process's stat, as
-// an exec between the row's reads and the command line's would.
+// the FIFO holds the read until the test has changed the process's stat and
+// status, as an exec between the row's first reads and its last would. The
+// row is then read again, and describes one program whole.
 TEST(Process, AProgramThatExecsMidReadNeverGivesAMixedRow) {
     const fs::path root = fs::temp_directory_path() / ("tavo-exec-" + std::to_string(getpid()));
     fs::remove_all(root);
     fs::create_directories(root / "proc/600");
-    const auto writeStat = [&](const char* name) {
+    const auto becomes = [&](const char* name) {
         std::ofstream(root / "proc/600/stat")
             << "600 (" << name << ") S 1 1 1 0 -1 0 0 0 0 0 0 0 0 0 20 0 1 0 100 4096 1 0\n";
+        std::ofstream(root / "proc/600/status") << "Name:\t" << name << "\n";
     };
-    writeStat("launcher");
-    std::ofstream(root / "proc/600/status") << "Name:\tlauncher\n";
+    becomes("launcher");
     const fs::path fifo = root / "proc/600/cmdline";
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    const char args[] = "payload\0--secret-mode";
 
     std::thread execs([&] {
         const int w = open(fifo.c_str(), O_WRONLY);  // waits for the reader
-        // By now the row itself has long been read as "launcher".
+        // By now the row's stat has long been read as "launcher".
         std::this_thread::sleep_for(100ms);
-        writeStat("payload");
+        becomes("payload");
+        // The new program's line is another file: the first read ends with
+        // the old one.
+        fs::remove(fifo);
+        mkfifo(fifo.c_str(), 0600);
         if (w >= 0) {
-            const char args[] = "payload\0--secret-mode";
             (void)!write(w, args, sizeof args - 1);
             close(w);
+        }
+        // The second read finds the payload's own line.
+        for (int i = 0; i < 400; ++i) {
+            const int again = open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
+            if (again >= 0) {
+                (void)!write(again, args, sizeof args - 1);
+                close(again);
+                return;
+            }
+            std::this_thread::sleep_for(5ms);
         }
     });
     SystemContext ctx;
     ctx.root = root;
     ctx.deadline = 2000ms;
+    const auto lost = std::make_shared<LostValues>();
+    ctx.lost = lost;
     const auto procs = byPid(produceProcesses(ctx));
     execs.join();
     fs::remove_all(root);
     ASSERT_EQ(procs.count(600), 1u);
-    // The name is the launcher's; the payload's arguments must not join it.
-    EXPECT_EQ(*procs.at(600).find("Name"), wmi::Value("launcher"));
-    EXPECT_TRUE(procs.at(600).find("CommandLine")->isNull());
+    // The launcher's name never stands beside the payload's arguments.
+    EXPECT_EQ(*procs.at(600).find("Name"), wmi::Value("payload"));
+    EXPECT_EQ(*procs.at(600).find("CommandLine"), wmi::Value("payload --secret-mode"));
+    EXPECT_EQ(lost->summary(), "");
 }
 
 TEST(Process, ThisMachineAgreesWithItself) {

@@ -529,6 +529,52 @@ TEST(RemoteProvider, FilePassesTakeAtMostThreeRoundTripsAndOneOnceLearned) {
     EXPECT_FALSE(lastRoundTrips(*makeProvider()).has_value());
 }
 
+// What a session learned (its tools, its clock) is not asked again: later
+// passes start neither the tools' tests nor `date`, and still tell the
+// remote's time.
+TEST(RemoteProvider, ASessionLearnsItsToolsAndClockOnce) {
+    FakeCommands fake;
+    for (const char* tool : {"date", "realpath"}) {
+        fake.add(tool, std::string("echo >> ") + (fake.scratch.dir / tool).string() +
+                           ".runs\nexec /usr/bin/" + tool + " \"$@\"\n");
+    }
+    const auto runs = [&](const char* tool) {
+        std::ifstream in(fake.scratch.dir / (std::string(tool) + ".runs"));
+        int n = 0;
+        for (std::string line; std::getline(in, line);) ++n;
+        return n;
+    };
+    auto remote = makeRemoteProvider(makeLocalShell(fake.env()));
+    const auto first = rows(*remote, "Win32_OperatingSystem");
+    EXPECT_EQ(runs("date"), 1);
+    EXPECT_EQ(runs("realpath"), 1);  // the tools' test
+    ASSERT_EQ(first.size(), 1u);
+    std::this_thread::sleep_for(std::chrono::milliseconds(1100));
+    for (int pass = 0; pass < 2; ++pass) {
+        const auto later = rows(*remote, "Win32_OperatingSystem");
+        ASSERT_EQ(later.size(), 1u);
+        EXPECT_EQ(later[0].at("CurrentTimeZone"), first[0].at("CurrentTimeZone"));
+        // The remote's clock, told from ours: within a second or two of it.
+        const auto seconds = [](const std::string& dmtf) {
+            std::tm tm{};
+            tm.tm_year = std::stoi(dmtf.substr(0, 4)) - 1900;
+            tm.tm_mon = std::stoi(dmtf.substr(4, 2)) - 1;
+            tm.tm_mday = std::stoi(dmtf.substr(6, 2));
+            tm.tm_hour = std::stoi(dmtf.substr(8, 2));
+            tm.tm_min = std::stoi(dmtf.substr(10, 2));
+            tm.tm_sec = std::stoi(dmtf.substr(12, 2));
+            return static_cast<long long>(timegm(&tm));
+        };
+        const auto local = rows(*makeProvider(), "Win32_OperatingSystem")[0].at("LocalDateTime");
+        EXPECT_LE(std::llabs(seconds(later[0].at("LocalDateTime")) - seconds(local)), 2);
+    }
+    EXPECT_EQ(runs("date"), 1);
+    EXPECT_EQ(runs("realpath"), 1);
+    // The same session's other classes use what it learned.
+    rows(*remote, "Win32_Product");
+    EXPECT_EQ(runs("date"), 1);
+}
+
 TEST(RemoteSnapshot, HostileFilesKeepTheirBytesAndCannotForgeFrames) {
     Scratch s;
     const std::string binary("a\0b\xff\xfe\n\n", 7);
