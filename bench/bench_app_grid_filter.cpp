@@ -170,12 +170,10 @@ int main(int argc, char** argv) {
     const double slowest = *std::max_element(typedAll.wall.begin(), typedAll.wall.end());
     const double slowestCpu = *std::max_element(typedAll.cpu.begin(), typedAll.cpu.end());
     std::printf(
-        "One character typed (slowest of %zu, first character aside): %.1f ms wall, %.1f ms "
-        "CPU (budget %.0f ms): %s\n",
-        typedAll.wall.size(), slowest, slowestCpu, kKeystrokeBudgetMs,
-        slowest < kKeystrokeBudgetMs      ? "within budget"
-        : slowestCpu < kKeystrokeBudgetMs ? "OVER BUDGET in wall time, CPU time within it"
-                                          : "OVER BUDGET");
+        "One character typed (slowest of %zu, first character aside): %.1f ms CPU (%.1f ms "
+        "wall; budget %.0f ms CPU): %s\n",
+        typedAll.wall.size(), slowestCpu, slowest, kKeystrokeBudgetMs,
+        slowestCpu < kKeystrokeBudgetMs ? "met" : "MISSED");
     // The budgets are judged in CPU time, which holds on a shared machine;
     // the wall time is given beside it.
     std::printf(
