@@ -52,8 +52,9 @@ struct TextSlot {
 };
 
 // One row. Its texts live in the grid's arena, not in strings of their own:
-// a view returned here stays valid until that text is written again, the
-// rows are cleared, or the grid takes other contents.
+// a view returned here stays valid until the grid is next written to (a
+// write may move every text once overwritten ones fill most of the arena),
+// its rows are cleared, or it takes other contents.
 class ListItem {
   public:
     std::string_view Text() const { return cells_[0].view(); }
