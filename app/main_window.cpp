@@ -538,7 +538,7 @@ void Main::takeResults(tavo::grid::Grid& rows) {
     // it, rows without one keep their place in the view. Rows are read
     // through the model, which knows which grid row each view row shows.
     QItemSelectionModel* selection = Results->selectionModel();
-    auto keyAt = [this](int modelRow) -> const std::string& {
+    auto keyAt = [this](int modelRow) -> std::string_view {
         return grid_.item(static_cast<int>(model_->gridRow(modelRow)) + 1).Key();
     };
     std::vector<std::string> keys;
@@ -548,7 +548,7 @@ void Main::takeResults(tavo::grid::Grid& rows) {
     if (selection && model_) {
         for (const QModelIndex& index : selection->selectedRows()) {
             if (!keyAt(index.row()).empty())
-                keys.push_back(keyAt(index.row()));
+                keys.emplace_back(keyAt(index.row()));
             else
                 places.push_back(index.row());
         }
@@ -565,8 +565,8 @@ void Main::takeResults(tavo::grid::Grid& rows) {
     std::unordered_map<std::string, int> placeOfKey;
     if (!keys.empty() || !currentKey.empty()) {
         for (int r = 0; r < count; ++r) {
-            const std::string& key = keyAt(r);
-            if (!key.empty()) placeOfKey.emplace(key, r);
+            const std::string_view key = keyAt(r);
+            if (!key.empty()) placeOfKey.emplace(std::string(key), r);
         }
     }
     QItemSelection chosen;

@@ -95,8 +95,10 @@ QVariant ResultsModel::data(const QModelIndex& index, int role) const {
     const ListItem* item = rowAt(index.row());
     if (!item) return {};
     switch (role) {
-        case Qt::DisplayRole:
-            return QString::fromStdString(item->cell(index.column()));
+        case Qt::DisplayRole: {
+            const std::string_view text = item->cell(index.column());
+            return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+        }
         case Qt::DecorationRole: {
             const int icon = item->SmallIcon();
             if (index.column() == 0 && icon >= 1 && icon <= 3) return lamps_[icon - 1];
@@ -104,7 +106,11 @@ QVariant ResultsModel::data(const QModelIndex& index, int role) const {
         }
         case Qt::ToolTipRole:
             if (item->ToolTipText().empty()) return {};
-            return plainToolTip(QString::fromStdString(item->ToolTipText()));
+            {
+                const std::string_view tip = item->ToolTipText();
+                return plainToolTip(
+                    QString::fromUtf8(tip.data(), static_cast<qsizetype>(tip.size())));
+            }
         default:
             return {};
     }

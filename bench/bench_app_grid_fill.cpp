@@ -56,12 +56,9 @@ Figures fillModel() {
     grid.columnsClear();
     for (int c = 0; c < bench_data::kColumns; ++c) grid.columnsAdd("Column " + std::to_string(c));
     for (int r = 0; r < bench_data::kRows; ++r) {
-        auto& item = grid.itemsAdd("", std::string(bench_data::cellText(buf, r, 0)), 1 + r % 3);
-        for (int c = 1; c < bench_data::kColumns; ++c) {
-            grid.item(grid.itemsCount())
-                .setSubItems(c, std::string(bench_data::cellText(buf, r, c)));
-        }
-        (void)item;
+        auto& item = grid.itemsAdd("", bench_data::cellText(buf, r, 0), 1 + r % 3);
+        for (int c = 1; c < bench_data::kColumns; ++c)
+            item.setSubItems(c, bench_data::cellText(buf, r, c));
     }
     grid.endUpdate();
     const QPixmap shot = view.grab();  // one paint, after the layout it needs
@@ -185,25 +182,35 @@ int main(int argc, char** argv) {
     const double mc = modelSamples.cpuMedian(), wc = widgetSamples.cpuMedian();
     const double ratio = m > 0 ? w / m : 0;
     const double cpuRatio = mc > 0 ? wc / mc : 0;
+    // CPU time is the figure that holds on a shared machine; wall time is
+    // given beside it and judged too.
     std::printf(
-        "Time (median, same run; load average %s): ResultsModel %.0f ms wall / %.0f ms "
-        "CPU, QTreeWidget %.0f ms wall / %.0f ms CPU: %.1fx faster in wall time, %.1fx in "
-        "CPU time (budget >= %.0fx): %s\n",
-        bench_data::loadAverage().c_str(), m, mc, w, wc, ratio, cpuRatio, kSpeedBudget,
-        ratio >= kSpeedBudget ? "within budget" : "OVER BUDGET");
+        "Fill speed, CPU time (median, same run; load average %s): ResultsModel %.0f ms, "
+        "QTreeWidget %.0f ms: %.1fx faster (budget >= %.0fx): %s\n",
+        bench_data::loadAverage().c_str(), mc, wc, cpuRatio, kSpeedBudget,
+        cpuRatio >= kSpeedBudget ? "met" : "MISSED");
     std::printf(
-        "Fresh processes: ResultsModel %.0f ms wall / %.0f ms CPU, QTreeWidget %.0f ms "
-        "wall / %.0f ms CPU\n",
-        modelChild.ms, modelChild.cpuMs, widgetChild.ms, widgetChild.cpuMs);
+        "Fill speed, wall time (median, same run): ResultsModel %.0f ms, QTreeWidget %.0f ms: "
+        "%.1fx faster (budget >= %.0fx): %s\n",
+        m, w, ratio, kSpeedBudget, ratio >= kSpeedBudget ? "met" : "MISSED");
+    // The runs above after the first reuse the blocks the grid before gave
+    // back, as a periodic report's passes do; a process's first fill takes
+    // all its memory fresh from the kernel, which costs a fault and a
+    // zeroing per page. Told here, not judged.
+    std::printf(
+        "Fresh processes (first fill, memory new from the kernel): ResultsModel %.0f ms wall / "
+        "%.0f ms CPU, QTreeWidget %.0f ms wall / %.0f ms CPU: %.1fx faster in CPU time\n",
+        modelChild.ms, modelChild.cpuMs, widgetChild.ms, widgetChild.cpuMs,
+        modelChild.cpuMs > 0 ? widgetChild.cpuMs / modelChild.cpuMs : 0.0);
     if (modelChild.peakKb > 0 && widgetChild.peakKb > 0) {
         const double share = double(modelChild.peakKb) / double(widgetChild.peakKb);
         std::printf(
             "Peak memory (VmHWM of each child): ResultsModel %.1f MB, QTreeWidget %.1f "
             "MB: %.0f%% (budget <= %.0f%%): %s\n",
             modelChild.peakKb / 1024.0, widgetChild.peakKb / 1024.0, share * 100,
-            kMemoryBudget * 100, share <= kMemoryBudget ? "within budget" : "OVER BUDGET");
+            kMemoryBudget * 100, share <= kMemoryBudget ? "met" : "MISSED");
     } else {
-        std::printf("Peak memory: the child runs gave no figures\n");
+        std::printf("Peak memory: the child runs gave no figures: MISSED\n");
     }
     return 0;
 }

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "cli/report_command.h"
@@ -72,7 +73,7 @@ bool holdStandardDescriptors() {
 
 // Writes all of `text` to `f`; false, with errno set, when a write or the
 // flush fails (a full disk, a closed descriptor, a reader that left).
-bool writeAll(std::FILE* f, const std::string& text) {
+bool writeAll(std::FILE* f, std::string_view text) {
     errno = 0;
     if (!text.empty() && std::fwrite(text.data(), 1, text.size(), f) != text.size()) return false;
     return std::fflush(f) == 0 && !std::ferror(f);
@@ -100,12 +101,20 @@ int main(int argc, char** argv) {
         tavo::Backends b = tavo::defaultBackends(prompter);
         return tavo::cycle::PassServices{std::move(b.management), std::move(b.network)};
     };
+    // Many computers' rows go out as they arrive, each computer's in one write.
+    env.writeOut = [stdoutClosed](std::string_view text) {
+        if (stdoutClosed) {
+            errno = EBADF;
+            return false;
+        }
+        return writeAll(stdout, text);
+    };
     tavo::cli::CommandResult r = tavo::cli::runCommand(args, env, gInterrupted);
     if (r.status == tavo::cli::kExitInterrupted && gSignal.load() == SIGTERM)
         r.status = 128 + SIGTERM;
 
-    if (!r.out.empty() && (stdoutClosed || !writeAll(stdout, r.out))) {
-        const int why = stdoutClosed ? EBADF : errno;
+    if (r.writeOutError != 0 || (!r.out.empty() && (stdoutClosed || !writeAll(stdout, r.out)))) {
+        const int why = r.writeOutError > 0 ? r.writeOutError : stdoutClosed ? EBADF : errno;
         r.err += "tavo-report: the report could not be written to standard output: " +
                  std::string(why ? std::strerror(why) : "write error") + "\n";
         if (r.status == tavo::cli::kExitOk) r.status = tavo::cli::kExitSomeFailed;

@@ -1,15 +1,20 @@
 #include "cli/report_command.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cmath>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <memory>
+#include <optional>
 #include <sstream>
 
 #include "cli/options.h"
 #include "cli/report_output.h"
+#include "cli/report_stream.h"
 #include "cli/run_targets.h"
 #include "collectors/report_definition.h"
 #include "grid/error.h"
@@ -73,7 +78,93 @@ void writeInto(const std::filesystem::path& path, const std::string& shown,
                                        std::strerror(errno ? errno : EIO));
 }
 
+// Where a report written in its rows' turn goes: standard output, a device
+// or pipe named by -o, or a new file that takes its name once complete.
+struct StreamedOutput {
+    StreamedOutput(const std::string& output, const Environment& env, CommandResult& r) {
+        if (output.empty()) {
+            if (env.writeOut) {
+                out = [&env, &r](std::string_view text) {
+                    if (env.writeOut(text)) return true;
+                    r.writeOutError = errno ? errno : -1;
+                    return false;
+                };
+            } else {
+                out = [&r](std::string_view text) {
+                    r.out.append(text);
+                    return true;
+                };
+            }
+            return;
+        }
+        const auto wanted = grid::pathFromUtf8(output);
+        std::error_code ec;
+        const auto kind = std::filesystem::status(wanted, ec).type();
+        if (kind == std::filesystem::file_type::character ||
+            kind == std::filesystem::file_type::fifo) {
+            // A device or a pipe is written into, as a shell's redirection would.
+            device.open(wanted, std::ios::binary | std::ios::out);
+            out = [this](std::string_view text) {
+                if (device) device.write(text.data(), static_cast<std::streamsize>(text.size()));
+                return static_cast<bool>(device);
+            };
+            if (!device) failDevice(output);
+            return;
+        }
+        if (kind == std::filesystem::file_type::block || kind == std::filesystem::file_type::socket)
+            throw Error(errc::kFailed, "The report was not written to " + output +
+                                           ": it is a block device or a socket, not a file");
+        file = std::make_unique<grid::NewFile>(wanted);
+        out = [this](std::string_view text) {
+            try {
+                file->write(text);
+                return true;
+            } catch (const Error& e) {
+                fileError = e;
+                file.reset();
+                return false;
+            }
+        };
+    }
+
+    [[noreturn]] static void failDevice(const std::string& shown) {
+        throw Error(errc::kFailed, "The report could not be written to " + shown + ": " +
+                                       std::strerror(errno ? errno : EIO));
+    }
+
+    bool write(std::string_view text) { return out(text); }
+
+    // After the last row: the file takes its name, and any failure is told.
+    void end(const std::string& shown, CommandResult& r) {
+        try {
+            if (fileError) throw *fileError;
+            if (device.is_open()) {
+                if (device) device.flush();
+                if (!device) failDevice(shown);
+            }
+            if (file) {
+                const auto wanted = grid::pathFromUtf8(shown);
+                const auto written = file->commit();
+                if (written != wanted)
+                    r.err += kProgram + visibleText(shown) +
+                             " exists and was left as it is; the report is in " +
+                             visibleText(grid::pathToUtf8(written)) + "\n";
+            }
+        } catch (const Error& e) {
+            r.err += kProgram + visibleText(e.description()) + "\n";
+            r.status = kExitSomeFailed;
+        }
+    }
+
+    std::function<bool(std::string_view)> out;
+    std::ofstream device;
+    std::unique_ptr<grid::NewFile> file;
+    std::optional<Error> fileError;
+    std::optional<StreamedReport> report;
+};
+
 CommandResult& finish(CommandResult& r, bool interruptedRun, int failed) {
+    if (r.status != kExitOk) return r;
     if (interruptedRun)
         r.status = kExitInterrupted;
     else if (failed > 0)
@@ -126,6 +217,40 @@ CommandResult runCommand(const std::vector<std::string>& args, const Environment
         };
     }
 
+    const Format format = formatFor(o, env);
+    const bool colour = env.stdoutIsTerminal && !env.noColor && o.output.empty();
+    const int maxWidth = env.stdoutIsTerminal && o.output.empty() ? 60 : 0;
+
+    // Several computers with a declared layout: each computer's rows are
+    // written in their turn instead of all at the end.
+    std::optional<StreamedOutput> streamed;
+    if (canStream(o, format)) {
+        try {
+            streamed.emplace(o.output, env, r);
+        } catch (const Error& e) {
+            r.err += kProgram + visibleText(e.description()) + "\n";
+            r.status = kExitSomeFailed;
+            return r;
+        }
+        // Declared columns are known now; one per property found are taken
+        // from the first computers, as many as the run holds at once.
+        std::optional<std::vector<std::string>> declared;
+        if (request.report && request.report->layout != ColumnLayout::PerProperty) {
+            declared.emplace();
+            for (const ColumnDefinition& c : request.report->columns)
+                declared->emplace_back(c.caption);
+        }
+        request.buffered = 2 * static_cast<std::size_t>(std::max(1, request.jobs));
+        streamed->report.emplace(
+            format, std::move(declared), request.buffered, colour, maxWidth,
+            [&streamed](std::string_view text) { return streamed->write(text); });
+        request.deliver = [&streamed, &interrupted](TargetOutcome& t) {
+            // A failure told before Ctrl+C is printed; after it, only what
+            // finished, as an interrupted run prints.
+            streamed->report->add(t, !interrupted.load());
+        };
+    }
+
     RunResult run = runTargets(request, interrupted);
     r.abandonedPasses = run.end != RunEnd::Complete;
     const bool interruptedRun = run.end == RunEnd::Interrupted;
@@ -150,6 +275,13 @@ CommandResult runCommand(const std::vector<std::string>& args, const Environment
                  (missing.empty() ? std::string() : "; no report from " + missing) + "\n";
     }
 
+    if (streamed) {
+        streamed->report->finish();
+        r.err += streamed->report->notes();
+        streamed->end(o.output, r);
+        return finish(r, interruptedRun, failed);
+    }
+
     // One computer that answered prints its own grid as it stands; only
     // several (or a failure) need a grid put together from theirs.
     grid::Grid merged;
@@ -168,7 +300,6 @@ CommandResult runCommand(const std::vector<std::string>& args, const Environment
     for (const std::string& c : o.computers) label += (label.empty() ? "" : ", ") + c;
 
     std::string text;
-    const Format format = formatFor(o, env);
     switch (format) {
         case Format::Csv:
             text = grid::csvText(*shown, grid::CsvCells::raw);
@@ -181,8 +312,7 @@ CommandResult runCommand(const std::vector<std::string>& args, const Environment
             break;
         case Format::Table:
         case Format::Default:
-            text = tableText(*shown, env.stdoutIsTerminal && !env.noColor && o.output.empty(),
-                             env.stdoutIsTerminal && o.output.empty() ? 60 : 0);
+            text = tableText(*shown, colour, maxWidth);
             break;
     }
 

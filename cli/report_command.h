@@ -3,6 +3,7 @@
 #include <atomic>
 #include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "cycle/pass.h"
@@ -26,6 +27,10 @@ struct Environment {
     // Progress lines, written at once (the run's other messages come with
     // its result).
     std::function<void(const std::string&)> progress;
+    // Standard output, for a report written as its rows arrive (several
+    // computers): false when the text could not be written, with errno
+    // saying why. Where not given, that text is kept in CommandResult::out.
+    std::function<bool(std::string_view)> writeOut;
 };
 
 struct CommandResult {
@@ -33,6 +38,7 @@ struct CommandResult {
     std::string out;               // for standard output
     std::string err;               // for standard error
     bool abandonedPasses = false;  // passes still running when the run ended
+    int writeOutError = 0;         // errno of a failed Environment::writeOut, or -1
 };
 
 CommandResult runCommand(const std::vector<std::string>& args, const Environment& env,

@@ -108,39 +108,48 @@ std::vector<std::string> combine(const std::vector<TargetOutcome>& targets, bool
     }
 
     std::vector<std::string> computers;
-    const auto put = [&](grid::ListItem& item, int column, std::string text) {
-        if (column == 0)
-            item.setText(std::move(text));
-        else
-            item.setSubItems(column, std::move(text));
-    };
     for (const TargetOutcome& t : targets) {
-        if (t.failure) {
-            if (!includeFailed) continue;
-            grid::ListItem& item = out.itemsAdd("", "", 3);
-            if (computerColumn) put(item, 0, t.computer);
-            put(item, errorColumn, t.failure->description() + " (" + t.failure->numberText() + ")");
-            computers.push_back(t.computer);
-            continue;
-        }
-        if (!t.grid) continue;
+        if (t.failure && !includeFailed) continue;
         // Where each of this report's columns lands in the combined grid.
         std::vector<int> target;
-        std::unordered_map<std::string, int> used;
-        for (int c = 1; c <= t.grid->columnsCount(); ++c) {
-            const std::string& caption = t.grid->column(c).Text;
-            target.push_back(byCaption[caption][static_cast<std::size_t>(used[caption]++)]);
+        if (!t.failure && t.grid) {
+            std::unordered_map<std::string, int> used;
+            for (int c = 1; c <= t.grid->columnsCount(); ++c) {
+                const std::string& caption = t.grid->column(c).Text;
+                target.push_back(byCaption[caption][static_cast<std::size_t>(used[caption]++)]);
+            }
         }
-        for (const std::size_t row : t.grid->shownOrder()) {
-            const grid::ListItem& from = t.grid->item(static_cast<int>(row) + 1);
-            grid::ListItem& item = out.itemsAdd("", "", from.SmallIcon());
-            if (computerColumn) put(item, 0, t.computer);
-            for (int c = 0; c < t.grid->columnsCount(); ++c)
-                put(item, target[static_cast<std::size_t>(c)], from.cell(c));
-            computers.push_back(t.computer);
-        }
+        appendOutcome(t, target, computerColumn, errorColumn, out, computers);
     }
     return computers;
+}
+
+void appendOutcome(const TargetOutcome& t, const std::vector<int>& target, bool computerColumn,
+                   int errorColumn, grid::Grid& out, std::vector<std::string>& computers) {
+    const auto put = [&](grid::ListItem& item, int column, std::string_view text) {
+        if (column == 0)
+            item.setText(text);
+        else
+            item.setSubItems(column, text);
+    };
+    if (t.failure) {
+        grid::ListItem& item = out.itemsAdd("", "", 3);
+        if (computerColumn) put(item, 0, t.computer);
+        put(item, errorColumn, t.failure->description() + " (" + t.failure->numberText() + ")");
+        computers.push_back(t.computer);
+        return;
+    }
+    if (!t.grid) return;
+    const int columns = std::min(t.grid->columnsCount(), static_cast<int>(target.size()));
+    for (const std::size_t row : t.grid->shownOrder()) {
+        const grid::ListItem& from = t.grid->item(static_cast<int>(row) + 1);
+        grid::ListItem& item = out.itemsAdd("", "", from.SmallIcon());
+        if (computerColumn) put(item, 0, t.computer);
+        for (int c = 0; c < columns; ++c)
+            if (const int to = target[static_cast<std::size_t>(c)]; to >= 0)
+                put(item, to, from.cell(c));
+        computers.push_back(t.computer);
+    }
 }
 
 std::string jsonText(const grid::Grid& g, const std::vector<std::string>& rowComputers) {
@@ -152,65 +161,84 @@ std::string jsonText(const grid::Grid& g, const std::vector<std::string>& rowCom
         row["computer"] = index < rowComputers.size() ? rowComputers[index] : std::string();
         const char* lamp = lampWord(item.SmallIcon());
         row["status"] = *lamp ? nlohmann::ordered_json(lamp) : nlohmann::ordered_json(nullptr);
-        for (int c = 0; c < g.columnsCount(); ++c) row[g.column(c + 1).Text] = item.cell(c);
+        for (int c = 0; c < g.columnsCount(); ++c)
+            row[g.column(c + 1).Text] = std::string(item.cell(c));
         rows.push_back(std::move(row));
         ++index;
     }
     return rows.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace) + "\n";
 }
 
-std::string tableText(const grid::Grid& g, bool colour, int maxWidth) {
+TableCells tableCells(const grid::Grid& g, int maxWidth, bool withHeader) {
     const int columns = g.columnsCount();
     const std::size_t limit = maxWidth > 0 ? static_cast<std::size_t>(maxWidth) : 0;
-    std::vector<std::vector<std::string>> cells;
-    std::vector<std::size_t> width(static_cast<std::size_t>(columns), 0);
-    std::vector<std::string> head;
-    for (int c = 1; c <= columns; ++c)
-        head.push_back(cut(visibleText(oneLine(g.column(c).Text)), limit));
-    cells.push_back(head);
-    const std::vector<std::size_t>& order = g.shownOrder();
-    for (const std::size_t shown : order) {
+    TableCells t;
+    if (withHeader) {
+        std::vector<std::string> head;
+        for (int c = 1; c <= columns; ++c)
+            head.push_back(cut(visibleText(oneLine(g.column(c).Text)), limit));
+        t.rows.push_back(std::move(head));
+        t.lamps.push_back(-1);
+    }
+    for (const std::size_t shown : g.shownOrder()) {
         const grid::ListItem& item = g.item(static_cast<int>(shown) + 1);
         std::vector<std::string> row;
         for (int c = 0; c < columns; ++c)
             row.push_back(cut(visibleText(oneLine(item.cell(c))), limit));
-        cells.push_back(std::move(row));
+        t.rows.push_back(std::move(row));
+        t.lamps.push_back(item.SmallIcon());
     }
-    for (const auto& row : cells)
-        for (int c = 0; c < columns; ++c)
-            width[static_cast<std::size_t>(c)] = std::max(
-                width[static_cast<std::size_t>(c)], displayWidth(row[static_cast<std::size_t>(c)]));
+    return t;
+}
 
+void widenColumns(std::vector<std::size_t>& width, const TableCells& t) {
+    for (const auto& row : t.rows) {
+        if (width.size() < row.size()) width.resize(row.size(), 0);
+        for (std::size_t c = 0; c < row.size(); ++c)
+            width[c] = std::max(width[c], displayWidth(row[c]));
+    }
+}
+
+std::string tableLines(const TableCells& t, const std::vector<std::size_t>& width, bool colour) {
     // The lamp column: a mark, or the lamp's word where colour is off.
     const std::size_t lampWidth = colour ? 1 : 6;
     std::string out;
-    for (std::size_t r = 0; r < cells.size(); ++r) {
+    for (std::size_t r = 0; r < t.rows.size(); ++r) {
         std::string line;
-        if (r == 0) {
+        const int icon = t.lamps[r];
+        if (icon < 0) {
             line.append(lampWidth, ' ');
+        } else if (colour) {
+            static const char* const kColour[] = {"", "\x1b[32m", "\x1b[33m", "\x1b[31m"};
+            line += icon >= 1 && icon <= 3 ? std::string(kColour[icon]) + "\xE2\x97\x8F\x1b[0m"
+                                           : std::string(" ");
         } else {
-            const int icon = g.item(static_cast<int>(order[r - 1]) + 1).SmallIcon();
-            if (colour) {
-                static const char* const kColour[] = {"", "\x1b[32m", "\x1b[33m", "\x1b[31m"};
-                line += icon >= 1 && icon <= 3 ? std::string(kColour[icon]) + "\xE2\x97\x8F\x1b[0m"
-                                               : std::string(" ");
-            } else {
-                const std::string word = lampWord(icon);
-                line += word + std::string(lampWidth - word.size(), ' ');
-            }
+            const std::string word = lampWord(icon);
+            line += word + std::string(lampWidth - word.size(), ' ');
         }
-        for (int c = 0; c < columns; ++c) {
-            const std::string& cell = cells[r][static_cast<std::size_t>(c)];
+        const auto& row = t.rows[r];
+        for (std::size_t c = 0; c < row.size(); ++c) {
+            const std::string& cell = row[c];
             line += "  ";
             line += cell;
-            if (c + 1 < columns)
-                line.append(width[static_cast<std::size_t>(c)] - displayWidth(cell), ' ');
+            // A cell wider than its column (met after the widths were set)
+            // pushes the rest of its line along rather than being cut.
+            const std::size_t w = displayWidth(cell);
+            if (c + 1 < row.size() && c < width.size() && w < width[c])
+                line.append(width[c] - w, ' ');
         }
         while (!line.empty() && line.back() == ' ') line.pop_back();
         out += line;
         out += '\n';
     }
     return out;
+}
+
+std::string tableText(const grid::Grid& g, bool colour, int maxWidth) {
+    const TableCells t = tableCells(g, maxWidth, true);
+    std::vector<std::size_t> width(static_cast<std::size_t>(g.columnsCount()), 0);
+    widenColumns(width, t);
+    return tableLines(t, width, colour);
 }
 
 }  // namespace tavo::cli

@@ -20,6 +20,13 @@ namespace tavo::cli {
 std::vector<std::string> combine(const std::vector<TargetOutcome>& targets, bool computerColumn,
                                  bool includeFailed, grid::Grid& out);
 
+// Adds one computer's rows to `out` (which has the columns already): its
+// column c + 1 under `target[c]` (left out where that is negative), the computer in column 0 with
+// `computerColumn`, a failure as one red row with its error under
+// `errorColumn`. Appends the computer of each row added to `computers`.
+void appendOutcome(const TargetOutcome& t, const std::vector<int>& target, bool computerColumn,
+                   int errorColumn, grid::Grid& out, std::vector<std::string>& computers);
+
 // Both texts follow the grid's shown order.
 // An array of row objects keyed by column caption, each with "computer" and
 // "status" ("green", "yellow", "red", or null for a row without a lamp).
@@ -30,6 +37,17 @@ std::string jsonText(const grid::Grid& g, const std::vector<std::string>& rowCom
 // the lamp: a coloured mark when `colour`, else the lamp's word. With
 // `maxWidth` > 0, longer cells are cut to it with "…".
 std::string tableText(const grid::Grid& g, bool colour, int maxWidth);
+
+// The same table in parts, for one written as its rows arrive: the cells of
+// each row as printed (the captions first, with lamp -1, when
+// `withHeader`), the widths they need, and their lines at given widths.
+struct TableCells {
+    std::vector<std::vector<std::string>> rows;
+    std::vector<int> lamps;
+};
+TableCells tableCells(const grid::Grid& g, int maxWidth, bool withHeader);
+void widenColumns(std::vector<std::size_t>& width, const TableCells& cells);
+std::string tableLines(const TableCells& cells, const std::vector<std::size_t>& width, bool colour);
 
 const char* lampWord(int icon);
 

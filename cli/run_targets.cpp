@@ -27,7 +27,9 @@ struct Shared {
     std::vector<bool> ended;
     std::size_t next = 0;
     std::size_t finished = 0;
-    bool closed = false;  // the caller has taken the results; late ones are dropped
+    std::size_t delivered = 0;  // outcomes handed to the request's deliver
+    std::size_t window = 0;     // how far ahead of `delivered` a computer may start
+    bool closed = false;        // the caller has taken the results; late ones are dropped
     std::stop_source stop;
     std::atomic<int> running{0};
 };
@@ -36,7 +38,13 @@ void work(const std::shared_ptr<Shared>& shared, const RunRequest& request) {
     for (;;) {
         std::size_t index = 0;
         {
-            std::lock_guard lock(shared->mutex);
+            std::unique_lock lock(shared->mutex);
+            // Wait while the outcomes not yet handed over fill the window.
+            shared->changed.wait(lock, [&] {
+                return shared->closed || shared->stop.stop_requested() ||
+                       shared->next >= request.computers.size() ||
+                       shared->next < shared->delivered + shared->window;
+            });
             if (shared->closed || shared->stop.stop_requested() ||
                 shared->next >= request.computers.size())
                 return;
@@ -106,6 +114,9 @@ RunResult runTargets(const RunRequest& request, const std::atomic<bool>& interru
     shared->outcomes.resize(total);
     shared->ended.assign(total, false);
     for (std::size_t i = 0; i < total; ++i) shared->outcomes[i].computer = request.computers[i];
+    const std::size_t jobs = static_cast<std::size_t>(std::max(1, request.jobs));
+    shared->window = !request.deliver ? total : request.buffered > 0 ? request.buffered : 2 * jobs;
+    shared->window = std::max(shared->window, jobs);
 
     // The request is copied into each worker's keeping for the same reason
     // as the shared state.
@@ -120,8 +131,23 @@ RunResult runTargets(const RunRequest& request, const std::atomic<bool>& interru
         request.timeout ? Clock::now() + *request.timeout : Clock::time_point::max();
     std::size_t told = 0;
     std::unique_lock lock(shared->mutex);
+    // Hands over the outcome at the front while it has ended (or, at the
+    // end of a cut-short run, whatever it is).
+    const auto deliverReady = [&](bool all) {
+        if (!request.deliver) return;
+        while (shared->delivered < total && (all || shared->ended[shared->delivered])) {
+            TargetOutcome& t = shared->outcomes[shared->delivered];
+            lock.unlock();
+            request.deliver(t);
+            lock.lock();
+            t.grid.reset();
+            ++shared->delivered;
+            shared->changed.notify_all();
+        }
+    };
     collecting().store(true);
     for (;;) {
+        deliverReady(false);
         if (shared->finished == total) break;
         if (interrupted.load()) {
             result.end = RunEnd::Interrupted;
@@ -154,7 +180,11 @@ RunResult runTargets(const RunRequest& request, const std::atomic<bool>& interru
             shared->outcomes[i].unfinished = true;
         }
     }
+    // Workers still out no longer touch what is handed over: closed, their
+    // late results are dropped.
     shared->closed = true;
+    shared->changed.notify_all();
+    deliverReady(true);
     result.targets = std::move(shared->outcomes);
     return result;
 }

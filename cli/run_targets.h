@@ -39,10 +39,18 @@ struct RunRequest {
     cycle::Collector collector;
     // Told on the calling thread after each computer, while the run goes on.
     std::function<void(std::size_t finished, std::size_t total)> progress;
+    // Where given, each computer's outcome is handed over on the calling
+    // thread as soon as every computer asked before it has been: a computer
+    // that ends early waits, and no worker starts a computer more than
+    // `buffered` places ahead of the last one handed over, so the rows held
+    // at any moment do not grow with the number of computers.
+    std::function<void(TargetOutcome&)> deliver;
+    std::size_t buffered = 0;  // 0: twice the jobs
 };
 
 struct RunResult {
-    std::vector<TargetOutcome> targets;  // in the order asked
+    // In the order asked; with `deliver`, the grids have gone to it.
+    std::vector<TargetOutcome> targets;
     RunEnd end = RunEnd::Complete;
 };
 

@@ -35,12 +35,12 @@ std::string tabText(const Grid& grid, const ShownView& view) {
         }
         out.push_back('\n');
     };
-    putLine([&](int c) -> const std::string& { return grid.column(c + 1).Text; });
+    putLine([&](int c) -> std::string_view { return grid.column(c + 1).Text; });
     const auto rows = static_cast<std::size_t>(grid.itemsCount());
     for (std::size_t row : view.rows) {
         if (row >= rows) continue;
         const ListItem& item = grid.item(static_cast<int>(row) + 1);
-        putLine([&](int c) -> const std::string& { return item.cell(c); });
+        putLine([&](int c) -> std::string_view { return item.cell(c); });
     }
     return out;
 }

@@ -78,34 +78,54 @@ std::error_code lastError() {
     return {errno, std::generic_category()};
 }
 
-fs::path writeTemporary(const fs::path& folder, const fs::path& wanted, std::string_view content) {
-    int fd = -1;
-    fs::path tmp;
-    for (int attempt = 0; fd < 0; ++attempt) {
-        tmp = temporaryName(folder, attempt);
-        fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd < 0 && (errno != EEXIST || attempt > 100)) fail(wanted, lastError());
+}  // namespace
+
+NewFile::NewFile(const fs::path& wanted)
+    : wanted_(wanted),
+      folder_(wanted.parent_path().empty() ? fs::path(".") : wanted.parent_path()) {
+    for (int attempt = 0; fd_ < 0; ++attempt) {
+        tmp_ = temporaryName(folder_, attempt);
+        fd_ = ::open(tmp_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd_ < 0 && (errno != EEXIST || attempt > 100)) fail(wanted_, lastError());
     }
+}
+
+void NewFile::write(std::string_view content) {
     const char* p = content.data();
     std::size_t left = content.size();
-    std::error_code ec;
-    while (left > 0 && !ec) {
-        const ssize_t n = ::write(fd, p, left);
+    while (left > 0) {
+        const ssize_t n = ::write(fd_, p, left);
         if (n < 0) {
-            if (errno != EINTR) ec = lastError();
-        } else {
-            p += n;
-            left -= static_cast<std::size_t>(n);
+            if (errno == EINTR) continue;
+            const std::error_code ec = lastError();
+            abandon();
+            fail(wanted_, ec);
         }
+        p += n;
+        left -= static_cast<std::size_t>(n);
     }
-    // Some file systems report a full disk or a lost server only on close.
-    if (::close(fd) != 0 && !ec) ec = lastError();
-    if (ec) {
-        ::unlink(tmp.c_str());
-        fail(wanted, ec);
-    }
-    return tmp;
 }
+
+void NewFile::closeTemporary() {
+    // Some file systems report a full disk or a lost server only on close.
+    const int fd = fd_;
+    fd_ = -1;
+    if (::close(fd) != 0) {
+        const std::error_code ec = lastError();
+        ::unlink(tmp_.c_str());
+        tmp_.clear();
+        fail(wanted_, ec);
+    }
+}
+
+void NewFile::abandon() {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = -1;
+    if (!tmp_.empty()) ::unlink(tmp_.c_str());
+    tmp_.clear();
+}
+
+namespace {
 
 // Gives `tmp` the name `target` unless a file already has it: EEXIST then.
 int renameNoReplace(const fs::path& tmp, const fs::path& target) {
@@ -131,26 +151,50 @@ int renameNoReplace(const fs::path& tmp, const fs::path& target) {
 
 #else  // _WIN32
 
-fs::path writeTemporary(const fs::path& folder, const fs::path& wanted, std::string_view content) {
-    fs::path tmp;
+}  // namespace
+
+NewFile::NewFile(const fs::path& wanted)
+    : wanted_(wanted),
+      folder_(wanted.parent_path().empty() ? fs::path(".") : wanted.parent_path()) {
     for (int attempt = 0;; ++attempt) {
-        tmp = temporaryName(folder, attempt);
+        tmp_ = temporaryName(folder_, attempt);
         std::error_code ec;
-        if (!fs::exists(tmp, ec) || attempt > 100) break;
+        if (!fs::exists(tmp_, ec) || attempt > 100) break;
     }
-    {
-        std::ofstream out(tmp, std::ios::binary | std::ios::trunc);
-        if (out) out.write(content.data(), static_cast<std::streamsize>(content.size()));
-        if (out) out.close();
-        if (!out) {
-            const std::error_code ec(static_cast<int>(GetLastError()), std::system_category());
-            std::error_code ignored;
-            fs::remove(tmp, ignored);
-            fail(wanted, ec ? ec : std::make_error_code(std::errc::io_error));
-        }
+    out_.open(tmp_, std::ios::binary | std::ios::trunc);
+    if (!out_) {
+        const std::error_code ec(static_cast<int>(GetLastError()), std::system_category());
+        abandon();
+        fail(wanted_, ec ? ec : std::make_error_code(std::errc::io_error));
     }
-    return tmp;
 }
+
+void NewFile::write(std::string_view content) {
+    out_.write(content.data(), static_cast<std::streamsize>(content.size()));
+    if (!out_) {
+        const std::error_code ec(static_cast<int>(GetLastError()), std::system_category());
+        abandon();
+        fail(wanted_, ec ? ec : std::make_error_code(std::errc::io_error));
+    }
+}
+
+void NewFile::closeTemporary() {
+    out_.close();
+    if (!out_) {
+        const std::error_code ec(static_cast<int>(GetLastError()), std::system_category());
+        abandon();
+        fail(wanted_, ec ? ec : std::make_error_code(std::errc::io_error));
+    }
+}
+
+void NewFile::abandon() {
+    if (out_.is_open()) out_.close();
+    std::error_code ignored;
+    if (!tmp_.empty()) fs::remove(tmp_, ignored);
+    tmp_.clear();
+}
+
+namespace {
 
 int renameNoReplace(const fs::path& tmp, const fs::path& target) {
     // Without MOVEFILE_REPLACE_EXISTING the move refuses an existing target.
@@ -162,29 +206,36 @@ int renameNoReplace(const fs::path& tmp, const fs::path& target) {
 
 #endif
 
-void removeQuietly(const fs::path& p) {
-    std::error_code ignored;
-    fs::remove(p, ignored);
-}
-
 }  // namespace
 
-fs::path writeNewFile(const fs::path& wanted, std::string_view content) {
-    const fs::path folder = wanted.parent_path().empty() ? fs::path(".") : wanted.parent_path();
-    const fs::path tmp = writeTemporary(folder, wanted, content);
+NewFile::~NewFile() {
+    abandon();
+}
+
+fs::path NewFile::commit() {
+    closeTemporary();
     for (int k = 1; k <= kMaxSuffix; ++k) {
-        const fs::path target = candidate(wanted, k);
-        const int err = renameNoReplace(tmp, target);
-        if (err == 0) return target;
+        const fs::path target = candidate(wanted_, k);
+        const int err = renameNoReplace(tmp_, target);
+        if (err == 0) {
+            tmp_.clear();
+            return target;
+        }
         if (err == EEXIST) continue;
-        removeQuietly(tmp);
+        abandon();
 #ifdef _WIN32
         if (err < 0) fail(target, std::error_code(-err, std::system_category()));
 #endif
         fail(target, std::error_code(err, std::generic_category()));
     }
-    removeQuietly(tmp);
-    fail(wanted, std::make_error_code(std::errc::file_exists));
+    abandon();
+    fail(wanted_, std::make_error_code(std::errc::file_exists));
+}
+
+fs::path writeNewFile(const fs::path& wanted, std::string_view content) {
+    NewFile file(wanted);
+    file.write(content);
+    return file.commit();
 }
 
 }  // namespace tavo::grid

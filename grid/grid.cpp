@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstring>
+#include <memory>
 
 #include "grid/error.h"
 #include "grid/utf8.h"
@@ -9,7 +11,6 @@
 namespace tavo::grid {
 
 namespace {
-const std::string kEmpty;
 
 [[noreturn]] void outOfBounds(const char* what) {
     throw Error(errc::kIndexOutOfBounds, std::string("Index out of bounds: ") + what);
@@ -21,7 +22,7 @@ inline unsigned char fold(unsigned char c) {
     return (c >= 'A' && c <= 'Z') ? static_cast<unsigned char>(c + ('a' - 'A')) : c;
 }
 
-int compareText(const std::string& a, const std::string& b) {
+int compareText(std::string_view a, std::string_view b) {
     const std::size_t n = std::min(a.size(), b.size());
     for (std::size_t i = 0; i < n; ++i) {
         const unsigned char ca = fold(static_cast<unsigned char>(a[i]));
@@ -34,8 +35,8 @@ int compareText(const std::string& a, const std::string& b) {
 
 // The first eight folded bytes as one big-endian number, zero padded. Two
 // prefixes that differ order their texts the same way, so most comparisons
-// of a sort never touch the strings themselves.
-std::uint64_t sortPrefix(const std::string& s) {
+// of a sort never touch the texts themselves.
+std::uint64_t sortPrefix(std::string_view s) {
     std::uint64_t p = 0;
     const std::size_t n = std::min<std::size_t>(s.size(), 8);
     for (std::size_t i = 0; i < 8; ++i) {
@@ -44,45 +45,128 @@ std::uint64_t sortPrefix(const std::string& s) {
     }
     return p;
 }
+
+// Plain ASCII, checked eight bytes at a time: nearly every cell is, and
+// only the others need the full UTF-8 check.
+bool plainAscii(std::string_view s) {
+    std::size_t i = 0;
+    std::uint64_t high = 0;
+    for (; i + 8 <= s.size(); i += 8) {
+        std::uint64_t w;
+        std::memcpy(&w, s.data() + i, 8);
+        high |= w;
+    }
+    for (; i < s.size(); ++i) high |= static_cast<unsigned char>(s[i]);
+    return (high & 0x8080808080808080ull) == 0;
+}
 }  // namespace
 
 // ---------------- ListItem ----------------
 
-void ListItem::setText(std::string text) {
-    text_ = validUtf8(std::move(text));
-    if (grid_) grid_->changed(row_, grid_->SortKey() == 0);
+void ListItem::setText(std::string_view text) {
+    grid_->store(cells_[0], text);
+    grid_->compactIfWasteful();
+    grid_->changed(row_, grid_->SortKey() == 0);
 }
 
 void ListItem::setSmallIcon(int icon) {
     icon_ = icon;
-    if (grid_) grid_->changed(row_, false);
+    grid_->changed(row_, false);
 }
 
-void ListItem::setToolTipText(std::string text) {
-    toolTip_ = validUtf8(std::move(text));
-    if (grid_) grid_->changed(row_, false);
+void ListItem::setToolTipText(std::string_view text) {
+    grid_->store(toolTip_, text);
+    grid_->compactIfWasteful();
+    grid_->changed(row_, false);
 }
 
-const std::string& ListItem::SubItems(int n) const {
-    if (n < 1 || !grid_ || n >= grid_->columnsCount()) outOfBounds("SubItems");
-    return static_cast<std::size_t>(n) <= cells_.size() ? cells_[n - 1] : kEmpty;
+std::string_view ListItem::SubItems(int n) const {
+    if (n < 1 || n >= grid_->columnsCount()) outOfBounds("SubItems");
+    return cell(n);
 }
 
-void ListItem::setSubItems(int n, std::string text) {
-    if (n < 1 || !grid_ || n >= grid_->columnsCount()) outOfBounds("SubItems");
-    if (cells_.size() < static_cast<std::size_t>(n)) {
-        // Collectors fill a row left to right; one allocation for the whole row.
-        cells_.reserve(static_cast<std::size_t>(grid_->columnsCount() - 1));
-        cells_.resize(n);
-    }
-    cells_[n - 1] = validUtf8(std::move(text));
+void ListItem::setSubItems(int n, std::string_view text) {
+    if (n < 1 || n >= grid_->columnsCount()) outOfBounds("SubItems");
+    const auto at = static_cast<std::uint32_t>(n);
+    if (at >= cellCount_) grid_->growCells(*this, at);
+    grid_->store(cells_[at], text);
+    grid_->compactIfWasteful();
     grid_->changed(row_, grid_->SortKey() == n);
 }
 
-const std::string& ListItem::cell(int column) const {
-    if (column == 0) return text_;
-    if (column < 0 || static_cast<std::size_t>(column) > cells_.size()) return kEmpty;
-    return cells_[column - 1];
+// ---------------- Grid: text storage ----------------
+
+void Grid::store(TextSlot& slot, std::string_view text) {
+    if (plainAscii(text) || isValidUtf8(text)) {
+        storeValid(slot, text);
+    } else {
+        const std::string valid = validUtf8(std::string(text));
+        storeValid(slot, valid);
+    }
+}
+
+void Grid::storeValid(TextSlot& slot, std::string_view text) {
+    if (text.size() > UINT32_MAX) throw Error(errc::kFailed, "A cell's text is larger than 4 GiB");
+    const auto size = static_cast<std::uint32_t>(text.size());
+    if (size <= slot.room) {
+        // memmove: the text may be a view of this very place.
+        if (size > 0) std::memmove(slot.data, text.data(), size);
+        slot.size = size;
+        return;
+    }
+    char* place = arena_.allocate(size);
+    std::memcpy(place, text.data(), size);
+    wasted_ += slot.room;
+    slot = TextSlot{place, size, size};
+}
+
+void Grid::growCells(ListItem& item, std::uint32_t n) {
+    if (n < item.cellRoom_) {
+        for (std::uint32_t c = item.cellCount_; c <= n; ++c) item.cells_[c] = TextSlot{};
+        item.cellCount_ = n + 1;
+        return;
+    }
+    // Room for every column at once: collectors fill a row left to right.
+    const std::uint32_t room =
+        std::max({n + 1, static_cast<std::uint32_t>(columns_.size()), item.cellRoom_ * 2});
+    auto* cells =
+        reinterpret_cast<TextSlot*>(arena_.allocate(room * sizeof(TextSlot), alignof(TextSlot)));
+    // Only the slots up to n are written: the rest are read once a cell
+    // count covers them, and are written then.
+    std::uninitialized_copy_n(item.cells_, item.cellCount_, cells);
+    std::uninitialized_fill(cells + item.cellCount_, cells + n + 1, TextSlot{});
+    wasted_ += item.cellRoom_ * sizeof(TextSlot);
+    item.cells_ = cells;
+    item.cellRoom_ = room;
+    item.cellCount_ = n + 1;
+}
+
+void Grid::compactIfWasteful() {
+    // Rows rewritten in place (a monitor's updates) leave their old texts
+    // behind; once those are most of the arena, the live ones move to a
+    // fresh one, so memory follows what the grid holds.
+    if (wasted_ < (std::size_t{1} << 20) || wasted_ < arena_.heldBytes() / 2) return;
+    TextArena fresh;
+    const auto copy = [&fresh](TextSlot& slot) {
+        char* place = slot.size > 0 ? fresh.allocate(slot.size) : nullptr;
+        if (place) std::memcpy(place, slot.data, slot.size);
+        slot = TextSlot{place, slot.size, slot.size};
+    };
+    keys_.clear();
+    for (std::size_t r = 0; r < rowCount_; ++r) {
+        ListItem& item = row(r);
+        auto* cells = reinterpret_cast<TextSlot*>(
+            fresh.allocate(item.cellCount_ * sizeof(TextSlot), alignof(TextSlot)));
+        std::uninitialized_copy_n(item.cells_, item.cellCount_, cells);
+        item.cells_ = cells;
+        item.cellRoom_ = item.cellCount_;
+        for (std::uint32_t c = 0; c < item.cellCount_; ++c) copy(cells[c]);
+        copy(item.key_);
+        if (item.key_.size > 0) keys_.insert(item.key_.view());
+        copy(item.toolTip_);
+    }
+    arena_.swap(fresh);
+    wasted_ = 0;
 }
 
 // ---------------- Grid: columns ----------------
@@ -110,7 +194,10 @@ const ColumnHeader& Grid::column(int i) const {
 // ---------------- Grid: rows ----------------
 
 void Grid::itemsClear() {
-    rows_.clear();
+    rowBlocks_.clear();
+    rowCount_ = 0;
+    arena_.clear();
+    wasted_ = 0;
     keys_.clear();
     order_.clear();
     pos_.clear();
@@ -118,20 +205,26 @@ void Grid::itemsClear() {
     notify(&GridObserver::rowsCleared);
 }
 
-ListItem& Grid::itemsAdd(const std::string& key, std::string text, int smallIcon) {
-    if (!key.empty()) {
-        if (!keys_.insert(key).second) {
-            throw Error(errc::kKeyNotUnique, "Key is not unique in collection: " + key);
-        }
+ListItem& Grid::itemsAdd(std::string_view key, std::string_view text, int smallIcon) {
+    if (!key.empty() && keys_.count(key) > 0)
+        throw Error(errc::kKeyNotUnique, "Key is not unique in collection: " + std::string(key));
+    if (rowCount_ > UINT32_MAX - 1) throw Error(errc::kFailed, "The grid holds too many rows");
+    if (rowCount_ % kRowBlock == 0) {
+        rowBlocks_.push_back(std::unique_ptr<ListItem[]>(new ListItem[kRowBlock]));
     }
-    auto row = std::make_unique<ListItem>();
-    row->grid_ = this;
-    row->row_ = rows_.size();
-    row->key_ = key;
-    row->text_ = validUtf8(std::move(text));
-    row->icon_ = smallIcon;
-    rows_.push_back(std::move(row));
-    const std::size_t index = rows_.size() - 1;
+    const std::size_t index = rowCount_;
+    ListItem& item = row(index);
+    item = ListItem();
+    item.grid_ = this;
+    item.row_ = static_cast<std::uint32_t>(index);
+    item.icon_ = smallIcon;
+    growCells(item, 0);
+    store(item.cells_[0], text);
+    if (!key.empty()) {
+        storeValid(item.key_, key);
+        keys_.insert(item.key_.view());
+    }
+    ++rowCount_;
     if (!sorted_) {
         if (!orderDirty_) {
             order_.push_back(index);
@@ -148,17 +241,17 @@ ListItem& Grid::itemsAdd(const std::string& key, std::string text, int smallIcon
     } else if (observer_) {
         observer_->rowAppended(index);
     }
-    return *rows_.back();
+    return item;
 }
 
 ListItem& Grid::item(int i) {
     if (i < 1 || i > itemsCount()) outOfBounds("ListItems");
-    return *rows_[i - 1];
+    return row(static_cast<std::size_t>(i - 1));
 }
 
 const ListItem& Grid::item(int i) const {
     if (i < 1 || i > itemsCount()) outOfBounds("ListItems");
-    return *rows_[i - 1];
+    return row(static_cast<std::size_t>(i - 1));
 }
 
 // ---------------- Grid: sorting ----------------
@@ -189,7 +282,7 @@ void Grid::setSort(int key, int order, bool sorted) {
 }
 
 bool Grid::rowBefore(std::size_t a, std::size_t b) const {
-    const int c = compareText(rows_[a]->cell(sortKey_), rows_[b]->cell(sortKey_));
+    const int c = compareText(row(a).cell(sortKey_), row(b).cell(sortKey_));
     if (c != 0) return sortOrder_ == 1 ? c > 0 : c < 0;
     return a < b;  // equal text: insertion order, in either direction
 }
@@ -215,8 +308,8 @@ void Grid::placeRow(std::size_t row) {
 }
 
 void Grid::ensureOrder() const {
-    if (!orderDirty_ && order_.size() == rows_.size()) return;
-    const std::size_t n = rows_.size();
+    if (!orderDirty_ && order_.size() == rowCount_) return;
+    const std::size_t n = rowCount_;
     order_.resize(n);
     if (!sorted_) {
         for (std::size_t i = 0; i < n; ++i) order_[i] = i;
@@ -226,18 +319,18 @@ void Grid::ensureOrder() const {
         // the row index breaks ties, which makes the result the stable order.
         struct Entry {
             std::uint64_t prefix;
-            const std::string* text;
+            std::string_view text;
             std::size_t row;
         };
         std::vector<Entry> entries(n);
         for (std::size_t i = 0; i < n; ++i) {
-            const std::string& t = rows_[i]->cell(sortKey_);
-            entries[i] = Entry{sortPrefix(t), &t, i};
+            const std::string_view t = row(i).cell(sortKey_);
+            entries[i] = Entry{sortPrefix(t), t, i};
         }
         const bool descending = sortOrder_ == 1;
         std::sort(entries.begin(), entries.end(), [descending](const Entry& a, const Entry& b) {
             if (a.prefix != b.prefix) return descending ? a.prefix > b.prefix : a.prefix < b.prefix;
-            const int c = compareText(*a.text, *b.text);
+            const int c = compareText(a.text, b.text);
             if (c != 0) return descending ? c > 0 : c < 0;
             return a.row < b.row;
         });
@@ -267,7 +360,7 @@ const std::vector<std::size_t>& Grid::shownOrder() const {
 
 const ListItem& Grid::shownItem(int i) const {
     if (i < 1 || i > itemsCount()) outOfBounds("ListItems");
-    return *rows_[shownToRow(static_cast<std::size_t>(i - 1))];
+    return row(shownToRow(static_cast<std::size_t>(i - 1)));
 }
 
 // ---------------- Grid: whole passes ----------------
@@ -275,13 +368,16 @@ const ListItem& Grid::shownItem(int i) const {
 void Grid::takeContents(Grid& from) {
     if (&from == this) return;
     const bool sameOrder =
-        !from.orderDirty_ && from.order_.size() == from.rows_.size() && from.sorted_ == sorted_ &&
+        !from.orderDirty_ && from.order_.size() == from.rowCount_ && from.sorted_ == sorted_ &&
         (!sorted_ || (from.sortKey_ == sortKey_ && from.sortOrder_ == sortOrder_));
     columns_.swap(from.columns_);
-    rows_.swap(from.rows_);
+    rowBlocks_.swap(from.rowBlocks_);
+    std::swap(rowCount_, from.rowCount_);
+    arena_.swap(from.arena_);
+    std::swap(wasted_, from.wasted_);
     keys_.swap(from.keys_);
-    for (auto& row : rows_) row->grid_ = this;
-    for (auto& row : from.rows_) row->grid_ = &from;
+    for (std::size_t r = 0; r < rowCount_; ++r) row(r).grid_ = this;
+    for (std::size_t r = 0; r < from.rowCount_; ++r) from.row(r).grid_ = &from;
     if (sameOrder) {
         order_.swap(from.order_);
         pos_.swap(from.pos_);
@@ -305,7 +401,7 @@ void Grid::takeContents(Grid& from) {
 void Grid::changed(std::size_t row, bool affectsOrder) {
     const bool moves = affectsOrder && sorted_;
     if (moves) {
-        if (updateDepth_ == 0 && !orderDirty_ && order_.size() == rows_.size()) {
+        if (updateDepth_ == 0 && !orderDirty_ && order_.size() == rowCount_) {
             placeRow(row);
         } else {
             orderDirty_ = true;

@@ -1,11 +1,15 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <unordered_set>
 #include <vector>
+
+#include "grid/text_arena.h"
 
 // The results grid as a plain model. The operations are named as the design
 // names the list view's (ColumnHeaders, ListItems, SubItems, SortKey ...), so
@@ -38,34 +42,53 @@ class GridObserver {
 
 class Grid;
 
+// Where one text of a row stands in its grid's arena. `room` is what the
+// place can hold, so a shorter text written over it needs no new place.
+struct TextSlot {
+    char* data = nullptr;
+    std::uint32_t size = 0;
+    std::uint32_t room = 0;
+    std::string_view view() const { return {data, size}; }
+};
+
+// One row. Its texts live in the grid's arena, not in strings of their own:
+// a view returned here stays valid until the grid is next written to (a
+// write may move every text once overwritten ones fill most of the arena),
+// its rows are cleared, or it takes other contents.
 class ListItem {
   public:
-    const std::string& Text() const { return text_; }
-    void setText(std::string text);
+    std::string_view Text() const { return cells_[0].view(); }
+    void setText(std::string_view text);
     int SmallIcon() const { return icon_; }  // 0 none, 1 green, 2 yellow, 3 red
     void setSmallIcon(int icon);
-    const std::string& Key() const { return key_; }
-    const std::string& ToolTipText() const { return toolTip_; }
-    void setToolTipText(std::string text);
+    std::string_view Key() const { return key_.view(); }
+    std::string_view ToolTipText() const { return toolTip_.view(); }
+    void setToolTipText(std::string_view text);
 
     // Cell n (n >= 1) is shown in column n + 1. A cell never written reads "".
     // Reading or writing beyond the last column fails with errc::kIndexOutOfBounds
     // and changes nothing.
-    const std::string& SubItems(int n) const;
-    void setSubItems(int n, std::string text);
+    std::string_view SubItems(int n) const;
+    void setSubItems(int n, std::string_view text);
 
     // The cell under column c counted from 0 (0 = Text), "" where never written.
-    const std::string& cell(int column) const;
+    std::string_view cell(int column) const {
+        return column >= 0 && static_cast<std::uint32_t>(column) < cellCount_
+                   ? cells_[column].view()
+                   : std::string_view();
+    }
 
   private:
     friend class Grid;
+    ListItem() = default;
     Grid* grid_ = nullptr;
-    std::size_t row_ = 0;
-    std::string key_;
-    std::string text_;
+    std::uint32_t row_ = 0;
     int icon_ = 0;
-    std::string toolTip_;
-    std::vector<std::string> cells_;  // cells_[n-1] is SubItems(n)
+    TextSlot key_;
+    TextSlot toolTip_;
+    TextSlot* cells_ = nullptr;  // cells_[0] is Text, cells_[n] SubItems(n)
+    std::uint32_t cellCount_ = 0;
+    std::uint32_t cellRoom_ = 0;
 };
 
 class Grid {
@@ -84,8 +107,8 @@ class Grid {
     void itemsClear();
     // Appends a row. An empty key means no key; a key already used fails
     // with errc::kKeyNotUnique and adds nothing.
-    ListItem& itemsAdd(const std::string& key, std::string text, int smallIcon = 0);
-    int itemsCount() const { return static_cast<int>(rows_.size()); }
+    ListItem& itemsAdd(std::string_view key, std::string_view text, int smallIcon = 0);
+    int itemsCount() const { return static_cast<int>(rowCount_); }
     ListItem& item(int i);  // 1-based, insertion order; kIndexOutOfBounds outside
     const ListItem& item(int i) const;
 
@@ -130,10 +153,24 @@ class Grid {
     void ensureOrder() const;
     bool rowBefore(std::size_t a, std::size_t b) const;  // strict shown order of two rows
     void placeRow(std::size_t row);                      // keeps a valid sorted order valid
+    ListItem& row(std::size_t r) const { return rowBlocks_[r / kRowBlock][r % kRowBlock]; }
+    // Writes `text` (made valid UTF-8) into `slot`, in place when it fits.
+    void store(TextSlot& slot, std::string_view text);
+    void storeValid(TextSlot& slot, std::string_view text);
+    // Gives `item` room for cells 0..n.
+    void growCells(ListItem& item, std::uint32_t n);
+    // Copies the live texts into a fresh arena once most of it is overwritten text.
+    void compactIfWasteful();
+
+    static constexpr std::size_t kRowBlock = 256;
 
     std::vector<ColumnHeader> columns_;
-    std::vector<std::unique_ptr<ListItem>> rows_;  // stable addresses for callers
-    std::unordered_set<std::string> keys_;
+    // Rows in blocks, so their addresses stay put for callers as rows are added.
+    std::vector<std::unique_ptr<ListItem[]>> rowBlocks_;
+    std::size_t rowCount_ = 0;
+    TextArena arena_;
+    std::size_t wasted_ = 0;                     // arena bytes left behind by texts written again
+    std::unordered_set<std::string_view> keys_;  // views of the rows' keys in arena_
     int sortKey_ = 0;
     int sortOrder_ = 0;
     bool sorted_ = false;

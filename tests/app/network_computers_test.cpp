@@ -26,7 +26,7 @@ class NetworkComputersTest : public ::testing::Test {
     std::multiset<std::string> computers() {
         std::multiset<std::string> out;
         auto& g = window->results();
-        for (int i = 1; i <= g.itemsCount(); ++i) out.insert(g.item(i).SubItems(1));
+        for (int i = 1; i <= g.itemsCount(); ++i) out.emplace(g.item(i).SubItems(1));
         return out;
     }
     QPushButton* runButton() { return window->findChild<QPushButton*>("cmdSwitch"); }

@@ -56,8 +56,8 @@ class RemoteWindowTest : public ::testing::Test {
         const auto& g = window.results();
         for (int c = 1; c <= g.columnsCount(); ++c) out.captions.push_back(g.column(c).Text);
         for (int i = 1; i <= g.itemsCount(); ++i) {
-            std::vector<std::string> row{g.item(i).Text()};
-            for (int c = 1; c < g.columnsCount(); ++c) row.push_back(g.item(i).SubItems(c));
+            std::vector<std::string> row{std::string(g.item(i).Text())};
+            for (int c = 1; c < g.columnsCount(); ++c) row.emplace_back(g.item(i).SubItems(c));
             out.rows.push_back(std::move(row));
         }
         for (const auto& m : dialogs->messages) out.messages.push_back(m.text.toStdString());

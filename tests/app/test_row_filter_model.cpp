@@ -171,9 +171,10 @@ TEST_F(RowFilter, TypingAndErasingAgreeWithAFreshSearch) {
             bool hit = false;
             for (int c = 0; c < 3; ++c) {
                 if (filter.isColumnHidden(c)) continue;
-                hit |= QString::fromStdString(item.cell(c)).contains(text, Qt::CaseInsensitive);
+                hit |= QString::fromStdString(std::string(item.cell(c)))
+                           .contains(text, Qt::CaseInsensitive);
             }
-            if (hit) out << QString::fromStdString(item.Text());
+            if (hit) out << QString::fromStdString(std::string(item.Text()));
         }
         return out;
     };

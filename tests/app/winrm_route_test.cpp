@@ -51,8 +51,9 @@ class WinRmRouteTest : public ::testing::Test {
         std::vector<std::string> out;
         const auto& g = window.results();
         for (int i = 1; i <= g.itemsCount(); ++i) {
-            std::string row = g.item(i).Text();
-            for (int c = 1; c < g.columnsCount(); ++c) row += " | " + g.item(i).SubItems(c);
+            std::string row(g.item(i).Text());
+            for (int c = 1; c < g.columnsCount(); ++c)
+                row += " | " + std::string(g.item(i).SubItems(c));
             out.push_back(row);
         }
         if (messages)

@@ -235,6 +235,61 @@ TEST_F(ReportCommand, ComputersFileAndTheBoundOnConcurrency) {
     EXPECT_GE(cli::peakConcurrency(), 2);
 }
 
+// Computers answer in any order but their rows go out in the order asked,
+// while a slow first computer holds back only a bounded number of others.
+TEST_F(ReportCommand, ManyComputersKeepTheOrderAskedWithABoundedBuffer) {
+    for (const std::string format : {"csv", "json", "table"}) {
+        farm = std::make_shared<ComputerFarm>();
+        farm->computers["*"] = sampleComputer();
+        farm->stuck = {"host0"};
+        farm->refused = {"host5"};
+        std::vector<std::string> args = {"-f", format, "-j", "2"};
+        for (int i = 0; i < 12; ++i) args.insert(args.end(), {"-c", "host" + std::to_string(i)});
+        args.push_back("Processes");
+        int startedWhileStuck = 0;
+        std::thread unstick([&] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(300));
+            startedWhileStuck = farm->connects.load();
+            farm->release = true;
+        });
+        const Outcome r = run(args);
+        unstick.join();
+        EXPECT_EQ(r.status, 1) << format << r.err;
+        // Two at once, four held at most: host0 and at most three after it.
+        EXPECT_LE(startedWhileStuck, 4) << format;
+        EXPECT_GE(startedWhileStuck, 2) << format;
+
+        std::vector<std::string> computers;
+        if (format == "csv") {
+            const Table t = parseCsv(r.out);
+            ASSERT_FALSE(t.empty());
+            EXPECT_EQ(t[0].front(), "Computer");
+            EXPECT_EQ(t[0].back(), "Error");
+            for (std::size_t i = 1; i < t.size(); ++i) computers.push_back(t[i][0]);
+        } else if (format == "json") {
+            const Json::Value rows = parseJson(r.out);
+            for (const Json::Value& row : rows) computers.push_back(row["computer"].asString());
+        } else {
+            std::istringstream lines(r.out);
+            std::string line;
+            std::getline(lines, line);  // the captions
+            while (std::getline(lines, line)) {
+                std::istringstream words(line);
+                std::string lamp, computer;
+                words >> lamp >> computer;
+                computers.push_back(computer);
+            }
+        }
+        std::vector<std::string> want;
+        for (int i = 0; i < 12; ++i) {
+            // Two processes each; the refused one gives its error row.
+            want.push_back("host" + std::to_string(i));
+            if (i != 5) want.push_back("host" + std::to_string(i));
+        }
+        EXPECT_EQ(computers, want) << format << "\n" << r.out;
+    }
+}
+
 TEST_F(ReportCommand, TheDeadlineEndsStragglersWithTheirError) {
     farm->stuck = {"hung"};
     const auto start = std::chrono::steady_clock::now();

@@ -43,7 +43,7 @@ struct CollectorTest : ::testing::Test {
     // Cells 1..n of row i.
     std::vector<std::string> cells(int i, int n) {
         std::vector<std::string> out;
-        for (int c = 1; c <= n; ++c) out.push_back(ctx.grid.item(i).SubItems(c));
+        for (int c = 1; c <= n; ++c) out.emplace_back(ctx.grid.item(i).SubItems(c));
         return out;
     }
 

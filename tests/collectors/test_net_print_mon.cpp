@@ -165,7 +165,7 @@ TEST_F(PrintMonTest, StatusCodeChoosesLampAndText) {
     PrintMon(ctx);
     EXPECT_EQ(lamps(), (std::vector<int>{1, 2, 3, 3, 3, 3, 1}));
     std::vector<std::string> texts;
-    for (int i = 1; i <= grid().itemsCount(); ++i) texts.push_back(row(i).SubItems(9));
+    for (int i = 1; i <= grid().itemsCount(); ++i) texts.emplace_back(row(i).SubItems(9));
     EXPECT_EQ(texts,
               (std::vector<std::string>{"Paused", "Ready", "Ready", "4", "7", "", "Paused"}));
 }

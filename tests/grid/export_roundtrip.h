@@ -29,7 +29,7 @@ inline Table expected(const grid::Grid& g) {
     for (const std::size_t row : g.shownOrder()) {
         const grid::ListItem& item = g.item(static_cast<int>(row) + 1);
         std::vector<std::string> cells;
-        for (int c = 0; c < g.columnsCount(); ++c) cells.push_back(item.cell(c));
+        for (int c = 0; c < g.columnsCount(); ++c) cells.emplace_back(item.cell(c));
         t.push_back(cells);
     }
     return t;

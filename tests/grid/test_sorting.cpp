@@ -21,7 +21,7 @@ void fill(Grid& g, const std::vector<std::vector<std::string>>& rows) {
 
 std::vector<std::string> column(const Grid& g, int c) {
     std::vector<std::string> out;
-    for (int i = 1; i <= g.itemsCount(); ++i) out.push_back(g.shownItem(i).cell(c));
+    for (int i = 1; i <= g.itemsCount(); ++i) out.emplace_back(g.shownItem(i).cell(c));
     return out;
 }
 

@@ -55,15 +55,15 @@ TEST(CollectorsUnderWine, DriveMonListsEveryDiskWithSizesAndAFullnessLamp) {
         const auto& row = ctx.grid.item(i);
         SCOPED_TRACE(row.Text());
         ASSERT_TRUE(disks.count(row.Text()));
-        const auto& [size, free] = disks[row.Text()];
+        const auto& [size, free] = disks[std::string(row.Text())];
         if (size.isNull() || free.isNull()) {
             EXPECT_EQ(row.SmallIcon(), 1);
             continue;
         }
         const double total = std::stod(size.text());
         const double avail = std::stod(free.text());
-        EXPECT_NEAR(parseGb(row.SubItems(4)), total / (1 << 30), 0.006);
-        EXPECT_NEAR(parseGb(row.SubItems(3)), avail / (1 << 30), 0.006);
+        EXPECT_NEAR(parseGb(std::string(row.SubItems(4))), total / (1 << 30), 0.006);
+        EXPECT_NEAR(parseGb(std::string(row.SubItems(3))), avail / (1 << 30), 0.006);
         if (total > 0) {
             const double used = (total - avail) / total * 100;
             const int expected = std::floor(used) > 90 ? 3 : std::floor(used) > 80 ? 2 : 1;
@@ -106,7 +106,7 @@ TEST(CollectorsUnderWine, NetMonShowsEachEnabledAdapterWithItsAddresses) {
         if (row.SubItems(3).empty()) {
             EXPECT_EQ(row.SmallIcon(), 3);
         }
-        auto it = firstAddress.find(row.Text());
+        auto it = firstAddress.find(std::string(row.Text()));
         if (it != firstAddress.end()) {
             EXPECT_EQ(row.SubItems(2), it->second);
         }

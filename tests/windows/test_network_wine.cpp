@@ -118,7 +118,7 @@ TEST(MprUnderWine, TheNetworkComputersReportListsEachServerByName) {
     std::vector<std::string> rows;
     for (int i = 1; i <= ctx.grid.itemsCount(); ++i) {
         const auto& item = ctx.grid.item(i);
-        rows.push_back(item.Text() + "|" + (item.SubItems(1)));
+        rows.push_back(std::string(item.Text()) + "|" + std::string(item.SubItems(1)));
         EXPECT_EQ(item.SmallIcon(), 1);
     }
     EXPECT_NE(std::find(rows.begin(), rows.end(), "|TAVOSRV1"), rows.end());

@@ -80,7 +80,7 @@ struct Categories : ::testing::Test {
             if (g.column(c).Text != caption) continue;
             for (int i = 1; i <= g.itemsCount(); ++i)
                 if (g.item(i).Text() == key || g.item(i).SubItems(1) == key)
-                    return c == 1 ? g.item(i).Text() : g.item(i).SubItems(c - 1);
+                    return std::string(c == 1 ? g.item(i).Text() : g.item(i).SubItems(c - 1));
         }
         return "<none>";
     }
@@ -168,7 +168,7 @@ TEST_F(Categories, AClassTheComputerLacksShowsWmisErrorBesideTheLamp) {
         const auto out = run(missing);
         ASSERT_TRUE(out.grid);
         ASSERT_EQ(out.grid->itemsCount(), 1);
-        const std::string tip = out.grid->item(1).ToolTipText();
+        const std::string tip(out.grid->item(1).ToolTipText());
         for (const char* part : {"0x80041010", "Win32_NoSuchThing", "Invalid class", "0x8033801A"})
             EXPECT_NE(tip.find(part), std::string::npos) << tip;
         ASSERT_TRUE(out.shownFailure);

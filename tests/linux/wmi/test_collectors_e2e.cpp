@@ -38,13 +38,13 @@ TEST(CollectorsOnThisMachine, DriveMonAgreesWithStatvfs) {
     for (int i = 1; i <= ctx.grid.itemsCount(); ++i) {
         const auto& row = ctx.grid.item(i);
         struct statvfs st {};
-        if (statvfs(row.Text().c_str(), &st) != 0 || st.f_blocks == 0) continue;
+        if (statvfs(std::string(row.Text()).c_str(), &st) != 0 || st.f_blocks == 0) continue;
         const double total = static_cast<double>(st.f_blocks) * static_cast<double>(st.f_frsize);
-        EXPECT_DOUBLE_EQ(cellGB(row.SubItems(4)), gb(total)) << row.Text();
+        EXPECT_DOUBLE_EQ(cellGB(std::string(row.SubItems(4))), gb(total)) << row.Text();
         // Free space moves while others write; it must still be within a
         // hundredth of a GB of what statvfs says now.
         const double free = static_cast<double>(st.f_bavail) * static_cast<double>(st.f_frsize);
-        EXPECT_NEAR(cellGB(row.SubItems(3)), gb(free), 0.015) << row.Text();
+        EXPECT_NEAR(cellGB(std::string(row.SubItems(3))), gb(free), 0.015) << row.Text();
         ++compared;
     }
     EXPECT_GT(compared, 0);

@@ -35,7 +35,7 @@ TEST(DnsSdPeer, NetworkComputersListsHostsAnnouncedOnLoopback) {
 
     std::multiset<std::string> names;
     for (int i = 1; i <= ctx.grid.itemsCount(); ++i) {
-        names.insert(ctx.grid.item(i).SubItems(1));
+        names.emplace(ctx.grid.item(i).SubItems(1));
         EXPECT_EQ(ctx.grid.item(i).SmallIcon(), 1);
     }
     // One row each, however many services or interfaces announce a host.
