@@ -59,6 +59,7 @@ wait_for() {
 user=$(timeout 60 wine cmd /c 'echo %USERNAME%' 2>/dev/null | tr -d '\r')
 home_unix="$WINEPREFIX/drive_c/users/$user"
 instdir="$home_unix/AppData/Local/Programs/Tavo"
+docs="$home_unix/Documents"
 uninstall_key='HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall\Tavo'
 
 echo "== silent install: $(basename "$setup") /S"
@@ -106,6 +107,21 @@ lead() {
 }
 idle() { [ "$(lead)" = green ]; }
 running() { [ "$(lead)" = red ]; }
+# Another of Wine's windows is showing: a dialog over the main one.
+other_window() {
+    xdotool search --onlyvisible --name '.' 2>/dev/null | grep -qv "^$wid$"
+}
+# Answers the dialog in front with its default button (Enter), and waits for
+# it to go.
+press_default_button() {
+    local dlg
+    dlg=$(xdotool search --onlyvisible --name '.' | grep -v "^$wid$" | head -n 1)
+    xdotool windowfocus --sync "$dlg" 2>/dev/null || true
+    xdotool key Return
+    wait_for 15 sh -c "! xdotool search --onlyvisible --name '.' | grep -qx '$dlg'" ||
+        fail "the dialog did not close on Enter"
+    sleep 0.5
+}
 choose_report() {
     click 60 26
     xdotool key --clearmodifiers ctrl+a
@@ -113,32 +129,38 @@ choose_report() {
     xdotool key Tab
     sleep 0.5
 }
-# Exports the grid to CSV into the user's home folder, as the folder browser
-# offers it first, and prints the file written.
+# Exports the grid to CSV into the user's Documents; $csv names the file
+# written.
 export_csv() {
     local before
-    before=$(ls "$home_unix"/*.csv 2>/dev/null | wc -l)
+    before=$(ls "$docs"/*.csv 2>/dev/null | wc -l)
     click 283 27
-    # The folder browser, then "Would you like the data to be exported…?".
-    wait_for 30 sh -c "xdotool search --onlyvisible --name 'Select a Folder' >/dev/null" ||
-        fail "no folder browser after Csv"
+    # The folder browser opens in the user's home folder: pick Documents
+    # in its list, then Open.
+    wait_for 30 other_window || fail "no folder browser after Csv"
     sleep 1
-    shot folder-browser
-    xdotool key Return
-    wait_for 30 sh -c "xdotool search --onlyvisible --name 'Please Confirm' >/dev/null" ||
-        fail "no confirmation after choosing the folder"
+    local dlg
+    dlg=$(xdotool search --onlyvisible --name '.' | grep -v "^$wid$" | head -n 1)
+    eval "$(xdotool getwindowgeometry --shell --prefix DLG_ "$dlg")"
+    xdotool mousemove --sync $((DLG_X + 203)) $((DLG_Y + 98)) click 1
     sleep 0.5
-    xdotool key Return
-    wait_for 30 sh -c "[ \$(ls '$home_unix'/*.csv 2>/dev/null | wc -l) -gt $before ]" ||
+    shot folder-browser
+    xdotool mousemove --sync $((DLG_X + DLG_WIDTH - 114)) $((DLG_Y + DLG_HEIGHT - 16)) click 1
+    # Then "Would you like the data to be exported…?", Yes first.
+    sleep 1
+    wait_for 30 other_window || fail "no confirmation after choosing the folder"
+    shot confirm
+    press_default_button
+    wait_for 30 sh -c "[ \$(ls '$docs'/*.csv 2>/dev/null | wc -l) -gt $before ]" ||
         fail "no CSV file was written"
     # Opening the file needs an application Wine may not have: Tavo then
     # says where the file is.
     sleep 2
-    if xdotool search --onlyvisible --name '^Tavo$' | grep -qv "^$wid$"; then
+    if other_window; then
         shot export-message
-        xdotool key Return
+        press_default_button
     fi
-    ls -t "$home_unix"/*.csv | head -n 1
+    csv=$(ls -t "$docs"/*.csv | head -n 1)
 }
 
 [ "$computer" != "" ] || fail "Wine gave no computer name"
@@ -153,13 +175,13 @@ shot processes
 running || fail "Processes stopped by itself; it refreshes until STOP"
 click 235 27
 wait_for 30 idle || fail "STOP did not stop Processes"
-csv=$(export_csv)
+export_csv
 echo "   wrote $(basename "$csv"): $(($(wc -l <"$csv") - 1)) rows"
 case "$(basename "$csv" | tr a-z A-Z)" in
 *"$(echo "$computer" | tr a-z A-Z)"*) ;;
 *) fail "the export's name does not carry the computer's name $computer" ;;
 esac
-head -n 1 "$csv" | grep -q 'ProcessId' || fail "the Processes export has no ProcessId column"
+head -n 1 "$csv" | grep -qi 'ProcessId' || fail "the Processes export has no ProcessId column"
 grep -qi 'tavo.exe' "$csv" || fail "Processes did not list tavo.exe itself"
 
 echo "== BIOS"
@@ -167,7 +189,7 @@ choose_report BIOS
 click 235 27
 wait_for 60 idle || fail "BIOS did not end after its one pass"
 shot bios
-csv=$(export_csv)
+export_csv
 [ "$(wc -l <"$csv")" -ge 2 ] || fail "BIOS exported no row"
 grep -qi 'wine' "$csv" || fail "BIOS did not give Wine's BIOS: $(head -n 3 "$csv")"
 

@@ -5,18 +5,22 @@
 namespace tavo::cycle {
 
 namespace {
-thread_local std::stop_token tCurrent;
-}
+// A plain pointer to the scope's own token: a thread_local with a destructor
+// is destroyed at thread exit by MinGW-w64's runtime in no fixed order with
+// the thread's TLS block, and a token destroyed after that block is freed
+// writes to freed memory (a heap corrupted under Wine and Windows).
+thread_local const std::stop_token* tCurrent = nullptr;
+}  // namespace
 
 std::stop_token currentStopToken() {
-    return tCurrent;
+    return tCurrent ? *tCurrent : std::stop_token{};
 }
 
 StopScope::StopScope(std::stop_token token)
-    : previous_(std::exchange(tCurrent, std::move(token))) {}
+    : token_(std::move(token)), previous_(std::exchange(tCurrent, &token_)) {}
 
 StopScope::~StopScope() {
-    tCurrent = std::move(previous_);
+    tCurrent = previous_;
 }
 
 }  // namespace tavo::cycle

@@ -20,7 +20,8 @@ class StopScope {
     StopScope& operator=(const StopScope&) = delete;
 
   private:
-    std::stop_token previous_;
+    std::stop_token token_;
+    const std::stop_token* previous_;
 };
 
 }  // namespace tavo::cycle
