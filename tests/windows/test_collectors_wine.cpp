@@ -54,7 +54,7 @@ TEST(CollectorsUnderWine, DriveMonListsEveryDiskWithSizesAndAFullnessLamp) {
     for (int i = 1; i <= ctx.grid.itemsCount(); ++i) {
         const auto& row = ctx.grid.item(i);
         SCOPED_TRACE(row.Text());
-        ASSERT_TRUE(disks.count(row.Text()));
+        ASSERT_TRUE(disks.count(std::string(row.Text())));
         const auto& [size, free] = disks[std::string(row.Text())];
         if (size.isNull() || free.isNull()) {
             EXPECT_EQ(row.SmallIcon(), 1);
