@@ -28,8 +28,7 @@ cmake -S . -B "$BUILD" -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64-sh
 cmake --build "$BUILD" -j "$JOBS" --target tavo
 
 # The deployed folder, made afresh so nothing of an earlier layout lingers.
-name=$(sed -n 's/^set(CMAKE_PROJECT_NAME "\(.*\)")$/\1/p; s/^CMAKE_PROJECT_NAME:STATIC=//p' \
-    "$BUILD/CMakeCache.txt" | head -n 1)
+name=$(sed -n 's/^CMAKE_PROJECT_NAME:STATIC=//p' "$BUILD/CMakeCache.txt")
 version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$BUILD/CMakeCache.txt")
 DEPLOY="$BUILD/$name"
 rm -rf "$DEPLOY"
