@@ -14,6 +14,14 @@ std::optional<QString> QtDialogs::chooseFolder(QWidget* owner, const QString& ti
     return dir;
 }
 
+std::optional<QString> QtDialogs::chooseFile(QWidget* owner, const QString& title) {
+    const QString file = QFileDialog::getOpenFileName(
+        owner, title, QDir::homePath(),
+        QStringLiteral("Lists of computers (*.txt *.lst);;All files (*)"));
+    if (file.isEmpty()) return std::nullopt;
+    return file;
+}
+
 Dialogs::Answer QtDialogs::message(QWidget* owner, const QString& text, const QString& caption,
                                    Buttons buttons, Icon icon) {
     QMessageBox box(owner);

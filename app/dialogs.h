@@ -17,6 +17,11 @@ class Dialogs {
     virtual ~Dialogs() = default;
     // An existing folder chosen by the user, or nothing when cancelled.
     virtual std::optional<QString> chooseFolder(QWidget* owner, const QString& title) = 0;
+    // An existing file chosen by the user, or nothing when cancelled (as
+    // where no file can be chosen).
+    virtual std::optional<QString> chooseFile(QWidget* /*owner*/, const QString& /*title*/) {
+        return std::nullopt;
+    }
     // A message box; with YesNo, Yes is the default button.
     virtual Answer message(QWidget* owner, const QString& text, const QString& caption,
                            Buttons buttons = Buttons::Ok, Icon icon = Icon::None) = 0;
@@ -30,6 +35,7 @@ class Dialogs {
 class QtDialogs : public Dialogs {
   public:
     std::optional<QString> chooseFolder(QWidget* owner, const QString& title) override;
+    std::optional<QString> chooseFile(QWidget* owner, const QString& title) override;
     Answer message(QWidget* owner, const QString& text, const QString& caption, Buttons buttons,
                    Icon icon) override;
     bool openDocument(const QString& path) override;

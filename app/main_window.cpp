@@ -15,19 +15,23 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPushButton>
+#include <QSettings>
 #include <QShortcut>
 #include <QSizeGrip>
 #include <QTime>
 #include <QTimer>
 #include <QTreeView>
 #include <QWindow>
+#include <algorithm>
 #include <cmath>
+#include <limits>
 #include <optional>
 #include <thread>
 #include <unordered_map>
 #include <vector>
 
 #include "app/combo_resize.h"
+#include "app/computer_file.h"
 #include "app/product.h"
 #include "target/target_computer.h"
 
@@ -36,6 +40,7 @@
 #include "app/results_model.h"
 #include "app/results_tools.h"
 #include "app/row_filter_model.h"
+#include "cycle/computer_list.h"
 #include "grid/sorting.h"
 #include "support/background.h"
 
@@ -53,6 +58,15 @@ constexpr double kTwipsPerPixel = 15.0;
 constexpr double kRightMargin = 255;
 constexpr double kPictureGap = 10;
 constexpr double kWebsiteGap = 100;
+// The computer field's design width, where the time label ends, and the
+// window's design width: the row's width beyond it is free for the field
+// and the label to share.
+constexpr double kComputerWidth = 1355;
+constexpr double kStripEnd = 6120 + 2535;
+constexpr double kDesignWidth = 9105;
+// The computer lists offered again in the target menu.
+constexpr int kRecentLists = 5;
+const char* const kRecentListsKey = "computers/recentLists";
 using tavo::cycle::kUnexpectedFailure;
 
 int px(double twips) {
@@ -64,6 +78,12 @@ double twips(int pixels) {
 
 void place(QWidget* w, double left, double top, double width, double height) {
     w->setGeometry(px(left), px(top), px(width), px(height));
+    w->setProperty("designLeft", left);
+}
+
+// Where `w` stands in the design, in twips, before the window grew.
+double designLeft(const QWidget* w) {
+    return w->property("designLeft").toDouble();
 }
 
 // Colours in every state of the widget, as the design's controls keep them.
@@ -231,6 +251,8 @@ void Main::buildControls() {
     paint(txtComputer, QColor(0xFF, 0xFF, 0x80));
     txtComputer->setToolTip(QStringLiteral("Change the computer you are searching"));
     txtComputer->installEventFilter(this);
+    // A list of computers read from a file can be long; nothing of it is cut.
+    txtComputer->setMaxLength(std::numeric_limits<int>::max());
 
     cmdSwitch = new SwitchButton(QStringLiteral("RUN"), this, QColor(0xC0, 0xFF, 0xC0),
                                  QColor(0xFF, 0xC0, 0xC0));
@@ -288,6 +310,14 @@ void Main::buildControls() {
     connect(Results, &QAbstractItemView::doubleClicked, this,
             [this](const QModelIndex& index) { Results_DblClick(index); });
 
+    emptyNote_ = new QLabel(Results->viewport());
+    emptyNote_->setObjectName(QStringLiteral("emptyNote"));
+    emptyNote_->setTextFormat(Qt::PlainText);  // what the computer said, never markup
+    emptyNote_->setWordWrap(true);
+    emptyNote_->setAlignment(Qt::AlignCenter);
+    emptyNote_->setAttribute(Qt::WA_TransparentForMouseEvents);
+    emptyNote_->hide();
+
     website = new QLabel(productWebsiteHost(), this);
     website->setObjectName(QStringLiteral("website"));
     place(website, 0, 2500, 3015, 255);
@@ -315,6 +345,20 @@ void Main::buildControls() {
     QAction* custom = mnuComputer->addAction(QStringLiteral("Custom"));
     custom->setObjectName(QStringLiteral("mnuCustomComputer"));
     connect(custom, &QAction::triggered, this, [this] { mnuCustomComputer_Click(); });
+    QAction* fromFile = mnuComputer->addAction(QStringLiteral("Computers from a file…"));
+    fromFile->setObjectName(QStringLiteral("mnuComputersFromFile"));
+    connect(fromFile, &QAction::triggered, this, [this] { mnuComputersFromFile_Click(); });
+    mnuListedComputers = mnuComputer->addAction(QStringLiteral("The computers listed"));
+    mnuListedComputers->setObjectName(QStringLiteral("mnuListedComputers"));
+    connect(mnuListedComputers, &QAction::triggered, this, [this] { mnuListedComputers_Click(); });
+    mnuRecentSeparator = mnuComputer->addSeparator();
+    connect(mnuComputer, &QMenu::aboutToShow, this, [this] { fillComputerMenu(); });
+    fillComputerMenu();
+
+    takeInTimer_ = new QTimer(this);
+    takeInTimer_->setSingleShot(true);
+    takeInTimer_->setInterval(250);
+    connect(takeInTimer_, &QTimer::timeout, this, [this] { takeInComputers(); });
 
     // Keyboard order of the controls that take focus, by their tab index.
     QWidget* order[] = {txtFreq,     cmdSwitch, Results,     txtComputer,
@@ -394,6 +438,21 @@ void Main::cmdSwitch_Click() {
     if (!cycle_.running() && !computerText.isEmpty()) {
         lblCaption->setText(QLatin1Char(' ') + productName() + QStringLiteral(" from ") +
                             productWebsiteHost() + QStringLiteral(" - ") + computerText);
+        // Several computers, separated by commas or spaces, are asked
+        // together; one is asked as it always was.
+        std::vector<std::string> targets;
+        for (auto& t : tavo::cycle::splitTargets(computerText.toStdString()))
+            if (std::find(targets.begin(), targets.end(), t) == targets.end())
+                targets.push_back(std::move(t));
+        ++roundsGeneration_;
+        roundsStop_.request_stop();
+        rounds_.reset();
+        if (targets.size() > 1) {
+            roundsStop_ = std::stop_source();
+            rounds_ = std::make_unique<tavo::cycle::ComputerRounds>(std::move(targets));
+            roundTakenIn_ = true;
+            rememberComputerList(computerText);
+        }
         // A pass of an earlier cycle that is still out is left behind.
         cycle_.start();
         showCycleState();
@@ -413,6 +472,11 @@ void Main::stopBranch() {
     // A pass that is out is told to stop and its rows are dropped; the
     // window does not wait for it, however long its back end takes.
     cycle_.stop();
+    // The computers still out are told to stop; what they bring is dropped.
+    roundsStop_.request_stop();
+    ++roundsGeneration_;
+    rounds_.reset();
+    takeInTimer_->stop();
     // Remote sessions last as long as the cycle that opened them.
     if (services_.management) services_.management->closeSessions();
     resetPointer();
@@ -442,6 +506,8 @@ void Main::SetGrid() {
     const tavo::ReportDefinition* report =
         tavo::findReport(cmbFunction->currentText().toStdString());
     gridListsComputers_ = report && report->collector == tavo::CollectorKind::ListComputers;
+    gridHasComputerColumn_ = false;
+    showEmptyReason({});
 }
 
 void Main::tmrPing_Timer() {
@@ -451,8 +517,19 @@ void Main::tmrPing_Timer() {
     if (!report) {
         // No such category: nothing to collect, but the time is written
         // and the cycle goes on.
-        lblTime->setText(QStringLiteral("Updated ") + timeOfDay());
+        showPassTime(QStringLiteral("Updated ") + timeOfDay(), {});
         tmrPing->start();
+        return;
+    }
+    if (rounds_) {
+        // A computer that has not answered by now keeps its last rows,
+        // marked as old, and the others are asked again.
+        if (!roundTakenIn_) takeInComputers();
+        roundsReport_ = report;
+        if (rounds_->round() == 0) setWaitPointer();
+        roundTakenIn_ = false;
+        startComputerPasses(rounds_->beginRound());
+        if (rounds_->roundEnded()) takeInComputers();  // every computer was still out
         return;
     }
     // One pass at a time: a tick while one is out is skipped.
@@ -510,27 +587,125 @@ void Main::passFinished(std::uint64_t id, tavo::cycle::PassOutcome outcome) {
         const QString why =
             QString::fromStdString(outcome.shownFailure->numberText() + ": ") + what;
         // The label is narrow: the reason first, the number in its tool tip.
-        lblTime->setText(lblTime->fontMetrics().elidedText(what, Qt::ElideRight, lblTime->width()));
-        lblTime->setToolTip(plainToolTip(why));
+        showPassTime(what, why);
     } else if (!outcome.emptyReason.empty()) {
-        // An empty grid with a blank header says nothing by itself.
+        // An empty grid with a blank header says nothing by itself: the
+        // whole reason stands in the grid's empty area, and the label marks
+        // the pass's time, so a second pass with the same answer is seen.
         const QString why =
             QStringLiteral("No instances: ") + QString::fromStdString(outcome.emptyReason);
-        lblTime->setText(lblTime->fontMetrics().elidedText(why, Qt::ElideRight, lblTime->width()));
-        lblTime->setToolTip(plainToolTip(why));
+        showPassTime(QStringLiteral("No instances at ") + timeOfDay(), why);
+        showEmptyReason(why);
     } else if (!outcome.lostValues.empty()) {
         // Cells left empty because a read failed must not pass for values
         // that are not there: the label says how many, its tool tip which.
         const QString text = QStringLiteral("Updated ") + timeOfDay() + QStringLiteral("; ") +
                              QString::fromStdString(outcome.lostValues);
-        lblTime->setText(lblTime->fontMetrics().elidedText(text, Qt::ElideRight, lblTime->width()));
-        lblTime->setToolTip(plainToolTip(text));
+        showPassTime(text, text);
     } else {
-        lblTime->setText(QStringLiteral("Updated ") + timeOfDay());
-        lblTime->setToolTip({});
+        showPassTime(QStringLiteral("Updated ") + timeOfDay(), {});
     }
+    if (outcome.emptyReason.empty()) showEmptyReason({});
     if (outcome.endedCycle) endOfPass();
     if (isRunning()) tmrPing->start();
+}
+
+// ---------------------------------------------------------------------------
+// Several computers
+
+void Main::startComputerPasses(const std::vector<std::size_t>& computers) {
+    const tavo::ReportDefinition* report = roundsReport_;
+    if (!report) return;
+    const std::uint64_t generation = roundsGeneration_;
+    std::shared_ptr<tavo::cycle::WindowPost> post = post_;
+    for (const std::size_t i : computers) {
+        tavo::cycle::PassJob job;
+        job.report = report;
+        job.computer = rounds_->computer(i);
+        job.services = {services_.management, services_.network};
+        // Each computer's pass starts from the category's own columns, as
+        // tavo-report's do; the Computer column is added when they are combined.
+        job.grid = std::make_unique<tavo::grid::Grid>();
+        tavo::addColumns(*job.grid, tavo::runLayout(report->category).columns);
+        job.token = roundsStop_.get_token();
+        job.collector = collector_;
+        job.intervalVisible = [post, generation, this](bool visible) {
+            post->post([this, generation, visible] {
+                if (generation == roundsGeneration_) setIntervalVisible(visible);
+            });
+        };
+        tavo::cycle::startPass(
+            std::move(job), [post, generation, i, this](tavo::cycle::PassOutcome outcome) {
+                auto shared = std::make_shared<tavo::cycle::PassOutcome>(std::move(outcome));
+                post->post([this, generation, i, shared] {
+                    computerPassEnded(generation, i, std::move(*shared));
+                });
+            });
+    }
+}
+
+void Main::computerPassEnded(std::uint64_t generation, std::size_t computer,
+                             tavo::cycle::PassOutcome outcome) {
+    // A pass of a stopped cycle (or of one a new RUN left behind) is dropped.
+    if (generation != roundsGeneration_ || !rounds_) return;
+    startComputerPasses(rounds_->passEnded(computer, std::move(outcome)));
+    if (rounds_->roundEnded()) {
+        takeInComputers();
+    } else if (rounds_->round() == 1 && !takeInTimer_->isActive()) {
+        // Nothing is shown yet: show the first answers as they come,
+        // a few at a time, rather than wait for the slowest computer.
+        takeInTimer_->start();
+    }
+}
+
+void Main::takeInComputers() {
+    takeInTimer_->stop();
+    if (!rounds_ || !isRunning()) return;
+    auto rows = std::make_unique<tavo::grid::Grid>();
+    std::vector<std::uint8_t> old;
+    rounds_->combineInto(*rows, &old);
+    takeResults(*rows);
+    gridHasComputerColumn_ = true;
+    // `rows` now holds the previous rows: freed on a thread of their own, as a pass's are.
+    tavo::background::start([previous = std::move(rows)](std::stop_token) {});
+
+    const bool ended = rounds_->roundEnded();
+    roundTakenIn_ = ended;
+    QString text = QStringLiteral("Updated ") + timeOfDay() +
+                   QStringLiteral("; %1 of %2 computers answered")
+                       .arg(rounds_->answered())
+                       .arg(rounds_->size());
+    QString tip = text;
+    if (const std::size_t stale = rounds_->old(); ended && stale > 0)
+        tip += QStringLiteral("\n%1 not answered in time: their last rows are shown as old")
+                   .arg(stale);
+    if (const std::string lost = rounds_->lostValues(); !lost.empty())
+        tip += QStringLiteral("\n") + QString::fromStdString(lost);
+    showPassTime(text, tip == text ? QString() : tip);
+    showEmptyReason({});
+    if (ended) {
+        resetPointer();
+        if (roundsReport_ && roundsReport_->onePass) endOfPass();
+    }
+}
+
+void Main::showPassTime(const QString& text, const QString& toolTip) {
+    // The label is narrow: what does not fit is in its tool tip.
+    passText_ = text;
+    const QString shown = lblTime->fontMetrics().elidedText(text, Qt::ElideRight, lblTime->width());
+    lblTime->setText(shown);
+    const QString tip = !toolTip.isEmpty() ? toolTip : shown != text ? text : QString();
+    lblTime->setToolTip(tip.isEmpty() ? QString() : plainToolTip(tip));
+}
+
+void Main::showEmptyReason(const QString& reason) {
+    if (!emptyNote_) return;
+    emptyNote_->setText(reason);
+    emptyNote_->setVisible(!reason.isEmpty());
+    if (reason.isEmpty()) return;
+    const QRect area = Results->viewport()->rect().adjusted(8, 24, -8, -8);
+    emptyNote_->setGeometry(area.x(), area.y(), area.width(),
+                            std::min(area.height(), emptyNote_->heightForWidth(area.width())));
 }
 
 void Main::takeResults(tavo::grid::Grid& rows) {
@@ -652,7 +827,8 @@ void Main::Results_DblClick(const QModelIndex& index) {
     if (isRunning() || !index.isValid()) return;
     // The rows shown decide, not the report chosen since.
     if (!gridListsComputers_) return;
-    const QString name = index.sibling(index.row(), 1).data(Qt::DisplayRole).toString();
+    const QString name =
+        index.sibling(index.row(), gridHasComputerColumn_ ? 2 : 1).data(Qt::DisplayRole).toString();
     if (!name.isEmpty()) txtComputer->setText(name);
 }
 
@@ -667,6 +843,79 @@ void Main::mnuComputerName_Click() {
 
 void Main::mnuCustomComputer_Click() {
     txtComputer->setText(QString());
+}
+
+void Main::mnuComputersFromFile_Click() {
+    const std::optional<QString> path =
+        services_.dialogs->chooseFile(this, QStringLiteral("Computers from a file"));
+    if (!path || path->isEmpty()) return;
+    const ComputerFile file = readComputerFile(*path);
+    if (!file.error.isEmpty()) {
+        services_.dialogs->message(this, file.error, productName(), Dialogs::Buttons::Ok,
+                                   Dialogs::Icon::Warning);
+        return;
+    }
+    txtComputer->setText(QString::fromStdString(tavo::cycle::joinTargets(file.computers)));
+    txtComputer->setCursorPosition(0);
+}
+
+void Main::mnuListedComputers_Click() {
+    if (isRunning() || !gridListsComputers_) return;
+    // The rows as shown, so a filtered neighbourhood is the list.
+    const int nameColumn = gridHasComputerColumn_ ? 2 : 1;
+    std::vector<std::string> names;
+    for (int r = 0; r < filter_->rowCount(); ++r) {
+        const QString name = filter_->index(r, nameColumn).data(Qt::DisplayRole).toString();
+        std::string text = name.trimmed().toStdString();
+        if (!text.empty() && std::find(names.begin(), names.end(), text) == names.end())
+            names.push_back(std::move(text));
+    }
+    if (names.empty()) return;
+    txtComputer->setText(QString::fromStdString(tavo::cycle::joinTargets(names)));
+    txtComputer->setCursorPosition(0);
+}
+
+QStringList Main::recentComputerLists() const {
+    if (!services_.settings) return {};
+    QStringList lists = services_.settings->value(QLatin1String(kRecentListsKey)).toStringList();
+    while (lists.size() > kRecentLists) lists.removeLast();
+    return lists;
+}
+
+void Main::rememberComputerList(const QString& text) {
+    if (!services_.settings) return;
+    QStringList lists = recentComputerLists();
+    const QString shown = QString::fromStdString(
+        tavo::cycle::joinTargets(tavo::cycle::splitTargets(text.toStdString())));
+    lists.removeAll(shown);
+    lists.prepend(shown);
+    while (lists.size() > kRecentLists) lists.removeLast();
+    services_.settings->setValue(QLatin1String(kRecentListsKey), lists);
+}
+
+void Main::fillComputerMenu() {
+    mnuListedComputers->setEnabled(gridListsComputers_ && !isRunning() && filter_ &&
+                                   filter_->rowCount() > 0);
+    for (QAction* a : mnuRecent_) {
+        mnuComputer->removeAction(a);
+        a->deleteLater();
+    }
+    mnuRecent_.clear();
+    const QStringList lists = recentComputerLists();
+    mnuRecentSeparator->setVisible(!lists.isEmpty());
+    for (const QString& list : lists) {
+        // A long list is cut in the menu; its tool tip holds the whole of it.
+        const QString shown = mnuComputer->fontMetrics().elidedText(list, Qt::ElideRight, 400);
+        QAction* a =
+            mnuComputer->addAction(QString(shown).replace(QLatin1Char('&'), QLatin1String("&&")));
+        a->setToolTip(list);
+        connect(a, &QAction::triggered, this, [this, list] {
+            txtComputer->setText(list);
+            txtComputer->setCursorPosition(0);
+        });
+        mnuRecent_.push_back(a);
+    }
+    mnuComputer->setToolTipsVisible(true);
 }
 
 void Main::mnuPrimaryDNS_Click() {
@@ -709,6 +958,22 @@ void Main::Form_Resize() {
     const double gridTop = twips(Results->y());
     const double gridHeight = H - gridTop - captionHeight - stripHeight - kWebsiteGap;
     Results->resize(px(W - kRightMargin), std::max(0, px(gridHeight)));
+    // The strip's width beyond the design goes two thirds to the computer
+    // field (a list of computers, a long ssh:// text) and a third to the
+    // time label; the controls between them move along.
+    const double free = std::max(0.0, W - kDesignWidth);
+    const double grow = std::floor(free * 2 / 3);
+    txtComputer->resize(px(kComputerWidth + grow), txtComputer->height());
+    for (QWidget* w : {static_cast<QWidget*>(cmdSwitch), static_cast<QWidget*>(cmdExport),
+                       static_cast<QWidget*>(cmdExportHTM), static_cast<QWidget*>(txtFreq),
+                       static_cast<QWidget*>(lblFreq), static_cast<QWidget*>(lblTime)}) {
+        w->move(px(designLeft(w) + grow), w->y());
+    }
+    lblTime->resize(px(kStripEnd - designLeft(lblTime) + free - grow), lblTime->height());
+    if (!passText_.isEmpty())
+        lblTime->setText(
+            lblTime->fontMetrics().elidedText(passText_, Qt::ElideRight, lblTime->width()));
+    if (emptyNote_ && emptyNote_->isVisible()) showEmptyReason(emptyNote_->text());
     sizeGrip->move(width() - sizeGrip->width(), height() - sizeGrip->height());
     if (filterBar_) placeFilterBar();
 }

@@ -2,15 +2,19 @@
 
 #include <QModelIndex>
 #include <QPointF>
+#include <QStringList>
 #include <QWidget>
 #include <cstdint>
 #include <memory>
+#include <stop_token>
 #include <string>
+#include <vector>
 
 #include "app/services.h"
 #include "collectors/report_context.h"
 #include "collectors/report_definition.h"
 #include "cycle/cycle_state.h"
+#include "cycle/many_computers.h"
 #include "cycle/pass.h"
 #include "cycle/window_post.h"
 #include "grid/error.h"
@@ -18,6 +22,7 @@
 
 class DropDownCombo;
 class FilterBar;
+class QAction;
 class SwitchButton;
 class ResultsModel;
 class ResultsTools;
@@ -51,7 +56,10 @@ class Main : public QWidget {
     // test stands in its own. It runs on the pass's thread.
     void setCollector(tavo::cycle::Collector collector) { collector_ = std::move(collector); }
     const tavo::cycle::CycleState& cycle() const { return cycle_; }
-    bool passOut() const { return cycle_.passOut(); }
+    // True while a pass is out (with several computers: any computer's).
+    bool passOut() const { return cycle_.passOut() || (rounds_ && rounds_->running() > 0); }
+    // The computers of the running (or last) cycle when it asked several.
+    const tavo::cycle::ComputerRounds* computerRounds() const { return rounds_.get(); }
 
     // --- Grid actions ---
     void cmdExport_Click();
@@ -68,6 +76,10 @@ class Main : public QWidget {
     void mnuComputerName_Click();
     void mnuPrimaryDNS_Click();
     void mnuCustomComputer_Click();
+    void mnuComputersFromFile_Click();
+    void mnuListedComputers_Click();  // the computers a Network Computers report shows
+    // The computer lists last run (several computers each), newest first.
+    QStringList recentComputerLists() const;
 
     // --- Window frame (positions in twips within lblCaption) ---
     void Form_Resize();
@@ -108,12 +120,24 @@ class Main : public QWidget {
     void takeResults(tavo::grid::Grid& rows);
     void setWaitPointer();
     void moveByDrag(QPointF twips);
+    void showPassTime(const QString& text, const QString& toolTip);
+    void showEmptyReason(const QString& reason);
+    void rememberComputerList(const QString& text);
+    void fillComputerMenu();
+
+    // Several computers: each computer's pass, the rounds, and their rows
+    // taken in together.
+    void startComputerPasses(const std::vector<std::size_t>& computers);
+    void computerPassEnded(std::uint64_t generation, std::size_t computer,
+                           tavo::cycle::PassOutcome outcome);
+    void takeInComputers();
     void buildGridTools();
     void placeFilterBar();
 
     MainServices services_;
     tavo::grid::Grid grid_;
-    bool gridListsComputers_ = false;  // the rows are network computers
+    bool gridListsComputers_ = false;     // the rows are network computers
+    bool gridHasComputerColumn_ = false;  // a first column names each row's computer
     ResultsModel* model_ = nullptr;
 
     QLabel* lblCaption = nullptr;
@@ -131,6 +155,13 @@ class Main : public QWidget {
     QLabel* website = nullptr;
     QTimer* tmrPing = nullptr;
     QMenu* mnuComputer = nullptr;
+    QAction* mnuListedComputers = nullptr;
+    QAction* mnuRecentSeparator = nullptr;
+    std::vector<QAction*> mnuRecent_;
+    // Not a design control: the whole reason of an empty report, in the
+    // grid's empty area, where the narrow time label only has room for a word.
+    QLabel* emptyNote_ = nullptr;
+    QString passText_;  // the time label's whole text, cut again when the window is resized
     // Not a design control: without a system frame, the corner grip is how
     // the window is resized by hand.
     QSizeGrip* sizeGrip = nullptr;
@@ -152,4 +183,12 @@ class Main : public QWidget {
     tavo::cycle::Collector collector_;
     // How the passes' news reaches this thread; closed when the window goes.
     std::shared_ptr<tavo::cycle::WindowPost> post_;
+
+    // A cycle over several computers; null for one computer.
+    std::unique_ptr<tavo::cycle::ComputerRounds> rounds_;
+    const tavo::ReportDefinition* roundsReport_ = nullptr;
+    std::stop_source roundsStop_;
+    std::uint64_t roundsGeneration_ = 0;  // outcomes of an earlier cycle are dropped
+    bool roundTakenIn_ = true;            // the rows of the present round are shown
+    QTimer* takeInTimer_ = nullptr;       // gathers the first round's early answers
 };

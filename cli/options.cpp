@@ -53,24 +53,6 @@ void checkComputer(const std::string& name) {
 
 }  // namespace
 
-std::vector<std::string> computersFromText(const std::string& text) {
-    std::vector<std::string> out;
-    std::size_t start = 0;
-    while (start <= text.size()) {
-        std::size_t end = text.find('\n', start);
-        if (end == std::string::npos) end = text.size();
-        std::string line = text.substr(start, end - start);
-        if (const auto hash = line.find('#'); hash != std::string::npos) line.resize(hash);
-        const auto first = line.find_first_not_of(" \t\r");
-        if (first != std::string::npos) {
-            const auto last = line.find_last_not_of(" \t\r");
-            out.push_back(line.substr(first, last - first + 1));
-        }
-        start = end + 1;
-    }
-    return out;
-}
-
 Options parseOptions(std::span<const std::string> args,
                      std::vector<std::string> (*readComputers)(const std::string& path)) {
     Options o;

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "cycle/computer_list.h"
+
 // The command line of tavo-report.
 namespace tavo::cli {
 
@@ -37,9 +39,8 @@ class UsageError : public std::runtime_error {
 Options parseOptions(std::span<const std::string> args,
                      std::vector<std::string> (*readComputers)(const std::string& path));
 
-// The names in a --computers file's text: one a line, blanks and '#'
-// comments ignored, surrounding spaces trimmed.
-std::vector<std::string> computersFromText(const std::string& text);
+// The names in a --computers file's text, read as the window reads such a file.
+using cycle::computersFromText;
 
 std::string usageText();
 

@@ -6,26 +6,14 @@
 
 #include "cli/options.h"
 #include "cli/run_targets.h"
+#include "cycle/combine.h"
 #include "grid/grid.h"
 
 // The run's results as one grid, and that grid in each output format.
 namespace tavo::cli {
 
-// One grid for every computer: with `computerColumn`, a first column
-// "Computer"; then the columns of the reports in the order first seen (the
-// generic report's columns differ from computer to computer); a computer
-// that failed gives one red row with its error in an "Error" column at the
-// end. `includeFailed` false leaves failed computers out (an interrupted run
-// prints what finished). Returns the computer of each row, in row order.
-std::vector<std::string> combine(const std::vector<TargetOutcome>& targets, bool computerColumn,
-                                 bool includeFailed, grid::Grid& out);
-
-// Adds one computer's rows to `out` (which has the columns already): its
-// column c + 1 under `target[c]` (left out where that is negative), the computer in column 0 with
-// `computerColumn`, a failure as one red row with its error under
-// `errorColumn`. Appends the computer of each row added to `computers`.
-void appendOutcome(const TargetOutcome& t, const std::vector<int>& target, bool computerColumn,
-                   int errorColumn, grid::Grid& out, std::vector<std::string>& computers);
+using cycle::appendOutcome;
+using cycle::combine;
 
 // Both texts follow the grid's shown order.
 // An array of row objects keyed by column caption, each with "computer" and

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "collectors/report_definition.h"
+#include "cycle/combine.h"
 #include "cycle/pass.h"
 #include "grid/error.h"
 #include "grid/grid.h"
@@ -18,13 +19,7 @@
 // many are asked together, a deadline for the whole run and Ctrl+C.
 namespace tavo::cli {
 
-struct TargetOutcome {
-    std::string computer;
-    std::unique_ptr<grid::Grid> grid;  // the pass's rows; empty when it never ended
-    std::optional<Error> failure;      // why this computer gave no report
-    std::string lostValues;            // the values it could not read, counted; "" when none
-    bool unfinished = false;           // still running when the run ended
-};
+using cycle::TargetOutcome;
 
 enum class RunEnd { Complete, TimedOut, Interrupted };
 

@@ -109,6 +109,7 @@ class Grid {
     // with errc::kKeyNotUnique and adds nothing.
     ListItem& itemsAdd(std::string_view key, std::string_view text, int smallIcon = 0);
     int itemsCount() const { return static_cast<int>(rowCount_); }
+    bool hasKey(std::string_view key) const { return keys_.count(key) != 0; }
     ListItem& item(int i);  // 1-based, insertion order; kIndexOutOfBounds outside
     const ListItem& item(int i) const;
 

@@ -512,7 +512,20 @@ TEST_F(CycleTest, AnEmptyReportSaysWhyBesideTheInterval) {
     };
     run();
     EXPECT_EQ(label("lblTime")->toolTip(), "No instances: this computer has no battery");
-    EXPECT_TRUE(label("lblTime")->text().startsWith("No instances:"));
+    // The label marks the pass's time, so a second pass with the same answer is seen ...
+    EXPECT_TRUE(label("lblTime")->text().startsWith("No instances at "));
+    EXPECT_TRUE(label("lblTime")->text().contains(QRegularExpression("\\d:\\d\\d")));
+    // ... and the whole reason stands in the grid's empty area, until rows come.
+    auto* note = control<QLabel>("emptyNote");
+    EXPECT_TRUE(note->isVisibleTo(window.get()));
+    EXPECT_EQ(note->text(), "No instances: this computer has no battery");
+    chooseCategory("Processes");
+    window->pass = [](ReportContext& ctx, const TestMain::Call&) {
+        ctx.results().itemsAdd("", "ok");
+    };
+    run();
+    EXPECT_FALSE(note->isVisibleTo(window.get()));
+    run();  // stop
 }
 
 }  // namespace

@@ -54,8 +54,13 @@ TEST_F(FrameTest, LayoutAtTheDesignSize) {
 
     window->resize(1000, 700);
     expectLayout(1000, 700);
-    // The strip controls keep their design places.
-    EXPECT_EQ(button("cmdSwitch")->geometry(), QRect(211, 16, 49, 22));
+    // Two thirds of the width beyond the design go to the computer field, the
+    // rest to the time label; the controls between them move along.
+    const int grow = static_cast<int>(std::lround((1000 * 15 - 9105) * 2 / 3 / 15.0));
+    EXPECT_EQ(field("txtComputer")->geometry(), QRect(120, 19, 90 + grow, 19));
+    EXPECT_EQ(button("cmdSwitch")->geometry(), QRect(211 + grow, 16, 49, 22));
+    EXPECT_EQ(label("lblTime")->geometry().right() + 1, 1000 - (9105 - 8655) / 15)
+        << "the label ends as far from the window's edge as in the design";
 }
 
 TEST_F(FrameTest, TooSmallAWindowKeepsEverySizeAtZeroOrAbove) {

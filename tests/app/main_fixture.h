@@ -38,6 +38,8 @@ class RecordingDialogs : public Dialogs {
     std::function<void()> onMessage;
 
     int folderChoices = 0;
+    std::optional<QString> file;  // what the file choice answers
+    std::optional<QString> chooseFile(QWidget*, const QString&) override { return file; }
     std::optional<QString> chooseFolder(QWidget*, const QString&) override {
         ++folderChoices;
         return {};

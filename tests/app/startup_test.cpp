@@ -66,9 +66,12 @@ TEST_F(MainTest, StartsStoppedWithTheDesignTexts) {
     auto* menu = control<QMenu>("mnuComputer");
     ASSERT_NE(menu, nullptr);
     QStringList items;
-    for (QAction* a : menu->actions()) items << a->objectName() + "=" + a->text();
+    for (QAction* a : menu->actions())
+        if (a->isVisible()) items << a->objectName() + "=" + a->text();
     EXPECT_EQ(items, QStringList({"mnuComputerName=This Computer",
-                                  "mnuPrimaryDNS=Primary DNS Server", "mnuCustomComputer=Custom"}));
+                                  "mnuPrimaryDNS=Primary DNS Server", "mnuCustomComputer=Custom",
+                                  "mnuComputersFromFile=Computers from a file…",
+                                  "mnuListedComputers=The computers listed"}));
 }
 
 TEST_F(MainTest, ComputerFieldFromTheVariableElseTheHostName) {

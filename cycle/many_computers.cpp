@@ -1,0 +1,110 @@
+#include "cycle/many_computers.h"
+
+#include <algorithm>
+
+namespace tavo::cycle {
+
+ComputerRounds::ComputerRounds(std::vector<std::string> computers, std::size_t atOnce)
+    : atOnce_(std::max<std::size_t>(1, atOnce)) {
+    slots_.resize(computers.size());
+    for (std::size_t i = 0; i < computers.size(); ++i)
+        slots_[i].outcome.computer = std::move(computers[i]);
+}
+
+std::vector<std::size_t> ComputerRounds::beginRound() {
+    ++round_;
+    if (queueHead_ == queue_.size()) {
+        queue_.clear();
+        queueHead_ = 0;
+    }
+    for (std::size_t i = 0; i < slots_.size(); ++i) {
+        Slot& s = slots_[i];
+        if (s.state != State::Idle) continue;
+        s.state = State::Waiting;
+        s.joined = round_;
+        queue_.push_back(i);
+    }
+    return startWaiting();
+}
+
+std::vector<std::size_t> ComputerRounds::startWaiting() {
+    std::vector<std::size_t> start;
+    while (running_ < atOnce_ && queueHead_ < queue_.size()) {
+        const std::size_t i = queue_[queueHead_++];
+        slots_[i].state = State::Running;
+        ++running_;
+        start.push_back(i);
+    }
+    return start;
+}
+
+std::vector<std::size_t> ComputerRounds::passEnded(std::size_t i, PassOutcome outcome) {
+    if (i >= slots_.size() || slots_[i].state != State::Running) return {};
+    Slot& s = slots_[i];
+    s.state = State::Idle;
+    --running_;
+    if (!outcome.cancelled) {
+        TargetOutcome& t = s.outcome;
+        t.grid = std::move(outcome.grid);
+        t.lostValues = std::move(outcome.lostValues);
+        t.failure = outcome.failure ? std::move(outcome.failure) : std::move(outcome.shownFailure);
+        // The rows of a failed pass are not shown: its error row stands for them.
+        if (t.failure) t.grid.reset();
+        s.hasOutcome = true;
+        s.seen = s.joined;
+    }
+    return startWaiting();
+}
+
+bool ComputerRounds::roundEnded() const {
+    return std::none_of(slots_.begin(), slots_.end(), [this](const Slot& s) {
+        return s.joined == round_ && s.state != State::Idle;
+    });
+}
+
+std::size_t ComputerRounds::answered() const {
+    return static_cast<std::size_t>(std::count_if(
+        slots_.begin(), slots_.end(),
+        [this](const Slot& s) { return s.hasOutcome && s.seen == round_ && !s.outcome.failure; }));
+}
+
+std::size_t ComputerRounds::old() const {
+    return static_cast<std::size_t>(std::count_if(
+        slots_.begin(), slots_.end(), [this](const Slot& s) { return s.seen != round_; }));
+}
+
+void ComputerRounds::combineInto(grid::Grid& out, std::vector<std::uint8_t>* oldRows) const {
+    std::vector<const TargetOutcome*> shown;
+    std::vector<std::uint8_t> shownOld;
+    shown.reserve(slots_.size());
+    for (const Slot& s : slots_) {
+        if (!s.hasOutcome) continue;
+        shown.push_back(&s.outcome);
+        shownOld.push_back(s.seen != round_ ? 1 : 0);
+    }
+    combine(shown, CombineOptions{true, true, true}, out);
+    if (!oldRows) return;
+    // combine() adds each computer's rows together, in the order given: its
+    // error row, or every row of its grid.
+    oldRows->clear();
+    oldRows->reserve(static_cast<std::size_t>(out.itemsCount()));
+    for (std::size_t k = 0; k < shown.size(); ++k) {
+        const TargetOutcome& t = *shown[k];
+        const std::size_t rows = t.failure ? 1
+                                 : t.grid  ? static_cast<std::size_t>(t.grid->itemsCount())
+                                           : 0;
+        oldRows->insert(oldRows->end(), rows, shownOld[k]);
+    }
+}
+
+std::string ComputerRounds::lostValues() const {
+    std::string out;
+    for (const Slot& s : slots_) {
+        if (!s.hasOutcome || s.outcome.lostValues.empty()) continue;
+        if (!out.empty()) out += '\n';
+        out += s.outcome.computer + ": " + s.outcome.lostValues;
+    }
+    return out;
+}
+
+}  // namespace tavo::cycle

@@ -1,0 +1,77 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "cycle/combine.h"
+#include "cycle/pass.h"
+#include "grid/grid.h"
+
+// A periodic report on several computers at once, as the window runs it:
+// each tick every computer that is not still busy is asked again, at most
+// `atOnce` at a time, each with a pass of its own. A computer that has not
+// answered by the next tick keeps its last rows, marked as old, and does not
+// hold the others back. Plain bookkeeping on the window's thread: the
+// caller starts the passes this names and hands their outcomes back.
+namespace tavo::cycle {
+
+inline constexpr std::size_t kComputersAtOnce = 8;
+
+class ComputerRounds {
+  public:
+    explicit ComputerRounds(std::vector<std::string> computers,
+                            std::size_t atOnce = kComputersAtOnce);
+
+    std::size_t size() const { return slots_.size(); }
+    const std::string& computer(std::size_t i) const { return slots_[i].outcome.computer; }
+    std::uint64_t round() const { return round_; }
+
+    // A tick: every computer neither running nor waiting joins a new round.
+    // Returns the computers to start now.
+    std::vector<std::size_t> beginRound();
+
+    // Computer `i`'s pass came back: what it brought becomes its latest
+    // (a cancelled pass brings nothing). Returns the computers to start now
+    // in its place.
+    std::vector<std::size_t> passEnded(std::size_t i, PassOutcome outcome);
+
+    // Every computer of the present round has come back.
+    bool roundEnded() const;
+    // Computers of the present round that came back with a report.
+    std::size_t answered() const;
+    // Computers whose rows come from an earlier round (or that have none yet
+    // and are still out).
+    std::size_t old() const;
+    std::size_t running() const { return running_; }
+
+    // The latest rows of every computer in the order asked, under a first
+    // column "Computer" and a last one "Error"; `oldRows` (where given)
+    // gets, for each row added, whether it comes from an earlier round.
+    void combineInto(grid::Grid& out, std::vector<std::uint8_t>* oldRows = nullptr) const;
+
+    // "web1: 2 values could not be read ...", one line per computer whose
+    // latest pass lost values; "" when none did.
+    std::string lostValues() const;
+
+  private:
+    enum class State : std::uint8_t { Idle, Waiting, Running };
+    struct Slot {
+        TargetOutcome outcome;     // the latest that came back
+        bool hasOutcome = false;   //
+        std::uint64_t seen = 0;    // the round it came back in
+        std::uint64_t joined = 0;  // the round it was last asked in
+        State state = State::Idle;
+    };
+    std::vector<std::size_t> startWaiting();
+
+    std::vector<Slot> slots_;
+    std::vector<std::size_t> queue_;  // waiting, in the order asked
+    std::size_t queueHead_ = 0;
+    std::size_t atOnce_;
+    std::size_t running_ = 0;
+    std::uint64_t round_ = 0;
+};
+
+}  // namespace tavo::cycle
