@@ -57,7 +57,9 @@ class Main : public QWidget {
     void setCollector(tavo::cycle::Collector collector) { collector_ = std::move(collector); }
     const tavo::cycle::CycleState& cycle() const { return cycle_; }
     // True while a pass is out (with several computers: any computer's).
-    bool passOut() const { return cycle_.passOut() || (rounds_ && rounds_->running() > 0); }
+    bool passOut() const {
+        return cycle_.passOut() || (rounds_ && rounds_->running() > 0) || combining_ > 0;
+    }
     // The computers of the running (or last) cycle when it asked several.
     const tavo::cycle::ComputerRounds* computerRounds() const { return rounds_.get(); }
 
@@ -131,6 +133,16 @@ class Main : public QWidget {
     void computerPassEnded(std::uint64_t generation, std::size_t computer,
                            tavo::cycle::PassOutcome outcome);
     void takeInComputers();
+    struct CombinedRows {
+        tavo::cycle::RoundsSnapshot snapshot;
+        std::unique_ptr<tavo::grid::Grid> rows;
+        std::vector<std::uint8_t> old;  // per row: from a computer that has not answered in time
+        std::uint64_t generation = 0;
+        std::uint64_t sequence = 0;
+        bool ended = false;  // the round's last answer is in
+        QString text, tip;   // the time label's
+    };
+    void combinedRowsReady(CombinedRows& job);
     void buildGridTools();
     void placeFilterBar();
 
@@ -191,4 +203,8 @@ class Main : public QWidget {
     std::uint64_t roundsGeneration_ = 0;  // outcomes of an earlier cycle are dropped
     bool roundTakenIn_ = true;            // the rows of the present round are shown
     QTimer* takeInTimer_ = nullptr;       // gathers the first round's early answers
+    int combining_ = 0;                   // rows being combined on another thread
+    std::uint64_t combineSequence_ = 0;
+    std::uint64_t shownSequence_ = 0;
+    std::vector<std::uint8_t> oldRows_;  // per grid row: its computer has not answered in time
 };

@@ -7,8 +7,7 @@ namespace tavo::cycle {
 ComputerRounds::ComputerRounds(std::vector<std::string> computers, std::size_t atOnce)
     : atOnce_(std::max<std::size_t>(1, atOnce)) {
     slots_.resize(computers.size());
-    for (std::size_t i = 0; i < computers.size(); ++i)
-        slots_[i].outcome.computer = std::move(computers[i]);
+    for (std::size_t i = 0; i < computers.size(); ++i) slots_[i].computer = std::move(computers[i]);
 }
 
 std::vector<std::size_t> ComputerRounds::beginRound() {
@@ -44,13 +43,14 @@ std::vector<std::size_t> ComputerRounds::passEnded(std::size_t i, PassOutcome ou
     s.state = State::Idle;
     --running_;
     if (!outcome.cancelled) {
-        TargetOutcome& t = s.outcome;
-        t.grid = std::move(outcome.grid);
-        t.lostValues = std::move(outcome.lostValues);
-        t.failure = outcome.failure ? std::move(outcome.failure) : std::move(outcome.shownFailure);
+        auto t = std::make_shared<TargetOutcome>();
+        t->computer = s.computer;
+        t->grid = std::move(outcome.grid);
+        t->lostValues = std::move(outcome.lostValues);
+        t->failure = outcome.failure ? std::move(outcome.failure) : std::move(outcome.shownFailure);
         // The rows of a failed pass are not shown: its error row stands for them.
-        if (t.failure) t.grid.reset();
-        s.hasOutcome = true;
+        if (t->failure) t->grid.reset();
+        s.outcome = std::move(t);
         s.seen = s.joined;
     }
     return startWaiting();
@@ -65,7 +65,7 @@ bool ComputerRounds::roundEnded() const {
 std::size_t ComputerRounds::answered() const {
     return static_cast<std::size_t>(std::count_if(
         slots_.begin(), slots_.end(),
-        [this](const Slot& s) { return s.hasOutcome && s.seen == round_ && !s.outcome.failure; }));
+        [this](const Slot& s) { return s.outcome && s.seen == round_ && !s.outcome->failure; }));
 }
 
 std::size_t ComputerRounds::old() const {
@@ -73,15 +73,21 @@ std::size_t ComputerRounds::old() const {
         slots_.begin(), slots_.end(), [this](const Slot& s) { return s.seen != round_; }));
 }
 
-void ComputerRounds::combineInto(grid::Grid& out, std::vector<std::uint8_t>* oldRows) const {
-    std::vector<const TargetOutcome*> shown;
-    std::vector<std::uint8_t> shownOld;
-    shown.reserve(slots_.size());
+RoundsSnapshot ComputerRounds::snapshot() const {
+    RoundsSnapshot out;
+    out.outcomes.reserve(slots_.size());
     for (const Slot& s : slots_) {
-        if (!s.hasOutcome) continue;
-        shown.push_back(&s.outcome);
-        shownOld.push_back(s.seen != round_ ? 1 : 0);
+        if (!s.outcome) continue;
+        out.outcomes.push_back(s.outcome);
+        out.old.push_back(s.seen != round_ ? 1 : 0);
     }
+    return out;
+}
+
+void RoundsSnapshot::combineInto(grid::Grid& out, std::vector<std::uint8_t>* oldRows) const {
+    std::vector<const TargetOutcome*> shown;
+    shown.reserve(outcomes.size());
+    for (const auto& t : outcomes) shown.push_back(t.get());
     combine(shown, CombineOptions{true, true, true}, out);
     if (!oldRows) return;
     // combine() adds each computer's rows together, in the order given: its
@@ -93,16 +99,16 @@ void ComputerRounds::combineInto(grid::Grid& out, std::vector<std::uint8_t>* old
         const std::size_t rows = t.failure ? 1
                                  : t.grid  ? static_cast<std::size_t>(t.grid->itemsCount())
                                            : 0;
-        oldRows->insert(oldRows->end(), rows, shownOld[k]);
+        oldRows->insert(oldRows->end(), rows, old[k]);
     }
 }
 
 std::string ComputerRounds::lostValues() const {
     std::string out;
     for (const Slot& s : slots_) {
-        if (!s.hasOutcome || s.outcome.lostValues.empty()) continue;
+        if (!s.outcome || s.outcome->lostValues.empty()) continue;
         if (!out.empty()) out += '\n';
-        out += s.outcome.computer + ": " + s.outcome.lostValues;
+        out += s.computer + ": " + s.outcome->lostValues;
     }
     return out;
 }

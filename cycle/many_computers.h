@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -19,13 +20,24 @@ namespace tavo::cycle {
 
 inline constexpr std::size_t kComputersAtOnce = 8;
 
+// What the rounds hold at one moment, shared rather than copied, so the rows
+// can be combined on another thread while the next answers come in.
+struct RoundsSnapshot {
+    std::vector<std::shared_ptr<const TargetOutcome>> outcomes;  // in the order asked
+    std::vector<std::uint8_t> old;  // per outcome: from an earlier round
+
+    // The rows under a first column "Computer" and a last one "Error";
+    // `oldRows` (where given) gets, for each row added, whether it is old.
+    void combineInto(grid::Grid& out, std::vector<std::uint8_t>* oldRows = nullptr) const;
+};
+
 class ComputerRounds {
   public:
     explicit ComputerRounds(std::vector<std::string> computers,
                             std::size_t atOnce = kComputersAtOnce);
 
     std::size_t size() const { return slots_.size(); }
-    const std::string& computer(std::size_t i) const { return slots_[i].outcome.computer; }
+    const std::string& computer(std::size_t i) const { return slots_[i].computer; }
     std::uint64_t round() const { return round_; }
 
     // A tick: every computer neither running nor waiting joins a new round.
@@ -46,10 +58,11 @@ class ComputerRounds {
     std::size_t old() const;
     std::size_t running() const { return running_; }
 
-    // The latest rows of every computer in the order asked, under a first
-    // column "Computer" and a last one "Error"; `oldRows` (where given)
-    // gets, for each row added, whether it comes from an earlier round.
-    void combineInto(grid::Grid& out, std::vector<std::uint8_t>* oldRows = nullptr) const;
+    // The latest outcome of every computer that has one, in the order asked.
+    RoundsSnapshot snapshot() const;
+    void combineInto(grid::Grid& out, std::vector<std::uint8_t>* oldRows = nullptr) const {
+        snapshot().combineInto(out, oldRows);
+    }
 
     // "web1: 2 values could not be read ...", one line per computer whose
     // latest pass lost values; "" when none did.
@@ -58,10 +71,10 @@ class ComputerRounds {
   private:
     enum class State : std::uint8_t { Idle, Waiting, Running };
     struct Slot {
-        TargetOutcome outcome;     // the latest that came back
-        bool hasOutcome = false;   //
-        std::uint64_t seen = 0;    // the round it came back in
-        std::uint64_t joined = 0;  // the round it was last asked in
+        std::string computer;
+        std::shared_ptr<const TargetOutcome> outcome;  // the latest that came back
+        std::uint64_t seen = 0;                        // the round it came back in
+        std::uint64_t joined = 0;                      // the round it was last asked in
         State state = State::Idle;
     };
     std::vector<std::size_t> startWaiting();
