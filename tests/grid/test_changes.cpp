@@ -6,8 +6,12 @@
 #include <utility>
 #include <vector>
 
+#include "export_roundtrip.h"
 #include "grid/changes.h"
+#include "grid/copy_text.h"
+#include "grid/export.h"
 #include "grid/grid.h"
+#include "grid/shown_view.h"
 
 using tavo::grid::Grid;
 
@@ -195,4 +199,49 @@ TEST(MarkChanges, GoneRowsStayOnePassWithTheirTextsAndTheMarksTravelWithTheRows)
     EXPECT_EQ(shown.rowMarks(0), 0);
     EXPECT_FALSE(shown.cellChanged(0, 1));
     EXPECT_FALSE(shown.changesMarked());
+}
+
+// The marks are part of what is shown: copies and exports carry them in a
+// last "Change" column, read back here by parsers that are not ours. The
+// grid is sorted, so a mark read by shown position instead of by row would
+// land on the wrong line.
+TEST(MarkChanges, CopiesAndExportsCarryAChangeColumnThatReadsBack) {
+    Grid shown, pass;
+    fill(shown, kSvc, {{{"a", "Up", "/a"}}, {{"b", "Up", "/b, \"x\""}}, {{"c", "Up", "/c"}}});
+    fill(pass, kSvc, {{{"d", "Up", "/d"}}, {{"c", "Down", "/c"}}, {{"a", "Up", "/a"}}});
+    pass.setSort(0, 1, true);  // descending: d c b a once b is back as gone
+    const std::vector<std::string> key = {"Name"};
+    tavo::grid::markChanges(shown, pass, key);
+    shown.takeContents(pass);
+    shown.setSort(0, 1, true);
+
+    const tavo::roundtrip::Table want = {{"Name", "State", "Path", "Change"},
+                                         {"d", "Up", "/d", "new"},
+                                         {"c", "Down", "/c", "changed"},
+                                         {"b", "Up", "/b, \"x\"", "gone"},
+                                         {"a", "Up", "/a", ""}};
+    tavo::grid::ShownView view = tavo::grid::wholeGrid(shown);
+    ASSERT_TRUE(view.changes);
+
+    tavo::roundtrip::Table csv;
+    std::string why;
+    ASSERT_TRUE(tavo::roundtrip::parseCsv(tavo::grid::csvText(shown, view), csv, why)) << why;
+    EXPECT_EQ(csv, want);
+
+    EXPECT_EQ(tavo::grid::parseTabText(tavo::grid::tabText(shown, view)), want);
+
+    const std::string html = tavo::grid::htmlText(shown, view, "pc", "Services");
+    htmlDocPtr doc = htmlReadMemory(html.data(), static_cast<int>(html.size()), nullptr, "UTF-8",
+                                    HTML_PARSE_NOERROR | HTML_PARSE_NOWARNING | HTML_PARSE_NONET);
+    ASSERT_NE(doc, nullptr);
+    tavo::roundtrip::Table rows;
+    std::vector<std::string> styles;
+    tavo::roundtrip::collectRows(xmlDocGetRootElement(doc), rows, styles);
+    xmlFreeDoc(doc);
+    EXPECT_EQ(rows, want);
+
+    // With the marks not shown, nothing of them is written.
+    view.changes = false;
+    ASSERT_TRUE(tavo::roundtrip::parseCsv(tavo::grid::csvText(shown, view), csv, why)) << why;
+    EXPECT_EQ(csv.at(0), (std::vector<std::string>{"Name", "State", "Path"}));
 }
