@@ -442,6 +442,7 @@ void Main::SetGrid() {
     const tavo::ReportDefinition* report =
         tavo::findReport(cmbFunction->currentText().toStdString());
     gridListsComputers_ = report && report->collector == tavo::CollectorKind::ListComputers;
+    tools_->newCycle();
 }
 
 void Main::tmrPing_Timer() {
@@ -558,7 +559,7 @@ void Main::takeResults(tavo::grid::Grid& rows) {
             currentKey = keyAt(current.row());
         }
     }
-    grid_.takeContents(rows);
+    tools_->takePass(grid_, rows);  // marks what changed since the last pass
     if (!selection || !model_ || (keys.empty() && places.empty() && currentPlace < 0)) return;
 
     const int count = model_->rowCount();

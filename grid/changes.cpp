@@ -28,16 +28,37 @@ int findCaption(const Grid& grid, std::string_view caption) {
     return -1;
 }
 
+void appendCell(std::string& out, std::string_view cell) {
+    const auto size = static_cast<std::uint32_t>(cell.size());
+    char bytes[sizeof size];
+    std::memcpy(bytes, &size, sizeof size);
+    out.append(bytes, sizeof size);
+    out.append(cell);
+}
+
 // A row's key: each key cell's length, then its bytes, so no two
 // different lists of cells give the same key, whatever bytes they hold.
-void appendKey(std::string& out, const ListItem& item, const std::vector<int>& columns) {
-    for (int c : columns) {
-        const std::string_view cell = item.cell(c);
-        const auto size = static_cast<std::uint32_t>(cell.size());
-        char bytes[sizeof size];
-        std::memcpy(bytes, &size, sizeof size);
-        out.append(bytes, sizeof size);
-        out.append(cell);
+// `columns` are this grid's declared key columns; without any (the
+// fallback) the row's own key, else every cell under a column both grids
+// share (`previousSide`: `item` is a row of the previous grid).
+void appendKey(std::string& out, const ListItem& item, const ColumnMatch& m,
+               const std::vector<int>& columns, bool previousSide) {
+    if (m.computer) appendCell(out, item.cell(0));
+    if (!m.fallback()) {
+        for (int c : columns) appendCell(out, item.cell(c));
+        return;
+    }
+    // The grid's own key where the row has one; a tag keeps it from ever
+    // equalling a row known by its cells.
+    if (!item.Key().empty()) {
+        out += 'K';
+        appendCell(out, item.Key());
+        return;
+    }
+    out += 'R';
+    for (std::size_t n = 0; n < m.previousOf.size(); ++n) {
+        const int p = m.previousOf[n];
+        if (p >= 0) appendCell(out, item.cell(previousSide ? p : static_cast<int>(n)));
     }
 }
 
@@ -58,25 +79,18 @@ ColumnMatch matchColumns(const Grid& previous, const Grid& next,
         it->second.pop_back();
     }
 
-    const auto addKey = [&m](int p, int n) {
-        if (p < 0 || n < 0) return;
-        for (int k : m.keyNext)
-            if (k == n) return;
+    m.computer = previous.columnsCount() > 0 && next.columnsCount() > 0 &&
+                 previous.column(1).Text == kComputerCaption &&
+                 next.column(1).Text == kComputerCaption;
+    for (const std::string& caption : keyCaptions) {
+        const int p = findCaption(previous, caption);
+        const int n = findCaption(next, caption);
+        if (p < 0 || n < 0 || (m.computer && n == 0)) continue;
+        bool twice = false;
+        for (int k : m.keyNext) twice = twice || k == n;
+        if (twice) continue;
         m.keyPrevious.push_back(p);
         m.keyNext.push_back(n);
-    };
-    if (previous.columnsCount() > 0 && next.columnsCount() > 0 &&
-        previous.column(1).Text == kComputerCaption && next.column(1).Text == kComputerCaption)
-        addKey(0, 0);
-    const std::size_t computer = m.keyNext.size();
-    for (const std::string& caption : keyCaptions)
-        addKey(findCaption(previous, caption), findCaption(next, caption));
-    if (m.keyNext.size() == computer) {
-        // No declared key in both: the whole row, as far as both have it.
-        m.keyPrevious.clear();
-        m.keyNext.clear();
-        for (int c = 0; c < next.columnsCount(); ++c)
-            addKey(m.previousOf[static_cast<std::size_t>(c)], c);
     }
     return m;
 }
@@ -90,14 +104,14 @@ PassChanges comparePasses(const Grid& previous, const Grid& next,
     out.marks.assign(after, kRowNew);
     std::vector<bool> matched(before, false);
 
-    if (!m.keyNext.empty()) {
+    {
         // Every key of the previous pass in one buffer, looked up by view;
         // rows with the same key chained in their order of appearance.
         std::vector<std::size_t> keyEnd(before, 0);
         std::string keys;
         for (std::size_t r = 0; r < before; ++r) {
             if ((previous.rowMarks(r) & kRowGone) == 0)
-                appendKey(keys, previous.item(static_cast<int>(r) + 1), m.keyPrevious);
+                appendKey(keys, previous.item(static_cast<int>(r) + 1), m, m.keyPrevious, true);
             keyEnd[r] = keys.size();
         }
         std::unordered_map<std::string_view, std::uint32_t> head;
@@ -119,7 +133,7 @@ PassChanges comparePasses(const Grid& previous, const Grid& next,
         for (std::size_t r = 0; r < after; ++r) {
             const ListItem& item = next.item(static_cast<int>(r) + 1);
             key.clear();
-            appendKey(key, item, m.keyNext);
+            appendKey(key, item, m, m.keyNext, false);
             auto it = head.find(key);
             if (it == head.end() || it->second == kNone) continue;
             const std::uint32_t p = it->second;
@@ -145,7 +159,8 @@ PassChanges comparePasses(const Grid& previous, const Grid& next,
     return out;
 }
 
-void markChanges(const Grid& previous, Grid& next, std::span<const std::string> keyCaptions) {
+void markChanges(const Grid& previous, Grid& next, std::span<const std::string> keyCaptions,
+                 bool keepGone) {
     const PassChanges changes = comparePasses(previous, next, keyCaptions);
     // One notice to a view at the end; the gone rows sorted in once.
     next.beginUpdate();
@@ -154,7 +169,7 @@ void markChanges(const Grid& previous, Grid& next, std::span<const std::string> 
     }
     for (const auto& [row, column] : changes.changedCells) next.setCellChanged(row, column);
 
-    if (!changes.gone.empty()) {
+    if (keepGone && !changes.gone.empty()) {
         // A gone row keeps what it showed: a column only it has a text in
         // comes along (a property the new pass no longer reports).
         ColumnMatch m = matchColumns(previous, next, keyCaptions);

@@ -25,16 +25,20 @@ inline constexpr std::string_view kComputerCaption = "Computer";
 // has no such column). A caption used twice pairs in the order the columns
 // come.
 struct ColumnMatch {
-    std::vector<int> keyPrevious;  // key columns of `previous`
+    bool computer = false;         // both grids' first column is "Computer": part of the key
+    std::vector<int> keyPrevious;  // the declared key columns of `previous`
     std::vector<int> keyNext;      // the same captions in `next`
     std::vector<int> previousOf;   // element c: the column of `previous` under caption c of `next`
+    // No declared key column is in both grids (a test's stand-in rows, a
+    // pass that only says why it failed): a row is then known by the key
+    // the grid itself keeps for it where it has one, else by all its cells
+    // under the columns both grids share, so a change shows as one row gone
+    // and one new.
+    bool fallback() const { return keyNext.empty(); }
 };
 
 // `keyCaptions` are matched without regard to ASCII case; only captions
-// both grids have count. A first column captioned "Computer" in both is
-// part of the key too. When no key caption is in both grids, every column
-// they share is the key: a row is then found again only when nothing in it
-// changed, and a change shows as one row gone and one new.
+// both grids have count.
 ColumnMatch matchColumns(const Grid& previous, const Grid& next,
                          std::span<const std::string> keyCaptions);
 
@@ -60,11 +64,12 @@ struct PassChanges {
 PassChanges comparePasses(const Grid& previous, const Grid& next,
                           std::span<const std::string> keyCaptions);
 
-// comparePasses, then the marks written into `next` and the gone rows
-// appended to it with their texts, lamps and tool tips (marked kRowGone,
-// under columns added to `next` where only `previous` had them). `next` is
-// then marked as compared (changesMarked).
-void markChanges(const Grid& previous, Grid& next, std::span<const std::string> keyCaptions);
+// comparePasses, then the marks written into `next` and, with `keepGone`,
+// the gone rows appended to it with their texts, lamps and tool tips
+// (marked kRowGone, under columns added to `next` where only `previous` had
+// them). `next` is then marked as compared (changesMarked).
+void markChanges(const Grid& previous, Grid& next, std::span<const std::string> keyCaptions,
+                 bool keepGone = true);
 
 // The text an export or copy writes for a row's marks in its "Change"
 // column: "new", "gone", "changed", or "" for a row as it was.
