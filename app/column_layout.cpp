@@ -121,6 +121,23 @@ void LayoutStore::forgetColumns(const QString& category) {
     if (settings_) settings_->remove(columnsKey(category));
 }
 
+std::optional<bool> LayoutStore::changesShown(const QString& category) const {
+    if (!settings_) return std::nullopt;
+    const QVariant v = settings_->value(QStringLiteral("changes/") + category);
+    if (!v.isValid()) return std::nullopt;
+    const QString text = v.toString();
+    // Anything but the two words we write reads as never said.
+    if (text == QLatin1String("true")) return true;
+    if (text == QLatin1String("false")) return false;
+    return std::nullopt;
+}
+
+void LayoutStore::setChangesShown(const QString& category, bool shown) {
+    if (settings_)
+        settings_->setValue(QStringLiteral("changes/") + category,
+                            shown ? QStringLiteral("true") : QStringLiteral("false"));
+}
+
 std::optional<QByteArray> LayoutStore::windowGeometry() const {
     if (!settings_) return std::nullopt;
     const QByteArray g = settings_->value(kGeometryKey).toByteArray();

@@ -39,6 +39,11 @@ class LayoutStore {
     void setColumns(const QString& category, const ColumnArrangement& layout);
     void forgetColumns(const QString& category);
 
+    // Whether a category's changes since the last pass are shown; none
+    // when the user never said.
+    std::optional<bool> changesShown(const QString& category) const;
+    void setChangesShown(const QString& category, bool shown);
+
     std::optional<QByteArray> windowGeometry() const;
     void setWindowGeometry(const QByteArray& geometry);
 

@@ -24,12 +24,17 @@ FilterBar::FilterBar(QWidget* parent) : QWidget(parent) {
 
     cmbLamps_ = new QComboBox(this);
     cmbLamps_->setObjectName(QStringLiteral("cmbLamps"));
-    cmbLamps_->setToolTip(QStringLiteral("Show only the rows with these lamps"));
+    cmbLamps_->setToolTip(
+        QStringLiteral("Show only the rows with these lamps, or those that changed"));
     cmbLamps_->addItem(QStringLiteral("All lamps"), int(LampChoice::All));
     cmbLamps_->addItem(ResultsModel::lampIcon(2), QStringLiteral("Yellow and red"),
                        int(LampChoice::YellowAndRed));
     cmbLamps_->addItem(ResultsModel::lampIcon(3), QStringLiteral("Red only"),
                        int(LampChoice::RedOnly));
+    cmbLamps_->addItem(QStringLiteral("Changed only"), int(LampChoice::ChangedOnly));
+    cmbLamps_->setItemData(cmbLamps_->count() - 1,
+                           QStringLiteral("Rows new, changed or gone since the last pass"),
+                           Qt::ToolTipRole);
     layout->addWidget(cmbLamps_);
 
     lblRows_ = new QLabel(this);

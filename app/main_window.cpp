@@ -508,6 +508,7 @@ void Main::SetGrid() {
     gridListsComputers_ = report && report->collector == tavo::CollectorKind::ListComputers;
     gridHasComputerColumn_ = false;
     showEmptyReason({});
+    tools_->newCycle();
 }
 
 void Main::tmrPing_Timer() {
@@ -752,7 +753,7 @@ void Main::takeResults(tavo::grid::Grid& rows) {
             currentKey = keyAt(current.row());
         }
     }
-    grid_.takeContents(rows);
+    tools_->takePass(grid_, rows);  // marks what changed since the last pass
     if (!selection || !model_ || (keys.empty() && places.empty() && currentPlace < 0)) return;
 
     const int count = model_->rowCount();

@@ -6,6 +6,9 @@
 #include <QRadialGradient>
 #include <QTextDocument>
 #include <QTreeView>
+#include <optional>
+
+#include "grid/changes.h"
 
 using tavo::grid::Grid;
 using tavo::grid::ListItem;
@@ -43,6 +46,51 @@ QPixmap drawLamp(int level, int size) {
     return pm;
 }
 
+// The marks: a badge in the lamp's lower right corner, and tints.
+enum class Badge { New, Changed, Gone };
+const QColor kNewRowTint(0xDC, 0xEB, 0xFF);
+const QColor kChangedCellTint(0xFF, 0xE8, 0xA8);
+const QColor kGoneText(0x8A, 0x8A, 0x8A);
+
+QPixmap drawMarkedLamp(int level, Badge badge, int size) {
+    QPixmap pm = level >= 1 && level <= 3 ? drawLamp(level, size) : QPixmap(size, size);
+    if (level < 1 || level > 3) pm.fill(Qt::transparent);
+    QPainter p(&pm);
+    p.setRenderHint(QPainter::Antialiasing);
+    const qreal d = size * 0.62;
+    const QRectF r(size - d, size - d, d, d);
+    const QColor fill = badge == Badge::New       ? QColor(0x1F, 0x6F, 0xD0)
+                        : badge == Badge::Changed ? QColor(0xE0, 0x8A, 0x00)
+                                                  : QColor(0x70, 0x70, 0x70);
+    p.setPen(QPen(Qt::white, size / 16.0));
+    p.setBrush(fill);
+    p.drawEllipse(r);
+    // A plus for new, a dot for changed, a minus for gone: told apart
+    // without their colours too.
+    QPen glyph(Qt::white, size / 9.0, Qt::SolidLine, Qt::RoundCap);
+    p.setPen(glyph);
+    const QPointF c = r.center();
+    const qreal arm = d * 0.27;
+    if (badge == Badge::Changed) {
+        p.setBrush(Qt::white);
+        p.drawEllipse(c, arm * 0.6, arm * 0.6);
+    } else {
+        p.drawLine(QPointF(c.x() - arm, c.y()), QPointF(c.x() + arm, c.y()));
+        if (badge == Badge::New)
+            p.drawLine(QPointF(c.x(), c.y() - arm), QPointF(c.x(), c.y() + arm));
+    }
+    p.end();
+    return pm;
+}
+
+std::optional<Badge> badgeOf(std::uint8_t marks) {
+    using namespace tavo::grid;
+    if (marks & kRowGone) return Badge::Gone;
+    if (marks & kRowNew) return Badge::New;
+    if (marks & kRowChanged) return Badge::Changed;
+    return std::nullopt;
+}
+
 }  // namespace
 
 QIcon ResultsModel::lampIcon(int level) {
@@ -58,6 +106,17 @@ QIcon ResultsModel::lampIcon(int level) {
 
 ResultsModel::ResultsModel(Grid& grid, QObject* parent) : QAbstractTableModel(parent), grid_(grid) {
     for (int level = 1; level <= 3; ++level) lamps_[level - 1] = lampIcon(level);
+    for (int level = 0; level <= 3; ++level) {
+        for (Badge b : {Badge::New, Badge::Changed, Badge::Gone}) {
+            QIcon icon;
+            for (int size : {16, 32}) {
+                const QPixmap pm = drawMarkedLamp(level, b, size);
+                icon.addPixmap(pm, QIcon::Normal);
+                icon.addPixmap(pm, QIcon::Selected);
+            }
+            markedLamps_[static_cast<std::size_t>(level)][static_cast<std::size_t>(b)] = icon;
+        }
+    }
     for (int i = 1; i <= grid_.columnsCount(); ++i) {
         columns_.push_back({QString::fromStdString(grid_.column(i).Text), grid_.column(i).Width});
     }
@@ -94,26 +153,58 @@ QVariant ResultsModel::data(const QModelIndex& index, int role) const {
     if (!index.isValid() || index.column() >= static_cast<int>(columns_.size())) return {};
     const ListItem* item = rowAt(index.row());
     if (!item) return {};
+    const std::size_t row = shown_[static_cast<std::size_t>(index.row())];
+    const std::uint8_t marks = marksShown_ ? grid_.rowMarks(row) : std::uint8_t{0};
     switch (role) {
         case Qt::DisplayRole: {
             const std::string_view text = item->cell(index.column());
             return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
         }
         case Qt::DecorationRole: {
+            if (index.column() != 0) return {};
             const int icon = item->SmallIcon();
-            if (index.column() == 0 && icon >= 1 && icon <= 3) return lamps_[icon - 1];
+            if (const auto badge = badgeOf(marks)) {
+                const int level = icon >= 1 && icon <= 3 ? icon : 0;
+                return markedLamps_[static_cast<std::size_t>(level)]
+                                   [static_cast<std::size_t>(*badge)];
+            }
+            if (icon >= 1 && icon <= 3) return lamps_[icon - 1];
             return {};
         }
-        case Qt::ToolTipRole:
-            if (item->ToolTipText().empty()) return {};
-            {
-                const std::string_view tip = item->ToolTipText();
-                return plainToolTip(
-                    QString::fromUtf8(tip.data(), static_cast<qsizetype>(tip.size())));
-            }
+        case Qt::BackgroundRole:
+            if (marks & tavo::grid::kRowNew) return kNewRowTint;
+            if ((marks & tavo::grid::kRowChanged) && grid_.cellChanged(row, index.column()))
+                return kChangedCellTint;
+            return {};
+        case Qt::ForegroundRole:
+            if (marks & tavo::grid::kRowGone) return kGoneText;
+            return {};
+        case Qt::ToolTipRole: {
+            QString mark;
+            if (marks & tavo::grid::kRowGone)
+                mark = QStringLiteral("Gone since the last pass");
+            else if (marks & tavo::grid::kRowNew)
+                mark = QStringLiteral("New since the last pass");
+            else if ((marks & tavo::grid::kRowChanged) && grid_.cellChanged(row, index.column()))
+                mark = QStringLiteral("Changed since the last pass");
+            const std::string_view tip = item->ToolTipText();
+            if (tip.empty()) return mark.isEmpty() ? QVariant() : QVariant(mark);
+            QString text = QString::fromUtf8(tip.data(), static_cast<qsizetype>(tip.size()));
+            if (!mark.isEmpty()) text = mark + QLatin1Char('\n') + text;
+            return plainToolTip(text);
+        }
         default:
             return {};
     }
+}
+
+void ResultsModel::setMarksShown(bool shown) {
+    if (shown == marksShown_) return;
+    marksShown_ = shown;
+    if (!shown_.empty() && !columns_.empty())
+        emit dataChanged(
+            index(0, 0), index(rowCount() - 1, columnCount() - 1),
+            {Qt::DecorationRole, Qt::BackgroundRole, Qt::ForegroundRole, Qt::ToolTipRole});
 }
 
 QVariant ResultsModel::headerData(int section, Qt::Orientation orientation, int role) const {

@@ -17,9 +17,10 @@ QString plainToolTip(const QString& text);
 
 // The Qt face of the results grid: rows in the grid's shown order, the row's
 // lamp as the decoration of the first column, its tool tip, the column
-// captions. The model keeps its own copy of the shown order, so what it
-// reports stays consistent while it tells the view about a change; the grid's
-// rows never move, so that copy only holds row numbers.
+// captions; while change marks are shown, a badge on the lamp for rows new,
+// changed or gone, new rows and changed cells tinted, gone rows greyed. The model keeps its own
+// copy of the shown order, so what it reports stays consistent while it tells the view about a
+// change; the grid's rows never move, so that copy only holds row numbers.
 class ResultsModel : public QAbstractTableModel, public tavo::grid::GridObserver {
     Q_OBJECT
   public:
@@ -40,6 +41,10 @@ class ResultsModel : public QAbstractTableModel, public tavo::grid::GridObserver
     // holds it (inside an update batch).
     const tavo::grid::ListItem* itemAt(int modelRow) const { return rowAt(modelRow); }
     const tavo::grid::Grid& grid() const { return grid_; }
+
+    // Whether the rows' change marks are shown (the grid keeps them either way).
+    void setMarksShown(bool shown);
+    bool marksShown() const { return marksShown_; }
 
     // The status lamp of a level (1 green, 2 yellow, 3 red): 16 px with a
     // 32 px variant, the same pixmap for selected rows so the selection does
@@ -71,6 +76,9 @@ class ResultsModel : public QAbstractTableModel, public tavo::grid::GridObserver
     std::vector<std::size_t> shown_;  // model row -> grid insertion index
     std::vector<Column> columns_;
     std::array<QIcon, 3> lamps_;
+    // By lamp level (0 none, 1..3) and mark (new, changed, gone).
+    std::array<std::array<QIcon, 3>, 4> markedLamps_;
+    bool marksShown_ = false;
 };
 
 // Sets a tree view up as the results grid: flat report look, uniform rows,

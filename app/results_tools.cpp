@@ -6,11 +6,14 @@
 #include <QHeaderView>
 #include <QItemSelectionModel>
 #include <QMenu>
+#include <QSignalBlocker>
 #include <QTreeView>
 #include <vector>
 
 #include "app/results_model.h"
 #include "app/row_filter_model.h"
+#include "collectors/report_definition.h"
+#include "grid/changes.h"
 #include "grid/copy_text.h"
 
 ResultsTools::ResultsTools(QTreeView& view, ResultsModel& model, RowFilterModel& filter,
@@ -49,6 +52,14 @@ ResultsTools::ResultsTools(QTreeView& view, ResultsModel& model, RowFilterModel&
     copyAction_->setShortcutContext(Qt::WidgetWithChildrenShortcut);
     view_.addAction(copyAction_);
     connect(copyAction_, &QAction::triggered, this, &ResultsTools::copyRows);
+
+    showChanges_ = new QAction(QStringLiteral("Show changes"), this);
+    showChanges_->setObjectName(QStringLiteral("actShowChanges"));
+    showChanges_->setCheckable(true);
+    showChanges_->setEnabled(false);  // until a periodic report runs
+    showChanges_->setToolTip(
+        QStringLiteral("Mark the rows new, changed or gone since the last pass"));
+    connect(showChanges_, &QAction::toggled, this, &ResultsTools::setChangesShown);
 }
 
 // ---------------------------------------------------------------------------
@@ -71,6 +82,7 @@ tavo::grid::ShownView ResultsTools::shownView() const {
     const int rows = filter_.rowCount();
     shown.rows.reserve(static_cast<std::size_t>(rows));
     for (int r = 0; r < rows; ++r) shown.rows.push_back(filter_.gridRow(r));
+    shown.changes = changesShown() && model_.grid().changesMarked();
     return shown;
 }
 
@@ -91,6 +103,7 @@ tavo::grid::ShownView ResultsTools::copyView() const {
     for (std::size_t r = 0; r < selected.size(); ++r) {
         if (selected[r]) shown.rows.push_back(filter_.gridRow(static_cast<int>(r)));
     }
+    shown.changes = changesShown() && model_.grid().changesMarked();
     return shown;
 }
 
@@ -117,6 +130,8 @@ QMenu* ResultsTools::makeRowMenu(const QPoint& viewportPos, QWidget* parent) {
     copyCellAction->setObjectName(QStringLiteral("mnuCopyCell"));
     copyCellAction->setEnabled(at.isValid());
     copy->setEnabled(filter_.rowCount() > 0);
+    menu->addSeparator();
+    menu->addAction(showChanges_);
     return menu;
 }
 
@@ -196,4 +211,49 @@ void ResultsTools::syncHiddenColumns() {
     for (int i = 0; i < header.count(); ++i)
         hidden[static_cast<std::size_t>(i)] = header.isSectionHidden(i) ? 1 : 0;
     filter_.setHiddenColumns(std::move(hidden));
+}
+
+// ---------------------------------------------------------------------------
+// Changes since the last pass
+
+void ResultsTools::newCycle() {
+    changesCategory_ = category_ ? category_() : QString();
+    const tavo::ReportDefinition* report = tavo::findReport(changesCategory_.toStdString());
+    rowKey_ = report ? tavo::rowKeyCaptions(*report) : std::vector<std::string>();
+    comparable_ = false;
+    const bool periodic = report && !report->onePass;
+    const bool shown = periodic && store_.changesShown(changesCategory_).value_or(true);
+    {
+        const QSignalBlocker quiet(showChanges_);
+        showChanges_->setEnabled(periodic);
+        showChanges_->setChecked(shown);
+    }
+    applyChangesShown(shown);
+}
+
+void ResultsTools::takePass(tavo::grid::Grid& shown, tavo::grid::Grid& next) {
+    if (comparable_) {
+        // Gone rows are only worth their place while they are seen going.
+        tavo::grid::markChanges(shown, next, rowKey_, changesShown());
+    }
+    shown.takeContents(next);
+    comparable_ = true;
+}
+
+bool ResultsTools::changesShown() const {
+    return showChanges_->isChecked();
+}
+
+void ResultsTools::setChangesShown(bool shown) {
+    if (showChanges_->isChecked() != shown) {
+        showChanges_->setChecked(shown);  // comes back here through toggled
+        return;
+    }
+    applyChangesShown(shown);
+    if (!changesCategory_.isEmpty()) store_.setChangesShown(changesCategory_, shown);
+}
+
+void ResultsTools::applyChangesShown(bool shown) {
+    model_.setMarksShown(shown);
+    filter_.setMarksShown(shown);
 }

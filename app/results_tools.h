@@ -3,6 +3,8 @@
 #include <QObject>
 #include <QString>
 #include <functional>
+#include <string>
+#include <vector>
 
 #include "app/column_layout.h"
 #include "grid/shown_view.h"
@@ -14,11 +16,15 @@ class QPoint;
 class QTreeView;
 class ResultsModel;
 class RowFilterModel;
+namespace tavo::grid {
+class Grid;
+}
 
 // What the results grid offers beyond the design's list view: the column
 // chooser on the header (show, hide, drag, reset), remembered per report
-// category; copying rows or a cell; and the description of what is shown,
-// for exports and copies.
+// category; copying rows or a cell; the changes since the last pass of a
+// periodic report, shown or not as remembered per category; and the
+// description of what is shown, for exports and copies.
 class ResultsTools : public QObject {
     Q_OBJECT
   public:
@@ -46,10 +52,27 @@ class ResultsTools : public QObject {
     void setColumnShown(int column, bool shown);
     void resetColumns();
 
+    // RUN: a cycle of the chosen category begins. Its first pass is compared
+    // with nothing; "Show changes" takes the category's remembered choice,
+    // on by default for a periodic report (a report of one pass has no
+    // second to compare, and the entry is disabled).
+    void newCycle();
+    // Takes a pass's rows into `shown`, the grid under the view, in one swap
+    // (Grid::takeContents): `next` gets the rows shown until now. From the
+    // second pass of a cycle on, the rows are first compared with those they
+    // replace, by the report's key; while changes are shown the rows gone
+    // since stay one more pass.
+    void takePass(tavo::grid::Grid& shown, tavo::grid::Grid& next);
+    bool changesShown() const;
+    // The row menu's checkable "Show changes"; remembered for the category.
+    void setChangesShown(bool shown);
+    QAction* showChangesAction() const { return showChanges_; }
+
   private:
     void columnsLaidOut();
     void userChangedColumns();
     void syncHiddenColumns();
+    void applyChangesShown(bool shown);
 
     QTreeView& view_;
     ResultsModel& model_;
@@ -59,4 +82,9 @@ class ResultsTools : public QObject {
     QString layoutCategory_;  // the report whose columns the header holds
     bool applying_ = false;
     QAction* copyAction_ = nullptr;
+
+    QAction* showChanges_ = nullptr;
+    QString changesCategory_;          // the category of the cycle that fills the grid
+    std::vector<std::string> rowKey_;  // its key columns' captions
+    bool comparable_ = false;          // the grid holds a pass of this cycle
 };

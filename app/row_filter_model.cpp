@@ -126,6 +126,8 @@ bool lampShown(LampChoice choice, int icon) {
             return icon == 2 || icon == 3;
         case LampChoice::RedOnly:
             return icon == 3;
+        case LampChoice::ChangedOnly:
+            return true;  // the marks decide
     }
     return true;
 }
@@ -270,6 +272,12 @@ void RowFilterModel::setLampChoice(LampChoice choice) {
     refilter(Scope::None);  // the text answers stay; only the lamps are read afresh
 }
 
+void RowFilterModel::setMarksShown(bool shown) {
+    if (shown == marksShown_) return;
+    marksShown_ = shown;
+    refilter(Scope::None);  // only gone rows come or go
+}
+
 void RowFilterModel::setColumnHidden(int column, bool hidden) {
     if (column < 0) return;
     std::vector<std::uint8_t> wanted = hiddenColumns_;
@@ -411,6 +419,11 @@ bool RowFilterModel::accepts(int sourceRow) {
     const tavo::grid::ListItem* item = source_.itemAt(sourceRow);
     if (!item) return false;
     const std::size_t g = source_.gridRow(sourceRow);
+    const std::uint8_t marks = source_.grid().rowMarks(g);
+    if ((marks & tavo::grid::kRowGone) && !marksShown_) return false;
+    if (lamps_ == LampChoice::ChangedOnly &&
+        (marks & (tavo::grid::kRowNew | tavo::grid::kRowChanged | tavo::grid::kRowGone)) == 0)
+        return false;
     return textMatch_[g] != kNoMatch && lampShown(lamps_, item->SmallIcon());
 }
 
@@ -549,8 +562,17 @@ void RowFilterModel::sourceRowsInserted(int first, int last) {
     emitCounts();
 }
 
-void RowFilterModel::sourceDataChanged(const QModelIndex& topLeft, const QModelIndex& bottomRight) {
+void RowFilterModel::sourceDataChanged(const QModelIndex& topLeft, const QModelIndex& bottomRight,
+                                       const QList<int>& roles) {
     if (resetting_ || !topLeft.isValid() || !bottomRight.isValid()) return;
+    if (!roles.isEmpty() && !roles.contains(Qt::DisplayRole)) {
+        // Only how rows look (the marks shown or not): nothing to search
+        // again, and which rows are in view is setMarksShown's business.
+        if (!shown_.empty())
+            emit dataChanged(index(0, topLeft.column()),
+                             index(rowCount() - 1, bottomRight.column()), roles);
+        return;
+    }
     ensureRowSlots();
     bool countsMoved = false;
     for (int r = topLeft.row(); r <= bottomRight.row(); ++r) {

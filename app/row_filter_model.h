@@ -13,15 +13,17 @@
 class QTimer;
 class ResultsModel;
 
-// Which lamps a row must show to stay in view.
-enum class LampChoice { All, YellowAndRed, RedOnly };
+// Which lamps a row must show to stay in view; or, for ChangedOnly, that
+// the row is new, changed or gone since the last pass, whatever its lamp.
+enum class LampChoice { All, YellowAndRed, RedOnly, ChangedOnly };
 
 // The rows of the results model that the user asked to see: those holding
 // the filter text in one of the shown cells (case-insensitive) and carrying
 // a lamp of the chosen kind. Rows that fail are hidden here, never removed
 // from the grid; the order is the results model's own, so a sort shows
 // through unchanged. The filter is kept across a reset of the rows (a new
-// pass) and a change of sort.
+// pass) and a change of sort. Rows marked gone are hidden while the change
+// marks are not shown: they are only there to be seen going.
 class RowFilterModel : public QAbstractProxyModel {
     Q_OBJECT
   public:
@@ -31,6 +33,7 @@ class RowFilterModel : public QAbstractProxyModel {
     QString filterText() const { return text_; }
     void setLampChoice(LampChoice choice);
     LampChoice lampChoice() const { return lamps_; }
+    void setMarksShown(bool shown);
     // Cells of hidden columns do not count for the filter.
     void setColumnHidden(int column, bool hidden);
     bool isColumnHidden(int column) const;
@@ -70,7 +73,8 @@ class RowFilterModel : public QAbstractProxyModel {
     void sourceAboutToReset();
     void sourceReset();
     void sourceRowsInserted(int first, int last);
-    void sourceDataChanged(const QModelIndex& topLeft, const QModelIndex& bottomRight);
+    void sourceDataChanged(const QModelIndex& topLeft, const QModelIndex& bottomRight,
+                           const QList<int>& roles);
     void sourceLayoutAboutToChange();
     void sourceLayoutChanged();
 
@@ -91,6 +95,7 @@ class RowFilterModel : public QAbstractProxyModel {
     QString text_;
     std::string needle_;  // the filter text case-folded, as UTF-8
     LampChoice lamps_ = LampChoice::All;
+    bool marksShown_ = false;
     std::vector<std::uint8_t> hiddenColumns_;  // by column, 1 hidden
 
     std::vector<int> shown_;          // proxy row -> source row, ascending

@@ -20,15 +20,31 @@ constexpr int kPropertyWidth = 1500;
 
 constexpr std::array<ColumnDefinition, 2> kComputerColumns{{{"", 300}, {"Computer", 2000}}};
 
+// The key properties of the classes, as the class reference declares them;
+// CreationClassName, the same for every instance, is left out.
+using Key = std::span<const std::string_view>;
+constexpr std::string_view kName[] = {"Name"};
+constexpr std::string_view kDeviceId[] = {"DeviceID"};
+constexpr std::string_view kTag[] = {"Tag"};
+constexpr std::string_view kHandle[] = {"Handle"};
+constexpr std::string_view kDomainName[] = {"Domain", "Name"};
+constexpr std::string_view kProduct[] = {"IdentifyingNumber", "Name", "Version"};
+constexpr std::string_view kBios[] = {"Name", "SoftwareElementID", "SoftwareElementState",
+                                      "TargetOperatingSystem", "Version"};
+constexpr std::string_view kRoute[] = {"Destination", "InterfaceIndex", "Mask", "NextHop"};
+constexpr std::string_view kStandardName[] = {"StandardName"};
+constexpr std::string_view kVariable[] = {"Name", "UserName"};
+
 // The generic report of one class.
-ReportDefinition generic(std::string_view category, std::string_view wmiclass, bool onePass) {
+ReportDefinition generic(std::string_view category, std::string_view wmiclass, bool onePass,
+                         Key key) {
     return {
         category,       K::GetResults,
         wmiclass,       {},
         onePass,        kDefaultInterval,
         true,           wmiclass == "Win32_Service" ? monitor::serviceLamp : monitor::statusLamp,
         L::PerProperty, monitor::genericColumns(),
-        kPropertyWidth};
+        kPropertyWidth, key};
 }
 
 std::vector<ReportDefinition> makeDefinitions() {
@@ -40,26 +56,26 @@ std::vector<ReportDefinition> makeDefinitions() {
          kAdapterInterval, true, monitor::adapterLamp, L::AtRun, monitor::adapterColumns()},
         {"Printers", K::PrintMon, "Win32_Printer", "SELECT * FROM Win32_Printer", false,
          kDefaultInterval, true, monitor::printerLamp, L::AtRun, monitor::printerColumns()},
-        generic("Print Jobs", "Win32_PrintJob", false),
-        generic("Battery", "Win32_Battery", true),
-        generic("Physical Memory", "Win32_PhysicalMemory", true),
-        generic("Programs", "Win32_Product", true),
-        generic("User Accounts", "Win32_Account", true),
-        generic("Physical Drives", "Win32_DiskDrive", false),
-        generic("BIOS", "Win32_BIOS", true),
-        generic("Computer", "Win32_ComputerSystem", true),
-        generic("Operating System", "Win32_OperatingSystem", true),
-        generic("Processes", "Win32_Process", false),
-        generic("Services", "Win32_Service", false),
-        generic("Video", "Win32_VideoController", true),
-        generic("Shares", "Win32_Share", false),
-        generic("Desktops", "Win32_Desktop", true),
-        generic("Routing Table", "Win32_IP4RouteTable", true),
-        generic("TimeZone", "Win32_TimeZone", true),
-        generic("Processor", "Win32_Processor", true),
+        generic("Print Jobs", "Win32_PrintJob", false, kName),
+        generic("Battery", "Win32_Battery", true, kDeviceId),
+        generic("Physical Memory", "Win32_PhysicalMemory", true, kTag),
+        generic("Programs", "Win32_Product", true, kProduct),
+        generic("User Accounts", "Win32_Account", true, kDomainName),
+        generic("Physical Drives", "Win32_DiskDrive", false, kDeviceId),
+        generic("BIOS", "Win32_BIOS", true, kBios),
+        generic("Computer", "Win32_ComputerSystem", true, kName),
+        generic("Operating System", "Win32_OperatingSystem", true, kName),
+        generic("Processes", "Win32_Process", false, kHandle),
+        generic("Services", "Win32_Service", false, kName),
+        generic("Video", "Win32_VideoController", true, kDeviceId),
+        generic("Shares", "Win32_Share", false, kName),
+        generic("Desktops", "Win32_Desktop", true, kName),
+        generic("Routing Table", "Win32_IP4RouteTable", true, kRoute),
+        generic("TimeZone", "Win32_TimeZone", true, kStandardName),
+        generic("Processor", "Win32_Processor", true, kDeviceId),
         // root\CIMV2 has no Win32_Motherboard class; the board is Win32_BaseBoard.
-        generic("Motherboard", "Win32_BaseBoard", true),
-        generic("Environ Variables", "Win32_Environment", true),
+        generic("Motherboard", "Win32_BaseBoard", true, kTag),
+        generic("Environ Variables", "Win32_Environment", true, kVariable),
         {"Network Computers",
          K::ListComputers,
          {},
@@ -122,6 +138,19 @@ RunLayout runLayout(std::string_view category) {
     out.intervalSeconds = r->intervalSeconds;
     out.intervalShown = r->intervalShown;
     if (r->layout == ColumnLayout::AtRun) out.columns = r->columns;
+    return out;
+}
+
+std::vector<std::string> rowKeyCaptions(const ReportDefinition& report) {
+    std::vector<std::string> out;
+    for (std::string_view caption : report.rowKey) out.emplace_back(caption);
+    if (out.empty()) {
+        for (const auto& c : report.columns) {
+            if (c.caption.empty()) continue;
+            out.emplace_back(c.caption);
+            break;
+        }
+    }
     return out;
 }
 

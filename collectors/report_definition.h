@@ -3,6 +3,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "collectors/management.h"
 #include "grid/grid.h"
@@ -54,6 +55,10 @@ struct ReportDefinition {
     // PerProperty: the lamp column only.
     std::span<const ColumnDefinition> columns;
     int propertyWidth = 0;  // PerProperty: the width of each property column (twips)
+    // The captions of the columns that tell one row from another from pass
+    // to pass (the class's key properties); empty: the first declared
+    // column with a caption.
+    std::span<const std::string_view> rowKey = {};
 };
 
 // Every category in the order the dispatch tests them.
@@ -79,6 +84,10 @@ struct RunLayout {
     std::span<const ColumnDefinition> columns;
 };
 RunLayout runLayout(std::string_view category);
+
+// The captions of the columns whose texts identify a row of `report`
+// across passes, so a new pass can be compared with the one before it.
+std::vector<std::string> rowKeyCaptions(const ReportDefinition& report);
 
 // Adds `columns` to `grid` with their captions and widths.
 void addColumns(grid::Grid& grid, std::span<const ColumnDefinition> columns);

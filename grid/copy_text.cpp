@@ -2,6 +2,8 @@
 
 #include <string_view>
 
+#include "grid/changes.h"
+
 namespace tavo::grid {
 
 namespace {
@@ -28,19 +30,24 @@ std::string tabText(const Grid& grid, const ShownView& view) {
         if (c >= 0 && c < grid.columnsCount()) columns.push_back(c);
     }
     std::string out;
-    const auto putLine = [&](auto&& fieldOf) {
+    const auto putLine = [&](auto&& fieldOf, std::string_view change) {
         for (std::size_t i = 0; i < columns.size(); ++i) {
             if (i > 0) out.push_back('\t');
             putField(out, fieldOf(columns[i]));
         }
+        if (view.changes) {
+            if (!columns.empty()) out.push_back('\t');
+            putField(out, change);
+        }
         out.push_back('\n');
     };
-    putLine([&](int c) -> std::string_view { return grid.column(c + 1).Text; });
+    putLine([&](int c) -> std::string_view { return grid.column(c + 1).Text; }, kChangeCaption);
     const auto rows = static_cast<std::size_t>(grid.itemsCount());
     for (std::size_t row : view.rows) {
         if (row >= rows) continue;
         const ListItem& item = grid.item(static_cast<int>(row) + 1);
-        putLine([&](int c) -> std::string_view { return item.cell(c); });
+        putLine([&](int c) -> std::string_view { return item.cell(c); },
+                changeText(grid.rowMarks(row)));
     }
     return out;
 }

@@ -1,5 +1,6 @@
 #include "grid/export.h"
 
+#include "grid/changes.h"
 #include "grid/huge_pages.h"
 
 #include <algorithm>
@@ -312,12 +313,14 @@ std::string csvText(const Grid& grid, const ShownView& view, CsvCells cells) {
     const std::vector<int> columns = heldColumns(grid, view);
     Writer out(estimateViewSize(grid, view, columns.size(), 1));
     for (int c : columns) putCsvCell(out, grid.column(c + 1).Text, cells);
+    if (view.changes) putCsvField(out, kChangeCaption);
     out.put("\r\n");
     const auto rows = static_cast<std::size_t>(grid.itemsCount());
     for (const std::size_t row : view.rows) {
         if (row >= rows) continue;
         const ListItem& item = grid.item(static_cast<int>(row) + 1);
         for (int c : columns) putCsvCell(out, item.cell(c), cells);
+        if (view.changes) putCsvField(out, changeText(grid.rowMarks(row)));
         out.put("\r\n");
     }
     return out.take();
@@ -337,6 +340,11 @@ std::string htmlText(const Grid& grid, const ShownView& view, std::string_view c
         putEscaped(out, grid.column(c + 1).Text);
         out.put("</th>");
     }
+    if (view.changes) {
+        out.put("<th>");
+        putEscaped(out, kChangeCaption);
+        out.put("</th>");
+    }
     out.put("</tr>");
     const auto rows = static_cast<std::size_t>(grid.itemsCount());
     for (const std::size_t row : view.rows) {
@@ -350,6 +358,11 @@ std::string htmlText(const Grid& grid, const ShownView& view, std::string_view c
             out.put(first ? lampCell(item.SmallIcon()) : std::string_view("<td>"));
             first = false;
             putEscaped(out, item.cell(c));
+            out.put("</td>");
+        }
+        if (view.changes) {
+            out.put(first ? lampCell(item.SmallIcon()) : std::string_view("<td>"));
+            putEscaped(out, changeText(grid.rowMarks(row)));
             out.put("</td>");
         }
         out.put("</tr>");

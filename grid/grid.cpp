@@ -202,6 +202,9 @@ void Grid::itemsClear() {
     order_.clear();
     pos_.clear();
     orderDirty_ = false;  // an empty order is a valid one
+    marks_.clear();
+    changedCells_.clear();
+    changesMarked_ = false;
     notify(&GridObserver::rowsCleared);
 }
 
@@ -376,6 +379,9 @@ void Grid::takeContents(Grid& from) {
     arena_.swap(from.arena_);
     std::swap(wasted_, from.wasted_);
     keys_.swap(from.keys_);
+    marks_.swap(from.marks_);
+    changedCells_.swap(from.changedCells_);
+    std::swap(changesMarked_, from.changesMarked_);
     for (std::size_t r = 0; r < rowCount_; ++r) row(r).grid_ = this;
     for (std::size_t r = 0; r < from.rowCount_; ++r) from.row(r).grid_ = &from;
     if (sameOrder) {
@@ -394,6 +400,39 @@ void Grid::takeContents(Grid& from) {
     } else if (observer_) {
         observer_->gridReset();
     }
+}
+
+// ---------------- Grid: row marks ----------------
+
+void Grid::setRowMarks(std::size_t r, std::uint8_t marks) {
+    if (r >= rowCount_) outOfBounds("row");
+    if (rowMarks(r) == marks) return;
+    if (marks_.size() <= r) marks_.resize(rowCount_, 0);
+    marks_[r] = marks;
+    changed(r, false);
+}
+
+bool Grid::cellChanged(std::size_t r, int column) const {
+    if (changedCells_.empty() || column < 0) return false;
+    const std::uint64_t at =
+        (static_cast<std::uint64_t>(r) << 32) | static_cast<std::uint32_t>(column);
+    return std::binary_search(changedCells_.begin(), changedCells_.end(), at);
+}
+
+void Grid::setCellChanged(std::size_t r, int column) {
+    if (r >= rowCount_) outOfBounds("row");
+    if (column < 0 || column >= columnsCount()) outOfBounds("column");
+    const std::uint64_t at =
+        (static_cast<std::uint64_t>(r) << 32) | static_cast<std::uint32_t>(column);
+    // Marked row by row, left to right: nearly always an append.
+    if (changedCells_.empty() || changedCells_.back() < at) {
+        changedCells_.push_back(at);
+    } else {
+        const auto place = std::lower_bound(changedCells_.begin(), changedCells_.end(), at);
+        if (place != changedCells_.end() && *place == at) return;
+        changedCells_.insert(place, at);
+    }
+    changed(r, false);
 }
 
 // ---------------- Grid: notification ----------------

@@ -42,6 +42,16 @@ class GridObserver {
 
 class Grid;
 
+// What a view marks on a row beside its texts, as bits of one small value
+// per row kept apart from the cells. The change marks come from comparing a
+// pass with the one before it (grid/changes.h).
+enum RowMark : std::uint8_t {
+    kRowNew = 1,      // not in the previous pass
+    kRowChanged = 2,  // in it, with cells that changed (Grid::cellChanged says which)
+    kRowGone = 4,     // in the previous pass only: kept for one pass, to be seen going
+    kRowOld = 8,      // kept from an earlier pass: its computer did not answer in time
+};
+
 // Where one text of a row stands in its grid's arena. `room` is what the
 // place can hold, so a shorter text written over it needs no new place.
 struct TextSlot {
@@ -142,6 +152,22 @@ class Grid {
     // swap costs no sort. Observers hear one gridReset.
     void takeContents(Grid& from);
 
+    // --- Row marks (RowMark bits), by insertion index from 0 ---
+    // Rows never marked read 0; marks go with the rows (itemsClear drops
+    // them, takeContents swaps them). Setting them tells the observer the
+    // row changed. A row outside the grid fails with kIndexOutOfBounds.
+    std::uint8_t rowMarks(std::size_t row) const {
+        return row < marks_.size() ? marks_[row] : std::uint8_t{0};
+    }
+    void setRowMarks(std::size_t row, std::uint8_t marks);
+    // The cell under `column` (from 0) changed since the previous pass.
+    bool cellChanged(std::size_t row, int column) const;
+    void setCellChanged(std::size_t row, int column);
+    // True once the rows were compared with a previous pass (even when
+    // nothing changed): what is shown then carries the change marks.
+    bool changesMarked() const { return changesMarked_; }
+    void setChangesMarked(bool marked) { changesMarked_ = marked; }
+
     // --- Change notification ---
     void setObserver(GridObserver* observer) { observer_ = observer; }
     void beginUpdate();
@@ -180,6 +206,11 @@ class Grid {
     mutable std::vector<std::size_t> order_;
     mutable std::vector<std::size_t> pos_;
     mutable bool orderDirty_ = true;
+    // Empty until a row is marked, so filling a grid costs nothing here.
+    std::vector<std::uint8_t> marks_;
+    // (row << 32 | column) of each changed cell, ascending.
+    std::vector<std::uint64_t> changedCells_;
+    bool changesMarked_ = false;
     GridObserver* observer_ = nullptr;
     int updateDepth_ = 0;
     bool pendingReset_ = false;

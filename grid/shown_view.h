@@ -14,10 +14,14 @@ namespace tavo::grid {
 struct ShownView {
     std::vector<std::size_t> rows;
     std::vector<int> columns;
+    // The rows' change marks are shown: a last column captioned "Change"
+    // says "new", "gone" or "changed" ("" for a row as it was).
+    bool changes = false;
 };
 
 // Every row in the grid's shown order and every column in its own order:
-// what the window shows with no filter and no column moved or hidden.
+// what the window shows with no filter and no column moved or hidden, with
+// the change marks when the rows carry them.
 ShownView wholeGrid(const Grid& grid);
 
 }  // namespace tavo::grid

@@ -11,6 +11,9 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTreeView>
+#include <array>
+#include <atomic>
+#include <memory>
 
 #include "app/column_layout.h"
 #include "app/filter_bar.h"
@@ -121,8 +124,8 @@ TEST_F(GridTools, TheFilterHidesRowsAndCountsThem) {
     EXPECT_EQ(window->results().itemsCount(), 4) << "hidden, not removed";
 
     auto* lamps = control<QComboBox>("cmbLamps");
-    ASSERT_EQ(lamps->count(), 3);
-    lamps->setCurrentIndex(1);  // yellow and red
+    ASSERT_EQ(lamps->count(), 4);  // and "Changed only"
+    lamps->setCurrentIndex(1);     // yellow and red
     EXPECT_EQ(shownFirstColumn(), QStringList{"avahi"});
     filterField()->setText("stopped");  // cups, a yellow lamp
     EXPECT_EQ(shownFirstColumn(), QStringList{"cups"});
@@ -273,6 +276,111 @@ TEST_F(GridTools, ColumnLayoutsAreRememberedPerCategoryAcrossRuns) {
     EXPECT_EQ(header()->hiddenSectionCount(), 0);
     EXPECT_EQ(header()->logicalIndex(0), 0);
     EXPECT_FALSE(settings->contains("columns/Logical Drives"));
+}
+
+// Two passes of a periodic report through the window: what changed is
+// marked (not every row, not none), "Changed only" keeps just those rows,
+// copies carry the marks, a gone row stays one pass only, "Show changes"
+// off hides every mark and is remembered, and a new RUN starts unmarked.
+TEST_F(GridTools, ChangesSinceTheLastPassAreMarkedFilteredCopiedAndRemembered) {
+    using Services = std::vector<std::array<const char*, 2>>;
+    auto passes = std::make_shared<std::vector<Services>>(
+        std::vector<Services>{{{"sshd", "Running"}, {"cups", "Stopped"}, {"avahi", "Running"}},
+                              {{"sshd", "Running"}, {"cron", "Running"}, {"cups", "Running"}},
+                              {{"sshd", "Running"}, {"cron", "Running"}, {"cups", "Running"}}});
+    auto next = std::make_shared<std::atomic<std::size_t>>(0);
+    const TestMain::Pass pass = [passes, next](ReportContext& ctx, const TestMain::Call&) {
+        auto& g = ctx.results();
+        g.itemsClear();
+        g.columnsClear();
+        g.columnsAdd("");
+        g.columnsAdd("Name");
+        g.columnsAdd("State");
+        const auto& rows = (*passes)[std::min(next->fetch_add(1), passes->size() - 1)];
+        for (const auto& r : rows) {
+            auto& item = g.itemsAdd("", "*", 1);
+            item.setSubItems(1, r[0]);
+            item.setSubItems(2, r[1]);
+        }
+    };
+    window->pass = pass;
+    auto* model = results()->model();
+    const auto names = [&] {
+        QStringList out;
+        for (int r = 0; r < model->rowCount(); ++r) out << model->index(r, 1).data().toString();
+        return out;
+    };
+    const auto row = [&](const QString& name) {
+        for (int r = 0; r < model->rowCount(); ++r)
+            if (model->index(r, 1).data().toString() == name) return r;
+        return -1;
+    };
+    const auto tinted = [&](const QString& name, int column) {
+        return model->index(row(name), column).data(Qt::BackgroundRole).isValid();
+    };
+    const auto greyed = [&](const QString& name) {
+        return model->index(row(name), 1).data(Qt::ForegroundRole).isValid();
+    };
+
+    chooseCategory("Services");  // keyed by Name
+    run();
+    QAction* show = window->resultsTools().showChangesAction();
+    EXPECT_TRUE(show->isEnabled() && show->isChecked()) << "on by default for a periodic report";
+    EXPECT_FALSE(tinted("cups", 2)) << "a first pass has nothing to compare with";
+
+    tick();
+    EXPECT_EQ(names(), (QStringList{"sshd", "cron", "cups", "avahi"}));
+    EXPECT_FALSE(tinted("sshd", 1) || tinted("sshd", 2) || greyed("sshd"));
+    EXPECT_TRUE(tinted("cron", 1) && tinted("cron", 2)) << "new: the whole row";
+    EXPECT_TRUE(tinted("cups", 2)) << "changed: its State";
+    EXPECT_FALSE(tinted("cups", 1)) << "but not its Name";
+    EXPECT_TRUE(greyed("avahi"));
+    EXPECT_TRUE(model->index(row("cron"), 0).data(Qt::ToolTipRole).toString().contains("New"));
+
+    auto* lamps = control<QComboBox>("cmbLamps");
+    lamps->setCurrentIndex(lamps->findData(int(LampChoice::ChangedOnly)));
+    EXPECT_EQ(names(), (QStringList{"cron", "cups", "avahi"}));
+    window->resultsTools().copyRows();
+    EXPECT_EQ(clipboardTable(), (Table{{"", "Name", "State", "Change"},
+                                       {"*", "cron", "Running", "new"},
+                                       {"*", "cups", "Running", "changed"},
+                                       {"*", "avahi", "Running", "gone"}}));
+    lamps->setCurrentIndex(0);
+
+    tick();  // nothing changed: no marks, and avahi has gone for good
+    EXPECT_EQ(names(), (QStringList{"sshd", "cron", "cups"}));
+    EXPECT_FALSE(tinted("cron", 1) || tinted("cups", 2));
+
+    // Off: the marks and the gone row go at once, and the copy has no Change.
+    next->store(0);
+    tick();
+    ASSERT_EQ(names(), (QStringList{"sshd", "cups", "avahi", "cron"}));
+    show->trigger();
+    EXPECT_EQ(names(), (QStringList{"sshd", "cups", "avahi"}));
+    EXPECT_FALSE(tinted("avahi", 1));
+    window->resultsTools().copyRows();
+    EXPECT_EQ(clipboardTable().at(0), (std::vector<std::string>{"", "Name", "State"}));
+    run();  // stop
+
+    // Remembered for the category in the next run of the program.
+    settings->sync();
+    open();
+    window->pass = pass;
+    model = results()->model();
+    chooseCategory("Services");
+    next->store(1);
+    run();
+    EXPECT_FALSE(window->resultsTools().showChangesAction()->isChecked());
+    window->resultsTools().showChangesAction()->trigger();
+    // A new RUN starts without marks, whatever the last cycle showed.
+    run();
+    next->store(0);
+    run();
+    EXPECT_FALSE(tinted("avahi", 1)) << "the first pass of a new RUN";
+    run();
+    chooseCategory("BIOS");
+    run();
+    EXPECT_FALSE(window->resultsTools().showChangesAction()->isEnabled()) << "one pass only";
 }
 
 TEST(LayoutStore, LayoutsReadBackWithAwkwardCaptionsAndBadEntriesReadAsNone) {
