@@ -53,8 +53,14 @@ const QColor kChangedCellTint(0xFF, 0xE8, 0xA8);
 const QColor kGoneText(0x8A, 0x8A, 0x8A);
 
 QPixmap drawMarkedLamp(int level, Badge badge, int size) {
-    QPixmap pm = level >= 1 && level <= 3 ? drawLamp(level, size) : QPixmap(size, size);
-    if (level < 1 || level > 3) pm.fill(Qt::transparent);
+    QPixmap pm(size, size);
+    pm.fill(Qt::transparent);
+    if (level >= 1 && level <= 3) {
+        // A gone row's lamp is faded with the rest of the row.
+        QPainter faded(&pm);
+        faded.setOpacity(badge == Badge::Gone ? 0.4 : 1.0);
+        faded.drawPixmap(0, 0, drawLamp(level, size));
+    }
     QPainter p(&pm);
     p.setRenderHint(QPainter::Antialiasing);
     const qreal d = size * 0.62;

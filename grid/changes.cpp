@@ -164,8 +164,11 @@ void markChanges(const Grid& previous, Grid& next, std::span<const std::string> 
     const PassChanges changes = comparePasses(previous, next, keyCaptions);
     // One notice to a view at the end; the gone rows sorted in once.
     next.beginUpdate();
+    // Marks of another kind (a row kept old) stay beside the change marks.
+    constexpr auto kChangeMarks = static_cast<std::uint8_t>(kRowNew | kRowChanged | kRowGone);
     for (std::size_t r = 0; r < changes.marks.size(); ++r) {
-        if (changes.marks[r] != 0) next.setRowMarks(r, changes.marks[r]);
+        const auto others = static_cast<std::uint8_t>(next.rowMarks(r) & ~kChangeMarks);
+        next.setRowMarks(r, static_cast<std::uint8_t>(others | changes.marks[r]));
     }
     for (const auto& [row, column] : changes.changedCells) next.setCellChanged(row, column);
 
