@@ -525,7 +525,7 @@ void Main::tmrPing_Timer() {
     if (rounds_) {
         // A computer that has not answered by now keeps its last rows,
         // marked as old, and the others are asked again.
-        if (!roundTakenIn_) takeInComputers();
+        if (!roundTakenIn_) takeInComputers(true);
         roundsReport_ = report;
         if (rounds_->round() == 0) setWaitPointer();
         roundTakenIn_ = false;
@@ -659,7 +659,7 @@ void Main::computerPassEnded(std::uint64_t generation, std::size_t computer,
     }
 }
 
-void Main::takeInComputers() {
+void Main::takeInComputers(bool atTick) {
     takeInTimer_->stop();
     if (!rounds_ || !isRunning()) return;
     // What the label will say is taken now, with the rows as they stand;
@@ -670,6 +670,7 @@ void Main::takeInComputers() {
     job->generation = roundsGeneration_;
     job->sequence = ++combineSequence_;
     job->ended = rounds_->roundEnded();
+    job->whole = job->ended || atTick || rounds_->round() > 1;
     roundTakenIn_ = job->ended;
     job->text = QStringLiteral("Updated ") + timeOfDay() +
                 QStringLiteral("; %1 of %2 computers answered")
@@ -696,7 +697,9 @@ void Main::combinedRowsReady(CombinedRows& job) {
     // Rows of a stopped cycle, or older than rows already shown, are dropped.
     if (job.generation != roundsGeneration_ || job.sequence < shownSequence_) return;
     shownSequence_ = job.sequence;
-    takeResults(*job.rows);
+    // The first answers of the first round are shown as they come, but the
+    // changes are counted from the first whole round.
+    takeResults(*job.rows, job.whole);
     gridHasComputerColumn_ = true;
     oldRows_ = std::move(job.old);
     // `rows` now holds the previous rows: freed on a thread of their own, as a pass's are.
@@ -728,7 +731,7 @@ void Main::showEmptyReason(const QString& reason) {
                             std::min(area.height(), emptyNote_->heightForWidth(area.width())));
 }
 
-void Main::takeResults(tavo::grid::Grid& rows) {
+void Main::takeResults(tavo::grid::Grid& rows, bool whole) {
     // The selection survives the swap: rows with a key are found again by
     // it, rows without one keep their place in the view. Rows are read
     // through the model, which knows which grid row each view row shows.
@@ -753,7 +756,7 @@ void Main::takeResults(tavo::grid::Grid& rows) {
             currentKey = keyAt(current.row());
         }
     }
-    tools_->takePass(grid_, rows);  // marks what changed since the last pass
+    tools_->takePass(grid_, rows, whole);  // marks what changed since the last pass
     if (!selection || !model_ || (keys.empty() && places.empty() && currentPlace < 0)) return;
 
     const int count = model_->rowCount();

@@ -119,7 +119,8 @@ class Main : public QWidget {
     void stopBranch();
     void showCycleState();
     void passFinished(std::uint64_t id, tavo::cycle::PassOutcome outcome);
-    void takeResults(tavo::grid::Grid& rows);
+    // `whole`: the rows of a whole pass (see ResultsTools::takePass).
+    void takeResults(tavo::grid::Grid& rows, bool whole = true);
     void setWaitPointer();
     void moveByDrag(QPointF twips);
     void showPassTime(const QString& text, const QString& toolTip);
@@ -132,7 +133,8 @@ class Main : public QWidget {
     void startComputerPasses(const std::vector<std::size_t>& computers);
     void computerPassEnded(std::uint64_t generation, std::size_t computer,
                            tavo::cycle::PassOutcome outcome);
-    void takeInComputers();
+    // `atTick`: the next tick came before every computer of the round answered.
+    void takeInComputers(bool atTick = false);
     struct CombinedRows {
         tavo::cycle::RoundsSnapshot snapshot;
         std::unique_ptr<tavo::grid::Grid> rows;
@@ -140,6 +142,7 @@ class Main : public QWidget {
         std::uint64_t generation = 0;
         std::uint64_t sequence = 0;
         bool ended = false;  // the round's last answer is in
+        bool whole = true;   // every computer's rows of a round (else the first answers)
         QString text, tip;   // the time label's
     };
     void combinedRowsReady(CombinedRows& job);

@@ -51,6 +51,8 @@ enum class Badge { New, Changed, Gone };
 const QColor kNewRowTint(0xDC, 0xEB, 0xFF);
 const QColor kChangedCellTint(0xFF, 0xE8, 0xA8);
 const QColor kGoneText(0x8A, 0x8A, 0x8A);
+// Rows of a computer that has not answered in time: dimmed, but apart from gone rows.
+const QColor kOldText(0x7A, 0x64, 0x3C);
 
 QPixmap drawMarkedLamp(int level, Badge badge, int size) {
     QPixmap pm(size, size);
@@ -161,6 +163,9 @@ QVariant ResultsModel::data(const QModelIndex& index, int role) const {
     if (!item) return {};
     const std::size_t row = shown_[static_cast<std::size_t>(index.row())];
     const std::uint8_t marks = marksShown_ ? grid_.rowMarks(row) : std::uint8_t{0};
+    // Rows kept from an earlier pass are not a change but stale: they are
+    // told apart whether or not changes are shown.
+    const bool old = (grid_.rowMarks(row) & tavo::grid::kRowOld) != 0;
     switch (role) {
         case Qt::DisplayRole: {
             const std::string_view text = item->cell(index.column());
@@ -184,10 +189,15 @@ QVariant ResultsModel::data(const QModelIndex& index, int role) const {
             return {};
         case Qt::ForegroundRole:
             if (marks & tavo::grid::kRowGone) return kGoneText;
+            if (old) return kOldText;
             return {};
+
         case Qt::ToolTipRole: {
             QString mark;
-            if (marks & tavo::grid::kRowGone)
+            if (old)
+                mark = QStringLiteral(
+                    "Old: this computer has not answered in time; these rows are from an earlier pass");
+            else if (marks & tavo::grid::kRowGone)
                 mark = QStringLiteral("Gone since the last pass");
             else if (marks & tavo::grid::kRowNew)
                 mark = QStringLiteral("New since the last pass");

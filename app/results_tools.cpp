@@ -231,13 +231,13 @@ void ResultsTools::newCycle() {
     applyChangesShown(shown);
 }
 
-void ResultsTools::takePass(tavo::grid::Grid& shown, tavo::grid::Grid& next) {
-    if (comparable_) {
+void ResultsTools::takePass(tavo::grid::Grid& shown, tavo::grid::Grid& next, bool whole) {
+    if (comparable_ && whole) {
         // Gone rows are only worth their place while they are seen going.
         tavo::grid::markChanges(shown, next, rowKey_, changesShown());
     }
     shown.takeContents(next);
-    comparable_ = true;
+    if (whole) comparable_ = true;
 }
 
 bool ResultsTools::changesShown() const {

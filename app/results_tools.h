@@ -61,8 +61,10 @@ class ResultsTools : public QObject {
     // (Grid::takeContents): `next` gets the rows shown until now. From the
     // second pass of a cycle on, the rows are first compared with those they
     // replace, by the report's key; while changes are shown the rows gone
-    // since stay one more pass.
-    void takePass(tavo::grid::Grid& shown, tavo::grid::Grid& next);
+    // since stay one more pass. A take-in that is not `whole` (the first
+    // computers of several to answer) is shown unmarked and is not what the
+    // next take-in is compared with.
+    void takePass(tavo::grid::Grid& shown, tavo::grid::Grid& next, bool whole = true);
     bool changesShown() const;
     // The row menu's checkable "Show changes"; remembered for the category.
     void setChangesShown(bool shown);

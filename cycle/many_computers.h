@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "cycle/combine.h"
@@ -19,6 +20,11 @@
 namespace tavo::cycle {
 
 inline constexpr std::size_t kComputersAtOnce = 8;
+
+// What the Error column says on the rows of a computer that has not
+// answered in time (rows marked grid::kRowOld).
+inline constexpr std::string_view kOldRowText =
+    "Not answered in time: these rows are from an earlier pass";
 
 // What the rounds hold at one moment, shared rather than copied, so the rows
 // can be combined on another thread while the next answers come in.
