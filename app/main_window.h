@@ -32,7 +32,8 @@ class QTreeView;
 
 // The one window of the program: the target computer and category, the
 // RUN/STOP collection cycle, the results grid and the window's own frame.
-// Controls carry their design names as object names. The state of the
+// Controls carry their long-standing names (txtComputer, cmdSwitch ...) as
+// object names, so tests and styles find them by name. The state of the
 // cycle lives in one object (tavo::cycle::CycleState); the caption of
 // cmdSwitch and the enabled controls show it. Passes run on worker threads
 // into grids of their own; this thread only takes their results in.
@@ -131,11 +132,11 @@ class Main : public QWidget {
     QLabel* website = nullptr;
     QTimer* tmrPing = nullptr;
     QMenu* mnuComputer = nullptr;
-    // Not a design control: without a system frame, the corner grip is how
-    // the window is resized by hand.
+    // Added to the original controls: without a system frame, the corner grip
+    // is how the window is resized by hand.
     QSizeGrip* sizeGrip = nullptr;
-    // Not design controls either: the filter in the website's strip, and
-    // what stands between the grid's model and the view.
+    // Added too: the filter in the website's strip, and what stands between
+    // the grid's model and the view.
     FilterBar* filterBar_ = nullptr;
     RowFilterModel* filter_ = nullptr;
     ResultsTools* tools_ = nullptr;

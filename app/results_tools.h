@@ -15,7 +15,7 @@ class QTreeView;
 class ResultsModel;
 class RowFilterModel;
 
-// What the results grid offers beyond the design's list view: the column
+// What the results grid offers beyond a plain list view: the column
 // chooser on the header (show, hide, drag, reset), remembered per report
 // category; copying rows or a cell; and the description of what is shown,
 // for exports and copies.
