@@ -70,10 +70,10 @@ fuzz:
 	  -lcsv $$(xml2-config --libs) -o build/fuzz/export_fuzzer
 	clang++ $(FUZZ_FLAGS) tests/fuzz/snapshot_fuzzer.cpp \
 	  platform/linux/wmi/remote_frames.cpp platform/linux/wmi/remote_script.cpp \
-	  platform/linux/wmi/lost_values.cpp platform/linux/wmi/text_split.cpp \
+	  platform/linux/wmi/lost_values.cpp support/text.cpp \
 	  -o build/fuzz/snapshot_fuzzer
 	clang++ $(FUZZ_FLAGS) $$(xml2-config --cflags) tests/fuzz/reply_parser_fuzzer.cpp \
-	  platform/linux/winrm/reply_parser.cpp grid/error.cpp support/cancellation.cpp \
+	  platform/linux/winrm/reply_parser.cpp grid/error.cpp support/cancellation.cpp support/text.cpp \
 	  $$(xml2-config --libs) -o build/fuzz/reply_parser_fuzzer
 	clang++ $(FUZZ_FLAGS) tests/fuzz/ntlm_challenge_fuzzer.cpp \
 	  platform/linux/winrm/server_tokens.cpp -o build/fuzz/ntlm_challenge_fuzzer

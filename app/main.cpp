@@ -13,7 +13,8 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     QApplication::setApplicationName(productName());
     QApplication::setDesktopFileName(QStringLiteral("org.example.tavo.Tavo"));
-    // Fusion draws the design's button and field colours on every desktop.
+    // Fusion draws the palette colours the window sets on buttons and fields
+    // on every desktop; native styles replace them with their own.
     QApplication::setStyle(QStringLiteral("Fusion"));
     // Reals in the grid use the user's decimal separator.
     const QString point = QLocale::system().decimalPoint();

@@ -86,7 +86,8 @@ double designLeft(const QWidget* w) {
     return w->property("designLeft").toDouble();
 }
 
-// Colours in every state of the widget, as the design's controls keep them.
+// Colours in every state of the widget, so a control keeps them when the
+// window is inactive or the control disabled, not the style's greys.
 void paint(QWidget* w, std::optional<QColor> back, std::optional<QColor> fore = std::nullopt) {
     QPalette p = w->palette();
     if (back) {
@@ -107,8 +108,9 @@ void setButtonColour(QPushButton* b, const QColor& back) {
     b->setPalette(p);
 }
 
-// The design's fonts, with the desktop's sans serif where they are missing
-// (as they are on nearly every Linux system).
+// The fonts the controls' twip sizes were measured with, so captions fit;
+// the desktop's sans serif where they are missing (as they are on nearly
+// every Linux system).
 QFont designFont(const QString& family, bool bold) {
     QFont f;
     f.setFamilies({family, QStringLiteral("DejaVu Sans"), QStringLiteral("Sans Serif")});
@@ -165,7 +167,7 @@ Main::Main(MainServices services, QWidget* parent)
     buildControls();
     buildGridTools();
     startUp();
-    // Where the user last left the window; the design's place otherwise.
+    // Where the user last left the window; the default place otherwise.
     if (const auto geometry = LayoutStore(services_.settings.get()).windowGeometry())
         restoreGeometry(*geometry);
 }
@@ -233,7 +235,7 @@ void Main::buildControls() {
     cmbFunction = new DropDownCombo(this);
     cmbFunction->setObjectName(QStringLiteral("cmbFunction"));
     place(cmbFunction, 0, 240, 1815, 315);
-    // Editable as the design's box is; typing adds no entries, and a text
+    // Editable, so a category can be typed; typing adds no entries, and a text
     // outside the list simply collects nothing.
     cmbFunction->setEditable(true);
     cmbFunction->setInsertPolicy(QComboBox::NoInsert);
@@ -390,7 +392,8 @@ void Main::buildGridTools() {
         if (!isRunning()) cmdSwitch_Click();
     });
 
-    // The new controls come after the design's in the keyboard order.
+    // The filter comes last in the keyboard order, so Tab through the
+    // original controls goes as it always has.
     setTabOrder(cmdExportHTM, filterBar_->field());
     setTabOrder(filterBar_->field(), filterBar_->lamps());
     placeFilterBar();

@@ -37,7 +37,8 @@ class QTreeView;
 
 // The one window of the program: the target computer and category, the
 // RUN/STOP collection cycle, the results grid and the window's own frame.
-// Controls carry their design names as object names. The state of the
+// Controls carry their long-standing names (txtComputer, cmdSwitch ...) as
+// object names, so tests and styles find them by name. The state of the
 // cycle lives in one object (tavo::cycle::CycleState); the caption of
 // cmdSwitch and the enabled controls show it. Passes run on worker threads
 // into grids of their own; this thread only takes their results in.
@@ -173,15 +174,15 @@ class Main : public QWidget {
     QAction* mnuListedComputers = nullptr;
     QAction* mnuRecentSeparator = nullptr;
     std::vector<QAction*> mnuRecent_;
-    // Not a design control: the whole reason of an empty report, in the
+    // Added to the original controls: the whole reason of an empty report, in the
     // grid's empty area, where the narrow time label only has room for a word.
     QLabel* emptyNote_ = nullptr;
     QString passText_;  // the time label's whole text, cut again when the window is resized
-    // Not a design control: without a system frame, the corner grip is how
-    // the window is resized by hand.
+    // Added too: without a system frame, the corner grip
+    // is how the window is resized by hand.
     QSizeGrip* sizeGrip = nullptr;
-    // Not design controls either: the filter in the website's strip, and
-    // what stands between the grid's model and the view.
+    // Added too: the filter in the website's strip, and what stands between
+    // the grid's model and the view.
     FilterBar* filterBar_ = nullptr;
     RowFilterModel* filter_ = nullptr;
     ResultsTools* tools_ = nullptr;

@@ -196,7 +196,8 @@ QVariant ResultsModel::data(const QModelIndex& index, int role) const {
             QString mark;
             if (old)
                 mark = QStringLiteral(
-                    "Old: this computer has not answered in time; these rows are from an earlier pass");
+                    "Old: this computer has not answered in time; these rows are from an earlier "
+                    "pass");
             else if (marks & tavo::grid::kRowGone)
                 mark = QStringLiteral("Gone since the last pass");
             else if (marks & tavo::grid::kRowNew)

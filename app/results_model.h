@@ -33,7 +33,7 @@ class ResultsModel : public QAbstractTableModel, public tavo::grid::GridObserver
     QVariant headerData(int section, Qt::Orientation orientation,
                         int role = Qt::DisplayRole) const override;
 
-    // The design width of a column (twips) in device-independent pixels.
+    // The width a report gives a column (twips) in device-independent pixels.
     int columnWidthPixels(int section) const;
     // Insertion index in the grid of the row the model shows at `modelRow`.
     std::size_t gridRow(int modelRow) const;
@@ -52,7 +52,7 @@ class ResultsModel : public QAbstractTableModel, public tavo::grid::GridObserver
     static QIcon lampIcon(int level);
 
   signals:
-    // The columns were replaced; a view applies the design widths again.
+    // The columns were replaced; a view applies the report's widths again.
     void columnsLaidOut();
 
   private:
@@ -82,7 +82,7 @@ class ResultsModel : public QAbstractTableModel, public tavo::grid::GridObserver
 };
 
 // Sets a tree view up as the results grid: flat report look, uniform rows,
-// whole-row selection, the design column widths (again after each column
+// whole-row selection, the report's column widths (again after each column
 // layout), and no sorting of its own (the header click goes to the grid).
 // The view shows `shown` where given (a filter over `model`), else `model`.
 void bindResultsView(QTreeView& view, ResultsModel& model, QAbstractItemModel* shown = nullptr);

@@ -35,8 +35,8 @@ ResultsTools::ResultsTools(QTreeView& view, ResultsModel& model, RowFilterModel&
     connect(header, &QHeaderView::sectionMoved, this, [this] {
         if (!applying_) userChangedColumns();
     });
-    // After bindResultsView's own connection, so a saved layout is applied
-    // over the design widths.
+    // After bindResultsView's own connection, so a layout the user saved is
+    // applied over the report's default widths.
     connect(&model_, &ResultsModel::columnsLaidOut, this, &ResultsTools::columnsLaidOut);
 
     view_.setContextMenuPolicy(Qt::CustomContextMenu);

@@ -20,7 +20,7 @@ namespace tavo::grid {
 class Grid;
 }
 
-// What the results grid offers beyond the design's list view: the column
+// What the results grid offers beyond a plain list view: the column
 // chooser on the header (show, hide, drag, reset), remembered per report
 // category; copying rows or a cell; the changes since the last pass of a
 // periodic report, shown or not as remembered per category; and the

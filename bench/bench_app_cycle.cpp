@@ -44,6 +44,7 @@
 #include "app/dialogs.h"
 #include "app/main_window.h"
 #include "collectors/management.h"
+#include "hanging_root.h"
 #include "platform/linux/wmi/fs_probe.h"
 #include "platform/linux/wmi/provider.h"
 
@@ -67,29 +68,7 @@ class SilentDialogs : public Dialogs {
     bool openUrl(const QUrl&) override { return false; }
 };
 
-// The real statvfs, except that the root filesystem hangs until released,
-// as a dead network mount does.
-class HangingRoot : public tavo::linuxwmi::FsProbe {
-  public:
-    std::optional<tavo::linuxwmi::FsStats> stat(const std::string& mp) override {
-        if (mp == "/") {
-            std::unique_lock lock(m_);
-            cv_.wait(lock, [&] { return released_; });
-        }
-        return real_->stat(mp);
-    }
-    void release() {
-        std::lock_guard lock(m_);
-        released_ = true;
-        cv_.notify_all();
-    }
-
-  private:
-    std::shared_ptr<FsProbe> real_ = tavo::linuxwmi::makeStatvfsProbe();
-    std::mutex m_;
-    std::condition_variable cv_;
-    bool released_ = false;
-};
+using tavo::bench::HangingRoot;
 
 std::unique_ptr<Main> openWindow(std::shared_ptr<tavo::wmi::Backend> provider,
                                  const char* category) {

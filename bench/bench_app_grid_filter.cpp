@@ -37,17 +37,7 @@ constexpr double kKeystrokeBudgetMs = 50;
 constexpr double kHideBudgetMs = 10;
 
 void fill(tavo::grid::Grid& grid) {
-    char buf[64];
-    grid.beginUpdate();
-    grid.itemsClear();
-    grid.columnsClear();
-    for (int c = 0; c < bench_data::kColumns; ++c) grid.columnsAdd("Column " + std::to_string(c));
-    for (int r = 0; r < bench_data::kRows; ++r) {
-        auto& item = grid.itemsAdd("", bench_data::cellText(buf, r, 0), 1 + r % 3);
-        for (int c = 1; c < bench_data::kColumns; ++c)
-            item.setSubItems(c, bench_data::cellText(buf, r, c));
-    }
-    grid.endUpdate();
+    bench_data::fill(grid);
 }
 
 struct Bench {

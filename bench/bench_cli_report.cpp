@@ -20,7 +20,6 @@
 
 namespace {
 
-using tavo::bench::countProcesses;
 using tavo::bench::median;
 using tavo::bench::spawn;
 
@@ -55,10 +54,7 @@ BENCHMARK(BM_Ps)->Unit(benchmark::kMillisecond)->Iterations(5);
 
 int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
-    const int wanted = 1000;
-    const tavo::bench::Crowd crowd(wanted + 20);
-    const int running = countProcesses();
-    std::printf("processes running: %d (started %zu)\n", running, crowd.children.size());
+    const tavo::bench::ThousandProcesses processes;
     benchmark::RunSpecifiedBenchmarks();
 
     // Interleaved, so both see the same load.
@@ -73,7 +69,7 @@ int main(int argc, char** argv) {
         failed |= std::any_of(v->begin(), v->end(), [](double ms) { return ms < 0; });
     const double reportMs = median(report), psMs = median(ps), listMs = median(list);
     const double ratio = reportMs / psMs;
-    const bool processesOk = !failed && running >= wanted && ratio <= 1.5;
+    const bool processesOk = !failed && processes.enough() && ratio <= 1.5;
     const bool listOk = !failed && listMs < 20;
     std::printf(
         "budget: tavo-report -f csv Processes <= 1.5 x ps -eo pid,ppid,user,comm,args "

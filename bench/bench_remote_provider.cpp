@@ -28,7 +28,6 @@
 
 namespace {
 
-using tavo::bench::countProcesses;
 using tavo::bench::walk;
 
 // Where the remote passes go.
@@ -59,14 +58,11 @@ BENCHMARK(BM_RemoteProcesses)->Unit(benchmark::kMillisecond)->Iterations(5);
 
 int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
-    const int wanted = 1000;
-    const tavo::bench::Crowd crowd(wanted + 20);
-    const int running = countProcesses();
-    std::printf("processes running: %d (started %zu)\n", running, crowd.children.size());
+    const tavo::bench::ThousandProcesses processes;
 
     benchmark::RunSpecifiedBenchmarks();
 
-    bool ok = running >= wanted;
+    bool ok = processes.enough();
     std::printf("load average at start: %s\n", tavo::bench::loadAverage().c_str());
     std::printf("budget: each remote pass <= 3 x the local pass\n");
     for (const char* cls : {"Win32_Process", "Win32_Product", "Win32_Service"}) {

@@ -216,14 +216,11 @@ int main(int argc, char** argv) {
         std::printf("the private sshd did not start: nothing measured\n");
         return 1;
     }
-    const int wanted = 1000;
-    const tavo::bench::Crowd crowd(wanted + 20);
-    const int running = countProcesses();
-    std::printf("processes running: %d (started %zu)\n", running, crowd.children.size());
+    const tavo::bench::ThousandProcesses processes;
 
     benchmark::RunSpecifiedBenchmarks();
 
-    bool ok = running >= wanted;
+    bool ok = processes.enough();
     std::printf("load average at start: %s\n", tavo::bench::loadAverage().c_str());
     std::printf("budget: each pass over SSH <= 3 x the local pass\n");
     std::vector<std::string> users{sshd().user()};

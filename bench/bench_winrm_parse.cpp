@@ -20,6 +20,7 @@
 #include "platform/linux/winrm/reply_parser.h"
 #include "platform/linux/winrm/winrm_backend.h"
 #include "platform/linux/winrm/wsman_object.h"
+#include "walk.h"
 #include "winrm/fixture_responder.h"
 #include "winrm/in_process_soap.h"
 
@@ -90,15 +91,7 @@ std::string samplePage() {
 }
 
 std::size_t walk(wmi::Backend& backend) {
-    auto rs = backend.connect("bench")->execQuery("SELECT * FROM Win32_Process");
-    std::size_t values = 0;
-    while (auto obj = rs->next()) {
-        for (const std::string& name : obj->propertyNames()) {
-            benchmark::DoNotOptimize(obj->get(name));
-            ++values;
-        }
-    }
-    return values;
+    return bench::walk(backend, "Win32_Process", "bench");
 }
 
 std::shared_ptr<wmi::Backend> syntheticBackend() {

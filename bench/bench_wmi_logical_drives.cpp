@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "collectors/management.h"
+#include "hanging_root.h"
 #include "platform/linux/wmi/fs_probe.h"
 #include "platform/linux/wmi/provider.h"
 
@@ -21,29 +22,7 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
 
-// The real statvfs, except that the root filesystem hangs until released,
-// as a dead network mount does.
-class HangingRoot : public tavo::linuxwmi::FsProbe {
-  public:
-    std::optional<tavo::linuxwmi::FsStats> stat(const std::string& mp) override {
-        if (mp == "/") {
-            std::unique_lock lock(m_);
-            cv_.wait(lock, [&] { return released_; });
-        }
-        return real_->stat(mp);
-    }
-    void release() {
-        std::lock_guard lock(m_);
-        released_ = true;
-        cv_.notify_all();
-    }
-
-  private:
-    std::shared_ptr<FsProbe> real_ = tavo::linuxwmi::makeStatvfsProbe();
-    std::mutex m_;
-    std::condition_variable cv_;
-    bool released_ = false;
-};
+using tavo::bench::HangingRoot;
 
 int walk(tavo::wmi::Backend& provider) {
     int disks = 0;

@@ -27,6 +27,7 @@
 
 #include "platform/linux/wmi/print_system.h"
 #include "platform/linux/wmi/system_classes.h"
+#include "tests/linux/wmi/private_cupsd.h"
 
 namespace {
 
@@ -44,83 +45,20 @@ long residentKiB() {
     return -1;
 }
 
-int freeLoopbackPort() {
-    const int s = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof a;
-    const bool ok = bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
-                    getsockname(s, reinterpret_cast<sockaddr*>(&a), &len) == 0;
-    close(s);
-    return ok ? ntohs(a.sin_port) : -1;
-}
-
-bool portOpen(int port) {
-    const int s = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(static_cast<std::uint16_t>(port));
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    const bool up = connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
-    close(s);
-    return up;
-}
-
 // A scheduler with its own configuration, spool and one queue.
 struct PrivateCups {
-    fs::path dir;
-    pid_t pid = -1;
+    tavo::linuxwmi::PrivateCupsd cupsd;
     int port = -1;
 
     bool start() {
-        if (access("/usr/sbin/cupsd", X_OK) != 0) return false;
-        char tmpl[] = "/tmp/tavo-cupsd-bench-XXXXXX";
-        if (!mkdtemp(tmpl)) return false;
-        dir = tmpl;
-        chmod(dir.c_str(), 0755);
-        for (const char* d : {"spool", "cache", "state", "tmp", "log"}) {
-            fs::create_directories(dir / d);
-        }
-        port = freeLoopbackPort();
-        std::ofstream(dir / "cupsd.conf")
-            << "Listen 127.0.0.1:" << port << "\nBrowsing No\nWebInterface No\nLogLevel warn\n"
-            << "DefaultAuthType None\n<Location />\n  Order allow,deny\n  Allow all\n"
-               "</Location>\n";
-        std::ofstream(dir / "cups-files.conf")
-            << "ServerRoot " << dir.string() << "\nRequestRoot " << (dir / "spool").string()
-            << "\nCacheDir " << (dir / "cache").string() << "\nStateDir "
-            << (dir / "state").string() << "\nTempDir " << (dir / "tmp").string() << "\nErrorLog "
-            << (dir / "log/error_log").string() << "\nAccessLog /dev/null\n"
-            << "FileDevice Yes\nSandboxing Relaxed\n";
-        pid = fork();
-        if (pid == 0) {
-            const int log = open((dir / "log/stderr").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-            if (log >= 0) {
-                dup2(log, 1);
-                dup2(log, 2);
-            }
-            const std::string conf = (dir / "cupsd.conf").string();
-            const std::string files = (dir / "cups-files.conf").string();
-            execl("/usr/sbin/cupsd", "cupsd", "-f", "-c", conf.c_str(), "-s", files.c_str(),
-                  static_cast<char*>(nullptr));
-            _exit(127);
-        }
-        for (int i = 0; i < 150 && !portOpen(port); ++i) std::this_thread::sleep_for(100ms);
-        if (!portOpen(port)) return false;
-        const std::string cmd = "timeout 20 lpadmin -h 127.0.0.1:" + std::to_string(port) +
+        if (!cupsd.start("/tmp/tavo-cupsd-bench-XXXXXX").empty()) return false;
+        port = cupsd.port;
+        const std::string cmd = "timeout 20 lpadmin -h " + cupsd.server() +
                                 " -p BenchQueue -E -v file:///dev/null -D 'Bench queue'"
                                 " >/dev/null 2>&1";
         return std::system(cmd.c_str()) == 0;
     }
-    ~PrivateCups() {
-        if (pid > 0) {
-            kill(pid, SIGTERM);
-            waitpid(pid, nullptr, 0);
-        }
-        std::error_code ec;
-        if (!dir.empty()) fs::remove_all(dir, ec);
-    }
+    ~PrivateCups() { cupsd.stop(); }
 };
 
 }  // namespace

@@ -10,6 +10,7 @@
 
 #include "platform/linux/wmi/provider.h"
 #include "platform/linux/wmi/service_manager.h"
+#include "walk.h"
 
 namespace {
 
@@ -69,16 +70,7 @@ class LoadedManager : public ServiceManager {
 };
 
 std::size_t walkServices(wmi::Backend& provider) {
-    auto conn = provider.connect(".");
-    auto rs = conn->execQuery("SELECT * FROM Win32_Service");
-    std::size_t values = 0;
-    while (auto obj = rs->next()) {
-        for (const std::string& name : obj->propertyNames()) {
-            benchmark::DoNotOptimize(obj->get(name));
-            ++values;
-        }
-    }
-    return values;
+    return bench::walk(provider, "Win32_Service");
 }
 
 SystemContext context(const fs::path& root) {

@@ -1,7 +1,10 @@
 #pragma once
 
 #include <cstddef>
+#include <string>
 #include <string_view>
+
+#include "grid/grid.h"
 
 // Cell text for the grid benchmarks: mostly short values such as a collector
 // writes (numbers, states), every fifth column a longer description, so both
@@ -32,6 +35,22 @@ inline std::string_view cellText(char* buf, int row, int column) {
     put(" c");
     putNumber(static_cast<unsigned>(column));
     return std::string_view(buf, static_cast<std::size_t>(p - buf));
+}
+
+// The whole table into `grid`, in one update: kColumns columns, kRows rows,
+// the three lamps in turn.
+inline void fill(tavo::grid::Grid& grid) {
+    char buf[64];
+    grid.beginUpdate();
+    grid.itemsClear();
+    grid.columnsClear();
+    for (int c = 0; c < bench_data::kColumns; ++c) grid.columnsAdd("Column " + std::to_string(c));
+    for (int r = 0; r < bench_data::kRows; ++r) {
+        auto& item = grid.itemsAdd("", bench_data::cellText(buf, r, 0), 1 + r % 3);
+        for (int c = 1; c < bench_data::kColumns; ++c)
+            item.setSubItems(c, bench_data::cellText(buf, r, c));
+    }
+    grid.endUpdate();
 }
 
 }  // namespace bench_data

@@ -16,21 +16,9 @@
 #include "platform/linux/wmi/remote_provider.h"
 #include "process_bench_support.h"
 #include "support/kernel_helper.h"
+#include "walk.h"
 
 namespace tavo::bench {
-
-inline std::size_t walk(wmi::Backend& backend, const std::string& cls) {
-    std::size_t values = 0;
-    auto rs = backend.connect(".")->execQuery("SELECT * FROM " + cls);
-    while (auto obj = rs->next()) {
-        for (const auto& name : obj->propertyNames()) {
-            wmi::Value v = obj->get(name);
-            benchmark::DoNotOptimize(v);
-            ++values;
-        }
-    }
-    return values;
-}
 
 // The pass in milliseconds.
 inline double timedWalk(wmi::Backend& backend, const std::string& cls) {

@@ -6,30 +6,25 @@
 #include "collectors/management.h"
 #include "collectors/report_definition.h"
 #include "grid/error.h"
+#include "support/text.h"
 
 namespace tavo::cli {
 
 namespace {
 
 int parseJobs(const std::string& text) {
-    int n = 0;
-    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), n);
-    if (ec != std::errc() || end != text.data() + text.size() || n < 1 || n > 1024)
+    const auto n = text::wholeNumber<int>(text);
+    if (!n || *n < 1 || *n > 1024)
         throw UsageError("-j wants a number of computers from 1 to 1024, not \"" + text + "\"");
-    return n;
+    return *n;
 }
 
 double parseSeconds(const std::string& text) {
-    std::size_t used = 0;
-    double s = 0;
-    try {
-        s = std::stod(text, &used);
-    } catch (const std::exception&) {
-        used = 0;
-    }
-    if (used != text.size() || !std::isfinite(s) || s <= 0 || s > 86400 * 7)
+    // Read as C reads it, whatever the locale's decimal point.
+    const auto s = text::wholeNumber<double>(text);
+    if (!s || !std::isfinite(*s) || *s <= 0 || *s > 86400 * 7)
         throw UsageError("--timeout wants a number of seconds above 0, not \"" + text + "\"");
-    return s;
+    return *s;
 }
 
 Format parseFormat(const std::string& text) {

@@ -20,6 +20,7 @@
 #include "grid/error.h"
 #include "grid/export.h"
 #include "grid/export_file.h"
+#include "support/text.h"
 
 #ifndef TAVO_VERSION
 #define TAVO_VERSION "0"
@@ -51,13 +52,10 @@ std::vector<std::string> readComputersFile(const std::string& path) {
 Format formatFor(const Options& o, const Environment& env) {
     if (o.format != Format::Default) return o.format;
     if (!o.output.empty()) {
-        const auto ends = [&](const char* ext) {
-            const std::string e(ext);
-            if (o.output.size() < e.size()) return false;
-            std::string tail = o.output.substr(o.output.size() - e.size());
-            for (char& c : tail)
-                if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-            return tail == e;
+        const auto ends = [&](std::string_view ext) {
+            return o.output.size() >= ext.size() &&
+                   text::equalsIgnoreCase(
+                       std::string_view(o.output).substr(o.output.size() - ext.size()), ext);
         };
         if (ends(".json")) return Format::Json;
         if (ends(".html") || ends(".htm")) return Format::Html;

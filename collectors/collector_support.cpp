@@ -1,4 +1,5 @@
 #include "collectors/collector_support.h"
+#include "support/text.h"
 
 #include <charconv>
 #include <cmath>
@@ -10,17 +11,11 @@ std::optional<double> asNumber(const wmi::Value& v) {
     if (v.isInteger()) return static_cast<double>(v.integer());
     if (v.isReal()) return v.real();
     if (v.isText()) {
-        const std::string& t = v.text();
         // Large unsigned quantities (disk sizes) arrive as decimal text.
-        std::size_t b = t.find_first_not_of(' ');
-        std::size_t e = t.find_last_not_of(' ');
-        if (b == std::string::npos) return std::nullopt;
-        const char* first = t.data() + b;
-        const char* last = t.data() + e + 1;
-        if (*first == '+') ++first;
-        double d = 0;
-        auto [ptr, ec] = std::from_chars(first, last, d);
-        if (ec != std::errc() || ptr != last || !std::isfinite(d)) return std::nullopt;
+        std::string_view t = text::trim(v.text());
+        if (t.starts_with('+')) t.remove_prefix(1);
+        const auto d = text::wholeNumber<double>(t);
+        if (!d || !std::isfinite(*d)) return std::nullopt;
         return d;
     }
     return std::nullopt;

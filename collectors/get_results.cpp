@@ -4,6 +4,7 @@
 
 #include "collectors/collector_support.h"
 #include "collectors/collectors.h"
+#include "support/text.h"
 
 // The generic class report: one row per instance of a management class, one
 // column per property, a lamp from the instance's Status (and for services
@@ -52,12 +53,6 @@ int levelForService(Read&& read, int level) {
     return level;
 }
 
-std::string lowered(std::string s) {
-    for (char& c : s)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    return s;
-}
-
 }  // namespace
 
 namespace monitor {
@@ -82,7 +77,7 @@ namespace {
 
 // The class a WQL query asks for: the word after FROM, or "" where there is none.
 std::string classOfQuery(const std::string& query) {
-    const std::string low = lowered(query);
+    const std::string low = text::toLower(query);
     std::size_t at = 0;
     while ((at = low.find("from", at)) != std::string::npos) {
         const bool wordStart = at == 0 || low[at - 1] == ' ' || low[at - 1] == '\t';
@@ -137,7 +132,7 @@ void genericPass(ReportContext& ctx, const std::string& query, LampRule lamp, in
     // regard to case); the lamp column is column 1, the first property column 2.
     std::unordered_map<std::string, int> columnOf;
     auto columnFor = [&](const std::string& name) {
-        auto key = lowered(name);
+        auto key = text::toLower(name);
         if (auto it = columnOf.find(key); it != columnOf.end()) return it->second;
         results.columnsAdd(name, propertyWidth);
         int column = results.columnsCount();

@@ -9,6 +9,7 @@
 #include "grid/error.h"
 #include "remote/target_text.h"
 #include "support/deadline.h"
+#include "support/text.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -24,21 +25,6 @@ namespace {
 
 constexpr std::string_view kPrefix = "winmgmts:\\\\";
 constexpr std::string_view kNamespace = "\\root\\CIMV2";
-
-char lower(char c) {
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-std::string lowered(std::string_view s) {
-    std::string out(s);
-    for (char& c : out) c = lower(c);
-    return out;
-}
-
-bool equalsNoCase(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(),
-                                              [](char x, char y) { return lower(x) == lower(y); });
-}
 
 [[noreturn]] void badMoniker(const std::string& moniker, const std::string& why) {
     throw Error(errc::kInvalidSyntax, "Invalid moniker \"" + moniker + "\": " + why +
@@ -78,7 +64,7 @@ LocalNames computeLocalNames() {
     LocalNames out;
     auto add = [&](std::string n) {
         while (!n.empty() && n.back() == '.') n.pop_back();
-        if (!n.empty()) out.names.push_back(lowered(n));
+        if (!n.empty()) out.names.push_back(text::toLower(n));
     };
 #ifdef _WIN32
     for (auto kind :
@@ -147,7 +133,7 @@ std::string monikerFor(const std::string& computer) {
 std::string parseMoniker(const std::string& moniker) {
     if (moniker.empty()) badMoniker(moniker, "the moniker is empty");
     if (moniker.size() < kPrefix.size() ||
-        !equalsNoCase(std::string_view(moniker).substr(0, kPrefix.size()), kPrefix))
+        !text::equalsIgnoreCase(std::string_view(moniker).substr(0, kPrefix.size()), kPrefix))
         badMoniker(moniker, "it does not start with winmgmts:\\\\");
     std::string_view rest = std::string_view(moniker).substr(kPrefix.size());
     std::size_t slash = rest.find('\\');
@@ -155,7 +141,7 @@ std::string parseMoniker(const std::string& moniker) {
     std::string_view computer = rest.substr(0, slash);
     std::string_view ns = rest.substr(slash);
     // The service matches namespace names without regard to case.
-    if (!equalsNoCase(ns, kNamespace))
+    if (!text::equalsIgnoreCase(ns, kNamespace))
         badMoniker(moniker,
                    "the namespace \"" + std::string(ns.substr(1)) + "\" is not root\\CIMV2");
     if (std::string why = remote::whyNotTarget(computer); !why.empty()) badMoniker(moniker, why);
@@ -173,10 +159,10 @@ bool isLocalComputer(const std::string& computer) {
     }
     if (target.explicitRemote()) return false;
     const std::string& host = target.host;
-    if (host == "." || equalsNoCase(host, "localhost") || equalsNoCase(host, "localhost.") ||
-        remote::isLoopbackHost(host))
+    if (host == "." || text::equalsIgnoreCase(host, "localhost") ||
+        text::equalsIgnoreCase(host, "localhost.") || remote::isLoopbackHost(host))
         return true;
-    std::string name = lowered(host);
+    std::string name = text::toLower(host);
     while (!name.empty() && name.back() == '.') name.pop_back();
     if (name.empty()) return false;
     const auto& names = localNames().names;

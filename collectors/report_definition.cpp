@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "collectors/collectors.h"
+#include "support/text.h"
 
 namespace tavo {
 
@@ -94,17 +95,10 @@ const std::vector<ReportDefinition>& definitions() {
     return all;
 }
 
-char lower(char c) {
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
 std::vector<std::string_view> makeCategories() {
     std::vector<std::string_view> out;
     for (const auto& r : definitions()) out.push_back(r.category);
-    std::stable_sort(out.begin(), out.end(), [](std::string_view a, std::string_view b) {
-        return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(),
-                                            [](char x, char y) { return lower(x) < lower(y); });
-    });
+    std::stable_sort(out.begin(), out.end(), text::lessIgnoreCase);
     return out;
 }
 

@@ -1,11 +1,13 @@
 #include "cycle/computer_list.h"
 
+#include "support/text.h"
+
 namespace tavo::cycle {
 
 namespace {
 
 bool isSeparator(char c) {
-    return c == ',' || c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f';
+    return c == ',' || text::isSpace(c);
 }
 
 }  // namespace
@@ -24,19 +26,9 @@ std::vector<std::string> splitTargets(std::string_view text) {
 
 std::vector<std::string> computersFromText(std::string_view text) {
     std::vector<std::string> out;
-    std::size_t start = 0;
-    while (start <= text.size()) {
-        std::size_t end = text.find('\n', start);
-        if (end == std::string_view::npos) end = text.size();
-        std::string_view line = text.substr(start, end - start);
-        if (const auto hash = line.find('#'); hash != std::string_view::npos)
-            line = line.substr(0, hash);
-        const auto first = line.find_first_not_of(" \t\r");
-        if (first != std::string_view::npos) {
-            const auto last = line.find_last_not_of(" \t\r");
-            out.emplace_back(line.substr(first, last - first + 1));
-        }
-        start = end + 1;
+    for (std::string_view line : text::splitLines(text)) {
+        line = line.substr(0, line.find('#'));
+        if (const std::string_view name = text::trim(line); !name.empty()) out.emplace_back(name);
     }
     return out;
 }

@@ -100,8 +100,9 @@ void RoundsSnapshot::combineInto(grid::Grid& out, std::vector<std::uint8_t>* old
     std::size_t row = 0;
     for (std::size_t k = 0; k < shown.size(); ++k) {
         const TargetOutcome& t = *shown[k];
-        const std::size_t rows =
-            t.failure ? 1 : t.grid ? static_cast<std::size_t>(t.grid->itemsCount()) : 0;
+        const std::size_t rows = t.failure ? 1
+                                 : t.grid  ? static_cast<std::size_t>(t.grid->itemsCount())
+                                           : 0;
         if (oldRows) oldRows->insert(oldRows->end(), rows, old[k]);
         for (std::size_t r = row; old[k] && r < row + rows; ++r) {
             out.setRowMarks(r, grid::kRowOld);

@@ -7,6 +7,7 @@
 
 #include "grid/error.h"
 #include "grid/utf8.h"
+#include "support/text.h"
 
 namespace tavo::grid {
 
@@ -14,23 +15,6 @@ namespace {
 
 [[noreturn]] void outOfBounds(const char* what) {
     throw Error(errc::kIndexOutOfBounds, std::string("Index out of bounds: ") + what);
-}
-
-// Our own ASCII folding: std::tolower follows the process locale, which Qt
-// sets from the environment, and the order must not depend on it.
-inline unsigned char fold(unsigned char c) {
-    return (c >= 'A' && c <= 'Z') ? static_cast<unsigned char>(c + ('a' - 'A')) : c;
-}
-
-int compareText(std::string_view a, std::string_view b) {
-    const std::size_t n = std::min(a.size(), b.size());
-    for (std::size_t i = 0; i < n; ++i) {
-        const unsigned char ca = fold(static_cast<unsigned char>(a[i]));
-        const unsigned char cb = fold(static_cast<unsigned char>(b[i]));
-        if (ca != cb) return ca < cb ? -1 : 1;
-    }
-    if (a.size() == b.size()) return 0;
-    return a.size() < b.size() ? -1 : 1;
 }
 
 // The first eight folded bytes as one big-endian number, zero padded. Two
@@ -41,7 +25,7 @@ std::uint64_t sortPrefix(std::string_view s) {
     const std::size_t n = std::min<std::size_t>(s.size(), 8);
     for (std::size_t i = 0; i < 8; ++i) {
         p <<= 8;
-        if (i < n) p |= fold(static_cast<unsigned char>(s[i]));
+        if (i < n) p |= static_cast<unsigned char>(text::toLower(s[i]));
     }
     return p;
 }
@@ -285,7 +269,7 @@ void Grid::setSort(int key, int order, bool sorted) {
 }
 
 bool Grid::rowBefore(std::size_t a, std::size_t b) const {
-    const int c = compareText(row(a).cell(sortKey_), row(b).cell(sortKey_));
+    const int c = text::compareIgnoreCase(row(a).cell(sortKey_), row(b).cell(sortKey_));
     if (c != 0) return sortOrder_ == 1 ? c > 0 : c < 0;
     return a < b;  // equal text: insertion order, in either direction
 }
@@ -333,7 +317,7 @@ void Grid::ensureOrder() const {
         const bool descending = sortOrder_ == 1;
         std::sort(entries.begin(), entries.end(), [descending](const Entry& a, const Entry& b) {
             if (a.prefix != b.prefix) return descending ? a.prefix > b.prefix : a.prefix < b.prefix;
-            const int c = compareText(a.text, b.text);
+            const int c = text::compareIgnoreCase(a.text, b.text);
             if (c != 0) return descending ? c > 0 : c < 0;
             return a.row < b.row;
         });

@@ -1,9 +1,24 @@
 #include "remote/target_text.h"
 
+#ifdef _WIN32
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <winsock2.h>
+#include <ws2tcpip.h>
+#else
+#include <arpa/inet.h>
+#include <sys/socket.h>
+#endif
+
 #include <algorithm>
-#include <charconv>
+#include <cstring>
 
 #include "grid/error.h"
+#include "support/text.h"
 
 namespace tavo::remote {
 
@@ -12,46 +27,38 @@ namespace {
 // Longest DNS name, without the trailing dot.
 constexpr std::size_t kMaxHostName = 253;
 
-char lower(char c) {
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
+using text::isDigit;
 
-bool startsNoCase(std::string_view s, std::string_view prefix) {
-    return s.size() >= prefix.size() &&
-           std::equal(prefix.begin(), prefix.end(), s.begin(),
-                      [](char x, char y) { return lower(x) == lower(y); });
-}
-
-bool isDigit(char c) {
-    return c >= '0' && c <= '9';
-}
-bool isHex(char c) {
-    return isDigit(c) || (lower(c) >= 'a' && lower(c) <= 'f');
-}
 bool isAlnum(char c) {
-    return isDigit(c) || (lower(c) >= 'a' && lower(c) <= 'z');
+    const char l = text::toLower(c);
+    return isDigit(c) || (l >= 'a' && l <= 'z');
+}
+
+// Whether the system's own parser takes `s` as an address of `family`: the
+// connection is made with the same rules, so a text Tavo accepts is one the
+// resolver reads as the address the user typed, and no other.
+bool systemParses(int family, std::string_view s) {
+    char buf[64];  // the longest address, INET6_ADDRSTRLEN, is 46 bytes
+    if (s.size() >= sizeof buf || s.find('\0') != std::string_view::npos) return false;
+    std::memcpy(buf, s.data(), s.size());
+    buf[s.size()] = '\0';
+    unsigned char address[16];
+    return inet_pton(family, buf, address) == 1;
 }
 
 bool isIPv4(std::string_view s) {
-    int parts = 0;
-    std::size_t i = 0;
-    while (true) {
-        std::size_t start = i;
-        int value = 0;
-        while (i < s.size() && isDigit(s[i]) && i - start < 3) value = value * 10 + (s[i++] - '0');
-        std::size_t len = i - start;
-        // No empty part, no part above 255, no leading zero (which some
-        // resolvers read as octal, so the user would reach another host).
-        if (len == 0 || value > 255 || (len > 1 && s[start] == '0')) return false;
-        ++parts;
-        if (i == s.size()) return parts == 4;
-        if (s[i] != '.' || parts == 4) return false;
-        ++i;
+    // No part with a leading zero: some resolvers read it as octal, so the
+    // user would reach another host. glibc's inet_pton refuses it too, but
+    // Windows's reads it as decimal.
+    for (std::string_view part : text::split(s, '.')) {
+        if (part.size() > 1 && part.front() == '0') return false;
     }
+    return systemParses(AF_INET, s);
 }
 
 bool isIPv6(std::string_view s) {
-    // An optional zone ("fe80::1%eth0") names the local interface to use.
+    // An optional zone ("fe80::1%eth0") names the local interface to use;
+    // inet_pton knows no zones, so it is checked here and left out.
     if (auto pct = s.find('%'); pct != std::string_view::npos) {
         std::string_view zone = s.substr(pct + 1);
         if (zone.empty() || !std::all_of(zone.begin(), zone.end(), [](char c) {
@@ -60,42 +67,7 @@ bool isIPv6(std::string_view s) {
             return false;
         s = s.substr(0, pct);
     }
-    if (s.size() < 2) return false;
-    int groups = 0;
-    bool compressed = false;
-    std::size_t i = 0;
-    if (s.substr(0, 2) == "::") {
-        compressed = true;
-        i = 2;
-        if (i == s.size()) return true;  // "::"
-    } else if (s[0] == ':') {
-        return false;
-    }
-    while (i < s.size()) {
-        std::size_t start = i;
-        while (i < s.size() && isHex(s[i]) && i - start < 5) ++i;
-        std::size_t len = i - start;
-        if (i < s.size() && s[i] == '.') {
-            // A trailing IPv4 part counts as two groups.
-            if (!isIPv4(s.substr(start))) return false;
-            groups += 2;
-            i = s.size();
-            break;
-        }
-        if (len == 0 || len > 4) return false;
-        ++groups;
-        if (i == s.size()) break;
-        if (s[i] != ':') return false;
-        ++i;
-        if (i < s.size() && s[i] == ':') {
-            if (compressed) return false;
-            compressed = true;
-            ++i;
-        } else if (i == s.size()) {
-            return false;  // a single trailing colon
-        }
-    }
-    return compressed ? groups < 8 : groups == 8;
+    return systemParses(AF_INET6, s);
 }
 
 // A DNS or NetBIOS style name: labels of letters, digits, '-' and '_' (which
@@ -169,11 +141,10 @@ std::string whyNotPort(std::string_view text, int& port) {
     if (text.empty()) return "the port after ':' is missing";
     if (!std::all_of(text.begin(), text.end(), [](char c) { return isDigit(c); }))
         return "the port \"" + std::string(text) + "\" is not a number";
-    int value = 0;
-    auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (ec != std::errc() || end != text.data() + text.size() || value < 1 || value > 65535)
+    const auto value = text::wholeNumber<int>(text);
+    if (!value || *value < 1 || *value > 65535)
         return "the port " + std::string(text) + " is not between 1 and 65535";
-    port = value;
+    port = *value;
     return {};
 }
 
@@ -188,7 +159,7 @@ std::string split(std::string_view text, Target& out) {
     constexpr Known kSchemes[] = {
         {"ssh://", Scheme::Ssh}, {"winrm://", Scheme::WinRm}, {"https://", Scheme::Https}};
     for (const Known& k : kSchemes) {
-        if (startsNoCase(text, k.prefix)) {
+        if (text::startsWithIgnoreCase(text, k.prefix)) {
             out.scheme = k.scheme;
             text.remove_prefix(k.prefix.size());
             break;
@@ -203,7 +174,7 @@ std::string split(std::string_view text, Target& out) {
         if (out.scheme != Scheme::Ssh) {
             for (std::string_view path : {std::string_view("/wsman"), std::string_view("/")}) {
                 if (text.size() > path.size() &&
-                    startsNoCase(text.substr(text.size() - path.size()), path)) {
+                    text::startsWithIgnoreCase(text.substr(text.size() - path.size()), path)) {
                     text.remove_suffix(path.size());
                     break;
                 }
@@ -263,7 +234,7 @@ bool isLoopbackHost(std::string_view s) {
     if (s.size() > 2 && s.front() == '[' && s.back() == ']') s = s.substr(1, s.size() - 2);
     if (s.substr(0, 4) == "127." && isIPv4(s)) return true;
     if (s == "::1" || s == "0:0:0:0:0:0:0:1") return true;
-    return startsNoCase(s, "::ffff:127.0.0.1") && s.size() == 16;
+    return text::startsWithIgnoreCase(s, "::ffff:127.0.0.1") && s.size() == 16;
 }
 
 std::string whyNotTarget(std::string_view text) {

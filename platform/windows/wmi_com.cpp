@@ -17,6 +17,7 @@
 #include "platform/windows/com_ptr.h"
 #include "platform/windows/com_text.h"
 #include "platform/windows/variant_value.h"
+#include "support/text.h"
 
 namespace tavo::winwmi {
 
@@ -29,20 +30,15 @@ std::wstring namespacePath(const std::string& computer) {
 
 std::string queryInContext(const std::string& query) {
     // The class follows FROM; failures name it so the reader knows which report failed.
-    std::string lower(query.size(), ' ');
-    for (std::size_t i = 0; i < query.size(); ++i) {
-        lower[i] = static_cast<char>(std::tolower(static_cast<unsigned char>(query[i])));
-    }
+    const std::string lower = text::toLower(query);
     std::string out = "the query \"" + query + "\"";
     for (std::size_t at = lower.find("from"); at != std::string::npos;
          at = lower.find("from", at + 4)) {
-        const bool wordBefore = at == 0 || std::isspace(static_cast<unsigned char>(lower[at - 1]));
-        const bool wordAfter =
-            at + 4 < lower.size() && std::isspace(static_cast<unsigned char>(lower[at + 4]));
+        const bool wordBefore = at == 0 || text::isSpace(lower[at - 1]);
+        const bool wordAfter = at + 4 < lower.size() && text::isSpace(lower[at + 4]);
         if (!wordBefore || !wordAfter) continue;
         std::size_t start = at + 4;
-        while (start < query.size() && std::isspace(static_cast<unsigned char>(query[start])))
-            ++start;
+        while (start < query.size() && text::isSpace(query[start])) ++start;
         std::size_t end = start;
         while (end < query.size() &&
                (std::isalnum(static_cast<unsigned char>(query[end])) || query[end] == '_'))

@@ -13,7 +13,7 @@ namespace {
 
 struct Design {
     const char* name;
-    QRect pixels;  // the design's twips at 15 to the pixel
+    QRect pixels;  // the layout's twips at 15 to the pixel
     const char* toolTip;
 };
 

@@ -76,6 +76,12 @@ TEST(TargetText, RejectsWithAReasonNamingTheText) {
         "alice@.",                //
         "ssh://",                 //
         "10.0.0.300:22",          // bad address with a port
+        "010.0.0.1",              // a leading zero, octal to some resolvers
+        "1.2.3.4.5",              // too many parts
+        "1:2:3:4:5:6:7:8:9",      // too many groups
+        "2001:db8::1::2",         // two "::"
+        "[12345::1]",             // a group of five digits
+        "fe80::1%",               // an empty zone
         "host\\share",            // a backslash in the host
         "winrm://CORP\\admin@h",  // a backslash would end the moniker's computer
     };

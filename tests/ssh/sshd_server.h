@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "platform/linux/ssh/ssh_shell.h"
+#include "tests/support/loopback.h"
 
 // A private sshd on 127.0.0.1, started by the script beside this file and
 // stopped when the object goes (or, should the program crash, by the
@@ -44,15 +45,7 @@ inline std::string readFile(const fs::path& path) {
 
 // A port nothing listens on at the moment.
 inline int freePort() {
-    const int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-    socklen_t len = sizeof addr;
-    getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
-    close(fd);
-    return ntohs(addr.sin_port);
+    return tavo::testing::freeLoopbackPort();
 }
 
 inline std::vector<int> allProcesses() {

@@ -13,6 +13,7 @@
 
 #include "cycle/cancellation.h"
 #include "sshd_fixture.h"
+#include "tests/support/loopback.h"
 
 namespace tavo::linuxnet {
 namespace {
@@ -21,19 +22,9 @@ using std::chrono::milliseconds;
 
 // A listener on loopback that accepts into its backlog and never answers.
 struct Listener {
-    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    int port = 0;
-    Listener() {
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-        listen(fd, 4);
-        socklen_t len = sizeof a;
-        getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-        port = ntohs(a.sin_port);
-    }
-    ~Listener() { ::close(fd); }
+    tavo::testing::LoopbackSocket socket{4};
+    int fd = socket.fd();
+    int port = socket.port();
 };
 
 TEST(TcpConnect, ConnectsRefusesAndGivesUpEachTheWayItSays) {

@@ -25,6 +25,7 @@
 
 #include "collectors/management.h"
 #include "grid/error.h"
+#include "support/text.h"
 
 namespace tavo::testing {
 
@@ -40,12 +41,6 @@ struct FakeLog {
     std::vector<std::string> reads;
 };
 
-inline std::string lowerAscii(std::string s) {
-    for (char& c : s)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    return s;
-}
-
 class FakeObject : public wmi::Object {
   public:
     FakeObject() = default;
@@ -53,7 +48,7 @@ class FakeObject : public wmi::Object {
     // Adds (or replaces) a property, keeping first-added order.
     FakeObject& with(const std::string& name, wmi::Value value) {
         for (auto& p : props_) {
-            if (lowerAscii(p.first) == lowerAscii(name)) {
+            if (text::equalsIgnoreCase(p.first, name)) {
                 p.second = std::move(value);
                 return *this;
             }
@@ -70,7 +65,7 @@ class FakeObject : public wmi::Object {
     // Reading this property (by name or by index) fails. The property is
     // still listed in Properties_ if it was added with with().
     FakeObject& failing(const std::string& name, std::uint32_t number = errc::kFailed) {
-        failing_[lowerAscii(name)] = number;
+        failing_[text::toLower(name)] = number;
         return *this;
     }
     // Listing Properties_ fails.
@@ -101,10 +96,10 @@ class FakeObject : public wmi::Object {
         if (log_) log_->reads.push_back(what);
     }
     wmi::Value lookup(const std::string& name) const {
-        if (auto f = failing_.find(lowerAscii(name)); f != failing_.end())
+        if (auto f = failing_.find(text::toLower(name)); f != failing_.end())
             throw Error(f->second, "Scripted failure reading " + name);
         for (const auto& p : props_)
-            if (lowerAscii(p.first) == lowerAscii(name)) return p.second;
+            if (text::equalsIgnoreCase(p.first, name)) return p.second;
         throw Error(errc::kNotFound, "Not found: the object has no property " + name);
     }
 

@@ -11,7 +11,7 @@
 #include "cycle/pass.h"
 #include "grid/export.h"
 #include "platform/linux/winrm/winrm_backend.h"
-#include "platform/linux/wmi/schema.h"
+#include "schema/schema.h"
 #include "winrm/fixture_responder.h"
 #include "winrm/in_process_soap.h"
 
@@ -119,13 +119,13 @@ TEST(CategoriesSchema, EveryClassACategoryQueriesIsTypedFromTheClassTable) {
     // would reach the collectors as text.
     for (const ReportDefinition& report : reportDefinitions()) {
         if (report.managementClass.empty()) continue;
-        const linuxwmi::ClassDef* cls = linuxwmi::findClass(report.managementClass);
+        const schema::ClassDef* cls = schema::findClass(report.managementClass);
         ASSERT_NE(cls, nullptr) << report.managementClass;
         EXPECT_FALSE(cls->properties.empty()) << report.managementClass;
     }
     // The subclasses an account query returns.
     for (const char* sub : {"Win32_UserAccount", "Win32_Group", "Win32_SystemAccount"})
-        EXPECT_NE(linuxwmi::findClass(sub), nullptr) << sub;
+        EXPECT_NE(schema::findClass(sub), nullptr) << sub;
 }
 
 TEST_F(Categories, MonitorsReadSizesArraysAndStatesAsTheyDoOverCom) {

@@ -12,6 +12,7 @@
 #include "grid/error.h"
 #include "platform/linux/winrm/http_connection.h"
 #include "platform/linux/winrm/transport_http.h"
+#include "tests/support/loopback.h"
 #include "winrm/server_paged_responder.h"
 #include "winrm/transport_test_support.h"
 #include "winrm/wsman_test_server.h"
@@ -56,28 +57,21 @@ TEST(HttpTransportReach, AClosedPortIsUnavailableAtOnceNamingHostAndPort) {
 TEST(HttpTransportReach, AHostThatNeverAnswersIsGivenUpAfterFiveSeconds) {
     // A listener whose queue is full drops new connection requests, so the
     // connect waits as it would for a silent host.
-    int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    listen(fd, 0);
-    socklen_t len = sizeof a;
-    getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
+    const tavo::testing::LoopbackSocket listener(0);
+    const sockaddr_in a = tavo::testing::loopbackAddress(listener.port());
     std::vector<int> fillers;
     for (int i = 0; i < 8; ++i) {
         int c = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
-        connect(c, reinterpret_cast<sockaddr*>(&a), sizeof a);
+        connect(c, reinterpret_cast<const sockaddr*>(&a), sizeof a);
         fillers.push_back(c);
     }
     std::this_thread::sleep_for(100ms);
-    auto [e, took] = failure([&] { plainTransport(ntohs(a.sin_port))->post("<x/>", 30s); });
+    auto [e, took] = failure([&] { plainTransport(listener.port())->post("<x/>", 30s); });
     EXPECT_EQ(e.number(), errc::kServerUnavailable) << e.description();
     EXPECT_NE(e.description().find("5 s"), std::string::npos) << e.description();
     EXPECT_GE(took, 4900ms);
     EXPECT_LT(took, 7s);
     for (int c : fillers) ::close(c);
-    ::close(fd);
 }
 
 class SlowServer : public ::testing::Test {

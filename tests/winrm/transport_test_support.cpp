@@ -68,18 +68,6 @@ std::string opensslFingerprint(const std::string& certFile) {
     return "SHA256:" + hex;
 }
 
-int freeLoopbackPort() {
-    int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    socklen_t len = sizeof a;
-    getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-    ::close(fd);
-    return ntohs(a.sin_port);
-}
-
 namespace {
 std::string envelope(const std::string& to, const std::string& action, const std::string& body) {
     return "<s:Envelope xmlns:s=\"http://www.w3.org/2003/05/soap-envelope\" "

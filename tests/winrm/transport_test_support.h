@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "remote/prompts.h"
+#include "tests/support/loopback.h"
 
 // What the transport's tests share: a scripted person at the prompts, a
 // private folder, a user file for the NTLM acceptor, certificates made for
@@ -87,8 +88,7 @@ Certificates makeCertificates(const TempDir& dir);
 // The SHA256 fingerprint of a PEM certificate as `openssl x509` prints it.
 std::string opensslFingerprint(const std::string& certFile);
 
-// A loopback port nothing listens on (for a moment).
-int freeLoopbackPort();
+using tavo::testing::freeLoopbackPort;
 
 std::string enumerateEnvelope(const std::string& to);
 std::string pullEnvelope(const std::string& to, const std::string& context);

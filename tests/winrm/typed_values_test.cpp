@@ -93,10 +93,10 @@ TEST(TypedValues, SubclassesKeepTheirClassAndTheirOwnProperties) {
 }
 
 TEST(TypedValues, TextTheTypeCannotReadIsKeptNotLost) {
-    auto value = [](std::string text, linuxwmi::CimType t, ValueForm form = ValueForm::Text) {
+    auto value = [](std::string text, schema::CimType t, ValueForm form = ValueForm::Text) {
         return typedValue(ReplyProperty{"P", std::move(text), form}, t);
     };
-    using T = linuxwmi::CimType;
+    using T = schema::CimType;
     EXPECT_EQ(value("-480", T::SInt16), V(-480));
     EXPECT_EQ(value(" 42 ", T::UInt32), V(42));
     EXPECT_EQ(value("forty", T::UInt32), V("forty"));

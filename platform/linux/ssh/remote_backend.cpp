@@ -19,7 +19,7 @@
 #include "cycle/deadline.h"
 #include "grid/error.h"
 #include "platform/linux/net/tcp_connect.h"
-#include "platform/linux/wmi/inventory_text.h"
+#include "support/text.h"
 
 namespace tavo::ssh {
 
@@ -169,13 +169,13 @@ class RemoteBackend : public wmi::Backend {
 
     std::optional<Remembered> remembered(const std::string& host) {
         std::lock_guard lock(mutex_);
-        auto it = routes_.find(linuxwmi::inventory::toLower(host));
+        auto it = routes_.find(text::toLower(host));
         if (it == routes_.end()) return std::nullopt;
         return it->second;
     }
     void remember(const std::string& host, Remembered way) {
         std::lock_guard lock(mutex_);
-        routes_[linuxwmi::inventory::toLower(host)] = std::move(way);
+        routes_[text::toLower(host)] = std::move(way);
     }
 
     std::unique_ptr<wmi::Connection> overWinRm(const std::string& computer) {

@@ -19,6 +19,7 @@
 #include "cycle/cancellation.h"
 #include "grid/error.h"
 #include "platform/linux/net/tcp_connect.h"
+#include "support/text.h"
 
 namespace tavo::ssh {
 
@@ -554,11 +555,7 @@ namespace {
 
 // A marker no remote file can be expected to hold: new for every run.
 std::string runToken() {
-    static thread_local std::random_device rd;
-    static const char hex[] = "0123456789abcdef";
-    std::string t = "TAVO_END_";
-    for (int i = 0; i < 32; ++i) t += hex[rd() % 16];
-    return t;
+    return "TAVO_END_" + text::randomHex(32);
 }
 
 // The lines the long-lived shell reads for one run: a start line on each

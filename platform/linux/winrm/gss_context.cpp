@@ -1,5 +1,5 @@
 #include "platform/linux/winrm/gss_context.h"
-#include "platform/linux/wmi/schema.h"
+#include "support/text.h"
 
 #include <gssapi/gssapi_ext.h>
 #include <gssapi/gssapi_krb5.h>
@@ -96,9 +96,9 @@ std::shared_ptr<GssCredential> GssCredential::fromTicketCache(const std::string&
     if (principal != GSS_C_NO_NAME) gss_release_name(&ignored, &principal);
     // A named user means that user: the cache must hold their tickets
     // (user@REALM as the principal, or the bare user of the same realm).
-    bool matches = user.empty() || linuxwmi::equalsIgnoreCase(name, user) ||
+    bool matches = user.empty() || text::equalsIgnoreCase(name, user) ||
                    (user.find('@') == std::string::npos && user.find('\\') == std::string::npos &&
-                    linuxwmi::equalsIgnoreCase(name.substr(0, name.find('@')), user));
+                    text::equalsIgnoreCase(name.substr(0, name.find('@')), user));
     if (GSS_ERROR(major) || lifetime == 0 || !matches) {
         gss_release_cred(&ignored, &cred);
         return nullptr;

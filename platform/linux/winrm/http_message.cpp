@@ -1,5 +1,5 @@
 #include "platform/linux/winrm/http_message.h"
-#include "platform/linux/wmi/schema.h"
+#include "support/text.h"
 
 #include <algorithm>
 #include <charconv>
@@ -16,16 +16,10 @@ namespace {
 constexpr std::size_t kMaxHead = 64 * 1024;
 constexpr std::size_t kReadChunk = 64 * 1024;
 
-std::string_view trim(std::string_view s) {
-    while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
-    while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
-    return s;
-}
-
 bool containsToken(std::string_view list, std::string_view token) {
     while (!list.empty()) {
         std::size_t comma = list.find(',');
-        if (linuxwmi::equalsIgnoreCase(trim(list.substr(0, comma)), token)) return true;
+        if (text::equalsIgnoreCase(text::trim(list.substr(0, comma)), token)) return true;
         if (comma == std::string_view::npos) break;
         list.remove_prefix(comma + 1);
     }
@@ -48,7 +42,7 @@ std::string formatHeaders(const Headers& headers, std::size_t bodyLength) {
 
 const std::string* Headers::find(std::string_view name) const {
     for (const auto& [n, v] : fields)
-        if (linuxwmi::equalsIgnoreCase(n, name)) return &v;
+        if (text::equalsIgnoreCase(n, name)) return &v;
     return nullptr;
 }
 
@@ -67,7 +61,7 @@ std::string base64Encode(std::string_view bytes) {
 }
 
 std::optional<std::string> base64Decode(std::string_view text) {
-    text = trim(text);
+    text = text::trim(text);
     if (text.size() % 4 != 0) return std::nullopt;
     std::string out(3 * (text.size() / 4) + 1, '\0');
     int n = EVP_DecodeBlock(reinterpret_cast<unsigned char*>(out.data()),
@@ -84,17 +78,18 @@ std::optional<std::string> base64Decode(std::string_view text) {
 
 std::optional<std::string> challengeToken(const Headers& headers, std::string_view scheme) {
     for (const auto& [name, value] : headers.fields) {
-        if (!linuxwmi::equalsIgnoreCase(name, "WWW-Authenticate")) continue;
+        if (!text::equalsIgnoreCase(name, "WWW-Authenticate")) continue;
         // One field may list several challenges: "Negotiate abc=, Basic realm=x".
         std::string_view rest = value;
         while (!rest.empty()) {
             std::size_t comma = rest.find(',');
-            std::string_view item = trim(rest.substr(0, comma));
+            std::string_view item = text::trim(rest.substr(0, comma));
             rest.remove_prefix(comma == std::string_view::npos ? rest.size() : comma + 1);
             std::size_t space = item.find(' ');
-            if (linuxwmi::equalsIgnoreCase(item.substr(0, space), scheme))
-                return std::string(space == std::string_view::npos ? std::string_view()
-                                                                   : trim(item.substr(space)));
+            if (text::equalsIgnoreCase(item.substr(0, space), scheme))
+                return std::string(space == std::string_view::npos
+                                       ? std::string_view()
+                                       : text::trim(item.substr(space)));
         }
     }
     return std::nullopt;
@@ -196,7 +191,7 @@ void MessageReader::readBody(Message& message, bool isResponse) {
         for (;;) {
             std::string_view line = takeLine();
             line = line.substr(0, line.find(';'));  // chunk extensions mean nothing here
-            line = trim(line);
+            line = text::trim(line);
             std::size_t size = 0;
             auto [ptr, ec] = std::from_chars(line.data(), line.data() + line.size(), size, 16);
             if (ec != std::errc() || ptr != line.data() + line.size() || line.empty())
@@ -214,7 +209,7 @@ void MessageReader::readBody(Message& message, bool isResponse) {
         return;
     }
     if (cl) {
-        std::string_view text = trim(*cl);
+        std::string_view text = text::trim(*cl);
         std::size_t size = 0;
         auto [ptr, ec] = std::from_chars(text.data(), text.data() + text.size(), size);
         if (ec != std::errc() || ptr != text.data() + text.size() || text.empty())
@@ -248,7 +243,8 @@ void MessageReader::parseFields(std::string_view rest, Headers& headers) {
         if (colon == std::string_view::npos || colon == 0 || line.front() == ' ' ||
             line.front() == '\t')
             throw Malformed{"a header line has no name"};
-        headers.add(std::string(line.substr(0, colon)), std::string(trim(line.substr(colon + 1))));
+        headers.add(std::string(line.substr(0, colon)),
+                    std::string(text::trim(line.substr(colon + 1))));
     }
 }
 
@@ -271,7 +267,7 @@ Message MessageReader::readResponse() {
     auto [ptr, ec] = std::from_chars(line.data() + 9, line.data() + 12, m.status);
     if (ec != std::errc() || ptr != line.data() + 12 || m.status < 100 || m.status > 599)
         throw Malformed{"the reply's status is not a number"};
-    m.reason = std::string(trim(line.substr(12)));
+    m.reason = std::string(text::trim(line.substr(12)));
     parseFields(head.substr(eol + 2), m.headers);
     m.closes = closesAfter(m, version);
     readBody(m, true);

@@ -10,6 +10,7 @@
 #include "cycle/cancellation.h"
 #include "grid/error.h"
 #include "platform/linux/winrm/wsman_names.h"
+#include "support/text.h"
 
 namespace tavo::winrm {
 
@@ -235,10 +236,8 @@ struct Reader {
                 break;
             case Role::WsmanFault: {
                 const std::string code = attribute(nbAttributes, attributes, "Code", nullptr);
-                std::uint32_t n = 0;
-                const auto [end, ec] = std::from_chars(code.data(), code.data() + code.size(), n);
-                if (ec == std::errc() && end == code.data() + code.size() && !code.empty())
-                    reply.fault->codes.push_back(n);
+                if (auto n = text::wholeNumber<std::uint32_t>(code))
+                    reply.fault->codes.push_back(*n);
                 const std::string machine = attribute(nbAttributes, attributes, "Machine", nullptr);
                 if (!machine.empty()) reply.fault->machine = machine;
                 break;
@@ -309,19 +308,16 @@ struct Reader {
                 item = nullptr;
                 break;
             case Role::WmiErrorCode: {
-                const std::string text = trimmed(wmiErrorCode);
-                std::uint32_t n = 0;
-                const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), n);
-                if (ec == std::errc() && end == text.data() + text.size() && !text.empty())
-                    reply.fault->wmiErrorCode = n;
+                if (auto n = text::wholeNumber<std::uint32_t>(text::trim(wmiErrorCode)))
+                    reply.fault->wmiErrorCode = *n;
                 break;
             }
             case Role::WsmanFaultMessage: {
                 // The deepest message with text is the provider's own words
                 // (WMI's inside WinRM's); the outer one only wraps it.
-                std::string text = trimmed(pendingMessage);
-                if (!text.empty() && stack.size() + 1 >= messageDepth) {
-                    reply.fault->message = std::move(text);
+                const std::string_view message = text::trim(pendingMessage);
+                if (!message.empty() && stack.size() + 1 >= messageDepth) {
+                    reply.fault->message = std::string(message);
                     messageDepth = stack.size() + 1;
                 }
                 pendingMessage.clear();
@@ -332,13 +328,6 @@ struct Reader {
         }
         // Text of a property after a nested element (whitespace) is not
         // wanted, and text of an element ends with it.
-    }
-
-    static std::string trimmed(const std::string& s) {
-        const auto first = s.find_first_not_of(" \t\r\n");
-        if (first == std::string::npos) return {};
-        const auto last = s.find_last_not_of(" \t\r\n");
-        return s.substr(first, last - first + 1);
     }
 };
 
@@ -511,7 +500,7 @@ EnumerationReply parseReply(std::string_view xml, std::chrono::steady_clock::tim
     }
     if (!reader.stack.empty())
         throw Error(errc::kFailed, "The WinRM service sent a reply that ends too early");
-    auto trim = [](std::string& s) { s = Reader::trimmed(s); };
+    auto trim = [](std::string& s) { s = std::string(text::trim(s)); };
     trim(reader.reply.action);
     trim(reader.reply.relatesTo);
     trim(reader.reply.context);

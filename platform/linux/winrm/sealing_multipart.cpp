@@ -1,5 +1,5 @@
 #include "platform/linux/winrm/sealing_multipart.h"
-#include "platform/linux/wmi/inventory_text.h"
+#include "support/text.h"
 
 #include <algorithm>
 #include <cctype>
@@ -25,13 +25,13 @@ std::string contentType() {
 }
 
 bool isSealed(std::string_view header) {
-    std::string h = linuxwmi::inventory::toLower(header);
+    std::string h = text::toLower(header);
     return h.find("multipart/encrypted") != std::string::npos &&
-           h.find(linuxwmi::inventory::toLower(kProtocol)) != std::string::npos;
+           h.find(text::toLower(kProtocol)) != std::string::npos;
 }
 
 std::string boundaryOf(std::string_view header) {
-    std::string h = linuxwmi::inventory::toLower(header);
+    std::string h = text::toLower(header);
     std::size_t at = h.find("boundary=");
     if (at == std::string::npos) return std::string(kBoundary);
     std::string_view rest = header.substr(at + 9);
@@ -88,7 +88,7 @@ std::vector<Part> parse(std::string_view body, std::string_view boundary) {
         std::size_t next = body.find(marker, at);
         if (next == std::string_view::npos) throw Malformed{"the data part is missing"};
         std::string_view head = body.substr(at, next - at);
-        std::size_t len = linuxwmi::inventory::toLower(head).find("length=");
+        std::size_t len = text::toLower(head).find("length=");
         if (len == std::string_view::npos)
             throw Malformed{"the first part does not declare the original length"};
         Part part;

@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "grid/error.h"
+#include "support/text.h"
 
 namespace tavo::winrm {
 
@@ -204,7 +205,7 @@ void checkPeerCertificate(SSL* ssl, const std::string& host, int port, remote::P
     if (remembered && *remembered == fingerprint) return;
 
     std::string why = X509_verify_cert_error_string(verdict);
-    why[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(why[0])));
+    if (!why.empty()) why[0] = text::toUpper(why[0]);
     if (remembered)
         why += ". It is not the certificate accepted before for this computer (" + *remembered +
                "): it may have been renewed, or someone may be in between";

@@ -6,7 +6,7 @@
 
 #include "grid/error.h"
 #include "platform/linux/winrm/wsman_object.h"
-#include "platform/linux/wmi/inventory_text.h"
+#include "support/text.h"
 
 namespace tavo::winrm {
 
@@ -88,7 +88,7 @@ class WinRmBackend : public wmi::Backend {
 
     std::unique_ptr<wmi::Connection> connect(const std::string& computer) override {
         // Names differ in case only as the user typed them.
-        std::string key = linuxwmi::inventory::toLower(computer);
+        std::string key = text::toLower(computer);
         return std::make_unique<WinRmConnection>(transportOf(computer, key), options_, cache_, key);
     }
 

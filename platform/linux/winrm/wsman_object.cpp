@@ -9,20 +9,20 @@
 
 #include "grid/error.h"
 #include "platform/linux/winrm/dmtf.h"
-#include "platform/linux/wmi/inventory_text.h"
+#include "support/text.h"
 
 namespace tavo::winrm {
 
-using linuxwmi::CimType;
+using schema::CimType;
 
 struct ObjectMaker::Layout {
     std::vector<std::string> names;  // in the order Properties_ lists them
-    std::vector<std::optional<CimType>> types;
+    std::vector<std::optional<schema::CimType>> types;
     std::vector<bool> arrays;
     std::unordered_map<std::string, int> byLower;
 
-    void add(std::string name, std::optional<CimType> type, bool isArray) {
-        byLower.emplace(linuxwmi::inventory::toLower(name), static_cast<int>(names.size()));
+    void add(std::string name, std::optional<schema::CimType> type, bool isArray) {
+        byLower.emplace(text::toLower(name), static_cast<int>(names.size()));
         names.push_back(std::move(name));
         types.push_back(type);
         arrays.push_back(isArray);
@@ -31,31 +31,17 @@ struct ObjectMaker::Layout {
 
 namespace {
 
-std::string_view trimmed(std::string_view s) {
-    while (!s.empty() &&
-           (s.front() == ' ' || s.front() == '\t' || s.front() == '\n' || s.front() == '\r'))
-        s.remove_prefix(1);
-    while (!s.empty() &&
-           (s.back() == ' ' || s.back() == '\t' || s.back() == '\n' || s.back() == '\r'))
-        s.remove_suffix(1);
-    return s;
-}
-
-wmi::Value integer(const std::string& text) {
-    const std::string_view t = trimmed(text);
-    std::int64_t n = 0;
-    const auto [end, ec] = std::from_chars(t.data(), t.data() + t.size(), n);
+wmi::Value integer(const std::string& raw) {
     // Text that is not a number stays text: shown as it came, not lost.
-    if (ec != std::errc() || end != t.data() + t.size() || t.empty()) return wmi::Value(text);
-    return wmi::Value(n);
+    if (auto n = text::wholeNumber<std::int64_t>(text::trim(raw))) return wmi::Value(*n);
+    return wmi::Value(raw);
 }
 
-wmi::Value real(const std::string& text, bool single) {
-    const std::string_view t = trimmed(text);
-    double d = 0;
+wmi::Value real(const std::string& raw, bool single) {
     // XML Schema spells the specials INF, -INF and NaN; from_chars reads them.
-    const auto [end, ec] = std::from_chars(t.data(), t.data() + t.size(), d);
-    if (ec != std::errc() || end != t.data() + t.size() || t.empty()) return wmi::Value(text);
+    const auto parsed = text::wholeNumber<double>(text::trim(raw));
+    if (!parsed) return wmi::Value(raw);
+    double d = *parsed;
     if (single) {
         // A real32 as the shortest decimal of the float, as over COM.
         char buf[64];
@@ -68,7 +54,7 @@ wmi::Value real(const std::string& text, bool single) {
 
 wmi::Value datetime(const ReplyProperty& p) {
     std::optional<std::string> dmtf;
-    const std::string_view t = trimmed(p.text);
+    const std::string_view t = text::trim(p.text);
     switch (p.form) {
         case ValueForm::Interval:
             dmtf = dmtfFromXsDuration(t);
@@ -90,42 +76,42 @@ wmi::Value datetime(const ReplyProperty& p) {
 
 }  // namespace
 
-wmi::Value typedValue(const ReplyProperty& p, std::optional<CimType> type) {
+wmi::Value typedValue(const ReplyProperty& p, std::optional<schema::CimType> type) {
     if (p.form == ValueForm::Nil || p.form == ValueForm::Complex) return wmi::Value::null();
     if (p.form != ValueForm::Text) return datetime(p);
     if (!type) return wmi::Value(p.text);
     switch (*type) {
-        case CimType::String:
+        case schema::CimType::String:
             return wmi::Value(p.text);
-        case CimType::Boolean: {
-            const std::string_view t = trimmed(p.text);
+        case schema::CimType::Boolean: {
+            const std::string_view t = text::trim(p.text);
             if (t == "true" || t == "1") return wmi::Value(true);
             if (t == "false" || t == "0") return wmi::Value(false);
             return wmi::Value(p.text);
         }
-        case CimType::UInt8:
-        case CimType::UInt16:
-        case CimType::UInt32:
-        case CimType::SInt8:
-        case CimType::SInt16:
-        case CimType::SInt32:
+        case schema::CimType::UInt8:
+        case schema::CimType::UInt16:
+        case schema::CimType::UInt32:
+        case schema::CimType::SInt8:
+        case schema::CimType::SInt16:
+        case schema::CimType::SInt32:
             return integer(p.text);
-        case CimType::UInt64:
-        case CimType::SInt64:
+        case schema::CimType::UInt64:
+        case schema::CimType::SInt64:
             // As over COM: decimal text, so no value wraps.
-            return wmi::Value(std::string(trimmed(p.text)));
-        case CimType::Real32:
+            return wmi::Value(std::string(text::trim(p.text)));
+        case schema::CimType::Real32:
             return real(p.text, true);
-        case CimType::Real64:
+        case schema::CimType::Real64:
             return real(p.text, false);
-        case CimType::DateTime:
+        case schema::CimType::DateTime:
             return datetime(p);
     }
     return wmi::Value(p.text);
 }
 
 std::string classOfQuery(std::string_view wql) {
-    const std::string lower = linuxwmi::inventory::toLower(wql);
+    const std::string lower = text::toLower(wql);
     auto space = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
     for (std::size_t at = lower.find("from"); at != std::string::npos;
          at = lower.find("from", at + 4)) {
@@ -154,8 +140,8 @@ class WsmanObject : public wmi::Object {
 
     wmi::Value get(const std::string& name) const override {
         // The system property a script reads for an object's own class.
-        if (linuxwmi::equalsIgnoreCase(name, "__CLASS")) return wmi::Value(className_);
-        const auto it = layout_->byLower.find(linuxwmi::inventory::toLower(name));
+        if (text::equalsIgnoreCase(name, "__CLASS")) return wmi::Value(className_);
+        const auto it = layout_->byLower.find(text::toLower(name));
         if (it == layout_->byLower.end()) {
             throw Error(errc::kNotFound,
                         "Not found: " + className_ + " has no property \"" + name + "\"");
@@ -181,8 +167,8 @@ std::unique_ptr<wmi::Object> ObjectMaker::make(ReplyItem item) {
     std::string className = projection ? queriedClass_ : std::move(item.className);
     // A subclass the table lacks is typed as the class queried, its own
     // properties as text.
-    const linuxwmi::ClassDef* cls = linuxwmi::findClass(className);
-    if (!cls) cls = linuxwmi::findClass(queriedClass_);
+    const schema::ClassDef* cls = schema::findClass(className);
+    if (!cls) cls = schema::findClass(queriedClass_);
 
     // The names this instance brings that the class lacks (or, for a
     // projection or an unknown class, all of them) make the layout's key.
@@ -193,7 +179,7 @@ std::unique_ptr<wmi::Object> ObjectMaker::make(ReplyItem item) {
         const bool known = cls && !projection && cls->indexOf(p.name) >= 0;
         if (known) continue;
         const bool seen = std::any_of(own.begin(), own.end(), [&](const ReplyProperty* q) {
-            return linuxwmi::equalsIgnoreCase(q->name, p.name);
+            return text::equalsIgnoreCase(q->name, p.name);
         });
         if (seen) continue;
         own.push_back(&p);
@@ -204,7 +190,8 @@ std::unique_ptr<wmi::Object> ObjectMaker::make(ReplyItem item) {
     auto& slot = layouts_[key];
     if (!slot) {
         auto layout = std::make_shared<Layout>();
-        auto typeOf = [&](std::string_view name) -> std::pair<std::optional<CimType>, bool> {
+        auto typeOf =
+            [&](std::string_view name) -> std::pair<std::optional<schema::CimType>, bool> {
             if (!cls) return {std::nullopt, false};
             const int i = cls->indexOf(name);
             if (i < 0) return {std::nullopt, false};
@@ -218,15 +205,15 @@ std::unique_ptr<wmi::Object> ObjectMaker::make(ReplyItem item) {
                 layout->add(p->name, type, isArray);
             }
         } else {
-            std::vector<std::pair<std::string, std::pair<std::optional<CimType>, bool>>> all;
+            std::vector<std::pair<std::string, std::pair<std::optional<schema::CimType>, bool>>>
+                all;
             for (const auto& def : cls->properties)
                 all.push_back({std::string(def.name), {def.type, def.isArray}});
             for (const ReplyProperty* p : own) all.push_back({p->name, {std::nullopt, false}});
             if (!own.empty()) {
                 // Properties_ lists names alphabetically, a subclass's with the rest.
                 std::stable_sort(all.begin(), all.end(), [](const auto& a, const auto& b) {
-                    return linuxwmi::inventory::toLower(a.first) <
-                           linuxwmi::inventory::toLower(b.first);
+                    return text::toLower(a.first) < text::toLower(b.first);
                 });
             }
             for (auto& [name, t] : all) layout->add(std::move(name), t.first, t.second);
@@ -241,7 +228,7 @@ std::unique_ptr<wmi::Object> ObjectMaker::make(ReplyItem item) {
     std::vector<int> count(n, 0);
     std::vector<int> index(item.properties.size(), -1);
     for (std::size_t k = 0; k < item.properties.size(); ++k) {
-        const auto it = layout.byLower.find(linuxwmi::inventory::toLower(item.properties[k].name));
+        const auto it = layout.byLower.find(text::toLower(item.properties[k].name));
         if (it == layout.byLower.end()) continue;
         index[k] = it->second;
         if (first[static_cast<std::size_t>(it->second)] < 0)

@@ -8,7 +8,7 @@
 
 #include "collectors/management.h"
 #include "platform/linux/winrm/reply_parser.h"
-#include "platform/linux/wmi/schema.h"
+#include "schema/schema.h"
 
 // Instances from enumeration replies as the objects the collectors read.
 // The XML cannot tell a one-element array from a scalar, an omitted array
@@ -38,7 +38,7 @@ class ObjectMaker {
 
 // The value of one property's XML occurrence as its CIM type reads it;
 // without a type (a property the table lacks) the text as it came.
-wmi::Value typedValue(const ReplyProperty& p, std::optional<linuxwmi::CimType> type);
+wmi::Value typedValue(const ReplyProperty& p, std::optional<schema::CimType> type);
 
 // The class after FROM in a WQL query, or "".
 std::string classOfQuery(std::string_view wql);

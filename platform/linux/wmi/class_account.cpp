@@ -9,14 +9,15 @@
 #include <unordered_map>
 
 #include "platform/linux/wmi/inventory_text.h"
+#include "support/text.h"
 
 namespace tavo::linuxwmi {
 
 namespace {
 
-using inventory::parseSigned;
-using inventory::parseUnsigned;
-using inventory::split;
+using text::parseSigned;
+using text::parseUnsigned;
+using text::split;
 
 // Calls `f` with the fields of every line that can name an account.
 template <typename F>
@@ -62,13 +63,12 @@ std::int64_t minusSaturated(std::int64_t a, std::int64_t b) {
 FaillockRules parseFaillockConf(std::string_view text) {
     FaillockRules r;
     for (std::string_view line : split(text, '\n')) {
-        line = inventory::trim(line.substr(0, line.find('#')));
+        line = text::trim(line.substr(0, line.find('#')));
         if (line.empty()) continue;
         const std::size_t eq = line.find('=');
-        const std::string_view key = inventory::trim(line.substr(0, eq));
-        const std::string_view value = eq == std::string_view::npos
-                                           ? std::string_view{}
-                                           : inventory::trim(line.substr(eq + 1));
+        const std::string_view key = text::trim(line.substr(0, eq));
+        const std::string_view value =
+            eq == std::string_view::npos ? std::string_view{} : text::trim(line.substr(eq + 1));
         const auto number = parseSigned(value);
         if (key == "dir" && !value.empty()) r.dir = std::string(value);
         if (key == "deny" && number) r.deny = *number;
@@ -154,14 +154,13 @@ std::string fullNameFromGecos(std::string_view gecos, std::string_view login) {
     for (char c : first) {
         if (c == '&') {
             std::string cap(login);
-            if (!cap.empty())
-                cap[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(cap[0])));
+            if (!cap.empty()) cap[0] = text::toUpper(cap[0]);
             name += cap;
         } else {
             name += c;
         }
     }
-    return std::string(inventory::trim(name));
+    return std::string(text::trim(name));
 }
 
 namespace {

@@ -4,6 +4,7 @@
 
 #include "platform/linux/wmi/system_classes.h"
 #include "platform/linux/wmi/system_sources.h"
+#include "support/text.h"
 
 namespace tavo::linuxwmi {
 
@@ -51,21 +52,17 @@ std::optional<std::string> sambaGlobal(const SystemContext& ctx, std::string_vie
     std::string_view rest = *conf;
     while (!rest.empty()) {
         const auto nl = rest.find('\n');
-        const std::string line = trim(rest.substr(0, nl));
+        const std::string_view line = text::trim(rest.substr(0, nl));
         rest.remove_prefix(nl == std::string_view::npos ? rest.size() : nl + 1);
         if (line.empty() || line[0] == '#' || line[0] == ';') continue;
         if (line[0] == '[') {
-            std::string section = line;
-            std::transform(section.begin(), section.end(), section.begin(), ::tolower);
-            inGlobal = section == "[global]";
+            inGlobal = text::equalsIgnoreCase(line, "[global]");
             continue;
         }
         const auto eq = line.find('=');
         if (!inGlobal || eq == std::string::npos) continue;
-        std::string key = trim(std::string_view(line).substr(0, eq));
-        std::transform(key.begin(), key.end(), key.begin(), ::tolower);
-        if (key == wanted) {
-            std::string value = trim(std::string_view(line).substr(eq + 1));
+        if (text::equalsIgnoreCase(text::trim(std::string_view(line).substr(0, eq)), wanted)) {
+            std::string value(text::trim(std::string_view(line).substr(eq + 1)));
             if (!value.empty()) return value;
         }
     }
@@ -82,8 +79,8 @@ std::optional<std::string> sambaWorkgroup(const SystemContext& ctx) {
 // readable by root only), since it alone could tell.
 std::optional<bool> domainMember(const SystemContext& ctx) {
     if (auto security = sambaGlobal(ctx, "security")) {
-        std::transform(security->begin(), security->end(), security->begin(), ::tolower);
-        if (*security == "ads" || *security == "domain") return true;
+        if (text::equalsIgnoreCase(*security, "ads") || text::equalsIgnoreCase(*security, "domain"))
+            return true;
     }
     const auto sssd = ctx.readFile("/etc/sssd/sssd.conf", 1024 * 1024);
     if (!sssd) {
@@ -93,12 +90,12 @@ std::optional<bool> domainMember(const SystemContext& ctx) {
     std::string_view rest = *sssd;
     while (!rest.empty()) {
         const auto nl = rest.find('\n');
-        std::string line = trim(rest.substr(0, nl));
+        const std::string_view line = text::trim(rest.substr(0, nl));
         rest.remove_prefix(nl == std::string_view::npos ? rest.size() : nl + 1);
         const auto eq = line.find('=');
-        if (eq == std::string::npos || trim(std::string_view(line).substr(0, eq)) != "id_provider")
+        if (eq == std::string_view::npos || text::trim(line.substr(0, eq)) != "id_provider")
             continue;
-        const std::string provider = trim(std::string_view(line).substr(eq + 1));
+        const std::string_view provider = text::trim(line.substr(eq + 1));
         if (provider == "ad" || provider == "ipa") return true;
     }
     return false;

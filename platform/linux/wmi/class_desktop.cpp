@@ -10,6 +10,7 @@
 #include "platform/linux/wmi/system_view.h"
 #include "support/cancellation.h"
 #include "support/kernel_helper.h"
+#include "support/text.h"
 
 namespace tavo::linuxwmi {
 
@@ -96,13 +97,6 @@ struct Settings {
     std::optional<std::string> saverExecutable;
 };
 
-std::string trim(std::string_view s) {
-    const auto b = s.find_first_not_of(" \t\r");
-    if (b == std::string_view::npos) return {};
-    const auto e = s.find_last_not_of(" \t\r");
-    return std::string(s.substr(b, e - b + 1));
-}
-
 std::optional<std::int64_t> toInt(const std::string& s) {
     if (s.empty()) return std::nullopt;
     char* end = nullptr;
@@ -119,8 +113,8 @@ std::optional<std::int64_t> timeoutSeconds(std::int64_t count, std::int64_t unit
     return count * unit;
 }
 
-std::optional<bool> toBool(std::string s) {
-    for (auto& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+std::optional<bool> toBool(std::string_view v) {
+    const std::string s = text::toLower(v);
     if (s == "true" || s == "yes" || s == "1" || s == "on") return true;
     if (s == "false" || s == "no" || s == "0" || s == "off") return false;
     return std::nullopt;
@@ -139,15 +133,15 @@ std::optional<std::string> iniValue(std::string_view text, std::string_view grou
     std::string line;
     bool inGroup = false;
     while (std::getline(in, line)) {
-        line = trim(line);
+        line = text::trim(line);
         if (line.starts_with("[")) {
             inGroup = line.ends_with(groupSuffix);
             continue;
         }
         if (!inGroup) continue;
         const auto eq = line.find('=');
-        if (eq != std::string::npos && trim(line.substr(0, eq)) == key) {
-            return trim(line.substr(eq + 1));
+        if (eq != std::string::npos && text::trim(std::string_view(line).substr(0, eq)) == key) {
+            return std::string(text::trim(std::string_view(line).substr(eq + 1)));
         }
     }
     return std::nullopt;
@@ -219,8 +213,8 @@ void readXscreensaver(const SystemContext& ctx, const std::string& home, Setting
     while (std::getline(in, line)) {
         const auto colon = line.find(':');
         if (colon == std::string::npos || line.starts_with("#")) continue;
-        const std::string key = trim(line.substr(0, colon));
-        const std::string value = trim(line.substr(colon + 1));
+        const std::string key(text::trim(std::string_view(line).substr(0, colon)));
+        const std::string value(text::trim(std::string_view(line).substr(colon + 1)));
         if (key == "mode" && !s.saverActive) {
             s.saverActive = value != "off";
         } else if (key == "timeout" && !s.saverTimeout) {

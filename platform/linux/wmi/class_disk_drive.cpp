@@ -9,6 +9,7 @@
 #include <system_error>
 
 #include "platform/linux/wmi/inventory_text.h"
+#include "support/text.h"
 
 namespace tavo::linuxwmi {
 
@@ -28,13 +29,13 @@ enum class Kind { Scsi, Nvme, Virtio, Xen, Ide, Mmc, None };
 
 Kind kindOf(std::string_view n) {
     const auto lettersAfter = [&](std::string_view prefix) {
-        return inventory::startsWith(n, prefix) && allOf(n.substr(prefix.size()), std::islower);
+        return n.starts_with(prefix) && allOf(n.substr(prefix.size()), std::islower);
     };
     if (lettersAfter("sd")) return Kind::Scsi;
     if (lettersAfter("vd")) return Kind::Virtio;
     if (lettersAfter("xvd")) return Kind::Xen;
     if (lettersAfter("hd")) return Kind::Ide;
-    if (inventory::startsWith(n, "nvme")) {
+    if (n.starts_with("nvme")) {
         // nvme<controller>n<namespace>; nvme0c1n1 is one path of a multipath
         // namespace, hidden behind nvme0n1.
         const std::string_view rest = n.substr(4);
@@ -44,7 +45,7 @@ Kind kindOf(std::string_view n) {
             return Kind::Nvme;
         }
     }
-    if (inventory::startsWith(n, "mmcblk") && allOf(n.substr(6), std::isdigit)) return Kind::Mmc;
+    if (n.starts_with("mmcblk") && allOf(n.substr(6), std::isdigit)) return Kind::Mmc;
     return Kind::None;
 }
 
@@ -64,7 +65,7 @@ std::optional<std::string> vpdSerial(const SystemContext& ctx, const std::string
     const std::size_t len = static_cast<std::size_t>(static_cast<unsigned char>((*page)[2]) << 8 |
                                                      static_cast<unsigned char>((*page)[3]));
     const std::string_view serial =
-        inventory::trim(std::string_view(*page).substr(4, std::min(len, page->size() - 4)));
+        text::trim(std::string_view(*page).substr(4, std::min(len, page->size() - 4)));
     if (serial.empty()) return std::nullopt;
     return std::string(serial);
 }
@@ -75,11 +76,11 @@ std::optional<std::array<std::uint64_t, 4>> scsiAddress(const SystemContext& ctx
     const auto target = ctx.readLink(device);
     if (!target) return std::nullopt;
     const std::string leaf = std::filesystem::path(*target).filename().string();
-    const auto parts = inventory::split(leaf, ':');
+    const auto parts = text::split(leaf, ':');
     if (parts.size() != 4) return std::nullopt;
     std::array<std::uint64_t, 4> hctl{};
     for (std::size_t i = 0; i < 4; ++i) {
-        const auto v = inventory::parseUnsigned(parts[i]);
+        const auto v = text::parseUnsigned(parts[i]);
         if (!v) return std::nullopt;
         hctl[i] = *v;
     }
@@ -101,7 +102,7 @@ std::optional<std::string> devicePath(std::string_view real, std::string_view na
     };
     if (!dropTail(name)) return std::nullopt;
     dropTail("block");
-    if (rest.empty() || inventory::startsWith(rest, "virtual/")) return std::nullopt;
+    if (rest.empty() || rest.starts_with("virtual/")) return std::nullopt;
     return std::string(rest);
 }
 
@@ -183,8 +184,7 @@ std::vector<Instance> produceDiskDrives(const SystemContext& ctx) {
 
         std::int64_t partitions = 0;
         for (const auto& entry : inventory::listDirectory(ctx, dir)) {
-            if (inventory::startsWith(entry, name) &&
-                ctx.exists(dir + "/" + entry + "/partition")) {
+            if (entry.starts_with(name) && ctx.exists(dir + "/" + entry + "/partition")) {
                 ++partitions;
             }
         }

@@ -1,18 +1,11 @@
 #include <set>
 
 #include "platform/linux/wmi/core_classes.h"
+#include "support/text.h"
 
 namespace tavo::linuxwmi {
 
 namespace {
-
-std::string_view trim(std::string_view s) {
-    while (!s.empty() && (s.front() == ' ' || s.front() == '\t' || s.front() == '\r'))
-        s.remove_prefix(1);
-    while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\r'))
-        s.remove_suffix(1);
-    return s;
-}
 
 // The name of the user this program runs as: /proc/self/status's real uid
 // looked up in /etc/passwd.
@@ -22,7 +15,7 @@ std::optional<std::string> currentUser(const SystemContext& ctx) {
     const auto pos = status->find("\nUid:");
     if (pos == std::string::npos) return std::nullopt;
     // "Uid:\t1000\t1000\t1000\t1000": the first is the real uid.
-    std::string_view rest = trim(std::string_view(*status).substr(pos + 5));
+    std::string_view rest = text::trim(std::string_view(*status).substr(pos + 5));
     const std::string uid(rest.substr(0, rest.find_first_not_of("0123456789")));
     if (uid.empty()) return std::nullopt;
     auto passwd = ctx.readFile("/etc/passwd");
@@ -65,14 +58,14 @@ std::vector<std::pair<std::string, std::string>> parseEnvironmentFile(std::strin
     std::vector<std::pair<std::string, std::string>> out;
     while (!text.empty()) {
         const auto nl = text.find('\n');
-        std::string_view line = trim(text.substr(0, nl));
+        std::string_view line = text::trim(text.substr(0, nl));
         text.remove_prefix(nl == std::string_view::npos ? text.size() : nl + 1);
         if (line.empty() || line.front() == '#') continue;
-        if (line.substr(0, 7) == "export ") line = trim(line.substr(7));
+        if (line.substr(0, 7) == "export ") line = text::trim(line.substr(7));
         const auto eq = line.find('=');
         if (eq == std::string_view::npos || eq == 0) continue;
-        const std::string_view name = trim(line.substr(0, eq));
-        std::string_view value = trim(line.substr(eq + 1));
+        const std::string_view name = text::trim(line.substr(0, eq));
+        std::string_view value = text::trim(line.substr(eq + 1));
         if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
             value.back() == value.front()) {
             value = value.substr(1, value.size() - 2);

@@ -17,6 +17,7 @@
 #include <tuple>
 
 #include "platform/linux/wmi/service_classes.h"
+#include "support/text.h"
 
 namespace tavo::linuxwmi {
 
@@ -157,10 +158,8 @@ std::optional<unsigned char> protocolNumber(std::string_view name) {
     for (const auto& [n, v] : kNames) {
         if (n == name) return v;
     }
-    unsigned v = 0;
-    auto [p, ec] = std::from_chars(name.data(), name.data() + name.size(), v);
-    if (ec == std::errc() && p == name.data() + name.size() && v < 256)
-        return static_cast<unsigned char>(v);
+    if (auto v = text::wholeNumber<unsigned>(name); v && *v < 256)
+        return static_cast<unsigned char>(*v);
     return std::nullopt;
 }
 

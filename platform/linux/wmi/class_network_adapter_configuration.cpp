@@ -12,6 +12,7 @@
 
 #include "platform/linux/wmi/core_classes.h"
 #include "platform/linux/wmi/net_probe.h"
+#include "support/text.h"
 
 namespace tavo::linuxwmi {
 
@@ -98,12 +99,6 @@ std::map<std::string, std::vector<Gateway>> defaultGateways(const SystemContext&
 
 bool isStubResolver(const std::string& server) {
     return server.rfind("127.0.0.53", 0) == 0;
-}
-
-std::string upperMac(std::string mac) {
-    std::transform(mac.begin(), mac.end(), mac.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
-    return mac;
 }
 
 wmi::Value textArray(const std::vector<std::string>& items) {
@@ -235,7 +230,7 @@ std::vector<Instance> produceNetworkAdapterConfigurations(const SystemContext& c
 
         if (auto mac = ctx.readLine(sys + "address");
             mac && !mac->empty() && *mac != "00:00:00:00:00:00") {
-            a.set("MACAddress", upperMac(*mac));
+            a.set("MACAddress", text::toUpper(*mac));
         }
         if (auto mtu = ctx.readLine(sys + "mtu")) {
             char* end = nullptr;

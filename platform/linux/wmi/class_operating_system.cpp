@@ -11,6 +11,7 @@
 
 #include "platform/linux/wmi/system_classes.h"
 #include "platform/linux/wmi/system_sources.h"
+#include "support/text.h"
 
 namespace tavo::linuxwmi {
 
@@ -116,8 +117,7 @@ std::optional<std::string> windowsLocaleId(std::string_view locale) {
 std::optional<std::string> windowsCodePage(std::string_view codeset) {
     std::string name;
     for (char c : codeset) {
-        if (c != '-' && c != '_')
-            name += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        if (c != '-' && c != '_') name += text::toLower(c);
     }
     static const std::map<std::string_view, std::string_view> kPages = {
         {"utf8", "65001"},     {"iso88591", "28591"}, {"iso88592", "28592"},

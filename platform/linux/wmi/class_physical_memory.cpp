@@ -1,6 +1,7 @@
 #include "platform/linux/wmi/inventory_classes.h"
 
 #include "platform/linux/wmi/inventory_text.h"
+#include "support/text.h"
 
 namespace tavo::linuxwmi {
 
@@ -23,7 +24,7 @@ std::uint8_t byte(std::string_view d, std::size_t at) {
 // The structure's strings, numbered from 1 as its fields refer to them.
 std::optional<std::string> stringAt(const std::vector<std::string_view>& strings, std::uint8_t n) {
     if (n == 0 || n > strings.size()) return std::nullopt;
-    const std::string_view s = inventory::trim(strings[n - 1]);
+    const std::string_view s = text::trim(strings[n - 1]);
     if (s.empty()) return std::nullopt;
     return std::string(s);
 }
@@ -161,7 +162,7 @@ std::vector<MemoryDevice> parseSmbiosMemoryDevices(std::string_view table) {
         // A structure without strings still has its two NULs, one of them
         // right at the start of the (empty) string set.
         if (end > stringsStart)
-            strings = inventory::split(table.substr(stringsStart, end - stringsStart), '\0');
+            strings = text::split(table.substr(stringsStart, end - stringsStart), '\0');
         if (type == 17) {
             MemoryDevice m = parseType17(table.substr(at, length), strings);
             m.index = index++;

@@ -6,6 +6,7 @@
 #include "platform/linux/wmi/core_classes.h"
 #include "support/cancellation.h"
 #include "support/kernel_helper.h"
+#include "support/text.h"
 
 namespace tavo::linuxwmi {
 
@@ -319,10 +320,7 @@ std::vector<Instance> produceProcesses(const SystemContext& ctx) {
     std::vector<int> pids;
     std::vector<std::string> names;
     for (const DirEntry& e : *entries) {
-        int pid = 0;
-        const std::string_view name = e.name;
-        auto [p, ec] = std::from_chars(name.data(), name.data() + name.size(), pid);
-        if (ec == std::errc() && p == name.data() + name.size() && pid > 0) pids.push_back(pid);
+        if (auto pid = text::wholeNumber<int>(e.name); pid && *pid > 0) pids.push_back(*pid);
     }
     std::sort(pids.begin(), pids.end());
     names.reserve(pids.size());

@@ -6,6 +6,7 @@
 #include <ctime>
 
 #include "platform/linux/wmi/inventory_text.h"
+#include "support/text.h"
 
 namespace tavo::linuxwmi {
 
@@ -63,14 +64,14 @@ std::vector<DpkgPackage> parseDpkgStatus(std::string_view text) {
         at = eol + 1;
         if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
 
-        if (inventory::trim(line).empty()) {
+        if (text::trim(line).empty()) {
             flush();  // a blank line ends the record
             continue;
         }
         if (line.front() == ' ' || line.front() == '\t') continue;  // continuation line
         const std::size_t colon = line.find(':');
         if (colon == std::string_view::npos) continue;
-        assignField(current, line.substr(0, colon), inventory::trim(line.substr(colon + 1)));
+        assignField(current, line.substr(0, colon), text::trim(line.substr(colon + 1)));
     }
     flush();
     return out;
@@ -80,7 +81,7 @@ std::vector<Instance> produceProducts(const SystemContext& ctx) {
     std::vector<Instance> out;
     const auto status = ctx.readFile("/var/lib/dpkg/status", std::size_t{1} << 30);
     if (!status) return out;
-    const ClassDef& cls = *findClass("Win32_Product");
+    const schema::ClassDef& cls = *schema::findClass("Win32_Product");
     const std::string info = "/var/lib/dpkg/info/";
     const auto view = ctx.system();
 

@@ -7,6 +7,7 @@
 
 #include "platform/linux/wmi/service_classes.h"
 #include "platform/linux/wmi/service_manager.h"
+#include "support/text.h"
 
 namespace tavo::linuxwmi {
 
@@ -33,13 +34,6 @@ std::string templateOf(std::string_view name) {
     const auto at = name.find('@');
     if (at == std::string_view::npos || isTemplate(name)) return {};
     return std::string(name.substr(0, at + 1)) + ".service";
-}
-
-std::string trim(std::string_view s) {
-    const auto b = s.find_first_not_of(" \t\r");
-    if (b == std::string_view::npos) return {};
-    const auto e = s.find_last_not_of(" \t\r");
-    return std::string(s.substr(b, e - b + 1));
 }
 
 bool parseBool(std::string_view v) {
@@ -127,7 +121,7 @@ void applyUnitFile(std::string_view text, ServiceUnitFile& unit, std::vector<std
     while (pos <= text.size()) {
         std::size_t nl = text.find('\n', pos);
         if (nl == std::string_view::npos) nl = text.size();
-        std::string line = trim(text.substr(pos, nl - pos));
+        std::string line(text::trim(text.substr(pos, nl - pos)));
         pos = nl + 1;
         if (pending.empty() && (line.empty() || line[0] == '#' || line[0] == ';')) {
             if (nl == text.size()) break;
@@ -136,7 +130,8 @@ void applyUnitFile(std::string_view text, ServiceUnitFile& unit, std::vector<std
         // A trailing backslash continues the value on the next line.
         if (!line.empty() && line.back() == '\\') {
             line.pop_back();
-            pending += trim(line) + " ";
+            pending += text::trim(line);
+            pending += " ";
             if (nl == text.size()) break;
             continue;
         }
@@ -145,8 +140,8 @@ void applyUnitFile(std::string_view text, ServiceUnitFile& unit, std::vector<std
         if (line.front() == '[' && line.back() == ']') {
             section = line.substr(1, line.size() - 2);
         } else if (const auto eq = line.find('='); eq != std::string::npos) {
-            const std::string key = trim(std::string_view(line).substr(0, eq));
-            const std::string value = trim(std::string_view(line).substr(eq + 1));
+            const std::string key(text::trim(std::string_view(line).substr(0, eq)));
+            const std::string value(text::trim(std::string_view(line).substr(eq + 1)));
             if (section == "Unit" && key == "Description") {
                 unit.description = value;
             } else if (section == "Service" && key == "ExecStart") {
@@ -180,7 +175,7 @@ void applyUnitFile(std::string_view text, ServiceUnitFile& unit, std::vector<std
 std::string commandLine(std::string_view exec) {
     while (!exec.empty() && std::string_view("-@+!:").find(exec.front()) != std::string_view::npos)
         exec.remove_prefix(1);
-    return trim(exec);
+    return std::string(text::trim(exec));
 }
 
 // %i and %I in a template's text stand for the instance name.

@@ -5,20 +5,19 @@
 #include <map>
 
 #include "platform/linux/wmi/inventory_text.h"
+#include "support/text.h"
 
 namespace tavo::linuxwmi {
 
 namespace {
 
-using inventory::trim;
+using text::trim;
 
 // Samba matches parameter names ignoring case and white space.
 std::string canonicalKey(std::string_view key) {
     std::string out;
     for (char c : key) {
-        if (!std::isspace(static_cast<unsigned char>(c))) {
-            out += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-        }
+        if (!text::isSpace(c)) out += text::toLower(c);
     }
     // Synonyms the manual lists for the parameters read here.
     if (out == "directory") return "path";
@@ -27,7 +26,7 @@ std::string canonicalKey(std::string_view key) {
 }
 
 std::optional<bool> parseBool(std::string_view v) {
-    const std::string s = inventory::toLower(trim(v));
+    const std::string s = text::toLower(text::trim(v));
     if (s == "yes" || s == "true" || s == "on" || s == "1") return true;
     if (s == "no" || s == "false" || s == "off" || s == "0") return false;
     return std::nullopt;
@@ -61,20 +60,20 @@ struct SmbParser {
 
     void parse(std::string_view text, int depth) {
         std::string logical;  // a line with its backslash continuations joined
-        for (std::string_view raw : inventory::split(text, '\n')) {
+        for (std::string_view raw : text::split(text, '\n')) {
             if (!raw.empty() && raw.back() == '\r') raw.remove_suffix(1);
             // A continued line goes on after its own indentation.
-            if (!logical.empty()) raw = trim(raw);
+            if (!logical.empty()) raw = text::trim(raw);
             if (!raw.empty() && raw.back() == '\\') {
                 raw.remove_suffix(1);
                 logical += raw;
                 continue;
             }
             logical += raw;
-            line(trim(logical), depth);
+            line(text::trim(logical), depth);
             logical.clear();
         }
-        if (!logical.empty()) line(trim(logical), depth);
+        if (!logical.empty()) line(text::trim(logical), depth);
     }
 
     void line(std::string_view l, int depth) {
@@ -82,9 +81,9 @@ struct SmbParser {
         if (l.front() == '[') {
             const std::size_t close = l.find(']');
             if (close == std::string_view::npos) return;
-            const std::string name(trim(l.substr(1, close - 1)));
+            const std::string name(text::trim(l.substr(1, close - 1)));
             // A section named again continues the first one, as Samba merges them.
-            const auto [it, added] = byName.try_emplace(inventory::toLower(name), sections.size());
+            const auto [it, added] = byName.try_emplace(text::toLower(name), sections.size());
             if (added) sections.push_back({name, {}});
             current = it->second;
             return;
@@ -92,7 +91,7 @@ struct SmbParser {
         const std::size_t eq = l.find('=');
         if (eq == std::string_view::npos) return;
         const std::string key = canonicalKey(l.substr(0, eq));
-        const std::string value(trim(l.substr(eq + 1)));
+        const std::string value(text::trim(l.substr(eq + 1)));
         if (key == "include") {
             // Included files are read in place. Names built from macros (%m,
             // %U) differ per client and name no one file here; nesting is
@@ -173,12 +172,12 @@ std::vector<ShareEntry> parseSmbConf(std::string_view text, const IncludeReader&
         e.description = p.get(s, "comment").value_or("");
         const bool printable = parseBool(p.get(s, "printable").value_or("no")).value_or(false);
         e.type = printable ? 1 : 0;
-        if (equalsIgnoreCase(s.name, "IPC$")) {
+        if (text::equalsIgnoreCase(s.name, "IPC$")) {
             e.type = kIpcAdmin;
             hasIpc = true;
         }
         if (const auto max = p.get(s, "maxconnections")) {
-            const auto n = inventory::parseUnsigned(*max);
+            const auto n = text::parseUnsigned(*max);
             if (n && *n > 0 && *n <= 0xFFFFFFFFu) e.maximum = static_cast<std::uint32_t>(*n);
         }
         out.push_back(std::move(e));
@@ -206,7 +205,7 @@ std::vector<ShareEntry> parseExports(std::string_view text) {
     std::vector<ShareEntry> out;
     std::string logical;
     const auto handle = [&](std::string_view l) {
-        l = trim(l);
+        l = text::trim(l);
         if (l.empty() || l.front() == '#') return;
         // The path runs to the first white space outside double quotes.
         std::size_t end = 0;
@@ -219,15 +218,15 @@ std::vector<ShareEntry> parseExports(std::string_view text) {
         e.path = unescapeExportPath(l.substr(0, end));
         if (e.path.empty()) return;
         e.name = e.path;
-        std::string_view clients = trim(l.substr(end));
+        std::string_view clients = text::trim(l.substr(end));
         // A comment may follow the clients.
         if (const std::size_t hash = clients.find('#'); hash != std::string_view::npos) {
-            clients = trim(clients.substr(0, hash));
+            clients = text::trim(clients.substr(0, hash));
         }
         e.description = std::string(clients);
         out.push_back(std::move(e));
     };
-    for (std::string_view raw : inventory::split(text, '\n')) {
+    for (std::string_view raw : text::split(text, '\n')) {
         if (!raw.empty() && raw.back() == '\r') raw.remove_suffix(1);
         if (!raw.empty() && raw.back() == '\\') {
             raw.remove_suffix(1);
@@ -247,7 +246,7 @@ std::optional<ShareEntry> parseUsershare(std::string_view fileName, std::string_
     ShareEntry e;
     e.name = std::string(fileName);
     bool hasPath = false;
-    for (std::string_view line : inventory::split(text, '\n')) {
+    for (std::string_view line : text::split(text, '\n')) {
         if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
         const std::size_t eq = line.find('=');
         if (line.empty() || line.front() == '#' || eq == std::string_view::npos) continue;
@@ -276,7 +275,7 @@ std::vector<Instance> produceShares(const SystemContext& ctx) {
             if (path.empty() || path.front() != '/') return std::nullopt;
             return ctx.readFile(path);
         };
-        std::string host = inventory::toLower(ctx.computerName());
+        std::string host = text::toLower(ctx.computerName());
         shares = parseSmbConf(*conf, include, host);
         if (auto path = smbGlobal(*conf, "usersharepath"); path && !path->empty()) {
             usersharePath = *path;

@@ -5,24 +5,13 @@
 #include <system_error>
 
 #include "platform/linux/wmi/service_classes.h"
+#include "support/text.h"
 
 namespace tavo::linuxwmi {
 
 namespace fs = std::filesystem;
 
 namespace {
-
-std::string lower(std::string s) {
-    std::transform(s.begin(), s.end(), s.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return s;
-}
-
-std::string upper(std::string s) {
-    std::transform(s.begin(), s.end(), s.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
-    return s;
-}
 
 // "0x8086" -> "8086"; empty when the file is missing or not a hex id.
 std::string hexId(const SystemContext& ctx, const std::string& file, std::size_t digits) {
@@ -34,7 +23,7 @@ std::string hexId(const SystemContext& ctx, const std::string& file, std::size_t
         !std::all_of(s.begin(), s.end(), [](unsigned char c) { return std::isxdigit(c); })) {
         return {};
     }
-    return lower(s);
+    return text::toLower(s);
 }
 
 struct PciNames {
@@ -58,7 +47,7 @@ PciNames lookupPciIds(std::string_view db, std::string_view vendor, std::string_
             if (inVendor) break;
             // The device class list at the end starts with "C ".
             if (line.starts_with("C ")) break;
-            if (line.size() > 6 && lower(std::string(line.substr(0, 4))) == vendor &&
+            if (line.size() > 6 && text::toLower(std::string(line.substr(0, 4))) == vendor &&
                 line.substr(4, 2) == "  ") {
                 names.vendor = std::string(line.substr(6));
                 inVendor = true;
@@ -66,7 +55,7 @@ PciNames lookupPciIds(std::string_view db, std::string_view vendor, std::string_
             continue;
         }
         if (inVendor && line.size() > 7 && line[1] != '\t' &&
-            lower(std::string(line.substr(1, 4))) == device && line.substr(5, 2) == "  ") {
+            text::toLower(std::string(line.substr(1, 4))) == device && line.substr(5, 2) == "  ") {
             names.device = std::string(line.substr(7));
             break;
         }
@@ -177,12 +166,12 @@ std::vector<Instance> produceVideoControllers(const SystemContext& ctx) {
             const std::string ven = hexId(ctx, devDir + "/vendor", 4);
             const std::string dev = hexId(ctx, devDir + "/device", 4);
             if (!ven.empty() && !dev.empty()) {
-                std::string pnp = "PCI\\VEN_" + upper(ven) + "&DEV_" + upper(dev);
+                std::string pnp = "PCI\\VEN_" + text::toUpper(ven) + "&DEV_" + text::toUpper(dev);
                 const std::string sven = hexId(ctx, devDir + "/subsystem_vendor", 4);
                 const std::string sdev = hexId(ctx, devDir + "/subsystem_device", 4);
-                if (!sven.empty() && !sdev.empty()) pnp += "&SUBSYS_" + upper(sdev + sven);
+                if (!sven.empty() && !sdev.empty()) pnp += "&SUBSYS_" + text::toUpper(sdev + sven);
                 const std::string rev = hexId(ctx, devDir + "/revision", 2);
-                if (!rev.empty()) pnp += "&REV_" + upper(rev);
+                if (!rev.empty()) pnp += "&REV_" + text::toUpper(rev);
                 v.set("PNPDeviceID", pnp);
                 const PciNames n = names(ven, dev);
                 if (!n.vendor.empty()) v.set("AdapterCompatibility", n.vendor);

@@ -3,7 +3,8 @@
 #include <filesystem>
 #include <system_error>
 
-#include "platform/linux/wmi/schema.h"
+#include "schema/schema.h"
+#include "support/text.h"
 
 namespace tavo::linuxwmi {
 
@@ -35,15 +36,15 @@ std::string firmwareTables(const SystemContext& ctx) {
 }  // namespace
 
 std::string whyNoInstances(std::string_view className, const SystemContext& ctx) {
-    if (equalsIgnoreCase(className, "Win32_Battery"))
+    if (text::equalsIgnoreCase(className, "Win32_Battery"))
         return present(ctx, "/sys/class/power_supply")
                    ? "this computer has no battery (/sys/class/power_supply lists none)"
                    : "this computer reports no power supplies (no /sys/class/power_supply)";
-    if (equalsIgnoreCase(className, "Win32_BIOS") ||
-        equalsIgnoreCase(className, "Win32_BaseBoard") ||
-        equalsIgnoreCase(className, "Win32_MotherboardDevice"))
+    if (text::equalsIgnoreCase(className, "Win32_BIOS") ||
+        text::equalsIgnoreCase(className, "Win32_BaseBoard") ||
+        text::equalsIgnoreCase(className, "Win32_MotherboardDevice"))
         return firmwareSummary(ctx);
-    if (equalsIgnoreCase(className, "Win32_PhysicalMemory")) return firmwareTables(ctx);
+    if (text::equalsIgnoreCase(className, "Win32_PhysicalMemory")) return firmwareTables(ctx);
     return {};
 }
 

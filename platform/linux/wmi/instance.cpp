@@ -5,11 +5,11 @@
 
 namespace tavo::linuxwmi {
 
-Instance::Instance(const ClassDef& cls)
+Instance::Instance(const schema::ClassDef& cls)
     : cls_(&cls), values_(cls.properties.size(), wmi::Value::null()) {}
 
-static const ClassDef& requireClass(std::string_view name) {
-    const ClassDef* c = findClass(name);
+static const schema::ClassDef& requireClass(std::string_view name) {
+    const schema::ClassDef* c = schema::findClass(name);
     if (!c) throw std::logic_error("class not in schema: " + std::string(name));
     return *c;
 }
@@ -27,8 +27,8 @@ void Instance::set(std::string_view name, wmi::Value value) {
 void Instance::setInt(std::string_view name, std::int64_t value) {
     const int i = cls_->indexOf(name);
     if (i >= 0) {
-        const CimType t = cls_->properties[static_cast<std::size_t>(i)].type;
-        if (t == CimType::UInt64 || t == CimType::SInt64) {
+        const schema::CimType t = cls_->properties[static_cast<std::size_t>(i)].type;
+        if (t == schema::CimType::UInt64 || t == schema::CimType::SInt64) {
             set(name, wmi::Value(std::to_string(value)));
             return;
         }

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "collectors/value.h"
-#include "platform/linux/wmi/schema.h"
+#include "schema/schema.h"
 
 namespace tavo::linuxwmi {
 
@@ -15,11 +15,11 @@ namespace tavo::linuxwmi {
 // gives it a true value.
 class Instance {
   public:
-    explicit Instance(const ClassDef& cls);
+    explicit Instance(const schema::ClassDef& cls);
     // By class name; throws std::logic_error for a class the schema lacks.
     explicit Instance(std::string_view className);
 
-    const ClassDef& classDef() const { return *cls_; }
+    const schema::ClassDef& classDef() const { return *cls_; }
 
     // Sets a property; a name the class lacks is a programming error
     // (std::logic_error), so a typo cannot silently drop a value.
@@ -34,7 +34,7 @@ class Instance {
     const wmi::Value& at(std::size_t index) const { return values_[index]; }
 
   private:
-    const ClassDef* cls_;
+    const schema::ClassDef* cls_;
     std::vector<wmi::Value> values_;
 };
 

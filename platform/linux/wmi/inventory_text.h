@@ -8,18 +8,10 @@
 
 #include "platform/linux/wmi/system_context.h"
 
-// Small text helpers shared by the inventory classes (battery, memory,
-// programs, accounts, disks, shares).
+// The sysfs and directory readers shared by the inventory classes (battery,
+// memory, programs, accounts, disks, shares); their text helpers are
+// support/text.h.
 namespace tavo::linuxwmi::inventory {
-
-std::string_view trim(std::string_view s);
-// Splits on every `sep`, keeping empty fields ("a::b" gives three).
-std::vector<std::string_view> split(std::string_view s, char sep);
-// A whole decimal number with nothing around it but white space, or nothing.
-std::optional<std::uint64_t> parseUnsigned(std::string_view s);
-std::optional<std::int64_t> parseSigned(std::string_view s);
-bool startsWith(std::string_view s, std::string_view prefix);
-std::string toLower(std::string_view s);
 
 // A sysfs attribute: its first line, trimmed; nothing when it is missing,
 // unreadable or empty.

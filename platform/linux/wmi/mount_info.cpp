@@ -1,4 +1,5 @@
 #include "platform/linux/wmi/mount_info.h"
+#include "support/text.h"
 
 #include <charconv>
 
@@ -33,8 +34,9 @@ bool hasOption(std::string_view options, std::string_view option) {
 namespace {
 template <class T>
 bool toNumber(std::string_view s, T& out) {
-    auto [p, ec] = std::from_chars(s.data(), s.data() + s.size(), out);
-    return ec == std::errc() && p == s.data() + s.size();
+    const auto n = text::wholeNumber<T>(s);
+    if (n) out = *n;
+    return n.has_value();
 }
 
 std::vector<std::string_view> splitSpaces(std::string_view line) {

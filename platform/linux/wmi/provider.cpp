@@ -9,6 +9,7 @@
 #include "platform/linux/wmi/instance.h"
 #include "platform/linux/wmi/registry.h"
 #include "platform/linux/wmi/wql.h"
+#include "support/text.h"
 
 namespace tavo::linuxwmi {
 
@@ -21,7 +22,7 @@ class InstanceObject : public wmi::Object {
     wmi::Value get(const std::string& name) const override {
         // The system property a script reads to learn an object's own class
         // (a query of an abstract class yields its subclasses' objects).
-        if (equalsIgnoreCase(name, "__CLASS"))
+        if (text::equalsIgnoreCase(name, "__CLASS"))
             return wmi::Value(std::string(instance_.classDef().name));
         const wmi::Value* v = instance_.find(name);
         if (!v) {
@@ -85,7 +86,7 @@ class InstanceResultSet : public wmi::ResultSet {
   private:
     void run() {
         WqlQuery q = parseWql(query_);
-        const ClassDef* cls = findClass(q.className);
+        const schema::ClassDef* cls = schema::findClass(q.className);
         const Producer* producer = registry_->find(q.className);
         if (!cls || !producer) {
             throw Error(errc::kInvalidClass,

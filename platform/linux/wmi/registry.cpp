@@ -1,4 +1,5 @@
 #include "platform/linux/wmi/registry.h"
+#include "support/text.h"
 
 namespace tavo::linuxwmi {
 
@@ -8,7 +9,7 @@ void Registry::add(std::string_view className, Producer producer) {
 
 const Producer* Registry::find(std::string_view className) const {
     for (const auto& [name, producer] : producers_) {
-        if (equalsIgnoreCase(name, className)) return &producer;
+        if (text::equalsIgnoreCase(name, className)) return &producer;
     }
     return nullptr;
 }
@@ -16,10 +17,7 @@ const Producer* Registry::find(std::string_view className) const {
 const Registry& Registry::instance() {
     static const Registry registry = [] {
         Registry r;
-        registerCoreClasses(r);
-        registerSystemClasses(r);
-        registerInventoryClasses(r);
-        registerServiceClasses(r);
+        registerClasses(r);
         return r;
     }();
     return registry;

@@ -19,17 +19,16 @@ class Registry {
     // The producer of a class by case-insensitive name, or nullptr.
     const Producer* find(std::string_view className) const;
 
-    // Every class this provider answers, registered by the groups below.
+    // Every class this provider answers: those whose producer the class
+    // catalogue (schema/classes.json) names.
     static const Registry& instance();
 
   private:
     std::vector<std::pair<std::string_view, Producer>> producers_;
 };
 
-// One registration function per group of classes, each in its own file.
-void registerCoreClasses(Registry& r);       // register_core.cpp
-void registerSystemClasses(Registry& r);     // register_system.cpp
-void registerInventoryClasses(Registry& r);  // register_inventory.cpp
-void registerServiceClasses(Registry& r);    // register_services.cpp
+// Adds every producer the class catalogue names; generated from
+// schema/classes.json by generate_registry.cmake.
+void registerClasses(Registry& r);
 
 }  // namespace tavo::linuxwmi

@@ -8,8 +8,9 @@
 #include "grid/error.h"
 #include "platform/linux/wmi/empty_reasons.h"
 #include "platform/linux/wmi/provider.h"
-#include "platform/linux/wmi/schema.h"
 #include "platform/linux/wmi/system_sources.h"
+#include "schema/schema.h"
+#include "support/text.h"
 
 namespace tavo::linuxwmi {
 
@@ -38,8 +39,9 @@ struct LearnedClock {
             return std::nullopt;
         const std::string& out = it->second->out;
         const auto nl = out.find('\n');
-        const auto words = splitWords(std::string_view(out).substr(0, nl));
-        const auto now = words.size() == 2 ? wholeNumber<std::int64_t>(words[0]) : std::nullopt;
+        const auto words = text::splitWords(std::string_view(out).substr(0, nl));
+        const auto now =
+            words.size() == 2 ? text::wholeNumber<std::int64_t>(words[0]) : std::nullopt;
         if (!now || nl == std::string::npos) return std::nullopt;
         return LearnedClock{*now, std::string(words[1]), out.substr(nl + 1), answered};
     }

@@ -5,8 +5,9 @@
 
 #include "platform/linux/wmi/core_classes.h"
 #include "platform/linux/wmi/remote_provider.h"
-#include "platform/linux/wmi/schema.h"
 #include "platform/linux/wmi/service_classes.h"
+#include "schema/schema.h"
+#include "support/text.h"
 
 namespace tavo::linuxwmi::remote_view {
 
@@ -29,7 +30,7 @@ Requests declaredReads(std::string_view className) {
         // The zone's rules, for the local time of moments other than now.
         file("/etc/localtime", 1024 * 1024),
     };
-    if (equalsIgnoreCase(className, "Win32_Process")) {
+    if (text::equalsIgnoreCase(className, "Win32_Process")) {
         r.insert({Kind::List, "/proc", 0, false});
         // Separate words, so every stat comes before the first command line:
         // a command line is the read that can hang (a process in D state).
@@ -42,7 +43,7 @@ Requests declaredReads(std::string_view className) {
         r.insert(pattern(Kind::Count, "/proc/[0-9]*/fd"));
         for (const char* f : {"/proc/stat", "/etc/os-release", "/usr/lib/os-release"})
             r.insert(file(f));
-    } else if (equalsIgnoreCase(className, "Win32_LogicalDisk")) {
+    } else if (text::equalsIgnoreCase(className, "Win32_LogicalDisk")) {
         r.insert(file("/proc/self/mountinfo"));
         r.insert(file("/proc/filesystems"));
         for (const char* d : {"/dev/disk/by-label", "/dev/disk/by-uuid"}) {
@@ -50,7 +51,7 @@ Requests declaredReads(std::string_view className) {
             r.insert(pattern(Kind::Link, std::string(d) + "/*"));
         }
         r.insert(pattern(Kind::Canon, "/sys/dev/block/*"));
-    } else if (equalsIgnoreCase(className, "Win32_Service")) {
+    } else if (text::equalsIgnoreCase(className, "Win32_Service")) {
         r.insert({Kind::Command, std::string(kSystemd), 0, false});
         for (std::string_view dir : kUnitDirs) {
             const std::string d(dir);
@@ -62,10 +63,10 @@ Requests declaredReads(std::string_view className) {
             r.insert(pattern(Kind::Link, d + "/*.service"));
             r.insert(pattern(Kind::Type, d + "/*"));
         }
-    } else if (equalsIgnoreCase(className, "Win32_Product")) {
+    } else if (text::equalsIgnoreCase(className, "Win32_Product")) {
         r.insert(file("/var/lib/dpkg/status", std::size_t{1} << 30));
         r.insert(pattern(Kind::MTime, "/var/lib/dpkg/info/*.list"));
-    } else if (equalsIgnoreCase(className, "Win32_Processor")) {
+    } else if (text::equalsIgnoreCase(className, "Win32_Processor")) {
         r.insert(file("/proc/stat"));
         r.insert(file("/proc/cpuinfo"));
         r.insert({Kind::Command, std::string(kLaterStat), 0, false});
@@ -74,18 +75,18 @@ Requests declaredReads(std::string_view className) {
                               "/sys/devices/system/cpu/cpu[0-9]*/topology/*",
                               "/sys/devices/system/cpu/cpu[0-9]*/cpufreq/*"})
             r.insert(pattern(Kind::Read, g, 64 * 1024));
-    } else if (equalsIgnoreCase(className, "Win32_IP4RouteTable")) {
+    } else if (text::equalsIgnoreCase(className, "Win32_IP4RouteTable")) {
         r.insert(file("/proc/net/route"));
         r.insert({Kind::Command, std::string(kRoutes), 0, false});
         r.insert(pattern(Kind::Read, "/sys/class/net/*/ifindex", 64 * 1024));
-    } else if (equalsIgnoreCase(className, "Win32_TimeZone")) {
+    } else if (text::equalsIgnoreCase(className, "Win32_TimeZone")) {
         r.insert({Kind::Type, "/etc/localtime", 0, false});
         r.insert({Kind::Link, "/etc/localtime", 0, false});
         r.insert(file("/etc/timezone"));
-    } else if (equalsIgnoreCase(className, "Win32_Printer") ||
-               equalsIgnoreCase(className, "Win32_PrintJob")) {
+    } else if (text::equalsIgnoreCase(className, "Win32_Printer") ||
+               text::equalsIgnoreCase(className, "Win32_PrintJob")) {
         r.insert({Kind::Command, std::string(kPrinters), 0, false});
-    } else if (equalsIgnoreCase(className, "Win32_NetworkAdapterConfiguration")) {
+    } else if (text::equalsIgnoreCase(className, "Win32_NetworkAdapterConfiguration")) {
         r.insert({Kind::Command, std::string(kAddresses), 0, false});
         r.insert({Kind::List, "/sys/class/net", 0, false});
     }

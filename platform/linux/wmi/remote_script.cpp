@@ -28,6 +28,7 @@
 #include "platform/linux/wmi/remote_frames.h"
 #include "platform/linux/wmi/remote_snapshot.h"
 #include "platform/linux/wmi/system_sources.h"
+#include "support/text.h"
 
 namespace tavo::linuxwmi::remote_view {
 
@@ -203,7 +204,7 @@ struct Reading {
         const Frame* f = peek();
         if (!f || f->tag != "E") return std::nullopt;
         ++at;
-        return wholeNumber<int>(f->arg);
+        return text::wholeNumber<int>(f->arg);
     }
 };
 
@@ -237,13 +238,13 @@ FileType typeFromChar(char c) {
 
 std::optional<Timestamp> timestamp(std::string_view s) {
     const auto dot = s.find('.');
-    const auto sec = wholeNumber<std::int64_t>(s.substr(0, dot));
+    const auto sec = text::wholeNumber<std::int64_t>(s.substr(0, dot));
     if (!sec) return std::nullopt;
     Timestamp t{*sec, 0};
     if (dot != std::string_view::npos) {
         std::string frac(s.substr(dot + 1, 6));
         while (frac.size() < 6) frac += '0';
-        t.microseconds = wholeNumber<long>(frac).value_or(0);
+        t.microseconds = text::wholeNumber<long>(frac).value_or(0);
     }
     return t;
 }
@@ -300,11 +301,11 @@ void takeReads(Reading& rd) {
     const bool user = head.arg.starts_with("u ");
     const Kind kind = user ? Kind::UserRead : Kind::Read;
     const std::size_t limit =
-        wholeNumber<std::size_t>(head.arg.substr(std::min<std::size_t>(2, head.arg.size())))
+        text::wholeNumber<std::size_t>(head.arg.substr(std::min<std::size_t>(2, head.arg.size())))
             .value_or(0);
     auto& map = user ? rd.snap.userFiles : rd.snap.files;
     std::vector<std::string> names;
-    for (auto l : splitLines(head.body)) names.push_back(rd.unrooted(l));
+    for (auto l : text::splitLines(head.body)) names.push_back(rd.unrooted(l));
     auto lose = [&](const std::string& name, LostValues::Why why) {
         map[name] = FileData{std::nullopt, limit};
         rd.snap.failed[Request{kind, name, limit, false}] = why;
@@ -389,7 +390,7 @@ bool byName(const DirEntry& a, const DirEntry& b) {
 void takeListsFound(Reading& rd) {
     const Frame& head = rd.frames[rd.at++];
     std::vector<std::vector<DirEntry>*> filled;  // what this section lists
-    for (auto l : splitLines(head.body)) {
+    for (auto l : text::splitLines(head.body)) {
         if (!l.empty() && l[0] == '!') {
             rd.snap.lists[rd.unrooted(l.substr(1))] = std::nullopt;
         } else {
@@ -425,7 +426,7 @@ void takeList(Reading& rd) {
         return;
     }
     std::vector<DirEntry> entries;
-    for (auto l : splitLines(f.body)) {
+    for (auto l : text::splitLines(f.body)) {
         if (l.size() < 3) continue;
         entries.push_back({std::string(l.substr(2)), typeFromChar(l[0])});
     }
@@ -498,7 +499,7 @@ void emitCanon(std::string& s, const std::vector<const Request*>& items, const S
 
 void takeCanonFound(Reading& rd) {
     const Frame& head = rd.frames[rd.at++];
-    const auto names = splitLines(head.body);
+    const auto names = text::splitLines(head.body);
     const Frame* d = rd.peek();
     if (!d || d->tag != "D") return;
     ++rd.at;
@@ -579,7 +580,7 @@ void emitTimesAndTypes(std::string& s, Kind kind, const std::vector<const Reques
 
 void takeTypes(Reading& rd) {
     const Frame& f = rd.frames[rd.at++];
-    for (auto l : splitLines(f.body)) {
+    for (auto l : text::splitLines(f.body)) {
         if (l.size() < 4 || l[2] != ' ') continue;
         rd.snap.types[rd.unrooted(l.substr(3))] = {typeFromChar(l[0]), typeFromChar(l[1])};
     }
@@ -614,7 +615,7 @@ void takeFoundTypesOrTimes(Reading& rd) {
 void takeTimes(Reading& rd) {
     const Frame& f = rd.frames[rd.at++];
     auto& map = f.tag == "M" ? rd.snap.mtimes : rd.snap.births;
-    for (auto l : splitLines(f.body)) {
+    for (auto l : text::splitLines(f.body)) {
         const auto sp = l.find(' ');
         if (sp == std::string_view::npos) continue;
         auto ts = timestamp(l.substr(0, sp));
@@ -661,10 +662,11 @@ void takeCountsFound(Reading& rd) {
 
 void takeCounts(Reading& rd) {
     const Frame& f = rd.frames[rd.at++];
-    for (auto l : splitLines(f.body)) {
+    for (auto l : text::splitLines(f.body)) {
         const auto sp = l.find(' ');
         if (sp == std::string_view::npos) continue;
-        rd.snap.counts[rd.unrooted(l.substr(sp + 1))] = wholeNumber<std::size_t>(l.substr(0, sp));
+        rd.snap.counts[rd.unrooted(l.substr(sp + 1))] =
+            text::wholeNumber<std::size_t>(l.substr(0, sp));
     }
 }
 
@@ -685,12 +687,14 @@ void takeStatFs(Reading& rd) {
     const std::string mount(f.arg);
     const auto rc = rd.end();
     std::optional<FsStats> st;
-    const auto lines = splitLines(f.body);
+    const auto lines = text::splitLines(f.body);
     if (rc && *rc == 0 && !lines.empty()) {
-        const auto w = splitWords(lines.front());
+        const auto w = text::splitWords(lines.front());
         if (w.size() == 4) {
-            auto a = wholeNumber<std::uint64_t>(w[0]), b = wholeNumber<std::uint64_t>(w[1]),
-                 c = wholeNumber<std::uint64_t>(w[2]), d = wholeNumber<std::uint64_t>(w[3]);
+            auto a = text::wholeNumber<std::uint64_t>(w[0]),
+                 b = text::wholeNumber<std::uint64_t>(w[1]),
+                 c = text::wholeNumber<std::uint64_t>(w[2]),
+                 d = text::wholeNumber<std::uint64_t>(w[3]);
             if (a && b && c && d) st = FsStats{*a, *b, *c, *d};
         }
     }
@@ -828,7 +832,7 @@ bool Snapshot::covers(Kind kind, std::string_view path, std::size_t limit) const
 std::optional<RemoteTools> parseTools(std::string_view text) {
     RemoteTools t;
     int seen = 0;
-    for (std::string_view w : splitWords(text)) {
+    for (std::string_view w : text::splitWords(text)) {
         const auto eq = w.find('=');
         if (eq == std::string_view::npos) continue;
         const std::string_view key = w.substr(0, eq);
@@ -849,11 +853,7 @@ std::optional<RemoteTools> parseTools(std::string_view text) {
 }
 
 std::string makeBoundary() {
-    std::random_device rd;
-    std::string b = "tavo-";
-    static const char hex[] = "0123456789abcdef";
-    for (int i = 0; i < 32; ++i) b += hex[rd() % 16];
-    return b;
+    return "tavo-" + text::randomHex(32);
 }
 
 std::string buildScript(const Requests& requests, const std::string& boundary,

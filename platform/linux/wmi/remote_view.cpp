@@ -18,6 +18,7 @@
 #include "platform/linux/wmi/remote_snapshot.h"
 #include "platform/linux/wmi/service_classes.h"
 #include "platform/linux/wmi/system_sources.h"
+#include "support/text.h"
 
 namespace tavo::linuxwmi::remote_view {
 
@@ -114,28 +115,29 @@ std::optional<int> zoneOffset(std::string_view z) {
 
 Facts parseFacts(const std::optional<CommandOutput>& c, const std::optional<CommandOutput>& m) {
     Facts f;
-    std::vector<std::string_view> l = c ? splitLines(c->out) : std::vector<std::string_view>{};
+    std::vector<std::string_view> l =
+        c ? text::splitLines(c->out) : std::vector<std::string_view>{};
     l.resize(4);
     if (m) {
-        for (auto line : splitLines(m->out)) l.push_back(line);
+        for (auto line : text::splitLines(m->out)) l.push_back(line);
     }
     auto at = [&](std::size_t i) { return i < l.size() ? l[i] : std::string_view(); };
     // "seconds offset" now, on the 1st of January and of July; "TZ=..." or
     // nothing; then "node machine", clock ticks, page size.
     auto offsetAt = [&](std::size_t i) -> std::optional<int> {
-        const auto w = splitWords(at(i));
+        const auto w = text::splitWords(at(i));
         return w.size() >= 2 ? zoneOffset(w[1]) : std::nullopt;
     };
-    if (const auto now = splitWords(at(0)); now.size() >= 2)
-        f.now = wholeNumber<std::int64_t>(now[0]);
+    if (const auto now = text::splitWords(at(0)); now.size() >= 2)
+        f.now = text::wholeNumber<std::int64_t>(now[0]);
     f.offsetMinutes = offsetAt(0);
     if (at(3).starts_with("TZ=")) f.tz = std::string(at(3).substr(3));
-    if (const auto u = splitWords(at(4)); u.size() >= 2) {
+    if (const auto u = text::splitWords(at(4)); u.size() >= 2) {
         f.node = std::string(u[0]);
         f.machine = std::string(u[1]);
     }
-    f.ticks = wholeNumber<long>(at(5));
-    f.pageSize = wholeNumber<long>(at(6));
+    f.ticks = text::wholeNumber<long>(at(5));
+    f.pageSize = text::wholeNumber<long>(at(6));
     const auto jan = offsetAt(1), jul = offsetAt(2);
     if (f.offsetMinutes && jan && jul)
         f.dst = *jan != *jul && *f.offsetMinutes == std::max(*jan, *jul);
@@ -494,7 +496,7 @@ std::vector<std::string> csvFields(std::string_view line) {
 // The CSV as one map per record, by attribute name; absent values left out.
 std::vector<std::map<std::string, std::string>> csvRecords(std::string_view csv) {
     std::vector<std::map<std::string, std::string>> out;
-    const auto lines = splitLines(csv);
+    const auto lines = text::splitLines(csv);
     if (lines.empty()) return out;
     const auto names = csvFields(lines[0]);
     for (std::size_t l = 1; l < lines.size(); ++l) {
@@ -524,19 +526,19 @@ std::optional<bool> truth(const std::map<std::string, std::string>& r, const std
 
 std::optional<int> integer(const std::map<std::string, std::string>& r, const std::string& name) {
     const auto v = field(r, name);
-    return v ? wholeNumber<int>(*v) : std::nullopt;
+    return v ? text::wholeNumber<int>(*v) : std::nullopt;
 }
 
 // A multi-valued attribute: its values joined by commas (never empty here).
 std::vector<std::string> listOf(const std::optional<std::string>& v) {
     std::vector<std::string> out;
     if (!v) return out;
-    for (std::string_view part : inventory::split(*v, ',')) out.emplace_back(part);
+    for (std::string_view part : text::split(*v, ',')) out.emplace_back(part);
     return out;
 }
 
 std::string defaultQueue(std::string_view dflt) {
-    for (auto line : splitLines(dflt)) {
+    for (auto line : text::splitLines(dflt)) {
         constexpr std::string_view k = "system default destination: ";
         if (line.starts_with(k)) return std::string(line.substr(k.size()));
     }
@@ -592,11 +594,11 @@ std::string maskFromPrefix(int bits) {
 
 std::vector<NetInterfaceInfo> parseIp(std::string_view links, std::string_view addresses) {
     std::vector<NetInterfaceInfo> out;
-    for (auto line : splitLines(links)) {
+    for (auto line : text::splitLines(links)) {
         // "2: eth0@if5: <BROADCAST,MULTICAST,UP,LOWER_UP> mtu 1500 ..."
-        const auto w = splitWords(line);
+        const auto w = text::splitWords(line);
         if (w.size() < 3 || w[0].back() != ':') continue;
-        const auto index = wholeNumber<unsigned>(w[0].substr(0, w[0].size() - 1));
+        const auto index = text::wholeNumber<unsigned>(w[0].substr(0, w[0].size() - 1));
         std::string_view name = w[1];
         if (!index || name.empty() || name.back() != ':') continue;
         name.remove_suffix(1);
@@ -605,9 +607,9 @@ std::vector<NetInterfaceInfo> parseIp(std::string_view links, std::string_view a
         if (f.size() < 2 || f.front() != '<' || f.back() != '>') continue;
         out.push_back({std::string(name), *index, flagsFromIp(f.substr(1, f.size() - 2)), {}});
     }
-    for (auto line : splitLines(addresses)) {
+    for (auto line : text::splitLines(addresses)) {
         // "2: eth0    inet 172.17.0.2/16 brd 172.17.255.255 scope global eth0\..."
-        const auto w = splitWords(line);
+        const auto w = text::splitWords(line);
         if (w.size() < 4) continue;
         const int family = w[2] == "inet" ? AF_INET : w[2] == "inet6" ? AF_INET6 : 0;
         if (!family) continue;
@@ -617,7 +619,7 @@ std::vector<NetInterfaceInfo> parseIp(std::string_view links, std::string_view a
         const std::string address(w[3].substr(0, slash));
         const int bits = slash == std::string_view::npos
                              ? (family == AF_INET ? 32 : 128)
-                             : wholeNumber<int>(w[3].substr(slash + 1)).value_or(0);
+                             : text::wholeNumber<int>(w[3].substr(slash + 1)).value_or(0);
         for (auto& i : out) {
             if (i.name != name) continue;
             i.addresses.push_back(
@@ -631,9 +633,9 @@ std::optional<std::vector<UnitStatus>> parseSystemd(const std::optional<CommandO
                                                     const std::optional<CommandOutput>& show) {
     if (!list || list->status != 0) return std::nullopt;
     std::vector<UnitStatus> units;
-    for (auto line : splitLines(list->out)) {
+    for (auto line : text::splitLines(list->out)) {
         // "ssh.service loaded active running OpenBSD Secure Shell server"
-        const auto w = splitWords(line);
+        const auto w = text::splitWords(line);
         if (w.size() < 4) continue;
         UnitStatus u;
         u.name = std::string(w[0]);
@@ -654,7 +656,7 @@ std::optional<std::vector<UnitStatus>> parseSystemd(const std::optional<CommandO
             if (auto it = cur.find("Id"); it != cur.end()) props[it->second] = cur;
             cur.clear();
         };
-        for (auto line : splitLines(show->out)) {
+        for (auto line : text::splitLines(show->out)) {
             if (line.empty()) {
                 flush();
                 continue;
@@ -669,9 +671,9 @@ std::optional<std::vector<UnitStatus>> parseSystemd(const std::optional<CommandO
             if (it == props.end()) continue;
             const auto& p = it->second;
             if (auto v = p.find("MainPID"); v != p.end())
-                u.mainPid = wholeNumber<std::uint32_t>(v->second);
+                u.mainPid = text::wholeNumber<std::uint32_t>(v->second);
             if (auto v = p.find("ExecMainStatus"); v != p.end())
-                u.exitStatus = wholeNumber<std::int32_t>(v->second);
+                u.exitStatus = text::wholeNumber<std::int32_t>(v->second);
             if (auto v = p.find("CanStop");
                 v != p.end() && (v->second == "yes" || v->second == "no"))
                 u.canStop = v->second == "yes";
@@ -711,8 +713,9 @@ std::vector<PrinterRecord> parseIppPrinters(std::string_view csv, std::string_vi
             const bool cm = res->ends_with("dpcm");
             const std::string_view v(res->data(), res->size() - (cm ? 4 : 3));
             const auto x = v.find('x');
-            const auto rx = wholeNumber<int>(v.substr(0, x));
-            const auto ry = x == std::string_view::npos ? rx : wholeNumber<int>(v.substr(x + 1));
+            const auto rx = text::wholeNumber<int>(v.substr(0, x));
+            const auto ry =
+                x == std::string_view::npos ? rx : text::wholeNumber<int>(v.substr(x + 1));
             if (rx && ry && (cm || res->ends_with("dpi"))) {
                 p.resolutionX = cm ? static_cast<int>(*rx * 2.54 + 0.5) : *rx;
                 p.resolutionY = cm ? static_cast<int>(*ry * 2.54 + 0.5) : *ry;
@@ -747,15 +750,16 @@ std::vector<PrintJobRecord> parseIppJobs(std::string_view csv) {
         j.title = field(r, "job-name");
         j.owner = field(r, "job-originating-user-name");
         j.format = field(r, "document-format");
-        if (const auto kb = field(r, "job-k-octets")) j.sizeKb = wholeNumber<std::int64_t>(*kb);
+        if (const auto kb = field(r, "job-k-octets"))
+            j.sizeKb = text::wholeNumber<std::int64_t>(*kb);
         j.priority = integer(r, "job-priority");
         j.pages = integer(r, "job-impressions");
         j.pagesCompleted = integer(r, "job-impressions-completed");
         if (const auto t = field(r, "time-at-creation")) {
-            if (const auto v = wholeNumber<std::int64_t>(*t); v && *v > 0) j.created = *v;
+            if (const auto v = text::wholeNumber<std::int64_t>(*t); v && *v > 0) j.created = *v;
         }
         if (const auto t = field(r, "time-at-processing")) {
-            if (const auto v = wholeNumber<std::int64_t>(*t); v && *v > 0) j.processing = *v;
+            if (const auto v = text::wholeNumber<std::int64_t>(*t); v && *v > 0) j.processing = *v;
         }
         out.push_back(std::move(j));
     }
@@ -763,7 +767,7 @@ std::vector<PrintJobRecord> parseIppJobs(std::string_view csv) {
 }
 
 void addQueueOptions(std::vector<PrinterRecord>& printers, std::string_view options) {
-    for (auto line : splitLines(options)) {
+    for (auto line : text::splitLines(options)) {
         const auto tab = line.find('\t');
         if (tab == std::string_view::npos) continue;
         const std::string_view name = line.substr(0, tab);
@@ -818,9 +822,9 @@ std::vector<PrinterRecord> parseLpstatPrinters(std::string_view queues, std::str
                                                std::string_view accepting) {
     std::vector<PrinterRecord> out;
     const std::string defaultName = defaultQueue(dflt);
-    for (auto line : splitLines(queues)) {
+    for (auto line : text::splitLines(queues)) {
         if (line.starts_with("printer ")) {
-            const auto w = splitWords(line);
+            const auto w = text::splitWords(line);
             if (w.size() < 3) continue;
             PrinterRecord p;
             p.name = std::string(w[1]);
@@ -850,12 +854,12 @@ std::vector<PrinterRecord> parseLpstatPrinters(std::string_view queues, std::str
         } else if (auto v = value("Location:")) {
             p.location = *v;
         } else if (auto v = value("Alerts:")) {
-            for (auto r : splitWords(*v)) {
+            for (auto r : text::splitWords(*v)) {
                 if (r != "none") p.stateReasons.emplace_back(r);
             }
         }
     }
-    for (auto line : splitLines(devices)) {
+    for (auto line : text::splitLines(devices)) {
         // "device for NAME: URI"
         constexpr std::string_view k = "device for ";
         if (!line.starts_with(k)) continue;
@@ -866,8 +870,8 @@ std::vector<PrinterRecord> parseLpstatPrinters(std::string_view queues, std::str
             if (p.name == name) p.deviceUri = std::string(line.substr(colon + 2));
         }
     }
-    for (auto line : splitLines(accepting)) {
-        const auto w = splitWords(line);
+    for (auto line : text::splitLines(accepting)) {
+        const auto w = text::splitWords(line);
         if (w.size() < 2) continue;
         for (auto& p : out) {
             if (p.name == w[0]) p.acceptingJobs = w[1] == "accepting";
@@ -878,10 +882,10 @@ std::vector<PrinterRecord> parseLpstatPrinters(std::string_view queues, std::str
 
 std::vector<PrintJobRecord> parseLpstatJobs(std::string_view jobs, std::string_view queues) {
     std::vector<PrintJobRecord> out;
-    for (auto line : splitLines(jobs)) {
+    for (auto line : text::splitLines(jobs)) {
         // The long form's "\tAlerts: job-hold-until-specified" under a job.
         if (!line.empty() && (line[0] == '\t' || line[0] == ' ')) {
-            const auto w = splitWords(line);
+            const auto w = text::splitWords(line);
             if (!out.empty() && !w.empty() && w[0] == "Alerts:") {
                 for (std::size_t k = 1; k < w.size(); ++k)
                     if (w[k].starts_with("job-hold-until")) out.back().state = JobState::Held;
@@ -889,17 +893,17 @@ std::vector<PrintJobRecord> parseLpstatJobs(std::string_view jobs, std::string_v
             continue;
         }
         // "NAME-ID USER SIZE DATE..."
-        const auto w = splitWords(line);
+        const auto w = text::splitWords(line);
         if (w.size() < 3) continue;
         const auto dash = w[0].rfind('-');
         if (dash == std::string_view::npos) continue;
-        const auto id = wholeNumber<int>(w[0].substr(dash + 1));
+        const auto id = text::wholeNumber<int>(w[0].substr(dash + 1));
         if (!id) continue;
         PrintJobRecord j;
         j.id = *id;
         j.queue = std::string(w[0].substr(0, dash));
         j.owner = std::string(w[1]);
-        if (auto bytes = wholeNumber<std::int64_t>(w[2])) j.sizeKb = (*bytes + 1023) / 1024;
+        if (auto bytes = text::wholeNumber<std::int64_t>(w[2])) j.sizeKb = (*bytes + 1023) / 1024;
         // "printer NAME now printing NAME-ID." names the one in progress.
         j.state = JobState::Pending;
         const std::string printing = "now printing " + std::string(w[0]) + ".";

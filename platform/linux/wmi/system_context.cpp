@@ -4,6 +4,7 @@
 #include "platform/linux/wmi/net_probe.h"
 #include "platform/linux/wmi/print_system.h"
 #include "platform/linux/wmi/service_manager.h"
+#include "support/text.h"
 
 #include <algorithm>
 #include <cctype>
@@ -72,9 +73,7 @@ std::string SystemContext::computerName() const {
     } else if (auto h = system()->hostName()) {
         name = *h;
     }
-    std::transform(name.begin(), name.end(), name.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
-    return name;
+    return text::toUpper(name);
 }
 
 SystemContext SystemContext::forThisMachine() {

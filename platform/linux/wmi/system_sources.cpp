@@ -1,4 +1,5 @@
 #include "platform/linux/wmi/system_sources.h"
+#include "support/text.h"
 
 #include <utmp.h>
 
@@ -9,13 +10,6 @@
 #include <set>
 
 namespace tavo::linuxwmi {
-
-std::string trim(std::string_view s) {
-    const auto isSpace = [](char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; };
-    while (!s.empty() && isSpace(s.front())) s.remove_prefix(1);
-    while (!s.empty() && isSpace(s.back())) s.remove_suffix(1);
-    return std::string(s);
-}
 
 namespace {
 
@@ -53,12 +47,12 @@ std::optional<std::string> unquote(std::string_view v) {
 
 std::map<std::string, std::string> parseShellAssignments(std::string_view text) {
     std::map<std::string, std::string> out;
-    for (std::string_view line : splitLines(text)) {
-        const std::string t = trim(line);
+    for (std::string_view line : text::splitLines(text)) {
+        const std::string_view t = text::trim(line);
         if (t.empty() || t.front() == '#') continue;
         const auto eq = t.find('=');
         if (eq == std::string::npos || eq == 0) continue;
-        const std::string key = t.substr(0, eq);
+        const std::string key(t.substr(0, eq));
         if (key.find_first_of(" \t") != std::string::npos) continue;
         if (auto v = unquote(std::string_view(t).substr(eq + 1))) out[key] = *v;
     }
@@ -67,12 +61,13 @@ std::map<std::string, std::string> parseShellAssignments(std::string_view text) 
 
 std::map<std::string, std::uint64_t> parseMemInfo(std::string_view text) {
     std::map<std::string, std::uint64_t> out;
-    for (std::string_view line : splitLines(text)) {
+    for (std::string_view line : text::splitLines(text)) {
         const auto colon = line.find(':');
         if (colon == std::string_view::npos) continue;
-        const auto w = splitWords(line.substr(colon + 1));
+        const auto w = text::splitWords(line.substr(colon + 1));
         if (w.empty()) continue;
-        if (auto v = wholeNumber<std::uint64_t>(w[0])) out[trim(line.substr(0, colon))] = *v;
+        if (auto v = text::wholeNumber<std::uint64_t>(w[0]))
+            out[std::string(text::trim(line.substr(0, colon)))] = *v;
     }
     return out;
 }
@@ -80,8 +75,8 @@ std::map<std::string, std::uint64_t> parseMemInfo(std::string_view text) {
 std::vector<CpuInfoBlock> parseCpuInfo(std::string_view text) {
     std::vector<CpuInfoBlock> out;
     CpuInfoBlock current;
-    for (std::string_view line : splitLines(text)) {
-        const std::string t = trim(line);
+    for (std::string_view line : text::splitLines(text)) {
+        const std::string_view t = text::trim(line);
         if (t.empty()) {
             if (!current.empty()) out.push_back(std::move(current));
             current.clear();
@@ -89,7 +84,8 @@ std::vector<CpuInfoBlock> parseCpuInfo(std::string_view text) {
         }
         const auto colon = line.find(':');
         if (colon == std::string_view::npos) continue;
-        current[trim(line.substr(0, colon))] = trim(line.substr(colon + 1));
+        current[std::string(text::trim(line.substr(0, colon)))] =
+            text::trim(line.substr(colon + 1));
     }
     if (!current.empty()) out.push_back(std::move(current));
     // ARM kernels end the file with a machine-wide block ("Hardware",
@@ -102,11 +98,11 @@ std::vector<CpuSocket> groupSockets(const std::vector<CpuInfoBlock>& blocks,
                                     const std::map<int, int>& packageOf) {
     std::map<int, CpuSocket> sockets;
     for (const auto& b : blocks) {
-        const auto cpu = wholeNumber<int>(b.at("processor"));
+        const auto cpu = text::wholeNumber<int>(b.at("processor"));
         if (!cpu) continue;
         int package = 0;
-        if (auto it = b.find("physical id"); it != b.end() && wholeNumber<int>(it->second)) {
-            package = *wholeNumber<int>(it->second);
+        if (auto it = b.find("physical id"); it != b.end() && text::wholeNumber<int>(it->second)) {
+            package = *text::wholeNumber<int>(it->second);
         } else if (auto p = packageOf.find(*cpu); p != packageOf.end() && p->second >= 0) {
             package = p->second;
         }
@@ -130,16 +126,16 @@ std::vector<CpuSocket> groupSockets(const std::vector<CpuInfoBlock>& blocks,
 
 std::map<int, CpuTimes> parseProcStatCpus(std::string_view text) {
     std::map<int, CpuTimes> out;
-    for (std::string_view line : splitLines(text)) {
+    for (std::string_view line : text::splitLines(text)) {
         if (line.size() < 4 || line.substr(0, 3) != "cpu" || line[3] == ' ') continue;
-        const auto w = splitWords(line);
-        const auto cpu = wholeNumber<int>(w[0].substr(3));
+        const auto w = text::splitWords(line);
+        const auto cpu = text::wholeNumber<int>(w[0].substr(3));
         if (!cpu) continue;
         // user nice system idle iowait irq softirq steal (guest time is
         // already counted in user and nice).
         CpuTimes t;
         for (std::size_t i = 1; i < w.size() && i <= 8; ++i) {
-            const auto v = wholeNumber<std::uint64_t>(w[i]).value_or(0);
+            const auto v = text::wholeNumber<std::uint64_t>(w[i]).value_or(0);
             t.total += v;
             if (i != 4 && i != 5) t.busy += v;  // idle and iowait are not work
         }
@@ -149,9 +145,9 @@ std::map<int, CpuTimes> parseProcStatCpus(std::string_view text) {
 }
 
 std::optional<std::int64_t> parseBootTime(std::string_view text) {
-    for (std::string_view line : splitLines(text)) {
-        const auto w = splitWords(line);
-        if (w.size() == 2 && w[0] == "btime") return wholeNumber<std::int64_t>(w[1]);
+    for (std::string_view line : text::splitLines(text)) {
+        const auto w = text::splitWords(line);
+        if (w.size() == 2 && w[0] == "btime") return text::wholeNumber<std::int64_t>(w[1]);
     }
     return std::nullopt;
 }
@@ -216,11 +212,11 @@ std::optional<std::string> consoleUserFromUtmp(std::string_view data) {
 }
 
 std::optional<std::string> dmtfFromFirmwareDate(std::string_view text) {
-    const std::string t = trim(text);
+    const std::string_view t = text::trim(text);
     if (t.size() != 10 || t[2] != '/' || t[5] != '/') return std::nullopt;
-    const auto month = wholeNumber<int>(std::string_view(t).substr(0, 2));
-    const auto day = wholeNumber<int>(std::string_view(t).substr(3, 2));
-    const auto year = wholeNumber<int>(std::string_view(t).substr(6, 4));
+    const auto month = text::wholeNumber<int>(std::string_view(t).substr(0, 2));
+    const auto day = text::wholeNumber<int>(std::string_view(t).substr(3, 2));
+    const auto year = text::wholeNumber<int>(std::string_view(t).substr(6, 4));
     if (!month || !day || !year || *month < 1 || *month > 12 || *day < 1 || *day > 31) {
         return std::nullopt;
     }
@@ -231,15 +227,15 @@ std::optional<std::string> dmtfFromFirmwareDate(std::string_view text) {
 
 std::vector<int> parseCpuList(std::string_view text) {
     std::vector<int> out;
-    const std::string t = trim(text);
+    const std::string_view t = text::trim(text);
     std::string_view rest = t;
     while (!rest.empty()) {
         const auto comma = rest.find(',');
         const std::string_view part = rest.substr(0, comma);
         const auto dash = part.find('-');
-        const auto lo = wholeNumber<int>(part.substr(0, dash));
+        const auto lo = text::wholeNumber<int>(part.substr(0, dash));
         const auto hi =
-            dash == std::string_view::npos ? lo : wholeNumber<int>(part.substr(dash + 1));
+            dash == std::string_view::npos ? lo : text::wholeNumber<int>(part.substr(dash + 1));
         if (lo && hi && *lo <= *hi && *hi - *lo < 65536) {
             for (int i = *lo; i <= *hi; ++i) out.push_back(i);
         }
@@ -252,9 +248,9 @@ std::vector<int> parseCpuList(std::string_view text) {
 std::optional<std::string> readAttribute(const SystemContext& ctx, std::string_view absolute) {
     auto text = ctx.readFile(absolute, 64 * 1024);
     if (!text) return std::nullopt;
-    std::string t = trim(*text);
+    const std::string_view t = text::trim(*text);
     if (t.empty()) return std::nullopt;
-    return t;
+    return std::string(t);
 }
 
 std::optional<std::string> machineArchitecture(const SystemContext& ctx) {
@@ -272,14 +268,14 @@ bool is64BitMachine(std::string_view m) {
 std::optional<std::string> userNameForUid(const SystemContext& ctx, unsigned uid) {
     auto passwd = ctx.readFile("/etc/passwd");
     if (!passwd) return std::nullopt;
-    for (std::string_view line : splitLines(*passwd)) {
+    for (std::string_view line : text::splitLines(*passwd)) {
         // name:password:uid:...
         const auto c1 = line.find(':');
         if (c1 == std::string_view::npos) continue;
         const auto c2 = line.find(':', c1 + 1);
         if (c2 == std::string_view::npos) continue;
         const auto c3 = line.find(':', c2 + 1);
-        const auto id = wholeNumber<unsigned>(line.substr(c2 + 1, c3 - c2 - 1));
+        const auto id = text::wholeNumber<unsigned>(line.substr(c2 + 1, c3 - c2 - 1));
         if (id && *id == uid) return std::string(line.substr(0, c1));
     }
     return std::nullopt;

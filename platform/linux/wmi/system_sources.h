@@ -76,19 +76,4 @@ bool is64BitMachine(std::string_view machine);
 // The user name for a uid from the root's /etc/passwd.
 std::optional<std::string> userNameForUid(const SystemContext& ctx, unsigned uid);
 
-// The lines of `text`, without their line breaks (no empty last line).
-std::vector<std::string_view> splitLines(std::string_view text);
-// The words of `line`, split on blanks and tabs.
-std::vector<std::string_view> splitWords(std::string_view line);
-// `s` as a number when it is one whole, nothing around it.
-template <typename T>
-std::optional<T> wholeNumber(std::string_view s) {
-    T v{};
-    const auto [p, ec] = std::from_chars(s.data(), s.data() + s.size(), v);
-    if (ec != std::errc() || p != s.data() + s.size()) return std::nullopt;
-    return v;
-}
-
-std::string trim(std::string_view s);
-
 }  // namespace tavo::linuxwmi

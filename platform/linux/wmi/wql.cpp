@@ -6,7 +6,8 @@
 #include <vector>
 
 #include "grid/error.h"
-#include "platform/linux/wmi/schema.h"
+#include "schema/schema.h"
+#include "support/text.h"
 
 namespace tavo::linuxwmi {
 
@@ -131,7 +132,7 @@ std::optional<long double> asNumber(const wmi::Value& v) {
 WqlQuery parseWql(std::string_view text) {
     const std::vector<Token> t = tokenize(text);
     auto word = [&](std::size_t i, std::string_view kw) {
-        return t[i].kind == Tok::Word && equalsIgnoreCase(t[i].text, kw);
+        return t[i].kind == Tok::Word && text::equalsIgnoreCase(t[i].text, kw);
     };
     if (!word(0, "SELECT")) invalid(text, "expected SELECT");
     if (t[1].kind != Tok::Star) invalid(text, "only SELECT * is supported");
@@ -150,9 +151,9 @@ WqlQuery parseWql(std::string_view text) {
         cond.literal = wmi::Value(lit.text);
     } else if (lit.kind == Tok::Number) {
         cond.literal = numberLiteral(text, lit.text);
-    } else if (lit.kind == Tok::Word && equalsIgnoreCase(lit.text, "TRUE")) {
+    } else if (lit.kind == Tok::Word && text::equalsIgnoreCase(lit.text, "TRUE")) {
         cond.literal = wmi::Value(true);
-    } else if (lit.kind == Tok::Word && equalsIgnoreCase(lit.text, "FALSE")) {
+    } else if (lit.kind == Tok::Word && text::equalsIgnoreCase(lit.text, "FALSE")) {
         cond.literal = wmi::Value(false);
     } else {
         invalid(text, "expected True, False, a number or a quoted string after '='");
@@ -172,7 +173,7 @@ bool wqlEquals(const wmi::Value& value, const wmi::Value& literal) {
     }
     if (value.isText() && literal.isText()) {
         // Both texts: WQL compares strings without regard to case.
-        return equalsIgnoreCase(value.text(), literal.text());
+        return text::equalsIgnoreCase(value.text(), literal.text());
     }
     const auto a = asNumber(value);
     const auto b = asNumber(literal);

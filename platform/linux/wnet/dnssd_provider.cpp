@@ -13,6 +13,7 @@
 
 #include "cycle/deadline.h"
 #include "grid/utf8.h"
+#include "support/text.h"
 
 namespace tavo::linuxwnet {
 
@@ -104,11 +105,6 @@ void onBrowsed(AvahiServiceBrowser*, AvahiIfIndex iface, AvahiProtocol protocol,
     }
 }
 
-std::string lower(std::string s) {
-    for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return s;
-}
-
 // The hosts of the domain, each once, in the order their services were seen.
 std::optional<std::vector<Resource>> browseHosts(std::chrono::milliseconds limit) {
     const auto deadline = Clock::now() + limit;
@@ -135,7 +131,7 @@ std::optional<std::vector<Resource>> browseHosts(std::chrono::milliseconds limit
         if (!s.host) continue;
         const std::string host =
             DnsSdProvider::unescapeName(DnsSdProvider::shortHostName(*s.host, kDomain));
-        if (host.empty() || !listed.insert(lower(host)).second) continue;
+        if (host.empty() || !listed.insert(text::toLower(host)).second) continue;
         Resource r;
         r.displayType = RESOURCEDISPLAYTYPE_SERVER;
         // Nothing to open inside a host: its services are not shares.
@@ -160,7 +156,7 @@ std::string DnsSdProvider::shortHostName(const std::string& hostName, const std:
     if (!host.empty() && host.back() == '.') host.pop_back();
     const std::string suffix = "." + domain;
     if (host.size() > suffix.size() &&
-        lower(host.substr(host.size() - suffix.size())) == lower(suffix))
+        text::toLower(host.substr(host.size() - suffix.size())) == text::toLower(suffix))
         host.resize(host.size() - suffix.size());
     return host;
 }
@@ -180,7 +176,8 @@ Listing DnsSdProvider::children(const Resource& parent) {
         listing.children.push_back(domain);
         return listing;
     }
-    if (parent.displayType != RESOURCEDISPLAYTYPE_DOMAIN || lower(parent.remoteName) != kDomain) {
+    if (parent.displayType != RESOURCEDISPLAYTYPE_DOMAIN ||
+        text::toLower(parent.remoteName) != kDomain) {
         listing.status = ERROR_BAD_NETPATH;
         return listing;
     }

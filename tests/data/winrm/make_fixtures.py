@@ -16,7 +16,7 @@ import shutil
 from xml.sax.saxutils import escape
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-SCHEMA = json.load(open(os.path.join(HERE, '../../../platform/linux/wmi/schema/classes.json')))
+SCHEMA = json.load(open(os.path.join(HERE, '../../../schema/classes.json')))
 
 NS = ('xmlns:s="http://www.w3.org/2003/05/soap-envelope" '
       'xmlns:a="http://schemas.xmlsoap.org/ws/2004/08/addressing" '

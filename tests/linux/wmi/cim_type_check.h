@@ -16,7 +16,7 @@
 
 #include "collectors/management.h"
 #include "platform/linux/wmi/provider.h"
-#include "platform/linux/wmi/schema.h"
+#include "schema/schema.h"
 
 namespace tavo::linuxwmi::testing {
 
@@ -45,7 +45,7 @@ bool isDecimalText(const std::string& s) {
 }
 
 // Why `v` does not fit `type` (element type when `isArray`), or "" when it does.
-inline std::string cimTypeMismatch(const wmi::Value& v, CimType type, bool isArray) {
+inline std::string cimTypeMismatch(const wmi::Value& v, schema::CimType type, bool isArray) {
     if (v.isNull()) return "";
     if (v.isEmpty()) return "empty (a missing value must be null)";
     if (isArray) {
@@ -66,37 +66,37 @@ inline std::string cimTypeMismatch(const wmi::Value& v, CimType type, bool isArr
         return "";
     };
     switch (type) {
-        case CimType::String:
+        case schema::CimType::String:
             return v.isText() ? "" : "not text";
-        case CimType::Boolean:
+        case schema::CimType::Boolean:
             return v.isBool() ? "" : "not a boolean";
-        case CimType::Real32:
-        case CimType::Real64:
+        case schema::CimType::Real32:
+        case schema::CimType::Real64:
             return v.isReal() ? "" : "not a real";
-        case CimType::DateTime:
+        case schema::CimType::DateTime:
             if (!v.isText()) return "datetime not text";
             return isDmtfDateTime(v.text()) ? "" : "\"" + v.text() + "\" is not DMTF datetime";
-        case CimType::UInt64:
+        case schema::CimType::UInt64:
             if (!v.isText()) return "uint64 not text";
             return isDecimalText<std::uint64_t>(v.text())
                        ? ""
                        : "\"" + v.text() + "\" is not uint64 text";
-        case CimType::SInt64:
+        case schema::CimType::SInt64:
             if (!v.isText()) return "sint64 not text";
             return isDecimalText<std::int64_t>(v.text())
                        ? ""
                        : "\"" + v.text() + "\" is not sint64 text";
-        case CimType::UInt8:
+        case schema::CimType::UInt8:
             return inRange(0, 0xff);
-        case CimType::UInt16:
+        case schema::CimType::UInt16:
             return inRange(0, 0xffff);
-        case CimType::UInt32:
+        case schema::CimType::UInt32:
             return inRange(0, 0xffffffffLL);
-        case CimType::SInt8:
+        case schema::CimType::SInt8:
             return inRange(-128, 127);
-        case CimType::SInt16:
+        case schema::CimType::SInt16:
             return inRange(-32768, 32767);
-        case CimType::SInt32:
+        case schema::CimType::SInt32:
             return inRange(std::numeric_limits<std::int32_t>::min(),
                            std::numeric_limits<std::int32_t>::max());
     }
@@ -107,14 +107,14 @@ inline std::string cimTypeMismatch(const wmi::Value& v, CimType type, bool isArr
 // "__CLASS", so subclasses of an abstract class are checked as themselves).
 inline void expectCimTypes(const wmi::Object& obj) {
     const std::string cls = obj.get("__CLASS").text();
-    const ClassDef* def = findClass(cls);
+    const schema::ClassDef* def = schema::findClass(cls);
     ASSERT_NE(def, nullptr) << cls;
     const auto names = obj.propertyNames();
     ASSERT_EQ(names.size(), def->properties.size()) << cls;
     for (const std::string& name : names) {
         const int i = def->indexOf(name);
         ASSERT_GE(i, 0) << cls << "." << name;
-        const PropertyDef& p = def->properties[static_cast<std::size_t>(i)];
+        const schema::PropertyDef& p = def->properties[static_cast<std::size_t>(i)];
         const std::string why = cimTypeMismatch(obj.get(name), p.type, p.isArray);
         EXPECT_EQ(why, "") << cls << "." << name;
     }

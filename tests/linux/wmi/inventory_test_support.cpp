@@ -34,9 +34,9 @@ const Instance& byKey(const std::vector<Instance>& all, std::string_view key,
 }
 
 void expectCimTypes(const Instance& i) {
-    const ClassDef& cls = i.classDef();
+    const schema::ClassDef& cls = i.classDef();
     for (std::size_t k = 0; k < cls.properties.size(); ++k) {
-        const PropertyDef& p = cls.properties[k];
+        const schema::PropertyDef& p = cls.properties[k];
         EXPECT_EQ(testing::cimTypeMismatch(i.at(k), p.type, p.isArray), "")
             << cls.name << "." << p.name;
     }

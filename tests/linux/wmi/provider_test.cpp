@@ -115,8 +115,9 @@ TEST(Provider, AbstractClassYieldsSubclassObjects) {
     EXPECT_EQ(objs[0]->get("__CLASS"), wmi::Value("Win32_UserAccount"));
     EXPECT_EQ(objs[1]->get("__CLASS"), wmi::Value("Win32_Group"));
     // Each lists its own class's properties.
-    EXPECT_EQ(objs[0]->propertyNames().size(), findClass("Win32_UserAccount")->properties.size());
-    EXPECT_EQ(objs[1]->propertyNames().size(), findClass("Win32_Group")->properties.size());
+    EXPECT_EQ(objs[0]->propertyNames().size(),
+              schema::findClass("Win32_UserAccount")->properties.size());
+    EXPECT_EQ(objs[1]->propertyNames().size(), schema::findClass("Win32_Group")->properties.size());
     EXPECT_EQ(walk("SELECT * FROM Win32_Account WHERE Name = 'staff'").size(), 1u);
 }
 

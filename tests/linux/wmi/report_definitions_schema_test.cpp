@@ -7,7 +7,7 @@
 #include <string>
 
 #include "collectors/report_definition.h"
-#include "platform/linux/wmi/schema.h"
+#include "schema/schema.h"
 #include "support/answering_object.h"
 
 namespace tavo::linuxwmi {
@@ -17,7 +17,7 @@ TEST(ReportDefinitionsSchema, EveryClassAndEveryPropertyReadIsInTheSchema) {
     for (const auto& r : reportDefinitions()) {
         if (r.managementClass.empty()) continue;
         SCOPED_TRACE(std::string(r.category));
-        const ClassDef* cls = findClass(r.managementClass);
+        const schema::ClassDef* cls = schema::findClass(r.managementClass);
         ASSERT_NE(cls, nullptr) << r.managementClass;
 
         auto asked = std::make_shared<std::set<std::string>>();

@@ -6,9 +6,7 @@
 namespace tavo::linuxwmi {
 namespace {
 
-using inventory_test::byKey;
-using inventory_test::fixture;
-using inventory_test::prop;
+using namespace inventory_test;
 using wmi::Value;
 
 TEST(InventoryShare, SambaSectionsWithIncludesGlobalsSynonymsAndContinuations) {

@@ -6,9 +6,11 @@
 #include <unordered_map>
 #include <vector>
 
-// The classes the provider serves, with their properties and CIM types, as
-// the public class reference gives them (schema/classes.json).
-namespace tavo::linuxwmi {
+// The class catalogue: the Windows classes Tavo reports on, with their
+// properties and CIM types as the public class reference gives them
+// (classes.json). The Linux provider answers them, the reader of another
+// Linux computer's output builds them, and WinRM replies are typed by them.
+namespace tavo::schema {
 
 enum class CimType {
     String,
@@ -50,8 +52,6 @@ struct ClassDef {
 const ClassDef* findClass(std::string_view name);
 std::span<const ClassDef> allClasses();
 
-bool equalsIgnoreCase(std::string_view a, std::string_view b);
-
 namespace generated {
 struct RawProperty {
     std::string_view name;
@@ -65,4 +65,4 @@ struct RawClass {
 std::span<const RawClass> rawClasses();
 }  // namespace generated
 
-}  // namespace tavo::linuxwmi
+}  // namespace tavo::schema

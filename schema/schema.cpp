@@ -1,30 +1,14 @@
-#include "platform/linux/wmi/schema.h"
+#include "schema/schema.h"
 
 #include <algorithm>
 #include <stdexcept>
 #include <string>
 
-namespace tavo::linuxwmi {
+#include "support/text.h"
+
+namespace tavo::schema {
 
 namespace {
-// Property and class names are ASCII. Folded inline: std::tolower is a call
-// into the C library per character, and every property read of every
-// instance searches the schema by name.
-inline int foldAscii(char c) {
-    const auto u = static_cast<unsigned char>(c);
-    return u >= 'A' && u <= 'Z' ? u + ('a' - 'A') : u;
-}
-
-int compareIgnoreCase(std::string_view a, std::string_view b) {
-    const std::size_t n = std::min(a.size(), b.size());
-    for (std::size_t i = 0; i < n; ++i) {
-        const int ca = foldAscii(a[i]);
-        const int cb = foldAscii(b[i]);
-        if (ca != cb) return ca < cb ? -1 : 1;
-    }
-    return a.size() == b.size() ? 0 : (a.size() < b.size() ? -1 : 1);
-}
-
 CimType parseType(std::string_view t) {
     static const std::pair<std::string_view, CimType> kTypes[] = {
         {"string", CimType::String},    {"boolean", CimType::Boolean}, {"uint8", CimType::UInt8},
@@ -50,11 +34,10 @@ std::vector<ClassDef> build() {
         }
         std::stable_sort(c.properties.begin(), c.properties.end(),
                          [](const PropertyDef& a, const PropertyDef& b) {
-                             return compareIgnoreCase(a.name, b.name) < 0;
+                             return text::lessIgnoreCase(a.name, b.name);
                          });
         for (std::size_t i = 0; i < c.properties.size(); ++i) {
-            std::string key(c.properties[i].name);
-            for (char& ch : key) ch = static_cast<char>(foldAscii(ch));
+            std::string key = text::toLower(c.properties[i].name);
             // The first of two names that differ only in case wins, as the
             // sorted search found it.
             c.byLowerName.emplace(std::move(key), static_cast<int>(i));
@@ -70,21 +53,16 @@ const std::vector<ClassDef>& table() {
 }
 }  // namespace
 
-bool equalsIgnoreCase(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && compareIgnoreCase(a, b) == 0;
-}
-
 int ClassDef::indexOf(std::string_view property) const {
     // Names are short: the folded copy stays in the string's own buffer.
-    std::string key(property);
-    for (char& c : key) c = static_cast<char>(foldAscii(c));
+    const std::string key = text::toLower(property);
     const auto it = byLowerName.find(key);
     return it == byLowerName.end() ? -1 : it->second;
 }
 
 const ClassDef* findClass(std::string_view name) {
     for (const auto& c : table()) {
-        if (equalsIgnoreCase(c.name, name)) return &c;
+        if (text::equalsIgnoreCase(c.name, name)) return &c;
     }
     return nullptr;
 }
@@ -93,4 +71,4 @@ std::span<const ClassDef> allClasses() {
     return table();
 }
 
-}  // namespace tavo::linuxwmi
+}  // namespace tavo::schema

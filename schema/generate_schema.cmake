@@ -1,12 +1,12 @@
-# Turns classes.json into a C++ table at build time, so the provider's class
-# list and property types come from one reviewed file.
+# Turns classes.json into a C++ table at build time, so the class list and
+# property types that every back end uses come from one reviewed file.
 # Usage: cmake -DINPUT=classes.json -DOUTPUT=schema_table.cpp -P generate_schema.cmake
 file(READ "${INPUT}" json)
 string(JSON class_count LENGTH "${json}")
 math(EXPR last_class "${class_count} - 1")
 
 set(out "// Generated from classes.json by generate_schema.cmake; do not edit.\n")
-string(APPEND out "#include \"platform/linux/wmi/schema.h\"\n\nnamespace tavo::linuxwmi::generated {\n\n")
+string(APPEND out "#include \"schema/schema.h\"\n\nnamespace tavo::schema::generated {\n\n")
 set(class_rows "")
 foreach(ci RANGE ${last_class})
   string(JSON cname MEMBER "${json}" ${ci})
@@ -23,7 +23,7 @@ foreach(ci RANGE ${last_class})
   string(APPEND class_rows "    {\"${cname}\", \"${superclass}\", k${cname}},\n")
 endforeach()
 string(APPEND out "constexpr RawClass kClasses[] = {\n${class_rows}};\n\n")
-string(APPEND out "std::span<const RawClass> rawClasses() { return kClasses; }\n\n}  // namespace tavo::linuxwmi::generated\n")
+string(APPEND out "std::span<const RawClass> rawClasses() { return kClasses; }\n\n}  // namespace tavo::schema::generated\n")
 file(WRITE "${OUTPUT}.tmp" "${out}")
 file(COPY_FILE "${OUTPUT}.tmp" "${OUTPUT}" ONLY_IF_DIFFERENT)
 file(REMOVE "${OUTPUT}.tmp")
