@@ -1,26 +1,16 @@
 #include "cycle/computer_list.h"
 
+#include <algorithm>
+
 #include "support/text.h"
 
 namespace tavo::cycle {
 
-namespace {
-
-bool isSeparator(char c) {
-    return c == ',' || text::isSpace(c);
-}
-
-}  // namespace
-
 std::vector<std::string> splitTargets(std::string_view text) {
+    std::string spaced(text);
+    std::replace(spaced.begin(), spaced.end(), ',', ' ');
     std::vector<std::string> out;
-    std::size_t i = 0;
-    while (i < text.size()) {
-        while (i < text.size() && isSeparator(text[i])) ++i;
-        const std::size_t start = i;
-        while (i < text.size() && !isSeparator(text[i])) ++i;
-        if (i > start) out.emplace_back(text.substr(start, i - start));
-    }
+    for (const std::string_view word : text::splitWords(spaced)) out.emplace_back(word);
     return out;
 }
 
