@@ -58,6 +58,10 @@ TEST_F(MainTest, SeveralComputersShareOneGridAndASlowOneDoesNotHoldTheOthersBack
     ASSERT_TRUE(runEventsUntil([&] { return cells(g, 2).front() == "init-2"; }));
     EXPECT_EQ(window->computerRounds()->running(), 1u);
     EXPECT_EQ(cells(g, 2), (std::vector<std::string>{"init-2", "", "init-0"}));
+    EXPECT_NE(g.shownItem(3).cell(g.columnsCount() - 1).find("Not answered in time"),
+              std::string::npos);
+    EXPECT_EQ(g.rowMarks(2) & grid::kRowOld, grid::kRowOld);
+    EXPECT_EQ(g.rowMarks(0) & grid::kRowOld, 0);
     EXPECT_TRUE(label("lblTime")->toolTip().contains("1 of 3 computers answered"))
         << label("lblTime")->toolTip().toStdString();
 

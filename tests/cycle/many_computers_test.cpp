@@ -82,6 +82,11 @@ TEST(ComputerRounds, AsksAtMostTheBoundAndKeepsAStragglersRowsAsOld) {
     rounds.combineInto(third, &old);
     EXPECT_EQ(column(third, 0), (List{"a", "b", "c"}));
     EXPECT_EQ(old, (std::vector<std::uint8_t>{0, 0, 1}));
+    // The old rows carry the mark and say so in a cell every export writes.
+    EXPECT_EQ(third.rowMarks(2), grid::kRowOld);
+    EXPECT_EQ(third.rowMarks(0), 0);
+    EXPECT_EQ(third.item(3).cell(third.columnsCount() - 1), kOldRowText);
+    EXPECT_TRUE(third.item(1).cell(third.columnsCount() - 1).empty());
     EXPECT_EQ(rounds.answered(), 2u);
     EXPECT_EQ(rounds.old(), 1u);
     EXPECT_TRUE(rounds.roundEnded());  // the round of those asked in it
