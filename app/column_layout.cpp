@@ -61,7 +61,13 @@ void applyLayout(QHeaderView& header, const ColumnArrangement& layout) {
         const int i = takeColumn(header, caption, placed);
         if (i >= 0) order.push_back(i);
     }
-    for (int i = 0; i < n; ++i) {
+    // Columns the layout does not know come after the known ones, except
+    // those before every known column (the Computer column of several
+    // computers), which stay first.
+    std::vector<int> leading;
+    for (int i = 0; i < n && !placed[static_cast<std::size_t>(i)]; ++i) leading.push_back(i);
+    order.insert(order.begin(), leading.begin(), leading.end());
+    for (int i = static_cast<int>(leading.size()); i < n; ++i) {
         if (!placed[static_cast<std::size_t>(i)]) order.push_back(i);
     }
     for (int v = 0; v < n; ++v) {

@@ -23,8 +23,8 @@ ColumnArrangement captureLayout(const QHeaderView& header);
 // True when every column is shown in its own place: nothing to remember.
 bool isPlainLayout(const QHeaderView& header);
 // Moves and hides the header's sections as `layout` says. Columns the layout
-// does not know keep their order after the known ones; at least one column
-// always stays shown.
+// does not know keep their order after the known ones, but those before
+// every known column stay first; at least one column always stays shown.
 void applyLayout(QHeaderView& header, const ColumnArrangement& layout);
 // Every column shown, in its own place.
 void resetLayout(QHeaderView& header);

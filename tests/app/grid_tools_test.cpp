@@ -8,6 +8,7 @@
 #include <QHeaderView>
 #include <QMenu>
 #include <QSettings>
+#include <QStandardItemModel>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTreeView>
@@ -462,6 +463,27 @@ TEST_F(GridTools, TheNewControlsComeAfterTheDesignsInTabOrderAndCoverNothing) {
         window->Form_Resize();
         EXPECT_EQ(label("lblRows")->isVisible(), counted) << size.width();
     }
+}
+
+}  // namespace
+}  // namespace tavo::testing
+
+namespace tavo::testing {
+namespace {
+
+// A layout kept for one computer meets the columns of several: the Computer
+// column must stay first and Error last, not both be pushed to the end.
+TEST(ColumnLayout, ColumnsTheLayoutDoesNotKnowStayBesideTheirNeighbours) {
+    QStandardItemModel model(0, 4);
+    model.setHorizontalHeaderLabels({"Computer", "Name", "State", "Error"});
+    QHeaderView header(Qt::Horizontal);
+    header.setModel(&model);
+    applyLayout(header, ColumnArrangement{{"State", "Name"}, {"Name"}});
+    QStringList visual;
+    for (int v = 0; v < header.count(); ++v)
+        visual << model.headerData(header.logicalIndex(v), Qt::Horizontal).toString();
+    EXPECT_EQ(visual, QStringList({"Computer", "State", "Name", "Error"}));
+    EXPECT_TRUE(header.isSectionHidden(1));
 }
 
 }  // namespace
