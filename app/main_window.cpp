@@ -526,6 +526,10 @@ void Main::tmrPing_Timer() {
         return;
     }
     if (rounds_) {
+        // A report of one pass asks each computer once: the cycle ends when
+        // the last has answered (or at STOP), however long that takes.
+        if (report->onePass && rounds_->round() > 0) return;
+        if (report->onePass) tmrPing->stop();
         // A computer that has not answered by now keeps its last rows,
         // marked as old, and the others are asked again.
         if (!roundTakenIn_) takeInComputers(true);

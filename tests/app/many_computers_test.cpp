@@ -73,6 +73,28 @@ TEST_F(MainTest, SeveralComputersShareOneGridAndASlowOneDoesNotHoldTheOthersBack
     EXPECT_EQ(cells(g, 2), (std::vector<std::string>{"init-2", "", "init-0"}));
 }
 
+TEST_F(MainTest, AOnePassReportAsksEachComputerOnceAndEndsWithTheLast) {
+    chooseCategory("BIOS");
+    auto slow = std::make_shared<Gate>();
+    window->pass = [slow](ReportContext& ctx, const TestMain::Call&) {
+        if (ctx.computer() == "slow") slow->wait();
+        ctx.results().itemsAdd("", ctx.computer());
+        ctx.endOfPass();
+    };
+    field("txtComputer")->setText("quick slow");
+    window->cmdSwitch_Click();
+    ASSERT_TRUE(slow->waiting(1));
+    ASSERT_TRUE(runEventsUntil([&] { return window->computerRounds()->running() == 1; }));
+    // The interval passing while "slow" is still out asks nobody again.
+    window->tmrPing_Timer();
+    EXPECT_EQ(window->calls.size(), 2u);
+    EXPECT_TRUE(window->isRunning());
+    slow->open();
+    ASSERT_TRUE(runEventsUntil([&] { return !window->isRunning(); }));
+    EXPECT_EQ(window->calls.size(), 2u);
+    EXPECT_EQ(cells(window->results(), 0), (std::vector<std::string>{"quick", "slow"}));
+}
+
 TEST_F(MainTest, ComputerListsComeFromAFileWithoutWaitingOnAFifo) {
     QTemporaryDir dir;
     const QString list = dir.filePath("hosts.txt");
