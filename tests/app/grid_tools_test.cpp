@@ -28,18 +28,6 @@ namespace {
 
 using Table = std::vector<std::vector<std::string>>;
 
-// Chooses a folder and says Yes, remembering the confirmation.
-class ExportingDialogs : public RecordingDialogs {
-  public:
-    QString folder;
-    std::optional<QString> chooseFolder(QWidget*, const QString&) override { return folder; }
-    Answer message(QWidget* owner, const QString& text, const QString& caption, Buttons buttons,
-                   Icon icon) override {
-        RecordingDialogs::message(owner, text, caption, buttons, icon);
-        return buttons == Buttons::YesNo ? Answer::Yes : Answer::Ok;
-    }
-};
-
 class GridTools : public MainTest {
   protected:
     void SetUp() override {

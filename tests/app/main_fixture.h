@@ -57,6 +57,18 @@ class RecordingDialogs : public Dialogs {
     }
 };
 
+// Exports go to a folder of the test's own, and every question is answered yes.
+class ExportingDialogs : public RecordingDialogs {
+  public:
+    QString folder;
+    std::optional<QString> chooseFolder(QWidget*, const QString&) override { return folder; }
+    Answer message(QWidget* owner, const QString& text, const QString& caption, Buttons buttons,
+                   Icon icon) override {
+        RecordingDialogs::message(owner, text, caption, buttons, icon);
+        return buttons == Buttons::YesNo ? Answer::Yes : Answer::Ok;
+    }
+};
+
 // Runs the window's events until no pass of its cycle is out, or `limit`
 // has passed; false on the limit.
 inline bool settle(Main& window, std::chrono::milliseconds limit = std::chrono::seconds(10)) {
@@ -67,6 +79,23 @@ inline bool settle(Main& window, std::chrono::milliseconds limit = std::chrono::
     }
     QCoreApplication::processEvents();
     return true;
+}
+
+// One pass of `category` on `computer` in a fresh window made of `services`,
+// its dialogs recording; `look` sees the window and the dialogs once the pass
+// is over (a periodic report stopped).
+inline void runOnePass(MainServices services, const std::string& category,
+                       const std::string& computer,
+                       const std::function<void(Main&, const RecordingDialogs&)>& look) {
+    auto dialogs = std::make_shared<RecordingDialogs>();
+    services.dialogs = dialogs;
+    Main window(services);
+    window.findChild<QComboBox*>("cmbFunction")->setCurrentText(QString::fromStdString(category));
+    window.findChild<QLineEdit*>("txtComputer")->setText(QString::fromStdString(computer));
+    window.cmdSwitch_Click();
+    EXPECT_TRUE(settle(window, std::chrono::seconds(60)));
+    if (window.isRunning()) window.cmdSwitch_Click();
+    look(window, *dialogs);
 }
 
 // Runs the window's events until `done` holds or `limit` has passed.

@@ -14,6 +14,7 @@
 #include "cycle/cancellation.h"
 #include "main_fixture.h"
 #include "netenum/scripted_network.h"
+#include "support/prompt_questions.h"
 
 namespace tavo::testing {
 namespace {
@@ -48,12 +49,7 @@ bool ready(const std::future<T>& f) {
 
 TEST(PromptDialogs, APassAsksAPasswordAndGetsItFromTheWindowThread) {
     WindowPrompter prompter;
-    remote::SecretQuestion q;
-    q.protocol = "SSH";
-    q.host = "db1";
-    q.user = "alice";
-    q.askUser = true;
-    q.prompt = "Password for alice@db1";
+    remote::SecretQuestion q = alicePassword();
     q.lastFailure = "<b>refused</b>";
     auto answer = std::async(std::launch::async, [&] { return prompter.askSecret(q); });
     bool checked = false;
@@ -83,13 +79,7 @@ TEST(PromptDialogs, APassAsksAPasswordAndGetsItFromTheWindowThread) {
 
 TEST(PromptDialogs, HostKeyChoicesMapToTheAnswersAndCancelIsTheDefault) {
     WindowPrompter prompter;
-    remote::TrustQuestion q;
-    q.protocol = "SSH";
-    q.host = "db1";
-    q.port = 2222;
-    q.keyType = "ssh-ed25519";
-    q.fingerprint = "SHA256:abc";
-    q.why = "The host's key is not known.";
+    const remote::TrustQuestion q = unknownHostKey();
     struct Case {
         const char* button;
         remote::TrustAnswer expected;

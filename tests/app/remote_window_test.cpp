@@ -40,27 +40,24 @@ class RemoteWindowTest : public ::testing::Test {
 
     // One pass of `category` on `computer` through a fresh window.
     Shown show(const std::string& category, const std::string& computer) {
-        auto dialogs = std::make_shared<RecordingDialogs>();
         MainServices services;
         services.management = factory_;
         services.network = std::make_shared<test::ScriptedNetwork>();
-        services.dialogs = dialogs;
-        Main window(services);
-        window.findChild<QComboBox*>("cmbFunction")
-            ->setCurrentText(QString::fromStdString(category));
-        window.findChild<QLineEdit*>("txtComputer")->setText(QString::fromStdString(computer));
-        window.cmdSwitch_Click();
-        EXPECT_TRUE(settle(window, std::chrono::seconds(60)));
-        if (window.isRunning()) window.cmdSwitch_Click();
         Shown out;
-        const auto& g = window.results();
-        for (int c = 1; c <= g.columnsCount(); ++c) out.captions.push_back(g.column(c).Text);
-        for (int i = 1; i <= g.itemsCount(); ++i) {
-            std::vector<std::string> row{std::string(g.item(i).Text())};
-            for (int c = 1; c < g.columnsCount(); ++c) row.emplace_back(g.item(i).SubItems(c));
-            out.rows.push_back(std::move(row));
-        }
-        for (const auto& m : dialogs->messages) out.messages.push_back(m.text.toStdString());
+        runOnePass(services, category, computer,
+                   [&](Main& window, const RecordingDialogs& dialogs) {
+                       const auto& g = window.results();
+                       for (int c = 1; c <= g.columnsCount(); ++c)
+                           out.captions.push_back(g.column(c).Text);
+                       for (int i = 1; i <= g.itemsCount(); ++i) {
+                           std::vector<std::string> row{std::string(g.item(i).Text())};
+                           for (int c = 1; c < g.columnsCount(); ++c)
+                               row.emplace_back(g.item(i).SubItems(c));
+                           out.rows.push_back(std::move(row));
+                       }
+                       for (const auto& m : dialogs.messages)
+                           out.messages.push_back(m.text.toStdString());
+                   });
         return out;
     }
 

@@ -36,28 +36,23 @@ class WinRmRouteTest : public ::testing::Test {
     // One pass of `category` on `computer` in a window with the real back ends.
     std::vector<std::string> firstColumn(const std::string& category, const std::string& computer,
                                          std::vector<std::string>* messages = nullptr) {
-        auto dialogs = std::make_shared<RecordingDialogs>();
         MainServices services;
         services.management = defaultBackends(prompter_).management;
         services.network = std::make_shared<test::ScriptedNetwork>();
-        services.dialogs = dialogs;
-        Main window(services);
-        window.findChild<QComboBox*>("cmbFunction")
-            ->setCurrentText(QString::fromStdString(category));
-        window.findChild<QLineEdit*>("txtComputer")->setText(QString::fromStdString(computer));
-        window.cmdSwitch_Click();
-        EXPECT_TRUE(settle(window, std::chrono::seconds(60)));
-        if (window.isRunning()) window.cmdSwitch_Click();
         std::vector<std::string> out;
-        const auto& g = window.results();
-        for (int i = 1; i <= g.itemsCount(); ++i) {
-            std::string row(g.item(i).Text());
-            for (int c = 1; c < g.columnsCount(); ++c)
-                row += " | " + std::string(g.item(i).SubItems(c));
-            out.push_back(row);
-        }
-        if (messages)
-            for (const auto& m : dialogs->messages) messages->push_back(m.text.toStdString());
+        runOnePass(services, category, computer,
+                   [&](Main& window, const RecordingDialogs& dialogs) {
+                       const auto& g = window.results();
+                       for (int i = 1; i <= g.itemsCount(); ++i) {
+                           std::string row(g.item(i).Text());
+                           for (int c = 1; c < g.columnsCount(); ++c)
+                               row += " | " + std::string(g.item(i).SubItems(c));
+                           out.push_back(row);
+                       }
+                       if (messages)
+                           for (const auto& m : dialogs.messages)
+                               messages->push_back(m.text.toStdString());
+                   });
         return out;
     }
 

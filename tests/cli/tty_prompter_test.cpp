@@ -15,6 +15,7 @@
 
 #include "cli/tty_prompter.h"
 #include "cycle/cancellation.h"
+#include "support/prompt_questions.h"
 
 namespace tavo::cli {
 namespace {
@@ -68,13 +69,7 @@ TEST(TerminalPrompter, AsksTrustAndASecretWithoutEchoingIt) {
     ASSERT_TRUE(pty.ok());
     auto prompter = makeTerminalPrompter(pty.terminal());
 
-    remote::TrustQuestion tq;
-    tq.protocol = "SSH";
-    tq.host = "db1";
-    tq.port = 2222;
-    tq.keyType = "ssh-ed25519";
-    tq.fingerprint = "SHA256:abc";
-    tq.why = "The host's key is not known.";
+    const remote::TrustQuestion tq = testing::unknownHostKey();
     auto trust = std::async(std::launch::async, [&] { return prompter->askTrust(tq); });
     ASSERT_TRUE(pty.waitFor("cancel (c)? "));
     EXPECT_NE(pty.seen().find("SHA256:abc"), std::string::npos) << pty.seen();
@@ -82,12 +77,7 @@ TEST(TerminalPrompter, AsksTrustAndASecretWithoutEchoingIt) {
     pty.type("maybe\nr\n");
     EXPECT_EQ(trust.get(), remote::TrustAnswer::ConnectAndRemember);
 
-    remote::SecretQuestion sq;
-    sq.protocol = "SSH";
-    sq.host = "db1";
-    sq.user = "alice";
-    sq.askUser = true;
-    sq.prompt = "Password for alice@db1";
+    const remote::SecretQuestion sq = testing::alicePassword();
     auto secret = std::async(std::launch::async, [&] { return prompter->askSecret(sq); });
     ASSERT_TRUE(pty.waitFor("[alice]: "));
     pty.type("\n");  // keeps alice

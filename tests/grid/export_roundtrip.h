@@ -4,7 +4,6 @@
 // HTML parser of libxml2) and compares what they find with the grid. Shared
 // by the grid tests' bounded random driver and the libFuzzer target.
 
-#include <csv.h>
 #include <libxml/HTMLparser.h>
 #include <libxml/tree.h>
 
@@ -13,6 +12,7 @@
 #include <string_view>
 #include <vector>
 
+#include "csv_read.h"
 #include "grid/export.h"
 #include "grid/grid.h"
 
@@ -38,38 +38,17 @@ inline Table expected(const grid::Grid& g) {
 // Strict RFC 4180 reading; every line of the export ends its last field with
 // "," so each row carries one empty field at its end, which is dropped.
 inline bool parseCsv(const std::string& text, Table& rows, std::string& why) {
-    struct State {
-        Table rows;
-        std::vector<std::string> row;
-    } st;
-    csv_parser p;
-    if (csv_init(&p, CSV_STRICT | CSV_STRICT_FINI | CSV_APPEND_NULL) != 0) {
-        why = "csv_init failed";
+    Table read;
+    if (!testing::readCsv(text, CSV_STRICT | CSV_STRICT_FINI | CSV_APPEND_NULL, read, why))
         return false;
-    }
-    csv_set_space_func(&p, [](unsigned char) { return 0; });
-    const auto onField = [](void* data, size_t len, void* s) {
-        static_cast<State*>(s)->row.emplace_back(static_cast<const char*>(data), len);
-    };
-    const auto onRow = [](int, void* s) {
-        auto* state = static_cast<State*>(s);
-        state->rows.push_back(std::move(state->row));
-        state->row.clear();
-    };
-    const bool parsed =
-        csv_parse(&p, text.data(), text.size(), onField, onRow, &st) == text.size() &&
-        csv_fini(&p, onField, onRow, &st) == 0;
-    if (!parsed) why = std::string("CSV does not parse: ") + csv_strerror(csv_error(&p));
-    csv_free(&p);
-    if (!parsed) return false;
-    for (auto& row : st.rows) {
+    for (auto& row : read) {
         if (row.empty() || !row.back().empty()) {
             why = "a CSV line does not end with a comma";
             return false;
         }
         row.pop_back();
     }
-    rows = std::move(st.rows);
+    rows = std::move(read);
     return true;
 }
 

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "drives_fixture.h"
 #include "grid/copy_text.h"
 #include "grid/grid.h"
 #include "grid/shown_view.h"
@@ -15,23 +16,7 @@ namespace {
 
 using Table = std::vector<std::vector<std::string>>;
 
-// Drive, Free, Label; three rows with lamps 1, 2, 3 and awkward cells.
-struct CopiedDrives : ::testing::Test {
-    Grid grid;
-    void SetUp() override {
-        grid.columnsAdd("Drive");
-        grid.columnsAdd("Free");
-        grid.columnsAdd("Label");
-        auto add = [&](const char* drive, int lamp, const char* free, const char* label) {
-            auto& row = grid.itemsAdd("", drive, lamp);
-            row.setSubItems(1, free);
-            row.setSubItems(2, label);
-        };
-        add("C:", 1, "10 GB", "System, \"main\"");
-        add("D:", 2, "2 GB", "Data\tand\nmore");
-        add("E:", 3, "0 GB", "<Backup & co>");
-    }
-};
+struct CopiedDrives : tavo::testing::DrivesGrid {};
 
 }  // namespace
 

@@ -1,4 +1,3 @@
-#include <csv.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -10,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "csv_read.h"
 #include "grid/error.h"
 #include "grid/export.h"
 #include "grid/export_file.h"
@@ -32,26 +32,10 @@ void example(Grid& g) {
 
 // Parses CSV text with libcsv, as a spreadsheet would.
 Table parseCsv(const std::string& text) {
-    struct State {
-        Table rows;
-        std::vector<std::string> row;
-    } st;
-    csv_parser p;
-    EXPECT_EQ(csv_init(&p, CSV_STRICT | CSV_APPEND_NULL), 0);
-    // Spaces belong to the field (RFC 4180); libcsv trims them unless told.
-    csv_set_space_func(&p, [](unsigned char) { return 0; });
-    const auto onField = [](void* data, size_t len, void* s) {
-        static_cast<State*>(s)->row.emplace_back(static_cast<const char*>(data), len);
-    };
-    const auto onRow = [](int, void* s) {
-        auto* state = static_cast<State*>(s);
-        state->rows.push_back(std::move(state->row));
-        state->row.clear();
-    };
-    EXPECT_EQ(csv_parse(&p, text.data(), text.size(), onField, onRow, &st), text.size());
-    csv_fini(&p, onField, onRow, &st);
-    csv_free(&p);
-    return st.rows;
+    Table rows;
+    std::string why;
+    EXPECT_TRUE(tavo::testing::readCsv(text, CSV_STRICT | CSV_APPEND_NULL, rows, why)) << why;
+    return rows;
 }
 
 std::string readFile(const fs::path& p) {

@@ -1,11 +1,12 @@
 // Exports and copies of what the window shows: some rows, some columns, in
 // the order the user arranged them.
-#include <csv.h>
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
+#include "csv_read.h"
+#include "drives_fixture.h"
 #include "grid/copy_text.h"
 #include "grid/export.h"
 #include "grid/grid.h"
@@ -18,47 +19,17 @@ namespace {
 
 using Table = std::vector<std::vector<std::string>>;
 
+// Every line ends in ",": the empty field after it is dropped.
 Table parseCsv(const std::string& text) {
-    struct State {
-        Table rows;
-        std::vector<std::string> row;
-    } st;
-    csv_parser p;
-    EXPECT_EQ(csv_init(&p, CSV_STRICT | CSV_APPEND_NULL), 0);
-    csv_set_space_func(&p, [](unsigned char) { return 0; });
-    const auto onField = [](void* data, size_t len, void* s) {
-        static_cast<State*>(s)->row.emplace_back(static_cast<const char*>(data), len);
-    };
-    const auto onRow = [](int, void* s) {
-        auto* state = static_cast<State*>(s);
-        // Every line ends in ",": drop the empty field after it.
-        if (!state->row.empty()) state->row.pop_back();
-        state->rows.push_back(std::move(state->row));
-        state->row.clear();
-    };
-    EXPECT_EQ(csv_parse(&p, text.data(), text.size(), onField, onRow, &st), text.size());
-    csv_fini(&p, onField, onRow, &st);
-    csv_free(&p);
-    return st.rows;
+    Table rows;
+    std::string why;
+    EXPECT_TRUE(tavo::testing::readCsv(text, CSV_STRICT | CSV_APPEND_NULL, rows, why)) << why;
+    for (auto& row : rows)
+        if (!row.empty()) row.pop_back();
+    return rows;
 }
 
-// Drive, Free, Label; three rows with lamps 1, 2, 3 and awkward cells.
-struct Drives : ::testing::Test {
-    Grid grid;
-    void SetUp() override {
-        grid.columnsAdd("Drive");
-        grid.columnsAdd("Free");
-        grid.columnsAdd("Label");
-        auto add = [&](const char* drive, int lamp, const char* free, const char* label) {
-            auto& row = grid.itemsAdd("", drive, lamp);
-            row.setSubItems(1, free);
-            row.setSubItems(2, label);
-        };
-        add("C:", 1, "10 GB", "System, \"main\"");
-        add("D:", 2, "2 GB", "Data\tand\nmore");
-        add("E:", 3, "0 GB", "<Backup & co>");
-    }
-};
+struct Drives : tavo::testing::DrivesGrid {};
 
 }  // namespace
 

@@ -36,21 +36,21 @@ Certificates makeCertificates(const TempDir& dir) {
     c.caFile = d + "/ca.pem";
     run("openssl req -x509" + key + " -keyout " + d + "/ca.key -out " + c.caFile +
         " -days 2 -subj '/CN=Tavo Test CA'");
-    c.caSignedKey = d + "/server.key";
-    c.caSignedCert = d + "/server.pem";
-    std::ofstream(d + "/san.ext") << "subjectAltName=DNS:localhost,IP:127.0.0.1\n";
-    run("openssl req" + key + " -keyout " + c.caSignedKey + " -out " + d +
-        "/server.csr -subj '/CN=localhost'");
-    run("openssl x509 -req -in " + d + "/server.csr -CA " + c.caFile + " -CAkey " + d +
-        "/ca.key -CAcreateserial -out " + c.caSignedCert + " -days 2 -extfile " + d + "/san.ext");
-    c.otherNameKey = d + "/other.key";
-    c.otherNameCert = d + "/other.pem";
-    std::ofstream(d + "/other.ext") << "subjectAltName=DNS:other.example\n";
-    run("openssl req" + key + " -keyout " + c.otherNameKey + " -out " + d +
-        "/other.csr -subj '/CN=other.example'");
-    run("openssl x509 -req -in " + d + "/other.csr -CA " + c.caFile + " -CAkey " + d +
-        "/ca.key -CAcreateserial -out " + c.otherNameCert + " -days 2 -extfile " + d +
-        "/other.ext");
+    // A key of its own and a certificate the CA signs for `cn`, with `san` as
+    // its alternative names; its files are named after `base`.
+    const auto caSigned = [&](const std::string& base, const std::string& cn,
+                              const std::string& san, std::string& keyFile, std::string& certFile) {
+        const std::string stem = d + "/" + base;
+        keyFile = stem + ".key";
+        certFile = stem + ".pem";
+        std::ofstream(stem + ".ext") << "subjectAltName=" << san << "\n";
+        run("openssl req" + key + " -keyout " + keyFile + " -out " + stem +
+            ".csr -subj '/CN=" + cn + "'");
+        run("openssl x509 -req -in " + stem + ".csr -CA " + c.caFile + " -CAkey " + d +
+            "/ca.key -CAcreateserial -out " + certFile + " -days 2 -extfile " + stem + ".ext");
+    };
+    caSigned("server", "localhost", "DNS:localhost,IP:127.0.0.1", c.caSignedKey, c.caSignedCert);
+    caSigned("other", "other.example", "DNS:other.example", c.otherNameKey, c.otherNameCert);
     c.selfSignedKey = d + "/self.key";
     c.selfSignedCert = d + "/self.pem";
     run("openssl req -x509" + key + " -keyout " + c.selfSignedKey + " -out " + c.selfSignedCert +

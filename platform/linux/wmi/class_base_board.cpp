@@ -6,6 +6,19 @@
 
 namespace tavo::linuxwmi {
 
+namespace {
+
+// Windows names each of its one-of-a-kind board objects by a fixed text,
+// which serves as its caption and description too.
+void setFixedName(Instance& i, const char* text, const char* creationClass) {
+    i.set("Name", text);
+    i.set("Caption", text);
+    i.set("Description", text);
+    i.set("CreationClassName", creationClass);
+}
+
+}  // namespace
+
 // The main board from the SMBIOS data the kernel exports; a machine without
 // those entries has no board object.
 std::vector<Instance> baseBoardInstances(const SystemContext& ctx) {
@@ -15,12 +28,8 @@ std::vector<Instance> baseBoardInstances(const SystemContext& ctx) {
     if (!vendor && !product && !version) return {};
 
     Instance board("Win32_BaseBoard");
-    // Windows identifies its one board object by these fixed texts.
-    board.set("Name", "Base Board");
-    board.set("Caption", "Base Board");
-    board.set("Description", "Base Board");
+    setFixedName(board, "Base Board", "Win32_BaseBoard");
     board.set("Tag", "Base Board");
-    board.set("CreationClassName", "Win32_BaseBoard");
     if (vendor) board.set("Manufacturer", *vendor);
     if (product) board.set("Product", *product);
     if (version) board.set("Version", *version);
@@ -59,10 +68,7 @@ namespace tavo::linuxwmi {
 std::vector<Instance> motherboardDeviceInstances(const SystemContext& ctx) {
     Instance d("Win32_MotherboardDevice");
     d.set("DeviceID", "Motherboard");
-    d.set("Name", "Motherboard");
-    d.set("Caption", "Motherboard");
-    d.set("Description", "Motherboard");
-    d.set("CreationClassName", "Win32_MotherboardDevice");
+    setFixedName(d, "Motherboard", "Win32_MotherboardDevice");
     d.set("SystemCreationClassName", "Win32_ComputerSystem");
     d.set("SystemName", ctx.computerName());
     d.setInt("Availability", 3);  // running at full power

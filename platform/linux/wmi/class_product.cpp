@@ -56,12 +56,7 @@ std::vector<DpkgPackage> parseDpkgStatus(std::string_view text) {
         if (!current.name.empty()) out.push_back(current);
         current = DpkgPackage{};
     };
-    std::size_t at = 0;
-    while (at < text.size()) {
-        std::size_t eol = text.find('\n', at);
-        if (eol == std::string_view::npos) eol = text.size();
-        std::string_view line = text.substr(at, eol - at);
-        at = eol + 1;
+    for (std::string_view line : text::splitLines(text)) {
         if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
 
         if (text::trim(line).empty()) {

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "container_resource.h"
 #include "netenum/network_enum.h"
 #ifdef TAVO_HAVE_AVAHI
 #include "platform/linux/wnet/dnssd_provider.h"
@@ -96,11 +97,7 @@ TEST(ResourceTree, HandsEntriesOutInBatchesThatFitTheCallersArea) {
             res(RESOURCEDISPLAYTYPE_SERVER, RESOURCEUSAGE_CONTAINER, "\\\\S" + std::to_string(k)));
     p->tree["WG"].children[3].comment = "third";
     ResourceTree tree({p});
-    NETRESOURCEA parent{};
-    parent.dwDisplayType = RESOURCEDISPLAYTYPE_DOMAIN;
-    parent.dwUsage = RESOURCEUSAGE_CONTAINER;
-    parent.lpRemoteName = const_cast<LPSTR>("WG");
-    parent.lpProvider = const_cast<LPSTR>("P");
+    NETRESOURCEA parent = tavo::testing::containerResource(RESOURCEDISPLAYTYPE_DOMAIN, "WG", "P");
     HANDLE h = nullptr;
     ASSERT_EQ(tree.openEnum(RESOURCE_GLOBALNET, 0, 0, &parent, &h), NO_ERROR);
 
@@ -148,11 +145,8 @@ TEST(ResourceTree, OpenChecksTheParentAndFiltersByTypeAndUsage) {
                                        "\\\\SRV\\laser", RESOURCETYPE_PRINT)};
     p->tree["DOWN"] = {ERROR_NO_NETWORK, {}};
     ResourceTree tree({p});
-    NETRESOURCEA parent{};
-    parent.dwDisplayType = RESOURCEDISPLAYTYPE_SERVER;
-    parent.dwUsage = RESOURCEUSAGE_CONTAINER;
-    parent.lpRemoteName = const_cast<LPSTR>("\\\\SRV");
-    parent.lpProvider = const_cast<LPSTR>("P");
+    NETRESOURCEA parent =
+        tavo::testing::containerResource(RESOURCEDISPLAYTYPE_SERVER, "\\\\SRV", "P");
 
     auto names = [&](DWORD type, DWORD usage) {
         std::vector<std::string> out;

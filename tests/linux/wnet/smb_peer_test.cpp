@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "container_resource.h"
 #include "peer_processes.h"
 #include "platform/linux/wnet/resource_tree.h"
 #ifdef TAVO_HAVE_SMBCLIENT
@@ -108,11 +109,8 @@ TEST(SmbPeer, ServerSharesAreListedAndHiddenSharesLeftOut) {
 
     auto smb = std::make_shared<SmbProvider>();
     ResourceTree tree({smb});
-    NETRESOURCEA server{};
-    server.dwDisplayType = RESOURCEDISPLAYTYPE_SERVER;
-    server.dwUsage = RESOURCEUSAGE_CONTAINER;
-    server.lpRemoteName = const_cast<LPSTR>("\\\\127.0.0.1");
-    server.lpProvider = const_cast<LPSTR>("SMB Network");
+    NETRESOURCEA server = tavo::testing::containerResource(RESOURCEDISPLAYTYPE_SERVER,
+                                                           "\\\\127.0.0.1", "SMB Network");
 
     // A server that has just started may turn the first session away.
     HANDLE h = nullptr;
