@@ -693,7 +693,7 @@ void Main::takeInComputers(bool atTick) {
     std::shared_ptr<tavo::cycle::WindowPost> post = post_;
     tavo::background::start([post, job, this](std::stop_token) {
         job->rows = std::make_unique<tavo::grid::Grid>();
-        job->snapshot.combineInto(*job->rows, &job->old);
+        job->snapshot.combineInto(*job->rows);
         job->snapshot = {};
         post->post([this, job] { combinedRowsReady(*job); });
     });
@@ -708,7 +708,6 @@ void Main::combinedRowsReady(CombinedRows& job) {
     // changes are counted from the first whole round.
     takeResults(*job.rows, job.whole);
     gridHasComputerColumn_ = true;
-    oldRows_ = std::move(job.old);
     // `rows` now holds the previous rows: freed on a thread of their own, as a pass's are.
     tavo::background::start([previous = std::move(job.rows)](std::stop_token) {});
     showPassTime(job.text, job.tip == job.text ? QString() : job.tip);
@@ -858,8 +857,13 @@ void Main::Results_DblClick(const QModelIndex& index) {
     // The rows shown decide, not the report chosen since.
     if (!gridListsComputers_) return;
     const QString name =
-        index.sibling(index.row(), gridHasComputerColumn_ ? 2 : 1).data(Qt::DisplayRole).toString();
+        index.sibling(index.row(), computerNameColumn()).data(Qt::DisplayRole).toString();
     if (!name.isEmpty()) txtComputer->setText(name);
+}
+
+int Main::computerNameColumn() const {
+    // The Computer column of several computers comes before the names.
+    return gridHasComputerColumn_ ? 2 : 1;
 }
 
 void Main::txtComputer_Click(const QPoint& globalPos) {
@@ -892,7 +896,7 @@ void Main::mnuComputersFromFile_Click() {
 void Main::mnuListedComputers_Click() {
     if (isRunning() || !gridListsComputers_) return;
     // The rows as shown, so a filtered neighbourhood is the list.
-    const int nameColumn = gridHasComputerColumn_ ? 2 : 1;
+    const int nameColumn = computerNameColumn();
     std::vector<std::string> names;
     for (int r = 0; r < filter_->rowCount(); ++r) {
         const QString name = filter_->index(r, nameColumn).data(Qt::DisplayRole).toString();

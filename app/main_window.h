@@ -128,6 +128,8 @@ class Main : public QWidget {
     void showEmptyReason(const QString& reason);
     void rememberComputerList(const QString& text);
     void fillComputerMenu();
+    // The column of a Network Computers report's rows that names a computer.
+    int computerNameColumn() const;
 
     // Several computers: each computer's pass, the rounds, and their rows
     // taken in together.
@@ -139,7 +141,6 @@ class Main : public QWidget {
     struct CombinedRows {
         tavo::cycle::RoundsSnapshot snapshot;
         std::unique_ptr<tavo::grid::Grid> rows;
-        std::vector<std::uint8_t> old;  // per row: from a computer that has not answered in time
         std::uint64_t generation = 0;
         std::uint64_t sequence = 0;
         bool ended = false;  // the round's last answer is in
@@ -210,5 +211,4 @@ class Main : public QWidget {
     int combining_ = 0;                   // rows being combined on another thread
     std::uint64_t combineSequence_ = 0;
     std::uint64_t shownSequence_ = 0;
-    std::vector<std::uint8_t> oldRows_;  // per grid row: its computer has not answered in time
 };

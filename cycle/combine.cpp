@@ -5,6 +5,9 @@
 
 namespace tavo::cycle {
 
+namespace {
+
+// The key of a combined row: the computer, a unit separator, the row's own key.
 std::string combinedKey(std::string_view computer, std::string_view key) {
     std::string out;
     out.reserve(computer.size() + 1 + key.size());
@@ -13,6 +16,8 @@ std::string combinedKey(std::string_view computer, std::string_view key) {
     out += key;
     return out;
 }
+
+}  // namespace
 
 std::vector<std::string> combine(const std::vector<const TargetOutcome*>& targets,
                                  const CombineOptions& options, grid::Grid& out) {

@@ -47,7 +47,4 @@ std::vector<std::string> combine(const std::vector<TargetOutcome>& targets, bool
 void appendOutcome(const TargetOutcome& t, const std::vector<int>& target, bool computerColumn,
                    int errorColumn, grid::Grid& out, std::vector<std::string>& computers);
 
-// The key of a combined row: the computer, a unit separator, the row's own key.
-std::string combinedKey(std::string_view computer, std::string_view key);
-
 }  // namespace tavo::cycle

@@ -84,15 +84,11 @@ RoundsSnapshot ComputerRounds::snapshot() const {
     return out;
 }
 
-void RoundsSnapshot::combineInto(grid::Grid& out, std::vector<std::uint8_t>* oldRows) const {
+void RoundsSnapshot::combineInto(grid::Grid& out) const {
     std::vector<const TargetOutcome*> shown;
     shown.reserve(outcomes.size());
     for (const auto& t : outcomes) shown.push_back(t.get());
     combine(shown, CombineOptions{true, true, true}, out);
-    if (oldRows) {
-        oldRows->clear();
-        oldRows->reserve(static_cast<std::size_t>(out.itemsCount()));
-    }
     // combine() adds each computer's rows together, in the order given: its
     // error row, or every row of its grid. Rows kept from an earlier pass say
     // so where every view and export shows it, not only in a mark.
@@ -103,7 +99,6 @@ void RoundsSnapshot::combineInto(grid::Grid& out, std::vector<std::uint8_t>* old
         const std::size_t rows = t.failure ? 1
                                  : t.grid  ? static_cast<std::size_t>(t.grid->itemsCount())
                                            : 0;
-        if (oldRows) oldRows->insert(oldRows->end(), rows, old[k]);
         for (std::size_t r = row; old[k] && r < row + rows; ++r) {
             out.setRowMarks(r, grid::kRowOld);
             grid::ListItem& item = out.item(static_cast<int>(r) + 1);

@@ -32,9 +32,9 @@ struct RoundsSnapshot {
     std::vector<std::shared_ptr<const TargetOutcome>> outcomes;  // in the order asked
     std::vector<std::uint8_t> old;  // per outcome: from an earlier round
 
-    // The rows under a first column "Computer" and a last one "Error";
-    // `oldRows` (where given) gets, for each row added, whether it is old.
-    void combineInto(grid::Grid& out, std::vector<std::uint8_t>* oldRows = nullptr) const;
+    // The rows under a first column "Computer" and a last one "Error"; rows
+    // of an outcome from an earlier round are marked grid::kRowOld.
+    void combineInto(grid::Grid& out) const;
 };
 
 class ComputerRounds {
@@ -66,9 +66,6 @@ class ComputerRounds {
 
     // The latest outcome of every computer that has one, in the order asked.
     RoundsSnapshot snapshot() const;
-    void combineInto(grid::Grid& out, std::vector<std::uint8_t>* oldRows = nullptr) const {
-        snapshot().combineInto(out, oldRows);
-    }
 
     // "web1: 2 values could not be read ...", one line per computer whose
     // latest pass lost values; "" when none did.
