@@ -75,10 +75,11 @@ bool folderPattern(const Request& r) {
 // Files a batch's reader gives to one `head` (marker and file, so an even
 // number), and the hangs a whole pass may meet before it skips the rest.
 constexpr int kBatchArgs = 4096;
-// Arguments (marker and file) this shell gathers for rs before the rest of
-// a pattern's files go to a list for xargs: the shell copies them all each
-// time it adds two.
-constexpr int kFewArgs = 512;
+// Files this shell gathers for rs (a marker and the file each) before the
+// rest of a pattern's files go to a list for xargs. They are gathered in one
+// variable and split once: `set -- "$@" ...` for each would copy them all
+// every time, and dash spends more on that than `head` on the files.
+constexpr int kFewFiles = 256;
 constexpr int kMaxHangs = 8;
 
 // The script's fixed part: a scratch folder for the frame headers that
@@ -187,6 +188,19 @@ struct Reading {
     const ScriptOptions& options;
     Snapshot& snap;
     std::size_t at = 0;
+    // The limit each file asked for by name was asked with (reads, then
+    // user reads): a section of single files reads them all to the largest.
+    std::map<std::string, std::size_t> named[2];
+
+    // What of `name` a section read to `sectionLimit` is kept, and so the
+    // limit its value stands for.
+    std::size_t keptLimit(bool user, bool single, const std::string& name,
+                          std::size_t sectionLimit) const {
+        if (!single) return sectionLimit;
+        const auto& m = named[user ? 1 : 0];
+        const auto it = m.find(name);
+        return it == m.end() ? sectionLimit : std::min(it->second, sectionLimit);
+    }
 
     const Frame* peek(std::size_t k = 0) const {
         return at + k < frames.size() ? &frames[at + k] : nullptr;
@@ -267,18 +281,21 @@ void emitReads(std::string& s, const std::vector<const Request*>& items, bool us
     // The names, one a line, in the order the files are read: the first
     // hundreds that are not the kernel's become this shell's arguments for
     // rs, the rest (and every kernel file) go to the list for xargs and RB.
-    s += "set +f\nh 'R " + std::string(user ? "u " : "r ") + lim + "'\nset --\n";
+    // Single files carry "n": each of them is kept to the limit it was asked with.
+    s += "set +f\nh 'R " + std::string(user ? "u " : "r ") + lim + (patterns ? "" : " n") +
+         "'\nset --\nA= c=0\n";
     s += "W=/dev/null; [ -n \"$T\" ] && W=" + list + "\n{\n";
     if (!other.empty()) {
         s += "for f in" + other + "; do\n  ok \"$f\" || continue\n  " + test + "\n";
-        s += "  printf '%s\\n' \"$f\"\n  if [ $# -lt " + std::to_string(kFewArgs) +
-             " ]; then set -- \"$@\" \"$T/b\" \"$f\"\n"
+        s += "  printf '%s\\n' \"$f\"\n  if [ $c -lt " + std::to_string(kFewFiles) +
+             " ]; then c=$((c + 1)); A=\"$A$NL$T/b$NL$f\"\n"
              "  else [ -n \"$T\" ] && printf '%s\\0%s\\0' \"$T/b\" \"$f\" >&3; fi\ndone\n";
     }
     // Kernel files, thousands of them: no test and no loop (a name that is
     // not there gives an empty value, as a file gone meanwhile does).
     if (!kernel.empty()) s += "kn" + kernel + "\n";
-    s += "} 3>\"$W\"\nset -f\n";
+    // No name holds a line break (ok), and patterns are off while splitting.
+    s += "} 3>\"$W\"\nset -f\no=$IFS; IFS=$NL; set -- $A; IFS=$o\n";
     // Patterns' files are read with stdbuf so that what a killed `head` had
     // read is not lost in its buffer. Not single files: one of them is
     // /proc/self/environ, and stdbuf's variables would show.
@@ -300,15 +317,17 @@ void takeReads(Reading& rd) {
     const Frame& head = rd.frames[rd.at++];
     const bool user = head.arg.starts_with("u ");
     const Kind kind = user ? Kind::UserRead : Kind::Read;
+    const auto words = text::splitWords(head.arg);
     const std::size_t limit =
-        text::wholeNumber<std::size_t>(head.arg.substr(std::min<std::size_t>(2, head.arg.size())))
-            .value_or(0);
+        words.size() > 1 ? text::wholeNumber<std::size_t>(words[1]).value_or(0) : 0;
+    const bool single = words.size() > 2 && words[2] == "n";
     auto& map = user ? rd.snap.userFiles : rd.snap.files;
     std::vector<std::string> names;
     for (auto l : text::splitLines(head.body)) names.push_back(rd.unrooted(l));
     auto lose = [&](const std::string& name, LostValues::Why why) {
-        map[name] = FileData{std::nullopt, limit};
-        rd.snap.failed[Request{kind, name, limit, false}] = why;
+        const std::size_t own = rd.keptLimit(user, single, name, limit);
+        map[name] = FileData{std::nullopt, own};
+        rd.snap.failed[Request{kind, name, own, false}] = why;
     };
     std::size_t next = 0;  // the next name an unnamed "F" belongs to
     std::optional<std::string> last;
@@ -322,7 +341,8 @@ void takeReads(Reading& rd) {
                 else if (next < names.size())
                     name = names[next++];
                 if (!name.empty()) {
-                    map[name] = FileData{std::string(f->body), limit};
+                    const std::size_t own = rd.keptLimit(user, single, name, limit);
+                    map[name] = FileData{std::string(f->body.substr(0, own)), own};
                     last = name;
                 }
             }
@@ -350,7 +370,7 @@ void takeReads(Reading& rd) {
     for (const std::string& name : names) {
         if (map.count(name)) continue;
         if (ended)
-            map[name] = FileData{std::nullopt, limit};
+            map[name] = FileData{std::nullopt, rd.keptLimit(user, single, name, limit)};
         else
             lose(name, LostValues::Why::TimedOut);
     }
@@ -737,7 +757,9 @@ void emitCommand(std::string& s, const Request& r, const ScriptOptions& options)
              "getconf PAGESIZE 2>/dev/null || echo\n"
              "h 'E 0'\n";
     } else if (c == kSystemd) {
-        s += "if command -v systemctl >/dev/null 2>&1; then\n"
+        // Only where systemd runs (the test sd_booted() makes): elsewhere
+        // systemctl has no manager to ask and costs a process for nothing.
+        s += "if [ -d /run/systemd/system ] && command -v systemctl >/dev/null 2>&1; then\n"
              "h 'X systemd-list'\n"
              "u=$(LC_ALL=C SYSTEMD_COLORS=0 $TO systemctl list-units --all "
              "--plain --no-legend --full --no-pager 2>/dev/null); r=$?\n"
@@ -876,10 +898,19 @@ std::string buildScript(const Requests& requests, const std::string& boundary,
         bool patterns;
         auto operator<=>(const Key&) const = default;
     };
+    // Single files up to the usual limit share one `head` at the largest of
+    // their limits, as each section costs a timeout and a head of its own;
+    // the view cuts each value to the limit its class asked for.
     std::map<Key, std::vector<const Request*>> groups;
     for (const Request& r : requests) {
         const bool read = r.kind == Kind::Read || r.kind == Kind::UserRead;
-        groups[{r.kind, read ? r.limit : 0, read && r.glob}].push_back(&r);
+        const bool shared = read && !r.glob && r.limit <= kDefaultReadLimit;
+        groups[{r.kind,
+                !read    ? 0
+                : shared ? kDefaultReadLimit
+                         : r.limit,
+                read && r.glob}]
+            .push_back(&r);
     }
     int background = 0;
     for (const auto& [key, items] : groups) {
@@ -890,9 +921,10 @@ std::string buildScript(const Requests& requests, const std::string& boundary,
                 // of their own that is printed at the end: the remote's
                 // processors work on both at once.
                 const int n = background++;
+                std::size_t limit = 0;
+                for (const Request* r : items) limit = std::max(limit, r->limit);
                 std::string body;
-                emitReads(body, items, key.kind == Kind::UserRead, key.limit, key.patterns, n,
-                          options);
+                emitReads(body, items, key.kind == Kind::UserRead, limit, key.patterns, n, options);
                 const std::string name = std::to_string(n);
                 s += "rd" + name + "() {\n" + body + "}\n";
                 s += "if [ -n \"$T\" ]; then : > \"$T/o" + name + "\"; rd" + name + " > \"$T/o" +
@@ -936,7 +968,12 @@ std::string buildScript(const Requests& requests, const std::string& boundary,
 void parseOutput(std::string_view output, const std::string& boundary, const Requests& requests,
                  const ScriptOptions& options, Snapshot& snap) {
     const auto frames = readFrames(output, boundary);
-    Reading rd{frames, options, snap};
+    Reading rd{frames, options, snap, 0, {}};
+    for (const Request& r : requests) {
+        if (r.glob || (r.kind != Kind::Read && r.kind != Kind::UserRead)) continue;
+        auto& own = rd.named[r.kind == Kind::UserRead ? 1 : 0][r.path];
+        own = std::max(own, r.limit);
+    }
     bool finished = false;
     using Take = void (*)(Reading&);
     static const std::map<std::string_view, Take> kTakers = {
