@@ -24,6 +24,7 @@
 #include <cstdio>
 #include <map>
 #include <random>
+#include <set>
 
 #include "platform/linux/wmi/remote_frames.h"
 #include "platform/linux/wmi/remote_snapshot.h"
@@ -376,23 +377,45 @@ void takeReads(Reading& rd) {
     }
 }
 
+// A type as find's %y and %Y print it; followed, 'N' is a link that leads
+// nowhere and 'L' one that loops.
+FileType findType(char c) {
+    return c == 'f'   ? FileType::Regular
+           : c == 'd' ? FileType::Directory
+           : c == 'l' ? FileType::Symlink
+           : c == 'N' ? FileType::None
+                      : FileType::Other;
+}
+
+FileType findFollowedType(char c) {
+    return c == 'L' ? FileType::None : findType(c);
+}
+
 // ---------------------------------------------------------------------------
 // Folders: with GNU find, "LF" lists the folders ("!" before one that may
 // not be listed), "D" holds find's NUL-separated "folder, type, name"
 // records, so any name comes through. Otherwise "L <folder>" (or "L! ...")
 // per folder with "<type> <name>" lines.
 
-void emitLists(std::string& s, const std::vector<const Request*>& items, const ScriptOptions& o) {
+// With `typed`, the records also carry each entry's type when followed and
+// a link's target ("LT": "folder, type, type followed, target, name"), so
+// the types and links asked for over these folders need no find of their own.
+void emitLists(std::string& s, const std::vector<const Request*>& items, const ScriptOptions& o,
+               bool typed) {
     const std::string dirs = words(items, o);
-    s += "set +f\nif [ -n \"$GF\" ]; then\nh LF\nfor d in" + dirs;
+    const std::string format = typed ? "%H\\0%y\\0%Y\\0%l\\0%f\\0" : "%H\\0%y\\0%f\\0";
+    s += "set +f\nif [ -n \"$GF\" ]; then\nh " + std::string(typed ? "LT" : "LF") + "\nfor d in" +
+         dirs;
     s += "; do\n  ok \"$d\" && [ -d \"$d\" ] || continue\n";
     s += "  if ! [ -r \"$d\" ] || ! [ -x \"$d\" ]; then printf '!%s\\n' \"$d\"; continue; fi\n";
     s += "  printf '%s\\n' \"$d\"; printf '%s\\0' \"$d\" >&3\ndone 3>\"$T/d\"\nh D\n";
     // One find for every folder, given them by the list itself where it can.
     s += "if [ -n \"$FF\" ]; then [ -s \"$T/d\" ] && find -files0-from \"$T/d\" -mindepth 1 "
-         "-maxdepth 1 -printf '%H\\0%y\\0%f\\0' 2>/dev/null\n";
+         "-maxdepth 1 -printf '" +
+         format + "' 2>/dev/null\n";
     s += "else [ -s \"$T/d\" ] && xargs -0 sh -c 'exec find \"$@\" -mindepth 1 -maxdepth 1 "
-         "-printf \"%H\\0%y\\0%f\\0\"' sh < \"$T/d\" 2>/dev/null; fi\nh \"E $?\"\nelse\n";
+         "-printf \"" +
+         format + "\"' sh < \"$T/d\" 2>/dev/null; fi\nh \"E $?\"\nelse\n";
     s += "for d in" + dirs + "; do\n  ok \"$d\" || continue\n  [ -d \"$d\" ] || continue\n";
     s += "  if ! [ -r \"$d\" ] || ! [ -x \"$d\" ]; then h \"L! $d\"; continue; fi\n";
     s += "  h \"L $d\"\n";
@@ -419,19 +442,25 @@ void takeListsFound(Reading& rd) {
             filled.push_back(&*entries);
         }
     }
+    const bool typed = head.tag == "LT";
     const Frame* d = rd.peek();
     if (!d || d->tag != "D") return;  // cut off before the records
     ++rd.at;
     const auto f = nulFields(d->body);
-    for (std::size_t k = 0; k + 2 < f.size(); k += 3) {
-        auto it = rd.snap.lists.find(rd.unrooted(f[k]));
+    const std::size_t width = typed ? 5 : 3;
+    for (std::size_t k = 0; k + width <= f.size(); k += width) {
+        const std::string dir = rd.unrooted(f[k]);
+        auto it = rd.snap.lists.find(dir);
         if (it == rd.snap.lists.end() || !it->second || f[k + 1].size() != 1) continue;
-        const char y = f[k + 1][0];
-        const FileType type = y == 'f'   ? FileType::Regular
-                              : y == 'd' ? FileType::Directory
-                              : y == 'l' ? FileType::Symlink
-                                         : FileType::Other;
-        it->second->push_back({std::string(f[k + 2]), type});
+        const std::string_view name = f[k + width - 1];
+        const FileType type = findType(f[k + 1][0]);
+        it->second->push_back({std::string(name), type});
+        if (!typed || f[k + 2].size() != 1) continue;
+        const std::string path =
+            dir == "/" ? "/" + std::string(name) : dir + "/" + std::string(name);
+        rd.snap.types[path] = {type, findFollowedType(f[k + 2][0])};
+        if (type == FileType::Symlink && !f[k + 3].empty())
+            rd.snap.links[path] = std::string(f[k + 3]);
     }
     for (auto* entries : filled) std::sort(entries->begin(), entries->end(), byName);
     rd.end();
@@ -460,9 +489,18 @@ void takeList(Reading& rd) {
 // line. (A marker link between real ones would need its target, and so the
 // boundary, in a process's arguments.)
 
-void emitLinks(std::string& s, const std::vector<const Request*>& items, const ScriptOptions& o) {
+// `listed`: the links are those a typed listing (LT) gives where GNU find
+// is there; only the shell's way is written, for where it is not.
+void emitLinks(std::string& s, const std::vector<const Request*>& items, const ScriptOptions& o,
+               bool listed = false) {
     std::string kernel, other;
     for (const Request* r : items) (isKernelPattern(*r) ? kernel : other) += " " + word(*r, o);
+    if (listed) {
+        s += "if [ -z \"$GF\" ]; then\nset +f\nfor f in" + kernel + other +
+             "; do\n  ok \"$f\" && [ -L \"$f\" ] || continue\n  h \"K $f\"; readlink -- \"$f\"\n"
+             "done\nset -f\nfi\n";
+        return;
+    }
     s += "set +f\nif [ -n \"$GF\" ]; then\n{\n";
     if (!kernel.empty()) s += "set --" + kernel + "\nprintf '%s\\0' \"$@\" >&3\n";
     if (!other.empty())
@@ -615,16 +653,7 @@ void takeFoundTypesOrTimes(Reading& rd) {
         const std::string path = rd.unrooted(r.substr(sp + 1));
         if (types) {
             if (sp != 2) continue;
-            auto conv = [](char c) {
-                return c == 'f'   ? FileType::Regular
-                       : c == 'd' ? FileType::Directory
-                       : c == 'l' ? FileType::Symlink
-                       : c == 'N' ? FileType::None
-                                  : FileType::Other;
-            };
-            // A link's own type; the type it leads to ('N': nowhere).
-            const FileType followed = r[1] == 'L' ? FileType::None : conv(r[1]);
-            rd.snap.types[path] = {conv(r[0]), followed};
+            rd.snap.types[path] = {findType(r[0]), findFollowedType(r[1])};
         } else {
             rd.snap.mtimes[path] = timestamp(r.substr(0, sp));
         }
@@ -912,8 +941,37 @@ std::string buildScript(const Requests& requests, const std::string& boundary,
                 read && r.glob}]
             .push_back(&r);
     }
+    // Links and types asked for over the entries of folders that are listed
+    // anyway come with the listing: one find instead of three.
+    std::set<std::string> listedFolders;
+    for (const Request& r : requests)
+        if (r.kind == Kind::List && !r.glob) listedFolders.insert(r.path);
+    auto byListing = [&](const Request& r) {
+        if (!folderPattern(r)) return false;
+        const std::string folder = r.path.substr(0, r.path.rfind('/'));
+        return folder.find_first_of("*?[") == std::string::npos && listedFolders.count(folder) > 0;
+    };
+    std::vector<const Request*> listedLinks, listedTypes;
+    for (auto& [key, items] : groups) {
+        if (key.kind != Kind::Link && key.kind != Kind::Type) continue;
+        auto& to = key.kind == Kind::Link ? listedLinks : listedTypes;
+        std::erase_if(items, [&](const Request* r) {
+            if (!byListing(*r)) return false;
+            to.push_back(r);
+            return true;
+        });
+    }
+    if (!listedLinks.empty()) emitLinks(s, listedLinks, options, true);
+    if (!listedTypes.empty()) {
+        s += "if [ -z \"$GF\" ]; then\n";
+        emitPlain(s, Kind::Type, listedTypes, options);
+        s += "fi\n";
+    }
+    const bool typedListing = !listedLinks.empty() || !listedTypes.empty();
+
     int background = 0;
     for (const auto& [key, items] : groups) {
+        if (items.empty()) continue;
         switch (key.kind) {
             case Kind::Read:
             case Kind::UserRead: {
@@ -932,7 +990,7 @@ std::string buildScript(const Requests& requests, const std::string& boundary,
                 break;
             }
             case Kind::List:
-                emitLists(s, items, options);
+                emitLists(s, items, options, typedListing);
                 break;
             case Kind::Link:
                 emitLinks(s, items, options);
@@ -979,6 +1037,7 @@ void parseOutput(std::string_view output, const std::string& boundary, const Req
     static const std::map<std::string_view, Take> kTakers = {
         {"R", takeReads},
         {"LF", takeListsFound},
+        {"LT", takeListsFound},
         {"L", takeList},
         {"L!", takeList},
         {"KF", takeLinksFound},
