@@ -275,6 +275,10 @@ void emitReads(std::string& s, const std::vector<const Request*>& items, bool us
     std::string kernel, other;
     for (const Request* r : items) (isKernelPattern(*r) ? kernel : other) += " " + word(*r, o);
     const std::string lim = std::to_string(limit);
+    // `head` reads the frame markers under the same limit: never below what
+    // a marker holds, or the frames themselves would be cut. Values are cut
+    // to the limit on this side.
+    const std::string headLimit = std::to_string(std::max<std::size_t>(limit, 64));
     const std::string list = "\"$T/l" + std::to_string(n) + "\"";
     const std::string out = "\"$T/o" + std::to_string(n) + "\"";
     const std::string test = user ? "[ -f \"$f\" ] && [ -r \"$f\" ] && ! [ -L \"$f\" ] || continue"
@@ -301,15 +305,15 @@ void emitReads(std::string& s, const std::vector<const Request*>& items, bool us
     // read is not lost in its buffer. Not single files: one of them is
     // /proc/self/environ, and stdbuf's variables would show.
     const std::string stdbuf = patterns ? "\"$SB\"" : "''";
-    s += "if [ -n \"$T\" ]; then\n  [ $# -gt 0 ] && rs " + lim + " " + stdbuf + " " + out +
+    s += "if [ -n \"$T\" ]; then\n  [ $# -gt 0 ] && rs " + headLimit + " " + stdbuf + " " + out +
          " \"$@\"\n";
     s += "  [ -s " + list + " ] && xargs -0 -n " + std::to_string(kBatchArgs) +
-         " sh -c \"$RB\" sh \"$T\" " + lim + " \"$TN\" " + stdbuf + " " +
+         " sh -c \"$RB\" sh \"$T\" " + headLimit + " \"$TN\" " + stdbuf + " " +
          std::to_string(kPassBudget) + " " + out + " " + std::to_string(n) + " < " + list + "\n";
     // One at a time, each value under its own name: a second expansion of
     // a pattern may not give the same names as the first.
     s += "else\n  set +f\n  for f in" + kernel + other + "; do\n    ok \"$f\" || continue; " +
-         test + "\n    h \"F $f\"; $TO head -c " + lim +
+         test + "\n    h \"F $f\"; $TO head -c " + headLimit +
          " -- \"$f\" 2>/dev/null; case $? in 124|137) h H;; esac\n  done\n  set -f\nfi\n";
     s += "h \"E $?\"\n";
 }

@@ -646,6 +646,74 @@ TEST(RemoteSnapshot, HostileFilesKeepTheirBytesAndCannotForgeFrames) {
     EXPECT_GE(makeBoundary().size(), 32u);
 }
 
+TEST(RemoteSnapshot, EveryFileAPatternFindsIsReadUnderItsOwnNamePastTheFirstHundreds) {
+    // More files than the shell gathers itself (the rest go to xargs), and
+    // names that word splitting or pattern matching would break; beside
+    // them a file asked for with a limit shorter than a frame marker.
+    Scratch s;
+    std::vector<std::string> names;
+    for (int i = 0; i < 300; ++i) names.push_back("f" + std::to_string(1000 + i));
+    for (const char* n : {"two words", "tab\there", "star*", "-dash", "q'uote", "tail "})
+        names.push_back(n);
+    for (const auto& n : names) s.write("dir/" + n, "<" + n + ">");
+    s.write("one/tiny", "abc");
+    const std::string d = s.dir.string() + "/dir";
+    const std::string tiny = s.dir.string() + "/one/tiny";
+    const Snapshot snap = fetch({{Kind::Read, d + "/*", 64, true}, readOf(tiny, 1)}, {});
+    for (const auto& n : names) {
+        SCOPED_TRACE(n);
+        const auto it = snap.files.find(d + "/" + n);
+        ASSERT_NE(it, snap.files.end());
+        EXPECT_EQ(it->second.data, "<" + n + ">");
+    }
+    EXPECT_EQ(snap.files.at(tiny).data, "a");
+    EXPECT_EQ(snap.files.size(), names.size() + 1);
+    EXPECT_TRUE(snap.failed.empty());
+}
+
+TEST(RemoteSnapshot, TypesAndLinksOverAListedFolderMatchWhatTheyAre) {
+    Scratch s;
+    s.write("d/file", "x");
+    fs::create_directories(s.dir / "d/sub");
+    const fs::path d = s.dir / "d";
+    ::symlink("file", (d / "tofile").c_str());
+    ::symlink("sub", (d / "todir").c_str());
+    ::symlink("nowhere", (d / "dangling").c_str());
+    ::symlink("loop", (d / "loop").c_str());
+    const std::string ds = d.string();
+    const Requests req{{Kind::List, ds, 0, false},
+                       {Kind::Link, ds + "/*", 0, true},
+                       {Kind::Type, ds + "/*", 0, true}};
+    struct Want {
+        const char* name;
+        FileType own, followed;
+        std::optional<std::string> target;
+    };
+    const Want wants[] = {{"file", FileType::Regular, FileType::Regular, std::nullopt},
+                          {"sub", FileType::Directory, FileType::Directory, std::nullopt},
+                          {"tofile", FileType::Symlink, FileType::Regular, "file"},
+                          {"todir", FileType::Symlink, FileType::Directory, "sub"},
+                          {"dangling", FileType::Symlink, FileType::None, "nowhere"},
+                          {"loop", FileType::Symlink, FileType::None, "loop"}};
+    // With GNU find (one listing carries all three) and with the shell alone.
+    for (const auto& env : {std::map<std::string, std::string>{},
+                            std::map<std::string, std::string>{{"TMPDIR", ds + "/nowhere"}}}) {
+        SCOPED_TRACE(env.empty() ? "one find" : "the shell alone");
+        const Snapshot snap = fetch(req, {}, env);
+        ASSERT_TRUE(snap.lists.count(ds) && snap.lists.at(ds));
+        EXPECT_EQ(snap.lists.at(ds)->size(), std::size(wants));
+        for (const Want& w : wants) {
+            SCOPED_TRACE(w.name);
+            const std::string p = ds + "/" + w.name;
+            ASSERT_TRUE(snap.types.count(p));
+            EXPECT_EQ(snap.types.at(p).first, w.own);
+            EXPECT_EQ(snap.types.at(p).second, w.followed);
+            const auto link = snap.links.find(p);
+            EXPECT_EQ(link == snap.links.end() ? std::nullopt : link->second, w.target);
+        }
+    }
+}
+
 TEST(RemoteSnapshot, AReadThatHangsCostsOnlyItsValueAndTheFilesAfterItAreStillRead) {
     Scratch s;
     for (const char* n : {"a", "c", "z"}) s.write(std::string("dir/") + n, n);
