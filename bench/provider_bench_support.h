@@ -54,9 +54,14 @@ inline bool compareWithLocal(
         double c0 = cpuWithHelpers();
         l.push_back(timedWalk(local, cls));
         lc.push_back(cpuWithHelpers() - c0);
-        c0 = cpuWithHelpers() + remoteCpu();
+        // The remote side's probe reads every process's stat here: it runs
+        // before the start and after the end, so its own cost is no part of
+        // the pass.
+        c0 = remoteCpu();
+        c0 += cpuWithHelpers();
         r.push_back(timedWalk(remote, cls));
-        rc.push_back(cpuWithHelpers() + remoteCpu() - c0);
+        const double own = cpuWithHelpers();
+        rc.push_back(own + remoteCpu() - c0);
         trips = linuxwmi::lastRoundTrips(remote).value_or(-1);
     }
     const double lm = median(l), rm = median(r), lcm = median(lc), rcm = median(rc);
