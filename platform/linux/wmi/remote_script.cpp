@@ -931,13 +931,15 @@ std::string buildScript(const Requests& requests, const std::string& boundary,
         bool patterns;
         auto operator<=>(const Key&) const = default;
     };
-    // Single files up to the usual limit share one `head` at the largest of
-    // their limits, as each section costs a timeout and a head of its own;
-    // the view cuts each value to the limit its class asked for.
+    // The system's single files up to the usual limit share one `head` at
+    // the largest of their limits, as each section costs a timeout and a head
+    // of its own; each value is cut to the limit its class asked for. Not
+    // the users' files: a user could make one as large as that limit, and
+    // have every pass carry it.
     std::map<Key, std::vector<const Request*>> groups;
     for (const Request& r : requests) {
         const bool read = r.kind == Kind::Read || r.kind == Kind::UserRead;
-        const bool shared = read && !r.glob && r.limit <= kDefaultReadLimit;
+        const bool shared = r.kind == Kind::Read && !r.glob && r.limit <= kDefaultReadLimit;
         groups[{r.kind,
                 !read    ? 0
                 : shared ? kDefaultReadLimit
