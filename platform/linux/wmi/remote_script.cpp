@@ -20,6 +20,7 @@
 #include <fnmatch.h>
 
 #include <algorithm>
+#include <cctype>
 #include <charconv>
 #include <cstdio>
 #include <map>
@@ -64,6 +65,20 @@ std::string words(const std::vector<const Request*>& items, const ScriptOptions&
 // FIFOs or devices and whose names never hold a line break.
 bool isKernelPattern(const Request& r) {
     return r.glob && (r.path.starts_with("/proc/") || r.path.starts_with("/sys/"));
+}
+
+// A file of every process ("/proc/[0-9]*/<name>"): its name, or "". The
+// script lists the processes once ($PP, one a line) and names each such
+// file from that list; expanding each pattern again would read /proc and
+// look up every process's file once more.
+std::string perProcess(const Request& r) {
+    constexpr std::string_view kPrefix = "/proc/[0-9]*/";
+    if (!r.glob || !r.path.starts_with(kPrefix)) return {};
+    const std::string name = r.path.substr(kPrefix.size());
+    const bool plain = !name.empty() && std::all_of(name.begin(), name.end(), [](char c) {
+        return std::isalnum(static_cast<unsigned char>(c)) || c == '_' || c == '-' || c == '.';
+    });
+    return plain ? name : std::string();
 }
 
 // A pattern over the entries of one folder: "<folder>/<name pattern>".
@@ -158,6 +173,12 @@ rs() {
   done
 }
 kn() { printf '%s\n' "$@"; [ -n "$T" ] && printf "$T/b\0%s\0" "$@" >&3; }
+kq() {
+  [ -n "$PP" ] || return 0
+  o=$IFS; IFS=$NL
+  for x; do printf "%s/$x\n" $PP; [ -n "$T" ] && printf "$T/b\0%s/$x\0" $PP >&3; done
+  IFS=$o
+}
 )SH";
 
 // What stands for TOOLS in the prelude: the tests and a "tools" section
@@ -272,8 +293,13 @@ std::optional<Timestamp> timestamp(std::string_view s) {
 
 void emitReads(std::string& s, const std::vector<const Request*>& items, bool user,
                std::size_t limit, bool patterns, int n, const ScriptOptions& o) {
-    std::string kernel, other;
-    for (const Request* r : items) (isKernelPattern(*r) ? kernel : other) += " " + word(*r, o);
+    std::string kernel, other, processes;
+    for (const Request* r : items) {
+        if (const std::string name = perProcess(*r); !name.empty())
+            processes += " " + name;
+        else
+            (isKernelPattern(*r) ? kernel : other) += " " + word(*r, o);
+    }
     const std::string lim = std::to_string(limit);
     // `head` reads the frame markers under the same limit: never below what
     // a marker holds, or the frames themselves would be cut. Values are cut
@@ -298,6 +324,7 @@ void emitReads(std::string& s, const std::vector<const Request*>& items, bool us
     }
     // Kernel files, thousands of them: no test and no loop (a name that is
     // not there gives an empty value, as a file gone meanwhile does).
+    if (!processes.empty()) s += "set -f; kq" + processes + "; set +f\n";
     if (!kernel.empty()) s += "kn" + kernel + "\n";
     // No name holds a line break (ok), and patterns are off while splitting.
     s += "} 3>\"$W\"\nset -f\no=$IFS; IFS=$NL; set -- $A; IFS=$o\n";
@@ -312,8 +339,11 @@ void emitReads(std::string& s, const std::vector<const Request*>& items, bool us
          std::to_string(kPassBudget) + " " + out + " " + std::to_string(n) + " < " + list + "\n";
     // One at a time, each value under its own name: a second expansion of
     // a pattern may not give the same names as the first.
-    s += "else\n  set +f\n  for f in" + kernel + other + "; do\n    ok \"$f\" || continue; " +
-         test + "\n    h \"F $f\"; $TO head -c " + headLimit +
+    std::string every = kernel + other;
+    for (const Request* r : items)
+        if (!perProcess(*r).empty()) every += " " + word(*r, o);
+    s += "else\n  set +f\n  for f in" + every + "; do\n    ok \"$f\" || continue; " + test +
+         "\n    h \"F $f\"; $TO head -c " + headLimit +
          " -- \"$f\" 2>/dev/null; case $? in 124|137) h H;; esac\n  done\n  set -f\nfi\n";
     s += "h \"E $?\"\n";
 }
@@ -505,8 +535,18 @@ void emitLinks(std::string& s, const std::vector<const Request*>& items, const S
              "done\nset -f\nfi\n";
         return;
     }
+    std::string processes, kernelGlobs;
+    for (const Request* r : items) {
+        if (const std::string name = perProcess(*r); !name.empty())
+            processes += "printf '%s/" + name + "\\0' $PP >&3\n";
+        else if (isKernelPattern(*r))
+            kernelGlobs += " " + word(*r, o);
+    }
     s += "set +f\nif [ -n \"$GF\" ]; then\n{\n";
-    if (!kernel.empty()) s += "set --" + kernel + "\nprintf '%s\\0' \"$@\" >&3\n";
+    if (!processes.empty())
+        s += "if [ -n \"$PP\" ]; then\nset -f; o=$IFS; IFS=$NL\n" + processes +
+             "IFS=$o; set +f\nfi\n";
+    if (!kernelGlobs.empty()) s += "set --" + kernelGlobs + "\nprintf '%s\\0' \"$@\" >&3\n";
     if (!other.empty())
         s += "for f in" + other +
              "; do ok \"$f\" && [ -L \"$f\" ] && printf '%s\\0' \"$f\" >&3; done\n";
@@ -685,9 +725,26 @@ void takeTimes(Reading& rd) {
 
 void emitCounts(std::string& s, const std::vector<const Request*>& items, const ScriptOptions& o) {
     const std::string dirs = words(items, o);
-    s += "set +f\nif [ -n \"$GF\" ]; then\nh NF\nfind" + dirs;
-    s += " -maxdepth 1 \\( -readable -executable -type d -printf '%d\\0%h\\0%f\\0R\\0' \\) "
-         "-o -printf '%d\\0%h\\0%f\\0N\\0' 2>/dev/null\nh \"E $?\"\nelse\n";
+    const std::string test =
+        " -maxdepth 1 \\( -readable -executable -type d -printf '%d\\0%h\\0%f\\0R\\0' \\) "
+        "-o -printf '%d\\0%h\\0%f\\0N\\0' 2>/dev/null\nh \"E $?\"\n";
+    // Folders of every process go to find as a list named from $PP.
+    std::string processes, others;
+    for (const Request* r : items) {
+        if (const std::string name = perProcess(*r); !name.empty())
+            processes += "printf '%s/" + name + "\\0' $PP\n";
+        else
+            others += " " + word(*r, o);
+    }
+    s += "set +f\n";
+    if (!processes.empty()) {
+        s += "if [ -n \"$FF\" ] && [ -n \"$PP\" ]; then\n{\nset -f; o=$IFS; IFS=$NL\n" + processes +
+             "IFS=$o; set +f\n";
+        if (!others.empty())
+            s += "for d in" + others + "; do ok \"$d\" && printf '%s\\0' \"$d\"; done\n";
+        s += "} > \"$T/n\"\nh NF\nfind -files0-from \"$T/n\"" + test + "el";
+    }
+    s += "if [ -n \"$GF\" ]; then\nh NF\nfind" + dirs + test + "else\n";
     s += "h N\nfor d in" + dirs + "; do\n  ok \"$d\" || continue\n";
     s += "  if [ -d \"$d\" ] && [ -r \"$d\" ] && [ -x \"$d\" ]; then set -- \"$d\"/*; "
          "if [ -e \"$1\" ] || [ -L \"$1\" ]; then printf '%s %s\\n' $# \"$d\"; else "
@@ -921,6 +978,11 @@ std::string buildScript(const Requests& requests, const std::string& boundary,
     prelude.replace(prelude.find("BATCH"), 5, std::to_string(kBatchArgs));
     prelude.replace(prelude.find("TOOLS"), 5, toolsScript(options.tools));
     s += prelude;
+    if (std::any_of(requests.begin(), requests.end(),
+                    [](const Request& r) { return !perProcess(r).empty(); }))
+        s += "set +f; set -- " + quote(options.root) +
+             "/proc/[0-9]*; set -f\n[ -e \"$1\" ] || set --\no=$IFS; IFS=$NL; PP=\"$*\"; "
+             "IFS=$o; set --\n";
 
     // Grouped by kind; reads also by their limit and by whether they are
     // patterns, so single files (/proc/stat, os-release, the account files,
