@@ -204,14 +204,21 @@ Stall bigSwap(bool sorted) {
         auto& g = ctx.results();
         g.itemsClear();
         g.columnsClear();
-        for (int c = 0; c < kColumns; ++c) g.columnsAdd("Column " + std::to_string(c));
+        // The first column is the report's key, as a real pass has it: every
+        // row of one pass meets its row of the last, and the marking of what
+        // changed is part of the taking in.
+        for (int c = 0; c < kColumns; ++c)
+            g.columnsAdd(c == 0 ? std::string("Handle") : "Column " + std::to_string(c));
         char buf[32];
         const int pass = ++passes;
+        // Each pass lists the same rows in another order; as in a refresh of
+        // processes, two of a row's values change from pass to pass.
         for (int r = 0; r < kRows; ++r) {
-            std::snprintf(buf, sizeof buf, "row %06d", (r * 7919 + pass) % kRows);
-            auto& item = g.itemsAdd("", buf, 1 + r % 3);
+            const int handle = (r * 7919 + pass) % kRows;
+            std::snprintf(buf, sizeof buf, "row %06d", handle);
+            auto& item = g.itemsAdd("", buf, 1 + handle % 3);
             for (int c = 1; c < kColumns; ++c) {
-                std::snprintf(buf, sizeof buf, "%d.%d", r, c);
+                std::snprintf(buf, sizeof buf, "%d.%d", handle, c <= 2 ? c + pass : c);
                 item.setSubItems(c, buf);
             }
         }
