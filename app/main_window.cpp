@@ -24,7 +24,9 @@
 #include <QWindow>
 #include <algorithm>
 #include <cmath>
+#include <condition_variable>
 #include <limits>
+#include <mutex>
 #include <optional>
 #include <thread>
 #include <unordered_map>
@@ -177,6 +179,7 @@ Main::~Main() {
     post_->close();
     cycle_.stop();
     if (services_.management) services_.management->closeSessions();
+    dropMarking();  // its comparison reads the grid
     // The model watches the grid; let it go before the grid does.
     if (model_) {
         Results->setModel(nullptr);
@@ -496,6 +499,7 @@ void Main::SetGrid() {
     // The old rows go with the old columns: a STOP before the new cycle's
     // first pass ends must leave an empty grid under the new columns, not
     // the old rows' count over blank cells (nor blank lines in an export).
+    dropMarking();
     grid_.itemsClear();
     grid_.columnsClear();
     txtFreq->setText(QStringLiteral("60"));
@@ -737,7 +741,78 @@ void Main::showEmptyReason(const QString& reason) {
                             std::min(area.height(), emptyNote_->heightForWidth(area.width())));
 }
 
+struct Main::Marking {
+    std::unique_ptr<tavo::grid::Grid> rows;
+    bool whole = true;
+    std::vector<std::string> key;
+    tavo::grid::PassChanges changes;
+    std::mutex mutex;
+    std::condition_variable doneChanged;
+    bool done = false;
+
+    void wait() {
+        std::unique_lock lock(mutex);
+        doneChanged.wait(lock, [this] { return done; });
+    }
+};
+
+namespace {
+// Cells from which a pass is compared with the last off the window's thread:
+// a comparison reads both grids' every cell, some 20 ms a million cells.
+constexpr std::int64_t kCompareAside = 500000;
+}  // namespace
+
 void Main::takeResults(tavo::grid::Grid& rows, bool whole) {
+    finishMarking();  // an earlier pass first: its comparison reads grid_
+    const std::int64_t cells =
+        static_cast<std::int64_t>(rows.itemsCount()) * std::max(1, rows.columnsCount());
+    if (!tools_->compares(whole) || cells < kCompareAside) {
+        takeResultsNow(rows, whole, nullptr);
+        return;
+    }
+    auto job = std::make_shared<Marking>();
+    job->rows = std::make_unique<tavo::grid::Grid>();
+    // Under the same sort, the order the pass's thread made comes along.
+    job->rows->setSort(rows.SortKey(), rows.SortOrder(), rows.Sorted());
+    job->rows->takeContents(rows);
+    job->whole = whole;
+    job->key = tools_->rowKey();
+    marking_ = job;
+    std::shared_ptr<tavo::cycle::WindowPost> post = post_;
+    const tavo::grid::Grid* shown = &grid_;
+    tavo::background::start([job, post, shown, this](std::stop_token) {
+        tavo::grid::PassChanges changes = tavo::grid::comparePasses(*shown, *job->rows, job->key);
+        {
+            std::lock_guard lock(job->mutex);
+            job->changes = std::move(changes);
+            job->done = true;
+        }
+        job->doneChanged.notify_all();
+        post->post([this, job] {
+            if (marking_ == job) finishMarking();
+        });
+    });
+}
+
+void Main::finishMarking() {
+    if (!marking_) return;
+    const std::shared_ptr<Marking> job = std::move(marking_);
+    marking_.reset();
+    job->wait();
+    takeResultsNow(*job->rows, job->whole, &job->changes);
+    // `rows` now holds the previous rows: freed on a thread of their own.
+    tavo::background::start([previous = std::move(job->rows)](std::stop_token) {});
+}
+
+void Main::dropMarking() {
+    if (!marking_) return;
+    const std::shared_ptr<Marking> job = std::move(marking_);
+    marking_.reset();
+    job->wait();
+}
+
+void Main::takeResultsNow(tavo::grid::Grid& rows, bool whole,
+                          const tavo::grid::PassChanges* compared) {
     // The selection survives the swap: rows with a key are found again by
     // it, rows without one keep their place in the view. Rows are read
     // through the model, which knows which grid row each view row shows.
@@ -762,7 +837,7 @@ void Main::takeResults(tavo::grid::Grid& rows, bool whole) {
             currentKey = keyAt(current.row());
         }
     }
-    tools_->takePass(grid_, rows, whole);  // marks what changed since the last pass
+    tools_->takePass(grid_, rows, whole, compared);  // marks what changed since the last pass
     if (!selection || !model_ || (keys.empty() && places.empty() && currentPlace < 0)) return;
 
     const int count = model_->rowCount();

@@ -17,6 +17,7 @@
 #include "cycle/many_computers.h"
 #include "cycle/pass.h"
 #include "cycle/window_post.h"
+#include "grid/changes.h"
 #include "grid/error.h"
 #include "grid/grid.h"
 
@@ -59,7 +60,8 @@ class Main : public QWidget {
     const tavo::cycle::CycleState& cycle() const { return cycle_; }
     // True while a pass is out (with several computers: any computer's).
     bool passOut() const {
-        return cycle_.passOut() || (rounds_ && rounds_->running() > 0) || combining_ > 0;
+        return cycle_.passOut() || (rounds_ && rounds_->running() > 0) || combining_ > 0 ||
+               marking_ != nullptr;
     }
     // The computers of the running (or last) cycle when it asked several.
     const tavo::cycle::ComputerRounds* computerRounds() const { return rounds_.get(); }
@@ -122,6 +124,13 @@ class Main : public QWidget {
     void passFinished(std::uint64_t id, tavo::cycle::PassOutcome outcome);
     // `whole`: the rows of a whole pass (see ResultsTools::takePass).
     void takeResults(tavo::grid::Grid& rows, bool whole = true);
+    void takeResultsNow(tavo::grid::Grid& rows, bool whole,
+                        const tavo::grid::PassChanges* compared);
+    // A big pass is compared with the rows shown on a thread of its own
+    // (marking_), and taken in when that is done; nothing writes grid_ meanwhile.
+    struct Marking;
+    void finishMarking();
+    void dropMarking();
     void setWaitPointer();
     void moveByDrag(QPointF twips);
     void showPassTime(const QString& text, const QString& toolTip);
@@ -209,6 +218,7 @@ class Main : public QWidget {
     bool roundTakenIn_ = true;            // the rows of the present round are shown
     QTimer* takeInTimer_ = nullptr;       // gathers the first round's early answers
     int combining_ = 0;                   // rows being combined on another thread
+    std::shared_ptr<Marking> marking_;    // a big pass being compared with grid_
     std::uint64_t combineSequence_ = 0;
     std::uint64_t shownSequence_ = 0;
 };

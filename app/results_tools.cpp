@@ -231,10 +231,14 @@ void ResultsTools::newCycle() {
     applyChangesShown(shown);
 }
 
-void ResultsTools::takePass(tavo::grid::Grid& shown, tavo::grid::Grid& next, bool whole) {
-    if (comparable_ && whole) {
+void ResultsTools::takePass(tavo::grid::Grid& shown, tavo::grid::Grid& next, bool whole,
+                            const tavo::grid::PassChanges* compared) {
+    if (compares(whole)) {
         // Gone rows are only worth their place while they are seen going.
-        tavo::grid::markChanges(shown, next, rowKey_, changesShown());
+        if (compared)
+            tavo::grid::applyChanges(shown, next, *compared, rowKey_, changesShown());
+        else
+            tavo::grid::markChanges(shown, next, rowKey_, changesShown());
     }
     shown.takeContents(next);
     if (whole) comparable_ = true;

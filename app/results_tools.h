@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "app/column_layout.h"
+#include "grid/changes.h"
 #include "grid/shown_view.h"
 
 class QAction;
@@ -64,7 +65,13 @@ class ResultsTools : public QObject {
     // since stay one more pass. A take-in that is not `whole` (the first
     // computers of several to answer) is shown unmarked and is not what the
     // next take-in is compared with.
-    void takePass(tavo::grid::Grid& shown, tavo::grid::Grid& next, bool whole = true);
+    // `compared`: comparePasses(shown, next, rowKey()) made already, off
+    // the window's thread, while `shown` did not change.
+    void takePass(tavo::grid::Grid& shown, tavo::grid::Grid& next, bool whole = true,
+                  const tavo::grid::PassChanges* compared = nullptr);
+    // Whether takePass would compare these rows with those shown, and by what.
+    bool compares(bool whole) const { return comparable_ && whole; }
+    const std::vector<std::string>& rowKey() const { return rowKey_; }
     bool changesShown() const;
     // The row menu's checkable "Show changes"; remembered for the category.
     void setChangesShown(bool shown);

@@ -161,7 +161,11 @@ PassChanges comparePasses(const Grid& previous, const Grid& next,
 
 void markChanges(const Grid& previous, Grid& next, std::span<const std::string> keyCaptions,
                  bool keepGone) {
-    const PassChanges changes = comparePasses(previous, next, keyCaptions);
+    applyChanges(previous, next, comparePasses(previous, next, keyCaptions), keyCaptions, keepGone);
+}
+
+void applyChanges(const Grid& previous, Grid& next, const PassChanges& changes,
+                  std::span<const std::string> keyCaptions, bool keepGone) {
     // One notice to a view at the end; the gone rows sorted in once.
     next.beginUpdate();
     // Marks of another kind (a row kept old) stay beside the change marks.

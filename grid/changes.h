@@ -71,6 +71,11 @@ PassChanges comparePasses(const Grid& previous, const Grid& next,
 void markChanges(const Grid& previous, Grid& next, std::span<const std::string> keyCaptions,
                  bool keepGone = true);
 
+// markChanges with `changes` already compared (comparePasses of the same
+// two grids, as they are now): a big pass is compared off the window's thread.
+void applyChanges(const Grid& previous, Grid& next, const PassChanges& changes,
+                  std::span<const std::string> keyCaptions, bool keepGone = true);
+
 // The text an export or copy writes for a row's marks in its "Change"
 // column: "new", "gone", "changed", or "" for a row as it was.
 std::string_view changeText(std::uint8_t marks);

@@ -14,6 +14,7 @@
 #include <QTreeView>
 #include <array>
 #include <atomic>
+#include <cstdio>
 #include <memory>
 
 #include "app/column_layout.h"
@@ -267,6 +268,16 @@ TEST_F(GridTools, ColumnLayoutsAreRememberedPerCategoryAcrossRuns) {
     EXPECT_FALSE(settings->contains("columns/Logical Drives"));
 }
 
+// A pass's grid emptied under the columns of a stand-in Services report:
+// a lamp, "Name" (the report's key) and "State".
+tavo::grid::Grid& servicesGrid(ReportContext& ctx) {
+    auto& g = ctx.results();
+    g.itemsClear();
+    g.columnsClear();
+    for (const char* caption : {"", "Name", "State"}) g.columnsAdd(caption);
+    return g;
+}
+
 // Two passes of a periodic report through the window: what changed is
 // marked (not every row, not none), "Changed only" keeps just those rows,
 // copies carry the marks, a gone row stays one pass only, "Show changes"
@@ -279,12 +290,7 @@ TEST_F(GridTools, ChangesSinceTheLastPassAreMarkedFilteredCopiedAndRemembered) {
                               {{"sshd", "Running"}, {"cron", "Running"}, {"cups", "Running"}}});
     auto next = std::make_shared<std::atomic<std::size_t>>(0);
     const TestMain::Pass pass = [passes, next](ReportContext& ctx, const TestMain::Call&) {
-        auto& g = ctx.results();
-        g.itemsClear();
-        g.columnsClear();
-        g.columnsAdd("");
-        g.columnsAdd("Name");
-        g.columnsAdd("State");
+        auto& g = servicesGrid(ctx);
         const auto& rows = (*passes)[std::min(next->fetch_add(1), passes->size() - 1)];
         for (const auto& r : rows) {
             auto& item = g.itemsAdd("", "*", 1);
@@ -370,6 +376,45 @@ TEST_F(GridTools, ChangesSinceTheLastPassAreMarkedFilteredCopiedAndRemembered) {
     chooseCategory("BIOS");
     run();
     EXPECT_FALSE(window->resultsTools().showChangesAction()->isEnabled()) << "one pass only";
+}
+
+// A pass too big to compare on the window's thread is compared beside it and
+// taken in when that is done: the same marks, and settle() waits for them.
+TEST_F(GridTools, ABigPassIsMarkedAsASmallOneIs) {
+    constexpr int kRows = 170000;  // three columns: past the cells compared aside
+    auto passes = std::make_shared<std::atomic<int>>(0);
+    window->pass = [passes](ReportContext& ctx, const TestMain::Call&) {
+        auto& g = servicesGrid(ctx);
+        const bool second = passes->fetch_add(1) > 0;
+        char name[32];
+        // The second pass: the first row gone, the eighth stopped, one new.
+        for (int r = second ? 1 : 0; r < kRows; ++r) {
+            std::snprintf(name, sizeof name, "svc%06d", r);
+            auto& item = g.itemsAdd("", "*", 1);
+            item.setSubItems(1, name);
+            item.setSubItems(2, second && r == 7 ? "Stopped" : "Running");
+        }
+        if (second) g.itemsAdd("", "*", 1).setSubItems(1, "new");
+    };
+    chooseCategory("Services");
+    run();
+    tick();
+    const tavo::grid::Grid& g = window->results();
+    ASSERT_EQ(g.itemsCount(), kRows + 1);  // the gone row stays this pass
+    auto rowOf = [&](std::string_view name) {
+        for (int r = 0; r < g.itemsCount(); ++r)
+            if (g.item(r + 1).SubItems(1) == name) return static_cast<std::size_t>(r);
+        return std::size_t(-1);
+    };
+    const std::size_t stopped = rowOf("svc000007"), fresh = rowOf("new"), gone = rowOf("svc000000"),
+                      same = rowOf("svc000008");
+    EXPECT_EQ(g.rowMarks(stopped), tavo::grid::kRowChanged);
+    EXPECT_TRUE(g.cellChanged(stopped, 2));
+    EXPECT_FALSE(g.cellChanged(stopped, 1));
+    EXPECT_EQ(g.rowMarks(fresh), tavo::grid::kRowNew);
+    EXPECT_EQ(g.rowMarks(gone), tavo::grid::kRowGone);
+    EXPECT_EQ(g.rowMarks(same), 0);
+    run();  // stop
 }
 
 TEST(LayoutStore, LayoutsReadBackWithAwkwardCaptionsAndBadEntriesReadAsNone) {
