@@ -741,9 +741,9 @@ void Main::showEmptyReason(const QString& reason) {
                             std::min(area.height(), emptyNote_->heightForWidth(area.width())));
 }
 
+// Only whole passes are compared, so the rows are taken in as one.
 struct Main::Marking {
     std::unique_ptr<tavo::grid::Grid> rows;
-    bool whole = true;
     std::vector<std::string> key;
     tavo::grid::PassChanges changes;
     std::mutex mutex;
@@ -775,7 +775,6 @@ void Main::takeResults(tavo::grid::Grid& rows, bool whole) {
     // Under the same sort, the order the pass's thread made comes along.
     job->rows->setSort(rows.SortKey(), rows.SortOrder(), rows.Sorted());
     job->rows->takeContents(rows);
-    job->whole = whole;
     job->key = tools_->rowKey();
     marking_ = job;
     std::shared_ptr<tavo::cycle::WindowPost> post = post_;
@@ -795,20 +794,17 @@ void Main::takeResults(tavo::grid::Grid& rows, bool whole) {
 }
 
 void Main::finishMarking() {
-    if (!marking_) return;
-    const std::shared_ptr<Marking> job = std::move(marking_);
-    marking_.reset();
-    job->wait();
-    takeResultsNow(*job->rows, job->whole, &job->changes);
+    const std::shared_ptr<Marking> job = dropMarking();
+    if (!job) return;
+    takeResultsNow(*job->rows, true, &job->changes);
     // `rows` now holds the previous rows: freed on a thread of their own.
     tavo::background::start([previous = std::move(job->rows)](std::stop_token) {});
 }
 
-void Main::dropMarking() {
-    if (!marking_) return;
-    const std::shared_ptr<Marking> job = std::move(marking_);
-    marking_.reset();
-    job->wait();
+std::shared_ptr<Main::Marking> Main::dropMarking() {
+    std::shared_ptr<Marking> job = std::move(marking_);
+    if (job) job->wait();
+    return job;
 }
 
 void Main::takeResultsNow(tavo::grid::Grid& rows, bool whole,

@@ -130,7 +130,8 @@ class Main : public QWidget {
     // (marking_), and taken in when that is done; nothing writes grid_ meanwhile.
     struct Marking;
     void finishMarking();
-    void dropMarking();
+    // The comparison's end waited for; the pass is the caller's to take in or not.
+    std::shared_ptr<Marking> dropMarking();
     void setWaitPointer();
     void moveByDrag(QPointF twips);
     void showPassTime(const QString& text, const QString& toolTip);

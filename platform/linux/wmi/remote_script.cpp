@@ -81,6 +81,18 @@ std::string perProcess(const Request& r) {
     return plain ? name : std::string();
 }
 
+// Lines that print, NUL-terminated, the file `name` of every process in $PP
+// for each of `items` that names one, with $PP split on line breaks alone;
+// "" when none does.
+std::string perProcessList(const std::vector<const Request*>& items) {
+    std::string lines;
+    for (const Request* r : items)
+        if (const std::string name = perProcess(*r); !name.empty())
+            lines += "printf '%s/" + name + "\\0' $PP\n";
+    if (lines.empty()) return lines;
+    return "set -f; o=$IFS; IFS=$NL\n" + lines + "IFS=$o; set +f\n";
+}
+
 // A pattern over the entries of one folder: "<folder>/<name pattern>".
 bool folderPattern(const Request& r) {
     if (!r.glob) return false;
@@ -535,17 +547,12 @@ void emitLinks(std::string& s, const std::vector<const Request*>& items, const S
              "done\nset -f\nfi\n";
         return;
     }
-    std::string processes, kernelGlobs;
-    for (const Request* r : items) {
-        if (const std::string name = perProcess(*r); !name.empty())
-            processes += "printf '%s/" + name + "\\0' $PP >&3\n";
-        else if (isKernelPattern(*r))
-            kernelGlobs += " " + word(*r, o);
-    }
+    std::string kernelGlobs;
+    for (const Request* r : items)
+        if (perProcess(*r).empty() && isKernelPattern(*r)) kernelGlobs += " " + word(*r, o);
     s += "set +f\nif [ -n \"$GF\" ]; then\n{\n";
-    if (!processes.empty())
-        s += "if [ -n \"$PP\" ]; then\nset -f; o=$IFS; IFS=$NL\n" + processes +
-             "IFS=$o; set +f\nfi\n";
+    if (const std::string processes = perProcessList(items); !processes.empty())
+        s += "if [ -n \"$PP\" ]; then\n{\n" + processes + "} >&3\nfi\n";
     if (!kernelGlobs.empty()) s += "set --" + kernelGlobs + "\nprintf '%s\\0' \"$@\" >&3\n";
     if (!other.empty())
         s += "for f in" + other +
@@ -729,17 +736,12 @@ void emitCounts(std::string& s, const std::vector<const Request*>& items, const 
         " -maxdepth 1 \\( -readable -executable -type d -printf '%d\\0%h\\0%f\\0R\\0' \\) "
         "-o -printf '%d\\0%h\\0%f\\0N\\0' 2>/dev/null\nh \"E $?\"\n";
     // Folders of every process go to find as a list named from $PP.
-    std::string processes, others;
-    for (const Request* r : items) {
-        if (const std::string name = perProcess(*r); !name.empty())
-            processes += "printf '%s/" + name + "\\0' $PP\n";
-        else
-            others += " " + word(*r, o);
-    }
+    std::string others;
+    for (const Request* r : items)
+        if (perProcess(*r).empty()) others += " " + word(*r, o);
     s += "set +f\n";
-    if (!processes.empty()) {
-        s += "if [ -n \"$FF\" ] && [ -n \"$PP\" ]; then\n{\nset -f; o=$IFS; IFS=$NL\n" + processes +
-             "IFS=$o; set +f\n";
+    if (const std::string processes = perProcessList(items); !processes.empty()) {
+        s += "if [ -n \"$FF\" ] && [ -n \"$PP\" ]; then\n{\n" + processes;
         if (!others.empty())
             s += "for d in" + others + "; do ok \"$d\" && printf '%s\\0' \"$d\"; done\n";
         s += "} > \"$T/n\"\nh NF\nfind -files0-from \"$T/n\"" + test + "el";
